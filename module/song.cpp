@@ -1,0 +1,66 @@
+#include "module/song.h"
+
+#include <cstdlib>
+
+#include "audio/scheduler.h"
+#include "module/file_access.h"
+#include "module/xm_loader.h"
+
+Instrument emptyInstrument = {};
+Sample emptySample = {};
+
+namespace {
+const char* lastLoadError = "";
+}
+
+const char* songLoadError() { return lastLoadError; }
+
+Song* loadSong(const char* path, SampleDataHook hook) {
+    lastLoadError = "";
+    ModuleStream* stream = streamOpen(path);
+    if (!stream) {
+        lastLoadError = "cannot open the file";
+        return nullptr;
+    }
+    auto* song = static_cast<Song*>(calloc(1, sizeof(Song)));
+    if (!song) {
+        streamClose(stream);
+        lastLoadError = "out of memory";
+        return nullptr;
+    }
+    song->sampleDataHook = hook;
+    int loaded = loadXm(song, stream);
+    streamClose(stream);
+    if (!loaded) {
+        lastLoadError = xmLoadError();
+        freeSong(song);
+        return nullptr;
+    }
+    return song;
+}
+
+int freeSong(Song* song) {
+    if (!song) return 0;
+    // Never release memory under the mixing thread's feet.
+    while (mixerBusy.load(std::memory_order_acquire) != 0) {
+    }
+    stopSong(song);
+    if (song->instruments) {
+        for (int i = 0; i < song->instrumentCount; ++i) {
+            Instrument& ins = song->instruments[i];
+            for (int j = 0; j < ins.sampleCount && j < MAX_INSTRUMENT_SAMPLES; ++j) {
+                Sample* smp = ins.samples[j];
+                if (!smp || smp == &emptySample) continue;
+                free(smp->data);
+                free(smp);
+            }
+        }
+        free(song->instruments);
+    }
+    if (song->patterns) {
+        for (int p = 0; p < song->patternCount; ++p) free(song->patterns[p].cells);
+        free(song->patterns);
+    }
+    free(song);
+    return 1;
+}

@@ -1,0 +1,135 @@
+// The loaded module: one Song record holds what the file says (header, order table, patterns,
+// instruments and samples in playback-ready form) and the sequencer's running state.
+//
+//     Song* song = loadSong("brom-boogie.xm", nullptr);   // null on failure
+//     ...
+//     freeSong(song);
+//
+// Every array is allocated zeroed with calloc and released with free; a zeroed record is a valid
+// empty value. The Song owns its patterns, cells, instruments, samples and sample data.
+#pragma once
+
+#include <cstdint>
+
+constexpr uint8_t NOTE_KEY_OFF = 255;
+constexpr int MAX_INSTRUMENT_SAMPLES = 16;
+constexpr int MAX_ENVELOPE_POINTS = 12;  // points an instrument loads from the file
+
+constexpr uint8_t LOOP_NONE = 1;
+constexpr uint8_t LOOP_FORWARD = 2;
+constexpr uint8_t LOOP_PINGPONG = 4;
+
+struct NoteCell {
+    uint8_t note;  // 0 none, 1..96 a note, NOTE_KEY_OFF
+    uint8_t instrument;  // 0 none, 1..128
+    uint8_t volumeColumn;
+    uint8_t effect;
+    uint8_t param;
+};
+
+struct Pattern {
+    int32_t rowCount;
+    NoteCell* cells;  // rowCount rows of channelCount cells
+};
+
+struct EnvelopePoint {
+    uint16_t position;  // ticks from the envelope's start
+    uint16_t value;
+};
+
+struct Sample {
+    int16_t* data;  // length + 8 frames (guard frames after the end); null when length is 0
+    uint32_t length;  // frames
+    uint32_t loopStart;  // frames
+    uint32_t loopLength;  // frames; never 0 after loading
+    uint8_t volume;  // 0..64
+    int8_t finetune;
+    int32_t panning;  // 0..255
+    uint8_t bits;  // 16 once the data is converted
+    uint8_t loopMode;  // LOOP_NONE, LOOP_FORWARD or LOOP_PINGPONG
+    int8_t relativeNote;
+};
+
+struct Instrument {
+    int32_t sampleCount;
+    Sample* samples[MAX_INSTRUMENT_SAMPLES];  // slots at or above sampleCount hold &emptySample
+    uint8_t noteSampleMap[96];
+    EnvelopePoint volumePoints[20];
+    EnvelopePoint panningPoints[20];
+    uint8_t volumePointCount;
+    uint8_t panningPointCount;
+    uint8_t volumeSustainPoint;
+    uint8_t volumeLoopStart;
+    uint8_t volumeLoopEnd;
+    uint8_t panningSustainPoint;
+    uint8_t panningLoopStart;
+    uint8_t panningLoopEnd;
+    uint8_t volumeEnvelopeFlags;  // bit 0 on, bit 1 sustain, bit 2 loop
+    uint8_t panningEnvelopeFlags;
+    uint8_t vibratoType;
+    uint8_t vibratoSweep;
+    uint8_t vibratoDepth;
+    uint8_t vibratoRate;
+    uint16_t fadeout;  // twice the file's value
+};
+
+constexpr uint8_t ENVELOPE_ON = 1;
+constexpr uint8_t ENVELOPE_SUSTAIN = 2;
+constexpr uint8_t ENVELOPE_LOOP = 4;
+
+struct Song;
+using SongHandler = void (*)(Song* song);
+using SampleDataHook = int (*)(uint8_t* buffer, int byteCount, int bits, int instrumentIndex,
+                               int sampleIndex);
+
+// Rows a song can remember having played, for the first-repeat detection: 256 order positions of
+// up to 256 rows each, one bit per row.
+constexpr int PLAYED_ROW_BYTES = 256 * 256 / 8;
+
+struct Song {
+    Pattern* patterns;
+    Instrument* instruments;
+    int32_t tickSamplesLeft;
+    int32_t samplesPerTick;
+    int16_t songLength;
+    int16_t restartPosition;
+    int16_t channelCount;
+    int32_t usedPatternCount;
+    int32_t patternCount;
+    int16_t instrumentCount;
+    int16_t songFlags;  // bit 0: linear frequency table
+    int16_t defaultSpeed;
+    int16_t defaultBpm;
+    uint8_t orderTable[256];
+    uint8_t initialGlobalVolume;
+    int32_t globalVolume;
+    uint8_t globalVolumeSlideMemory;
+    int32_t tick;
+    int32_t speed;
+    int32_t bpm;
+    int32_t row;
+    int32_t orderPosition;
+    int32_t patternDelayTicks;
+    int32_t nextRow;
+    int32_t nextOrderPosition;
+    int32_t songTimeMs;
+    SongHandler startHandler;
+    SongHandler tickHandler;
+    SampleDataHook sampleDataHook;
+
+    // First-repeat detection, kept by the sequencer from play start: a bit per (order, row) played,
+    // and 1 once a row start has reached a pair already played.
+    uint8_t playedRows[PLAYED_ROW_BYTES];
+    uint8_t hasRepeated;
+};
+
+extern Instrument emptyInstrument;
+extern Sample emptySample;
+
+// Opens `path` through the registered file callbacks and loads it; null on any failure, with the
+// reason in songLoadError().
+Song* loadSong(const char* path, SampleDataHook hook);
+// Why the last loadSong failed, as one short line of text ("" after a success).
+const char* songLoadError();
+// Stops playback of the song if it plays, then releases it. 0 for null, else 1.
+int freeSong(Song* song);

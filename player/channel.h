@@ -1,0 +1,80 @@
+// Channel state: one ChannelState per song channel in the ChannelTable. At a row start each
+// channel reads its cell (note, instrument, volume column, effect), resolves its sample, computes
+// the note's period and triggers; at the end of every tick updateVoice pushes pitch, volume,
+// panning and note starts into the Voice the channel drives.
+#pragma once
+
+#include <cstdint>
+
+#include "audio/mixer.h"
+#include "module/song.h"
+
+constexpr int MAX_PLAYER_CHANNELS = 32;
+
+constexpr uint8_t UPDATE_PITCH = 1;
+constexpr uint8_t UPDATE_VOLUME = 2;
+constexpr uint8_t UPDATE_PANNING = 4;
+constexpr uint8_t UPDATE_TRIGGER = 8;
+constexpr uint8_t UPDATE_REWIND = 32;
+
+struct EnvelopeState {
+    int32_t tick;  // ticks since the envelope started
+    int32_t point;  // next point to reach
+    int32_t value;  // 16.16
+    int32_t output;  // integer part of value
+    int32_t slope;  // 16.16 change per tick
+    uint8_t done;
+};
+
+struct ChannelState {
+    uint8_t noteIndex;
+    uint8_t updateFlags;
+    Voice* voice;
+    int32_t period;
+    int32_t volume;
+    int32_t panning;
+    int32_t volumeDelta;
+    int32_t periodDelta;
+    EnvelopeState volumeEnvelope;
+    EnvelopeState panningEnvelope;
+    int32_t fadeoutVolume;
+    int32_t autoVibratoPosition;
+    int32_t autoVibratoSweepTicks;
+    uint8_t keyOff;
+    uint8_t instrumentIndex;
+    uint8_t realNote;
+    int32_t notePeriod;
+    uint8_t lastEffect;
+    int32_t sampleOffsetMemory;
+    uint8_t portaDownMemory;
+    uint8_t portaUpMemory;
+    uint8_t extraFineDownMemory;
+    uint8_t extraFineUpMemory;
+    uint8_t volumeSlideMemory;
+    uint8_t panningSlideMemory;
+    uint8_t retrigVolumeChange;
+    uint8_t retrigInterval;
+    int32_t portaTarget;
+    uint8_t portaSpeed;
+    int8_t vibratoPosition;
+    uint8_t vibratoSpeed;
+    uint8_t vibratoDepth;
+    int8_t tremoloPosition;
+    uint8_t tremoloSpeed;
+    uint8_t tremoloDepth;
+    uint8_t tremorCounter;
+    uint8_t tremorOnTicks;
+    uint8_t tremorOffTicks;
+    int32_t patternLoopRow;
+    int32_t patternLoopCount;
+    uint8_t waveControl;
+    uint8_t fineVolumeSlideMemory;
+    uint8_t finePortaUpMemory;
+    uint8_t finePortaDownMemory;
+};
+
+extern ChannelState channelTable[MAX_PLAYER_CHANNELS];
+
+int amigaPeriod(int note, int finetune);
+void resetChannelInstrument(ChannelState* channel, const Sample* sample);
+void updateVoice(ChannelState* channel, const Sample* sample, const Song* song);

@@ -201,7 +201,9 @@ void startChannelRow(Song* song, ChannelState* channel, const NoteCell& cell, bo
 void updateVoice(ChannelState* channel, const Sample* sample, const Song* song) {
     if (!channel->voice) return;
     // A zero period has no frequency (and would divide by zero in Amiga mode).
-    if (static_cast<int64_t>(channel->period) + channel->periodDelta == 0) channel->updateFlags &= static_cast<uint8_t>(~UPDATE_PITCH);
+    if (static_cast<int64_t>(channel->period) + channel->periodDelta == 0) {
+        channel->updateFlags &= static_cast<uint8_t>(~UPDATE_PITCH);
+    }
     const uint8_t flags = channel->updateFlags;
     if (flags & UPDATE_TRIGGER) triggerVoice(channel, sample);
     if (flags & UPDATE_VOLUME) updateVolume(channel, song);

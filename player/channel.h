@@ -76,7 +76,7 @@ struct ChannelState {
 extern ChannelState channelTable[MAX_PLAYER_CHANNELS];
 
 // What a channel plays on this tick. A channel keeps no sample of its own: every tick resolves it
-// again from instrumentIndex and noteIndex, so a cell naming another instrument takes effect at once.
+// again from instrumentIndex and noteIndex.
 struct ChannelSound {
     Instrument* instrument;  // emptyInstrument when the number names no instrument
     Sample* sample;  // emptySample when the slot is empty or the map entry is beyond 15

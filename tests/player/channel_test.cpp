@@ -88,7 +88,7 @@ TEST_F(ChannelTest, EachNewNoteMovesToTheTwinVoiceAndTheOldOneFadesOut) {
     EXPECT_EQ(voice(1).index, 1);
 }
 
-TEST_F(ChannelTest, InstrumentWithoutNoteResetsWithoutRestartingAndNoteWithoutInstrumentKeepsTheLevel) {
+TEST_F(ChannelTest, InstrumentAloneResetsWithoutRestartAndNoteAloneKeepsTheLevel) {
     xm.instruments[0].samples[0].volume = 48;
     xm.instruments[0].samples[0].panning = 200;
     cell(0, 0) = {C4, 1, 0x20, 0x08, 0x40};  // volume 16, panning 64

@@ -65,7 +65,8 @@ TEST_F(EffectsTest, VolumeColumnPanningSlidesHaveNoLimitButTheFinalPanningHas) {
     EXPECT_EQ(channel(0).panning, 0);
     EXPECT_EQ(channel(1).panning, 240);
     tick(5);
-    EXPECT_EQ(track(6, [] { return channelTable[0].panning; }), (Values{-5, -10, -15, -20, -25, -30}));
+    EXPECT_EQ(track(6, [] { return channelTable[0].panning; }),
+              (Values{-5, -10, -15, -20, -25, -30}));
     EXPECT_EQ(voice(0).finalPanning, 0);
     EXPECT_EQ(voice(0).volumeLeft, 127);
     EXPECT_EQ(channel(1).panning, 330);

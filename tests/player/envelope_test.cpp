@@ -64,7 +64,8 @@ TEST_F(EnvelopeTest, LoopJumpsBackAndNeverEnds) {
     instrument().volumeLoopEnd = 2;
     cell(0, 0) = {C4, 1, 0, 0, 0};
     ASSERT_TRUE(start());
-    EXPECT_EQ(volumeEnvelopeOutputs(10), (std::vector<int>{64, 48, 32, 16, 64, 48, 32, 16, 64, 48}));
+    EXPECT_EQ(volumeEnvelopeOutputs(10),
+              (std::vector<int>{64, 48, 32, 16, 64, 48, 32, 16, 64, 48}));
     EXPECT_EQ(channel().volumeEnvelope.done, 0);
 }
 

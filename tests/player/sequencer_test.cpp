@@ -250,3 +250,48 @@ TEST_F(SequencerTest, RowStartsStayInsideThePatternsWhateverTheSongFieldsHold) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every byte value in every cell field, extreme envelope values and an instrument number the song
+// lacks: the player must stay inside its records (the sanitizer builds check it).
+TEST_F(SequencerTest, RandomCellsKeepThePlayerInsideItsRecords) {
+    xm = makeXmSong(4, 3);
+    XmInstrument loud = makeInstrument(loopedSample());
+    loud.volumeEnvelope = {{0, 65535}, {3, 0}, {5, 40000}};
+    loud.volumeFlags = 1 | 2 | 4;
+    loud.volumeSustain = 1;
+    loud.volumeLoopEnd = 2;
+    loud.panningEnvelope = {{0, 65535}, {1, 0}};
+    loud.panningFlags = 1;
+    loud.vibratoType = 0;
+    loud.vibratoDepth = 255;
+    loud.vibratoRate = 255;
+    loud.vibratoSweep = 1;
+    loud.fadeout = 65535;
+    xm.instruments.push_back(loud);
+    xm.instruments.push_back(makeInstrument(makeSample({}, false)));
+    uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<uint8_t>(seed >> 24);
+    };
+    for (XmPattern& pattern : xm.patterns) {
+        pattern.packing = XmPacking::Mask;  // so that a note byte may be anything
+        for (XmCell& c : pattern.cells) {
+            c = {next(), static_cast<uint8_t>(next() % 4), next(),
+                 static_cast<uint8_t>(next() % 0x24), next()};
+        }
+    }
+    xm.flags = 0;  // Amiga periods: the integer division by the period
+    ASSERT_TRUE(start()) << songLoadError();
+    for (int k = 0; k < 20000; ++k) tick();
+    EXPECT_GE(song->orderPosition, 0);
+    EXPECT_LT(song->orderPosition, song->songLength);
+    xm.flags = 1;
+    ASSERT_TRUE(start());
+    for (int k = 0; k < 20000; ++k) tick();
+    EXPECT_LT(song->row, 64);
+}
+
+}  // namespace

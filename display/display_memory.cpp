@@ -81,6 +81,7 @@ int flipWaitsForRefresh() { return config.flipWaits; }
 int32_t refreshRate() { return config.refreshRate; }
 
 void close() {
+    if (config.onClose) config.onClose();
     record.open = 0;
     record.surfaces = 0;
     record.modeBits = 0;

@@ -28,10 +28,12 @@ int64_t pacerAfterFlip(FramePacer* pacer, int64_t nowNs) {
         if (pacer->measuredIntervals < PACER_MEASURED_FLIPS) measureInterval(pacer, nowNs);
         if (!pacer->pacing) return 0;
     }
-    // A frame more than a period late starts a new schedule instead of being caught up with a
-    // burst of unpaced frames.
-    if (pacer->deadlineNs == 0 || nowNs > pacer->deadlineNs + pacer->periodNs)
+    // The first paced flip, and any flip more than a period late, start a new schedule: the loop
+    // goes on at once instead of catching up with a burst of unpaced frames.
+    if (pacer->deadlineNs == 0 || nowNs > pacer->deadlineNs + pacer->periodNs) {
         pacer->deadlineNs = nowNs;
+        return 0;
+    }
     pacer->deadlineNs += pacer->periodNs;
     return pacer->deadlineNs > nowNs ? pacer->deadlineNs - nowNs : 0;
 }

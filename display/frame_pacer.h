@@ -17,7 +17,7 @@ constexpr int32_t PACER_MEASURED_FLIPS = 30;
 
 struct FramePacer {
     int64_t periodNs;
-    int64_t deadlineNs;  // when the latest paced flip is due; 0 until pacing starts
+    int64_t deadlineNs;  // when the latest paced frame may start; 0 until pacing starts
     int64_t lastFlipNs;  // 0 before the first flip
     int32_t measuredIntervals;
     int32_t shortIntervals;

@@ -52,7 +52,7 @@ struct MemoryDisplayRecord {
 extern const DisplayBackend memoryDisplayBackend;
 
 // Accepts every depth and reports 0x00RRGGBB at 32, B-G-R bytes at 24 and 5-6-5 at 16 bits;
-// flips count as waiting for the refresh, so nothing sleeps in tests.
+// flips count as waiting for the refresh and the refresh is so fast that nothing sleeps in tests.
 MemoryDisplayConfig memoryDisplayDefaults();
 // Sets the configuration and clears the record and the event queue.
 void memoryDisplayConfigure(const MemoryDisplayConfig& config);

@@ -14,6 +14,20 @@ struct SdlDisplay {
 
 SdlDisplay sdl;
 
+// SDL falls back to drivers that draw into memory when there is no screen; a demo that nobody
+// can see has failed to open its display, unless such a driver was asked for by name.
+bool showsOnAScreen() {
+    const char* driver = SDL_GetCurrentVideoDriver();
+    const char* asked = SDL_getenv("SDL_VIDEODRIVER");
+    bool invisible = driver && (SDL_strcmp(driver, "offscreen") == 0 || SDL_strcmp(driver, "dummy") == 0 ||
+                                SDL_strcmp(driver, "evdev") == 0);
+    if (invisible && !(asked && SDL_strcasecmp(asked, driver) == 0)) {
+        SDL_SetError("no screen to show on (SDL chose its \"%s\" video driver)", driver);
+        return false;
+    }
+    return true;
+}
+
 int open(const char* name, int32_t width, int32_t height) {
     // The screen saver stays on until the display layer switches it off.
     SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
@@ -21,9 +35,13 @@ int open(const char* name, int32_t width, int32_t height) {
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return 0;
     sdl.videoStarted = 1;
+    if (!showsOnAScreen()) return 0;
     sdl.lastActive = -1;
-    sdl.window = SDL_CreateWindow(name, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width,
-                                  height, SDL_WINDOW_FULLSCREEN_DESKTOP);
+    // Created at the desktop's size: without a window manager nobody would resize it to full screen.
+    SDL_DisplayMode desktop;
+    if (SDL_GetDesktopDisplayMode(0, &desktop) != 0) desktop = {SDL_PIXELFORMAT_UNKNOWN, width, height, 0, nullptr};
+    sdl.window = SDL_CreateWindow(name, 0, 0, desktop.w, desktop.h,
+                                  SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS);
     if (!sdl.window) return 0;
     sdl.renderer = SDL_CreateRenderer(sdl.window, -1, SDL_RENDERER_PRESENTVSYNC);
     if (!sdl.renderer) sdl.renderer = SDL_CreateRenderer(sdl.window, -1, 0);

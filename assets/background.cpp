@@ -38,18 +38,21 @@ Colour sky(int x, int y) {
     Colour c = t < 0.55 ? mix(top, middle, t / 0.55) : mix(middle, low, (t - 0.55) / 0.45);
     // Stars fade out toward the horizon's glow.
     double star = hash(x, y);
-    if (t < 0.6 && star > 0.994) c = mix(c, {255, 255, 255}, (star - 0.994) / 0.006 * (1 - t / 0.6));
+    if (t < 0.6 && star > 0.994)
+        c = mix(c, {255, 255, 255}, (star - 0.994) / 0.006 * (1 - t / 0.6));
     return c;
 }
 
 // The sun: yellow at the top to pink at the bottom, cut by bands that widen downwards.
 bool sun(int x, int y, Colour* c) {
     double dx = x - SUN_X, dy = y - SUN_Y;
-    if (dx * dx + dy * dy > SUN_RADIUS * SUN_RADIUS) return false;
+    if (dx * dx + dy * dy > SUN_RADIUS * SUN_RADIUS)
+        return false;
     int below = y - (SUN_Y - 6);
     if (below >= 0) {
         int band = below / 8;
-        if (below % 8 < 1 + band) return false;
+        if (below % 8 < 1 + band)
+            return false;
     }
     double t = (dy + SUN_RADIUS) / (2.0 * SUN_RADIUS);
     *c = mix({255, 236, 110}, {255, 60, 140}, t);
@@ -74,18 +77,20 @@ Colour floorAt(int x, int y) {
     double side = (x - SUN_X + 0.5) * depth / 40.0;  // sideways position on the floor
     double sideNext = (x - SUN_X + 1.5) * depth / 40.0;
     bool lengthLine = std::floor(side) != std::floor(sideNext);
-    if (!crossLine && !lengthLine) return base;
+    if (!crossLine && !lengthLine)
+        return base;
     double glow = 1.0 / (1.0 + depth * 0.35);
     return mix(base, {255, 70, 210}, 0.25 + 0.75 * glow);
 }
 
 // Chrome letters: light sky at the top, a dark edge in the middle, a warm ground below.
 Colour chrome(int row) {
-    const Colour stops[] = {{230, 250, 255}, {120, 170, 240}, {30, 20, 90}, {250, 150, 90},
-                            {255, 230, 200}};
+    const Colour stops[] = {
+        {230, 250, 255}, {120, 170, 240}, {30, 20, 90}, {250, 150, 90}, {255, 230, 200}};
     double t = row / 31.0 * 4.0;
     int i = static_cast<int>(t);
-    if (i >= 4) return stops[4];
+    if (i >= 4)
+        return stops[4];
     return mix(stops[i], stops[i + 1], t - i);
 }
 
@@ -96,7 +101,8 @@ void paintTitle(Rgb* picture, GlyphInk glyphInk) {
         for (int letter = 0; title[letter]; ++letter) {
             for (int y = 0; y < 8 * scale; ++y) {
                 for (int x = 0; x < 8 * scale; ++x) {
-                    if (!glyphInk(title[letter], x / scale, y / scale)) continue;
+                    if (!glyphInk(title[letter], x / scale, y / scale))
+                        continue;
                     int offset = pass == 0 ? 2 : 0;
                     int px = left + letter * 8 * scale + x + offset, py = top + y + offset;
                     Rgb* p = &picture[py * PICTURE_WIDTH + px];

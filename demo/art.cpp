@@ -19,7 +19,8 @@ void expandFontBitmap(const uint8_t* bitmap, uint8_t* sheet) {
         for (int j = 0; j < rowBytes; ++j) {
             uint8_t stored = bitmap[(FONT_SHEET_SIZE - 1 - y) * rowBytes + j];
             for (int n = 7; n >= 0; --n) {
-                if (!(stored >> n & 1)) sheet[y * FONT_SHEET_SIZE + 8 * j + (7 - n)] = 255;
+                if (!(stored >> n & 1))
+                    sheet[y * FONT_SHEET_SIZE + 8 * j + (7 - n)] = 255;
             }
         }
     }
@@ -29,6 +30,10 @@ void decodeBackground(uint32_t* frame) {
     decodePicture(backgroundImage, FRAME_WIDTH, FRAME_HEIGHT, frame);
 }
 
-void decodeSprite(uint32_t* sprite) { decodePicture(spriteImage, SPRITE_SIZE, SPRITE_SIZE, sprite); }
+void decodeSprite(uint32_t* sprite) {
+    decodePicture(spriteImage, SPRITE_SIZE, SPRITE_SIZE, sprite);
+}
 
-void expandFont() { expandFontBitmap(fontBitmap, fontSheet); }
+void expandFont() {
+    expandFontBitmap(fontBitmap, fontSheet);
+}

@@ -32,5 +32,6 @@ int main() {
     }
     sceneStart(&scene, scrollText);
     playSong(song);
-    for (;;) scenePass(&scene);
+    for (;;)
+        scenePass(&scene);
 }

@@ -32,8 +32,12 @@ int main(int argc, char** argv) {
     const int chord[] = {49, 52, 56, 61};
     XmPattern& pattern = song.patterns[0];
     for (int row = 0; row < 64; ++row) {
-        if (row % 4 == 0) cellAt(pattern, channels, row, 0) = {static_cast<uint8_t>(bassNotes[row / 4]), 1, 0, 0, 0};
-        if (row % 2 == 0) cellAt(pattern, channels, row, 1) = {static_cast<uint8_t>(chord[(row / 2) % 4]), 2, 0x30, 0, 0};
+        if (row % 4 == 0)
+            cellAt(pattern, channels, row, 0) = {static_cast<uint8_t>(bassNotes[row / 4]), 1, 0, 0,
+                                                 0};
+        if (row % 2 == 0)
+            cellAt(pattern, channels, row, 1) = {static_cast<uint8_t>(chord[(row / 2) % 4]), 2,
+                                                 0x30, 0, 0};
     }
 
     std::vector<uint8_t> bytes = writeXm(song);

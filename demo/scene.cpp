@@ -34,12 +34,14 @@ void drawBottomRow(Scene* scene, uint32_t* frame, RestoreList* list) {
     for (int32_t s = 0; s < BOTTOM_SLOTS; ++s) {
         uint32_t x = static_cast<uint32_t>(scene->scrollFine + 8 * s + 1);
         saveRect(frame, list, x, BOTTOM_ROW_Y, GLYPH_SIZE, GLYPH_SIZE);
-        float alpha = scene->fadeLevel < FULL_ALPHA
-                          ? static_cast<float>(static_cast<double>(scene->fadeLevel) +
-                                               static_cast<double>(BOTTOM_FINE_FADE) * scene->scrollFine)
-                          : FULL_ALPHA;
+        float alpha =
+            scene->fadeLevel < FULL_ALPHA
+                ? static_cast<float>(static_cast<double>(scene->fadeLevel) +
+                                     static_cast<double>(BOTTOM_FINE_FADE) * scene->scrollFine)
+                : FULL_ALPHA;
         drawGlyph(frame, glyphAt(scene, scene->scrollIndex + s), x, BOTTOM_ROW_Y, alpha);
-        if (scene->fadeLevel < FULL_ALPHA) scene->fadeLevel += FADE_STEP;
+        if (scene->fadeLevel < FULL_ALPHA)
+            scene->fadeLevel += FADE_STEP;
     }
 }
 
@@ -48,21 +50,26 @@ void drawColumn(Scene* scene, uint32_t* frame, RestoreList* list) {
     for (int32_t s = COLUMN_SLOTS; s >= 1; --s) {
         uint32_t y = static_cast<uint32_t>(8 * s - scene->scrollFine + 95);
         saveRect(frame, list, COLUMN_X, y, GLYPH_SIZE, GLYPH_SIZE);
-        float alpha = scene->fadeLevel < FULL_ALPHA
-                          ? static_cast<float>(static_cast<double>(scene->fadeLevel) -
-                                               static_cast<double>(COLUMN_FINE_FADE) * scene->scrollFine)
-                          : FULL_ALPHA;
-        drawGlyph(frame, glyphAt(scene, scene->scrollIndex + SCROLL_WINDOW - s), COLUMN_X, y, alpha);
-        if (s <= 4) scene->fadeLevel -= COLUMN_FADE_STEP;
+        float alpha =
+            scene->fadeLevel < FULL_ALPHA
+                ? static_cast<float>(static_cast<double>(scene->fadeLevel) -
+                                     static_cast<double>(COLUMN_FINE_FADE) * scene->scrollFine)
+                : FULL_ALPHA;
+        drawGlyph(frame, glyphAt(scene, scene->scrollIndex + SCROLL_WINDOW - s), COLUMN_X, y,
+                  alpha);
+        if (s <= 4)
+            scene->fadeLevel -= COLUMN_FADE_STEP;
     }
 }
 
 void advanceScroller(Scene* scene) {
     scene->scrollFine = (scene->scrollFine - 1) & 7;
-    if (scene->scrollFine != 7) return;
+    if (scene->scrollFine != 7)
+        return;
     scene->scrollIndex++;
     // Back to the start once the window's end reaches the terminating zero.
-    if (scene->scrollText[scene->scrollIndex + SCROLL_WINDOW] == '\0') scene->scrollIndex = 0;
+    if (scene->scrollText[scene->scrollIndex + SCROLL_WINDOW] == '\0')
+        scene->scrollIndex = 0;
 }
 
 void drawSprites(Scene* scene, uint32_t* frame, RestoreList* list) {
@@ -72,9 +79,10 @@ void drawSprites(Scene* scene, uint32_t* frame, RestoreList* list) {
         // single precision before it joins the sum.
         double phaseX = static_cast<double>(SPRITE_PHASE) * i;
         float phaseY = SPRITE_PHASE * static_cast<float>(i);
-        scene->spriteX[i] = static_cast<uint16_t>(static_cast<int32_t>(90.0 * sin(5.0 * time + phaseX) + 100.0));
-        scene->spriteY[i] =
-            static_cast<uint16_t>(static_cast<int32_t>(50.0 * sin(2.0 * time + static_cast<double>(phaseY)) + 90.0));
+        scene->spriteX[i] =
+            static_cast<uint16_t>(static_cast<int32_t>(90.0 * sin(5.0 * time + phaseX) + 100.0));
+        scene->spriteY[i] = static_cast<uint16_t>(
+            static_cast<int32_t>(50.0 * sin(2.0 * time + static_cast<double>(phaseY)) + 90.0));
         saveRect(frame, list, scene->spriteX[i], scene->spriteY[i], SPRITE_SIZE, SPRITE_SIZE);
         drawSprite(frame, scene->spritePixels, scene->spriteX[i], scene->spriteY[i], SPRITE_WEIGHT);
     }

@@ -12,9 +12,15 @@ namespace {
 // One pixel each, as the formats define them. The grouped paths below must give the same bits;
 // they also finish every row whose length is not a multiple of their group.
 
-inline uint32_t red(uint32_t p) { return (p >> 16) & 0xFF; }
-inline uint32_t green(uint32_t p) { return (p >> 8) & 0xFF; }
-inline uint32_t blue(uint32_t p) { return p & 0xFF; }
+inline uint32_t red(uint32_t p) {
+    return (p >> 16) & 0xFF;
+}
+inline uint32_t green(uint32_t p) {
+    return (p >> 8) & 0xFF;
+}
+inline uint32_t blue(uint32_t p) {
+    return p & 0xFF;
+}
 
 inline uint16_t pixel565(uint32_t p) {
     return static_cast<uint16_t>((red(p) >> 3) << 11 | (green(p) >> 2) << 5 | blue(p) >> 3);
@@ -42,7 +48,9 @@ inline void store32(uint8_t* d, uint32_t v) {
 
 #if defined(__SSE2__)
 
-inline __m128i maskOf(uint32_t m) { return _mm_set1_epi32(static_cast<int>(m)); }
+inline __m128i maskOf(uint32_t m) {
+    return _mm_set1_epi32(static_cast<int>(m));
+}
 
 // Four pixels at a time: each 32-bit lane gets its 16-bit result in its low half.
 inline __m128i lanes565(__m128i p) {
@@ -95,12 +103,14 @@ int convertGroups16(const uint32_t* source, uint8_t* destination, int count) {
 
 template <uint16_t (*pixel)(uint32_t)>
 void convertTail16(const uint32_t* source, uint8_t* destination, int from, int count) {
-    for (int i = from; i < count; ++i) store16(destination + 2 * i, pixel(source[i]));
+    for (int i = from; i < count; ++i)
+        store16(destination + 2 * i, pixel(source[i]));
 }
 
 #if defined(__SSE2__)
-#define CONVERT_16(lanes, pixel) \
-    convertTail16<pixel>(source, destination, convertGroups16<lanes>(source, destination, count), count)
+#define CONVERT_16(lanes, pixel)                                                                  \
+    convertTail16<pixel>(source, destination, convertGroups16<lanes>(source, destination, count), \
+                         count)
 #else
 #define CONVERT_16(lanes, pixel) convertTail16<pixel>(source, destination, 0, count)
 #endif
@@ -108,11 +118,13 @@ void convertTail16(const uint32_t* source, uint8_t* destination, int from, int c
 }  // namespace
 
 void convertCopy32(const uint32_t* source, uint8_t* destination, int count) {
-    if (count <= 0) return;
+    if (count <= 0)
+        return;
     if constexpr (std::endian::native == std::endian::little) {
         memcpy(destination, source, static_cast<size_t>(count) * 4);
     } else {
-        for (int i = 0; i < count; ++i) store32(destination + 4 * i, source[i]);
+        for (int i = 0; i < count; ++i)
+            store32(destination + 4 * i, source[i]);
     }
 }
 
@@ -189,14 +201,10 @@ struct ConverterFormat {
 
 // Tested in this order; the first full match wins.
 const ConverterFormat CONVERTER_FORMATS[] = {
-    {32, 0xFF0000, 0xFF00, 0xFF, convertCopy32},
-    {32, 0xFF, 0xFF00, 0xFF0000, convertSwap32},
-    {24, 0xFF0000, 0xFF00, 0xFF, convertTo24},
-    {24, 0xFF, 0xFF00, 0xFF0000, convertSwapTo24},
-    {16, 0xF800, 0x7E0, 0x1F, convertTo565},
-    {16, 0x1F, 0x7E0, 0xF800, convertToBgr565},
-    {16, 0x7C00, 0x3E0, 0x1F, convertTo555},
-    {16, 0x1F, 0x3E0, 0x7C00, convertToBgr555},
+    {32, 0xFF0000, 0xFF00, 0xFF, convertCopy32}, {32, 0xFF, 0xFF00, 0xFF0000, convertSwap32},
+    {24, 0xFF0000, 0xFF00, 0xFF, convertTo24},   {24, 0xFF, 0xFF00, 0xFF0000, convertSwapTo24},
+    {16, 0xF800, 0x7E0, 0x1F, convertTo565},     {16, 0x1F, 0x7E0, 0xF800, convertToBgr565},
+    {16, 0x7C00, 0x3E0, 0x1F, convertTo555},     {16, 0x1F, 0x3E0, 0x7C00, convertToBgr555},
 };
 
 }  // namespace

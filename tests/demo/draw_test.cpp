@@ -7,11 +7,14 @@
 
 namespace {
 
-uint32_t rgb(uint32_t r, uint32_t g, uint32_t b) { return r << 16 | g << 8 | b; }
+uint32_t rgb(uint32_t r, uint32_t g, uint32_t b) {
+    return r << 16 | g << 8 | b;
+}
 
 std::vector<uint32_t> patternedFrame() {
     std::vector<uint32_t> frame(FRAME_WIDTH * FRAME_HEIGHT);
-    for (int i = 0; i < FRAME_WIDTH * FRAME_HEIGHT; ++i) frame[i] = static_cast<uint32_t>(i * 2654435761u) & 0xFFFFFF;
+    for (int i = 0; i < FRAME_WIDTH * FRAME_HEIGHT; ++i)
+        frame[i] = static_cast<uint32_t>(i * 2654435761u) & 0xFFFFFF;
     return frame;
 }
 
@@ -40,20 +43,23 @@ TEST(Sprite, SkipsTheColourKeyAndBlendsEverythingElseInPlace) {
     for (int y = 0; y < FRAME_HEIGHT; ++y) {
         for (int x = 0; x < FRAME_WIDTH; ++x) {
             uint32_t expected = rgb(100, 100, 100);
-            if (x == 40 && y == 60) expected = rgb(177, 50, 177);
-            if (x == 47 && y == 65) expected = rgb(150, 75, 50);
+            if (x == 40 && y == 60)
+                expected = rgb(177, 50, 177);
+            if (x == 47 && y == 65)
+                expected = rgb(150, 75, 50);
             ASSERT_EQ(frame[y * FRAME_WIDTH + x], expected) << x << "," << y;
         }
     }
 }
 
 class Glyph : public ::testing::Test {
-protected:
+   protected:
     // A font with ink only in the cell of 'A' (code 65: cell 33, columns 8-15, rows 32-39): a
     // diagonal from its top-left corner.
     void SetUp() override {
         memset(fontSheet, 0, sizeof fontSheet);
-        for (int i = 0; i < 8; ++i) fontSheet[(32 + i) * FONT_SHEET_SIZE + 8 + i] = 255;
+        for (int i = 0; i < 8; ++i)
+            fontSheet[(32 + i) * FONT_SHEET_SIZE + 8 + i] = 255;
     }
 };
 
@@ -63,7 +69,8 @@ TEST_F(Glyph, BlendsInkTowardRedWithAlphaTimes255Over256) {
     for (int y = 0; y < FRAME_HEIGHT; ++y) {
         for (int x = 0; x < FRAME_WIDTH; ++x) {
             bool ink = x >= 30 && x < 38 && x - 30 == y - 20;
-            ASSERT_EQ(frame[y * FRAME_WIDTH + x], ink ? rgb(229, 26, 26) : rgb(128, 128, 128)) << x << "," << y;
+            ASSERT_EQ(frame[y * FRAME_WIDTH + x], ink ? rgb(229, 26, 26) : rgb(128, 128, 128))
+                << x << "," << y;
         }
     }
 }
@@ -115,7 +122,8 @@ TEST(RestoreList, OverlappingSpritesLeaveTheExactBackground) {
     std::vector<uint32_t> frame = patternedFrame();
     const std::vector<uint32_t> background = frame;
     std::vector<uint32_t> sprite(SPRITE_SIZE * SPRITE_SIZE);
-    for (int i = 0; i < SPRITE_SIZE * SPRITE_SIZE; ++i) sprite[i] = i % 3 ? rgb(255, 255, 255) : COLOUR_KEY;
+    for (int i = 0; i < SPRITE_SIZE * SPRITE_SIZE; ++i)
+        sprite[i] = i % 3 ? rgb(255, 255, 255) : COLOUR_KEY;
     RestoreList list = {};
     saveRect(frame.data(), &list, 50, 60, 32, 32);  // A
     drawSprite(frame.data(), sprite.data(), 50, 60, 0.5f);

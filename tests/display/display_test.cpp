@@ -13,7 +13,7 @@ constexpr int W = 5;  // a small odd frame keeps every row's bytes easy to follo
 constexpr int H = 3;
 
 class Display : public ::testing::Test {
-protected:
+   protected:
     void SetUp() override { configure(memoryDisplayDefaults()); }
     void TearDown() override { displayClose(); }
 
@@ -28,11 +28,14 @@ protected:
         std::vector<uint32_t> frame(W * H);
         for (int y = 0; y < H; ++y)
             for (int x = 0; x < W; ++x)
-                frame[y * W + x] = static_cast<uint32_t>((16 * y + x) << 16 | (0x40 + x) << 8 | (0x80 + y));
+                frame[y * W + x] =
+                    static_cast<uint32_t>((16 * y + x) << 16 | (0x40 + x) << 8 | (0x80 + y));
         return frame;
     }
 
-    static void activate(uint32_t active) { memoryDisplayPushEvent({DISPLAY_EVENT_ACTIVATE, active}); }
+    static void activate(uint32_t active) {
+        memoryDisplayPushEvent({DISPLAY_EVENT_ACTIVATE, active});
+    }
 
     const MemoryDisplayRecord& shown() { return memoryDisplayRecord(); }
 };
@@ -95,7 +98,8 @@ TEST_F(Display, RowsAreWrittenAtThePitchAndTheBytesBetweenThemStayUntouched) {
     ASSERT_EQ(shown().pitch, W * 4 + 6);
     for (int y = 0; y < H; ++y) {
         EXPECT_EQ(bytes[y * shown().pitch], 0x80 + y) << "row " << y << " starts at its pitch";
-        for (int i = W * 4; i < shown().pitch; ++i) EXPECT_EQ(bytes[y * shown().pitch + i], 0xA5);
+        for (int i = W * 4; i < shown().pitch; ++i)
+            EXPECT_EQ(bytes[y * shown().pitch + i], 0xA5);
     }
 }
 
@@ -171,7 +175,9 @@ TEST_F(Display, CloseReleasesTheDisplayAndSwitchesTheScreenSaverBackOn) {
     ASSERT_EQ(displayOpen("test", W, H), 1);  // and it opens again
 }
 
-void reportClose() { fputs("display closed\n", stderr); }
+void reportClose() {
+    fputs("display closed\n", stderr);
+}
 
 // Escape (in the key's low byte) and a close request close the display, then end the process
 // with status 0.
@@ -180,7 +186,8 @@ void quitWith(DisplayEvent event) {
     config.onClose = reportClose;
     memoryDisplayConfigure(config);
     displayUseBackend(&memoryDisplayBackend);
-    if (!displayOpen("test", W, H)) return;
+    if (!displayOpen("test", W, H))
+        return;
     memoryDisplayPushEvent(event);
     std::vector<uint32_t> frame(W * H);
     displayPresent(frame.data());
@@ -188,8 +195,10 @@ void quitWith(DisplayEvent event) {
 }
 
 TEST(DisplayDeathTest, EscapeClosesAndEndsTheProcessWithStatusZero) {
-    EXPECT_EXIT(quitWith({DISPLAY_EVENT_KEY_DOWN, VK_ESCAPE}), ::testing::ExitedWithCode(0), "display closed");
-    EXPECT_EXIT(quitWith({DISPLAY_EVENT_KEY_DOWN, 0x100 | VK_ESCAPE}), ::testing::ExitedWithCode(0), "display closed");
+    EXPECT_EXIT(quitWith({DISPLAY_EVENT_KEY_DOWN, VK_ESCAPE}), ::testing::ExitedWithCode(0),
+                "display closed");
+    EXPECT_EXIT(quitWith({DISPLAY_EVENT_KEY_DOWN, 0x100 | VK_ESCAPE}), ::testing::ExitedWithCode(0),
+                "display closed");
 }
 
 TEST(DisplayDeathTest, ACloseRequestClosesAndEndsTheProcessWithStatusZero) {

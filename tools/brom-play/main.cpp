@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "module/file_access.h"
 #include "tools/brom-play/brom_play.h"
 
 namespace {
@@ -27,13 +26,6 @@ bool parseNumber(const char* text, double* value) {
 }
 
 }  // namespace
-
-Song* loadSongOrComplain(const char* path) {
-    useStandardFiles();
-    Song* song = loadSong(path, nullptr);
-    if (!song) fprintf(stderr, "brom-play: %s: %s\n", path, songLoadError());
-    return song;
-}
 
 int main(int argc, char** argv) {
     if (argc == 2 && argv[1][0] != '-') return runPlay(argv[1]);

@@ -1,7 +1,11 @@
 #include "audio/mixer.h"
 
+#include <algorithm>
+#include <atomic>
+#include <bit>
 #include <cmath>
 
+#include "audio/mixer_kernels.h"
 #include "audio/scheduler.h"
 
 // How one voice is mixed. A run of frames is cut into pieces: a piece ends where the voice reaches
@@ -164,6 +168,14 @@ int32_t decideRamp(Voice* voice) {
     return voice->rampRemaining;
 }
 
+// One frame at the gains of the levels: the odd last frame of a steady piece.
+uint64_t renderLevelFrame(const Voice* voice, const int16_t* data, uint64_t position, uint64_t step,
+                          bool backward, float* out) {
+    addFrame(out, sampleAt(data, position), gainOfLevel(voice->levelLeft),
+             gainOfLevel(voice->levelRight));
+    return advance(position, step, backward);
+}
+
 // Frames at steady gains. Two frames to an iteration: an odd last frame is rendered with the
 // gains of the levels instead, which are the same gains whenever the levels are the volumes.
 uint64_t renderSteady(const Voice* voice, const int16_t* data, uint64_t position, uint64_t step,
@@ -181,12 +193,22 @@ uint64_t renderSteady(const Voice* voice, const int16_t* data, uint64_t position
             position = advance(position, step, backward);
         }
     }
-    if (frames & 1) {
-        addFrame(out + 2 * paired, sampleAt(data, position), gainOfLevel(voice->levelLeft),
-                 gainOfLevel(voice->levelRight));
-        position = advance(position, step, backward);
-    }
+    if (frames & 1) position = renderLevelFrame(voice, data, position, step, backward, out + 2 * paired);
     return position;
+}
+
+// After `frames` frames of a ramp that had `ramp` left: the levels follow the running gains, and
+// are set exactly to the targets when the ramp is over.
+void finishRamp(Voice* voice, double gainLeft, double gainRight, int32_t frames, int32_t ramp) {
+    voice->levelLeft = static_cast<int32_t>(std::nearbyint(gainLeft * 255.0 * 256.0));
+    voice->levelRight = static_cast<int32_t>(std::nearbyint(gainRight * 255.0 * 256.0));
+    voice->rampRemaining = ramp - frames;
+    if (voice->rampRemaining == 0) {
+        voice->rampDeltaLeft = 0.0f;
+        voice->rampDeltaRight = 0.0f;
+        voice->levelLeft = voice->volumeLeft * 256;
+        voice->levelRight = voice->volumeRight * 256;
+    }
 }
 
 // Frames along a ramp of `ramp` frames left: the gains move by the ramp's deltas after every frame,
@@ -203,16 +225,110 @@ uint64_t renderRamp(Voice* voice, const int16_t* data, uint64_t position, uint64
         gainRight += deltaRight;
         position = advance(position, step, backward);
     }
-    voice->levelLeft = static_cast<int32_t>(std::nearbyint(gainLeft * 255.0 * 256.0));
-    voice->levelRight = static_cast<int32_t>(std::nearbyint(gainRight * 255.0 * 256.0));
-    voice->rampRemaining = ramp - frames;
-    if (voice->rampRemaining == 0) {
-        voice->rampDeltaLeft = 0.0f;
-        voice->rampDeltaRight = 0.0f;
-        voice->levelLeft = voice->volumeLeft * 256;
-        voice->levelRight = voice->volumeRight * 256;
-    }
+    finishRamp(voice, gainLeft, gainRight, frames, ramp);
     return position;
+}
+
+// The vector paths render the same pieces with the kernels of mixer_kernels.h.
+
+struct Stride {
+    uint64_t base;
+    uint64_t increment;
+};
+
+// Frame k of a run from `position` lies at base + k x increment, give or take bit 0, which no frame
+// reads. The first frame drops the position's bit 0; every later one drops the bit 0 that the step
+// left, so forward a step with bit 0 set moves one unit less and backward one unit more.
+Stride strideOf(uint64_t position, uint64_t step, bool backward) {
+    Stride stride;
+    stride.base = (position & ~uint64_t{1}) | (step & 1);
+    stride.increment = backward ? uint64_t{0} - ((step + 1) & ~uint64_t{1}) : step & ~uint64_t{1};
+    return stride;
+}
+
+// Exponent of the lowest bit a single-precision value can have set.
+int lowestBitExponent(double value) {
+    uint32_t bits = std::bit_cast<uint32_t>(static_cast<float>(value));
+    int exponent = static_cast<int>(bits >> 23 & 0xFF);
+    return exponent == 0 ? -149 : exponent - 150;
+}
+
+// Whether gain + k x delta is exact in double precision for every k up to `frames`. Then it equals
+// the ramp's running sum, which never rounds either, and the frames of a ramp are independent.
+// Gain and delta are single-precision values, so every such sum is a multiple of the lower of
+// their lowest bits and exact while below 2^53 of those; below 2^52 leaves room for the rounding
+// of the estimate. For the ramps notes make this always holds.
+bool rampSumsExact(double gain, double delta, int32_t frames) {
+    if (delta == 0.0) return true;
+    int unit = lowestBitExponent(delta);
+    if (gain != 0.0) unit = std::min(unit, lowestBitExponent(gain));
+    double largest = std::fabs(gain) + frames * std::fabs(delta);
+    return std::isfinite(largest) && std::ilogb(largest) < 52 + unit;
+}
+
+uint64_t renderSteadyWith(const MixerKernels* kernels, const Voice* voice, const int16_t* data,
+                          uint64_t position, uint64_t step, bool backward, float* out,
+                          int32_t frames) {
+    double gainLeft = static_cast<float>(voice->volumeLeft) * GAIN_SCALE;
+    double gainRight = static_cast<float>(voice->volumeRight) * GAIN_SCALE;
+    int32_t paired = frames & ~1;
+    if (gainLeft == 0.0 && gainRight == 0.0) {
+        position = skipFrames(position, step, backward, paired);
+    } else if (paired > 0) {
+        Stride stride = strideOf(position, step, backward);
+        kernels->steady({data, out, stride.base, stride.increment, paired, gainLeft, gainRight, 0.0, 0.0});
+        position = stride.base + uint64_t(paired) * stride.increment;
+    }
+    if (frames & 1) position = renderLevelFrame(voice, data, position, step, backward, out + 2 * paired);
+    return position;
+}
+
+uint64_t renderRampWith(const MixerKernels* kernels, Voice* voice, const int16_t* data,
+                        uint64_t position, uint64_t step, bool backward, float* out, int32_t frames,
+                        int32_t ramp) {
+    double gainLeft = gainOfLevel(voice->levelLeft);
+    double gainRight = gainOfLevel(voice->levelRight);
+    double deltaLeft = voice->rampDeltaLeft;
+    double deltaRight = voice->rampDeltaRight;
+    if (!rampSumsExact(gainLeft, deltaLeft, frames) || !rampSumsExact(gainRight, deltaRight, frames))
+        return renderRamp(voice, data, position, step, backward, out, frames, ramp);
+    if (frames > 0) {
+        Stride stride = strideOf(position, step, backward);
+        kernels->ramp({data, out, stride.base, stride.increment, frames, gainLeft, gainRight,
+                       deltaLeft, deltaRight});
+        position = stride.base + uint64_t(frames) * stride.increment;
+    }
+    finishRamp(voice, gainLeft + frames * deltaLeft, gainRight + frames * deltaRight, frames, ramp);
+    return position;
+}
+
+// The vector loads take frame numbers as signed 32-bit values; longer samples take the scalar path.
+constexpr uint32_t KERNEL_LENGTH_LIMIT = uint32_t{1} << 30;
+
+struct PathChoice {
+    MixerPath path;
+    const MixerKernels* kernels;  // null for the scalar reference
+};
+
+const PathChoice* choiceOf(MixerPath path) {
+    static const PathChoice choices[] = {
+        {MixerPath::SCALAR, nullptr},
+        {MixerPath::SSE2, sse2MixerKernels()},
+        {MixerPath::AVX2, processorHasAvx2() ? avx2MixerKernels() : nullptr},
+    };
+    return &choices[static_cast<int>(path)];
+}
+
+std::atomic<const PathChoice*> activeChoice{nullptr};
+
+const PathChoice* currentChoice() {
+    const PathChoice* choice = activeChoice.load(std::memory_order_acquire);
+    if (!choice) {
+        // Two threads may get here at once; both store the same choice.
+        choice = choiceOf(fastestMixerPath());
+        activeChoice.store(choice, std::memory_order_release);
+    }
+    return choice;
 }
 
 // A forward loop: back by the loop length until inside the loop again.
@@ -273,6 +389,35 @@ void reflect(Voice* voice, uint64_t& position, const Loop& loop) {
 
 }  // namespace
 
+bool mixerPathAvailable(MixerPath path) {
+    return path == MixerPath::SCALAR || (static_cast<int>(path) >= 0 &&
+                                         static_cast<int>(path) <= static_cast<int>(MixerPath::AVX2) &&
+                                         choiceOf(path)->kernels != nullptr);
+}
+
+MixerPath fastestMixerPath() {
+    if (mixerPathAvailable(MixerPath::AVX2)) return MixerPath::AVX2;
+    if (mixerPathAvailable(MixerPath::SSE2)) return MixerPath::SSE2;
+    return MixerPath::SCALAR;
+}
+
+bool setMixerPath(MixerPath path) {
+    if (!mixerPathAvailable(path)) return false;
+    activeChoice.store(choiceOf(path), std::memory_order_release);
+    return true;
+}
+
+MixerPath mixerPath() { return currentChoice()->path; }
+
+const char* mixerPathName(MixerPath path) {
+    switch (path) {
+        case MixerPath::SCALAR: return "scalar";
+        case MixerPath::SSE2: return "sse2";
+        case MixerPath::AVX2: return "avx2";
+    }
+    return "unknown";
+}
+
 void mixVoices(float* frames, int32_t frameCount) {
     if (frameCount <= 0) return;
     for (int v = 0; v < MIXED_VOICE_COUNT; ++v) mixVoice(&voiceTable[v], frames, frameCount);
@@ -285,6 +430,8 @@ void mixVoice(Voice* voice, float* frames, int32_t frameCount) {
         endVoice(voice);
         return;
     }
+    const MixerKernels* kernels = currentChoice()->kernels;
+    if (sample->length >= KERNEL_LENGTH_LIMIT) kernels = nullptr;
     const Loop loop = loopOf(sample);
     const int16_t* data = sample->data;
     const uint64_t step = fixed(static_cast<uint32_t>(voice->step), voice->stepFraction);
@@ -311,8 +458,12 @@ void mixVoice(Voice* voice, float* frames, int32_t frameCount) {
             frames = ramp;
             endsOnBoundary = false;
         }
-        if (ramp > 0) {
+        if (ramp > 0 && kernels) {
+            position = renderRampWith(kernels, voice, data, position, step, backward, out, frames, ramp);
+        } else if (ramp > 0) {
             position = renderRamp(voice, data, position, step, backward, out, frames, ramp);
+        } else if (kernels) {
+            position = renderSteadyWith(kernels, voice, data, position, step, backward, out, frames);
         } else {
             position = renderSteady(voice, data, position, step, backward, out, frames);
         }

@@ -50,6 +50,20 @@ struct Voice {
     int32_t rampRemaining;
 };
 
+// The ways the mixer can render a voice's frames. Each gives the same bits; the plain scalar one
+// is the reference the others are tested against.
+enum class MixerPath { SCALAR, SSE2, AVX2 };
+
+// Whether this build and this processor can take `path`.
+bool mixerPathAvailable(MixerPath path);
+// The fastest available path: what the mixer takes unless told otherwise.
+MixerPath fastestMixerPath();
+// Makes the mixer take `path` from now on; false, changing nothing, when it is not available.
+// For tests and the benchmark; not to be called while a song is being mixed on another thread.
+bool setMixerPath(MixerPath path);
+MixerPath mixerPath();
+const char* mixerPathName(MixerPath path);  // "scalar", "sse2", "avx2"
+
 // Adds voices 0..MIXED_VOICE_COUNT-1 of voiceTable into `frameCount` stereo frames at `frames`.
 void mixVoices(float* frames, int32_t frameCount);
 // Adds one voice into `frameCount` stereo frames at `frames`.

@@ -4,24 +4,56 @@
 //  - mixer:  the voice mixer alone, all 64 voices sounding;
 //  - frame:  one demo frame, drawing and conversion to the display's format.
 //
-//     brom-bench [--seconds N] [--write FILE.xm]
+// The song and render figures use the fastest mixer path, or the one --path names; the mixer
+// figure is given for every path the processor has.
+//
+//     brom-bench [--seconds N] [--path scalar|sse2|avx2] [--only song|render|mixer|frame]
+//                [--write FILE.xm]
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "audio/mixer.h"
 #include "bench/bench.h"
+
+namespace {
+
+const MixerPath PATHS[] = {MixerPath::SCALAR, MixerPath::SSE2, MixerPath::AVX2};
+
+int usage() {
+    fprintf(stderr,
+            "usage: brom-bench [--seconds N] [--path scalar|sse2|avx2] "
+            "[--only song|render|mixer|frame] [--write FILE.xm]\n");
+    return 2;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     double seconds = 120;
     const char* writePath = nullptr;
+    MixerPath path = fastestMixerPath();
+    const char* only = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
             seconds = atof(argv[++i]);
         } else if (strcmp(argv[i], "--write") == 0 && i + 1 < argc) {
             writePath = argv[++i];
+        } else if (strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
+            only = argv[++i];
+        } else if (strcmp(argv[i], "--path") == 0 && i + 1 < argc) {
+            const char* name = argv[++i];
+            bool known = false;
+            for (MixerPath p : PATHS) {
+                if (strcmp(name, mixerPathName(p)) == 0) path = p, known = true;
+            }
+            if (!known) return usage();
+            if (!mixerPathAvailable(path)) {
+                fprintf(stderr, "brom-bench: the %s path is not available here\n", name);
+                return 1;
+            }
         } else {
-            fprintf(stderr, "usage: brom-bench [--seconds N] [--write FILE.xm]\n");
-            return 2;
+            return usage();
         }
     }
     std::vector<uint8_t> module = benchModule();
@@ -33,11 +65,20 @@ int main(int argc, char** argv) {
         }
         fclose(file);
     }
-    benchSong(module, seconds);
-    benchRender(module, 5);
-    benchMixer(seconds / 4);
+    setMixerPath(path);
+    printf("mixer path: %s\n", mixerPathName(path));
+    auto wanted = [only](const char* part) { return !only || strcmp(only, part) == 0; };
+    if (wanted("song")) benchSong(module, seconds);
+    if (wanted("render")) benchRender(module, 5);
+    if (wanted("mixer")) {
+        for (MixerPath p : PATHS) {
+            if (!setMixerPath(p)) continue;
+            benchMixer(seconds / 4);
+        }
+        setMixerPath(path);
+    }
 #if defined(BROM_BENCH_HAS_SCENE)
-    benchFrame(10, 200);
+    if (wanted("frame")) benchFrame(10, 200);
 #endif
     return 0;
 }

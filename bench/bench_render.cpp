@@ -240,6 +240,7 @@ void benchMixer(double seconds) {
         if (r == 0 || elapsed < best) best = elapsed;
     }
     double voiceFrames = static_cast<double>(blocks) * 884 * MIXED_VOICE_COUNT;
-    printf("mixer:  %d voices sounding: %.1f M voice-frames/s (%.0f x real time; best of %d)\n",
-           MIXED_VOICE_COUNT, voiceFrames / best / 1e6, blocks * 884.0 / RATE / best, ROUNDS);
+    printf("mixer:  %d voices sounding, %s: %.1f M voice-frames/s (%.0f x real time; best of %d)\n",
+           MIXED_VOICE_COUNT, mixerPathName(mixerPath()), voiceFrames / best / 1e6,
+           blocks * 884.0 / RATE / best, ROUNDS);
 }

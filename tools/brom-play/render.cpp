@@ -3,6 +3,7 @@
 // would play them; no device is opened, so rendering works on a machine without sound.
 #include <unistd.h>
 
+#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -62,8 +63,13 @@ bool writeWavHeader(FILE* file, int64_t frames) {
     return fwrite(header, 1, sizeof header, file) == sizeof header;
 }
 
-// Little-endian whatever the machine, as WAV files are.
+// Little-endian whatever the machine, as WAV files are; on a little-endian machine the samples are
+// those bytes already.
 bool writeFrames(FILE* file, const int16_t* pcm, int32_t frames, std::vector<uint8_t>& bytes) {
+    if constexpr (std::endian::native == std::endian::little) {
+        size_t size = static_cast<size_t>(frames) * 4;
+        return fwrite(pcm, 1, size, file) == size;
+    }
     bytes.resize(static_cast<size_t>(frames) * 4);
     for (int32_t k = 0; k < frames * 2; ++k) putLe16(&bytes[2 * k], static_cast<uint16_t>(pcm[k]));
     return fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
@@ -89,6 +95,8 @@ int renderSong(Song* song, const char* outPath, int64_t frames) {
         fprintf(stderr, "brom-play: %s: %s\n", outPath, strerror(errno));
         return 1;
     }
+    // Blocks of a few kilobytes would cost a system call each through the default buffer.
+    setvbuf(file, nullptr, _IOFBF, size_t{1} << 18);
     prepareMixSettings(RENDER_RATE);  // fresh voices: the measuring run has played them
     startSongOffline(song);
     bool progress = isatty(fileno(stderr));

@@ -1,0 +1,115 @@
+// The mixer's kernels for AVX2, taken only when the processor running the program has it: four
+// frames per step, their positions in one register of 64-bit lanes, the two sample frames of each
+// fetched by one gather, the arithmetic four doubles to a register. Only the functions marked
+// below are compiled for AVX2, so that nothing else in the program comes to need it.
+#include "audio/mixer_kernels.h"
+
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+
+#include <immintrin.h>
+
+#include <cstring>
+
+#include "audio/mixer.h"
+
+#define AVX2_FUNCTION __attribute__((target("avx2")))
+
+namespace {
+
+// 2^52 as a double: with a 32-bit integer in the low half of its bits it is 2^52 plus that integer.
+constexpr long long TWO_TO_52_BITS = 0x4330000000000000LL;
+constexpr double TWO_TO_52 = 4503599627370496.0;
+
+// The frames of a step go in the lanes in the order 0, 2, 1, 3: then the products of the values
+// with the left and the right gains interleave, within each half, into frames 0 and 1 and frames
+// 2 and 3, as the buffer holds them.
+inline int32_t framePair(const int16_t* data, uint64_t position) {
+    int32_t pair;  // data[i] in the low half, data[i + 1] in the high half
+    memcpy(&pair, data + (position >> 32), 4);
+    return pair;
+}
+
+template <bool RAMP>
+AVX2_FUNCTION void render(const FrameRun& run) {
+    const int16_t* const data = run.data;
+    const int32_t frameCount = run.frames;
+    const uint64_t base = run.base & ~uint64_t{1};  // bit 0 is never read; the increment is even
+    const uint64_t increment = run.increment;
+    const double gainLeft = run.gainLeft, gainRight = run.gainRight;
+    const double deltaLeft = run.deltaLeft, deltaRight = run.deltaRight;
+    const double interpolationScale = static_cast<double>(INTERPOLATION_SCALE);
+
+    // The weight of a position is its fraction's top 31 bits times the scale: with bit 0 clear,
+    // the whole 32-bit fraction times half the scale, the same product.
+    const __m256d halfScale = _mm256_set1_pd(interpolationScale * 0.5);
+    const __m256i twoTo52Bits = _mm256_set1_epi64x(TWO_TO_52_BITS);
+    const __m256d twoTo52 = _mm256_set1_pd(TWO_TO_52);
+    const __m256d leftGains = _mm256_set1_pd(gainLeft);
+    const __m256d rightGains = _mm256_set1_pd(gainRight);
+    const __m256d leftDeltas = _mm256_set1_pd(deltaLeft);
+    const __m256d rightDeltas = _mm256_set1_pd(deltaRight);
+    __m256d frameNumbers = _mm256_setr_pd(0.0, 2.0, 1.0, 3.0);
+    const __m256d four = _mm256_set1_pd(4.0);
+    __m256i positions = _mm256_setr_epi64x(
+        static_cast<long long>(base), static_cast<long long>(base + 2 * increment),
+        static_cast<long long>(base + increment), static_cast<long long>(base + 3 * increment));
+    const __m256i advance = _mm256_set1_epi64x(static_cast<long long>(4 * increment));
+
+    float* out = run.out;
+    uint64_t position = base;
+    int32_t k = 0;
+    for (; k + 4 <= frameCount; k += 4, out += 8) {
+        // Frames i and i + 1 of each position in one 32-bit load, frame i in the low half.
+        uint64_t p0 = position, p1 = p0 + increment, p2 = p1 + increment, p3 = p2 + increment;
+        position = p3 + increment;
+        __m128i pairs = _mm_setr_epi32(framePair(data, p0), framePair(data, p2),
+                                       framePair(data, p1), framePair(data, p3));
+        __m128i s0 = _mm_srai_epi32(_mm_slli_epi32(pairs, 16), 16);
+        __m128i difference = _mm_sub_epi32(_mm_srai_epi32(pairs, 16), s0);
+        __m256d fractions = _mm256_sub_pd(
+            _mm256_castsi256_pd(_mm256_blend_epi32(twoTo52Bits, positions, 0x55)), twoTo52);
+        __m256d t = _mm256_mul_pd(fractions, halfScale);
+        __m256d values =
+            _mm256_add_pd(_mm256_cvtepi32_pd(s0), _mm256_mul_pd(t, _mm256_cvtepi32_pd(difference)));
+        __m256d left, right;
+        if (RAMP) {
+            left = _mm256_mul_pd(values, _mm256_add_pd(leftGains, _mm256_mul_pd(frameNumbers, leftDeltas)));
+            right = _mm256_mul_pd(values, _mm256_add_pd(rightGains, _mm256_mul_pd(frameNumbers, rightDeltas)));
+            frameNumbers = _mm256_add_pd(frameNumbers, four);
+        } else {
+            left = _mm256_mul_pd(values, leftGains);
+            right = _mm256_mul_pd(values, rightGains);
+        }
+        __m256d frames01 = _mm256_add_pd(_mm256_cvtps_pd(_mm_loadu_ps(out)), _mm256_unpacklo_pd(left, right));
+        __m256d frames23 = _mm256_add_pd(_mm256_cvtps_pd(_mm_loadu_ps(out + 4)), _mm256_unpackhi_pd(left, right));
+        _mm_storeu_ps(out, _mm256_cvtpd_ps(frames01));
+        _mm_storeu_ps(out + 4, _mm256_cvtpd_ps(frames23));
+        positions = _mm256_add_epi64(positions, advance);
+    }
+    for (; k < frameCount; ++k, out += 2, position += increment) {
+        if (RAMP) {
+            addFrameAt(data, position, out, gainLeft + k * deltaLeft, gainRight + k * deltaRight,
+                       interpolationScale);
+        } else {
+            addFrameAt(data, position, out, gainLeft, gainRight, interpolationScale);
+        }
+    }
+}
+
+constexpr MixerKernels AVX2_KERNELS = {render<false>, render<true>};
+
+}  // namespace
+
+const MixerKernels* avx2MixerKernels() { return &AVX2_KERNELS; }
+
+bool processorHasAvx2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+
+#else
+
+const MixerKernels* avx2MixerKernels() { return nullptr; }
+bool processorHasAvx2() { return false; }
+
+#endif

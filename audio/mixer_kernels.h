@@ -1,0 +1,49 @@
+// The mixer's inner loops for the vector instruction sets. The piece logic (boundaries, ramps,
+// loops) stays in mixer.cpp; a kernel renders the frames of one piece and nothing else.
+//
+// Frames of a piece are independent once their positions are known: after the first frame the
+// position moves by the same amount every frame (bit 0 of the fraction follows the step's), and
+// bit 0 never reaches the frame it renders. So frame k lies at base + k x increment, and the
+// kernels render several at once with the scalar path's double-precision arithmetic, operation for
+// operation, which makes them bit-identical to it.
+#pragma once
+
+#include <cstdint>
+
+struct FrameRun {
+    const int16_t* data;
+    float* out;  // 2 x frames floats, left and right
+    uint64_t base;  // 32.32 position of frame 0, give or take bit 0
+    uint64_t increment;  // added per frame, modulo 2^64
+    int32_t frames;
+    // Frame k's gains are gain + k x delta. The caller makes sure that sum is exact for every k up
+    // to frames, so that it equals the ramp's running sum; the steady kernel ignores the deltas.
+    double gainLeft;
+    double gainRight;
+    double deltaLeft;
+    double deltaRight;
+};
+
+// One frame the scalar way, for the frames a kernel's groups leave over: the value interpolated at
+// `position`, times each gain, added to the frame and rounded to single precision.
+inline void addFrameAt(const int16_t* data, uint64_t position, float* frame, double gainLeft,
+                       double gainRight, double interpolationScale) {
+    uint32_t i = static_cast<uint32_t>(position >> 32);
+    double t = static_cast<double>(static_cast<uint32_t>(position) >> 1) * interpolationScale;
+    int32_t s0 = data[i];
+    int32_t s1 = data[i + 1];
+    double value = s0 + t * (s1 - s0);
+    frame[0] = static_cast<float>(static_cast<double>(frame[0]) + value * gainLeft);
+    frame[1] = static_cast<float>(static_cast<double>(frame[1]) + value * gainRight);
+}
+
+struct MixerKernels {
+    void (*steady)(const FrameRun& run);
+    void (*ramp)(const FrameRun& run);
+};
+
+// Null where the build has no such kernels (another processor family).
+const MixerKernels* sse2MixerKernels();
+const MixerKernels* avx2MixerKernels();
+// Whether the processor running this can execute the AVX2 kernels.
+bool processorHasAvx2();

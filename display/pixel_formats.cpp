@@ -99,6 +99,54 @@ int convertGroups16(const uint32_t* source, uint8_t* destination, int count) {
     return i;
 }
 
+// Red and blue trade places in each 32-bit lane; the top byte is dropped.
+inline __m128i swapRedBlue(__m128i p) {
+    __m128i b = _mm_and_si128(_mm_slli_epi32(p, 16), maskOf(0xFF0000));
+    __m128i g = _mm_and_si128(p, maskOf(0x00FF00));
+    __m128i r = _mm_and_si128(_mm_srli_epi32(p, 16), maskOf(0x0000FF));
+    return _mm_or_si128(_mm_or_si128(b, g), r);
+}
+
+// Four pixels to their twelve bytes (the low three of each) in bytes 0 to 11; bytes 12 to 15 are 0.
+inline __m128i pack24(__m128i p) {
+    const __m128i lowPixel = _mm_set_epi32(0, 0xFFFFFF, 0, 0xFFFFFF);
+    const __m128i highPixel = _mm_set_epi32(0xFFFF, static_cast<int>(0xFF000000u), 0xFFFF,
+                                            static_cast<int>(0xFF000000u));
+    // Within each 64-bit lane: pixel 0 in bytes 0 to 2, pixel 1 moved down to bytes 3 to 5.
+    __m128i lanes = _mm_or_si128(_mm_and_si128(p, lowPixel),
+                                 _mm_and_si128(_mm_srli_epi64(p, 8), highPixel));
+    // The upper lane's six bytes joined right after the lower lane's.
+    const __m128i firstSix = _mm_set_epi32(0, 0, 0xFFFF, -1);
+    const __m128i nextSix = _mm_set_epi32(0, -1, static_cast<int>(0xFFFF0000u), 0);
+    return _mm_or_si128(_mm_and_si128(lanes, firstSix),
+                        _mm_and_si128(_mm_srli_si128(lanes, 2), nextSix));
+}
+
+inline __m128i load4(const uint32_t* source, bool swap) {
+    __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source));
+    return swap ? swapRedBlue(p) : p;
+}
+
+// Sixteen pixels a step, as three 16-byte stores; returns how many pixels it converted.
+int convertGroups24(const uint32_t* source, uint8_t* destination, int count, bool swap) {
+    int i = 0;
+    for (; i + 16 <= count; i += 16) {
+        __m128i a = pack24(load4(source + i, swap));
+        __m128i b = pack24(load4(source + i + 4, swap));
+        __m128i c = pack24(load4(source + i + 8, swap));
+        __m128i d = pack24(load4(source + i + 12, swap));
+        __m128i* out = reinterpret_cast<__m128i*>(destination + 3 * i);
+        _mm_storeu_si128(out, _mm_or_si128(a, _mm_slli_si128(b, 12)));
+        _mm_storeu_si128(out + 1, _mm_or_si128(_mm_srli_si128(b, 4), _mm_slli_si128(c, 8)));
+        _mm_storeu_si128(out + 2, _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(d, 4)));
+    }
+    return i;
+}
+
+#else
+
+int convertGroups24(const uint32_t*, uint8_t*, int, bool) { return 0; }
+
 #endif
 
 template <uint16_t (*pixel)(uint32_t)>
@@ -132,12 +180,8 @@ void convertSwap32(const uint32_t* source, uint8_t* destination, int count) {
     int i = 0;
 #if defined(__SSE2__)
     for (; i + 4 <= count; i += 4) {
-        __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + i));
-        __m128i b = _mm_and_si128(_mm_slli_epi32(p, 16), maskOf(0xFF0000));
-        __m128i g = _mm_and_si128(p, maskOf(0x00FF00));
-        __m128i r = _mm_and_si128(_mm_srli_epi32(p, 16), maskOf(0x0000FF));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + 4 * i),
-                         _mm_or_si128(_mm_or_si128(b, g), r));
+                         load4(source + i, true));
     }
 #endif
     for (; i < count; ++i) {
@@ -147,7 +191,7 @@ void convertSwap32(const uint32_t* source, uint8_t* destination, int count) {
 }
 
 void convertTo24(const uint32_t* source, uint8_t* destination, int count) {
-    int i = 0;
+    int i = convertGroups24(source, destination, count, false);
     if constexpr (std::endian::native == std::endian::little) {
         // Four pixels make twelve bytes: one 8-byte and one 4-byte store.
         for (; i + 4 <= count; i += 4) {
@@ -168,7 +212,7 @@ void convertTo24(const uint32_t* source, uint8_t* destination, int count) {
 }
 
 void convertSwapTo24(const uint32_t* source, uint8_t* destination, int count) {
-    for (int i = 0; i < count; ++i) {
+    for (int i = convertGroups24(source, destination, count, true); i < count; ++i) {
         uint8_t* d = destination + 3 * i;
         d[0] = static_cast<uint8_t>(red(source[i]));
         d[1] = static_cast<uint8_t>(green(source[i]));

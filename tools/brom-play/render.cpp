@@ -63,16 +63,33 @@ bool writeWavHeader(FILE* file, int64_t frames) {
     return fwrite(header, 1, sizeof header, file) == sizeof header;
 }
 
-// Little-endian whatever the machine, as WAV files are; on a little-endian machine the samples are
-// those bytes already.
-bool writeFrames(FILE* file, const int16_t* pcm, int32_t frames, std::vector<uint8_t>& bytes) {
+// Frames on their way to the file, gathered into pieces of a hundred kilobytes or so: a block
+// of a few kilobytes each would cost a system call apiece, and a buffer of megabytes more in
+// fresh memory than the calls save.
+struct FrameWriter {
+    FILE* file;
+    std::vector<uint8_t> bytes;  // little-endian, as WAV files are, whatever the machine
+    size_t used;
+};
+
+bool flushFrames(FrameWriter& writer) {
+    bool written = fwrite(writer.bytes.data(), 1, writer.used, writer.file) == writer.used;
+    writer.used = 0;
+    return written;
+}
+
+bool writeFrames(FrameWriter& writer, const int16_t* pcm, int32_t frames) {
+    size_t size = static_cast<size_t>(frames) * 4;
+    if (writer.used + size > writer.bytes.size() && !flushFrames(writer)) return false;
+    if (size > writer.bytes.size()) writer.bytes.resize(size);
+    uint8_t* at = writer.bytes.data() + writer.used;
     if constexpr (std::endian::native == std::endian::little) {
-        size_t size = static_cast<size_t>(frames) * 4;
-        return fwrite(pcm, 1, size, file) == size;
+        memcpy(at, pcm, size);
+    } else {
+        for (int32_t k = 0; k < frames * 2; ++k) putLe16(at + 2 * k, static_cast<uint16_t>(pcm[k]));
     }
-    bytes.resize(static_cast<size_t>(frames) * 4);
-    for (int32_t k = 0; k < frames * 2; ++k) putLe16(&bytes[2 * k], static_cast<uint16_t>(pcm[k]));
-    return fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    writer.used += size;
+    return true;
 }
 
 void showProgress(int64_t done, int64_t total) {
@@ -95,25 +112,24 @@ int renderSong(Song* song, const char* outPath, int64_t frames) {
         fprintf(stderr, "brom-play: %s: %s\n", outPath, strerror(errno));
         return 1;
     }
-    // Blocks of a few kilobytes would cost a system call each through the default buffer.
-    setvbuf(file, nullptr, _IOFBF, size_t{1} << 18);
     prepareMixSettings(RENDER_RATE);  // fresh voices: the measuring run has played them
     startSongOffline(song);
     bool progress = isatty(fileno(stderr));
     bool written = writeWavHeader(file, frames);
-    std::vector<uint8_t> bytes;
+    FrameWriter writer = {file, std::vector<uint8_t>(size_t{96} << 10), 0};
     int64_t done = 0;
     int64_t shownAt = -RENDER_RATE;
     while (written && done < frames) {
         const int16_t* pcm = renderNextBlock();
         int64_t piece = frames - done < blockFrames ? frames - done : blockFrames;
-        written = writeFrames(file, pcm, static_cast<int32_t>(piece), bytes);
+        written = writeFrames(writer, pcm, static_cast<int32_t>(piece));
         done += piece;
         if (progress && done - shownAt >= RENDER_RATE / 4) {
             showProgress(done, frames);
             shownAt = done;
         }
     }
+    if (written) written = flushFrames(writer);
     stopSong(song);
     if (progress) {
         showProgress(done, frames);

@@ -102,7 +102,7 @@ XmSample pianoSample(int period, int attack, int harmonicCount, double fundament
     std::vector<double> wave =
         harmonicTone(period, attack, length, pianoHarmonics(harmonicCount, fundamentalDecay));
     addNoiseBurst(wave, seed, 0.5, period * 1.5, 0.05, attack);
-    XmSample s = makeTonalSample(toFrames(wave, PEAK_16), true, 48, panning, relativeNote);
+    XmSample s = makeTonalSample(toFrames(wave, PEAK_16), true, 64, panning, relativeNote);
     loopForward(s, static_cast<uint32_t>(attack), static_cast<uint32_t>(period));
     return s;
 }
@@ -141,7 +141,7 @@ XmInstrument bassPiano() {
     }
     std::vector<double> wave = harmonicTone(period, attack, attack + period / 2, harmonics);
     addNoiseBurst(wave, 0xBA55u, 0.3, 200, 0.04, attack);
-    XmSample s = makeTonalSample(toFrames(wave, PEAK_8), false, 52, 104, 24);
+    XmSample s = makeTonalSample(toFrames(wave, PEAK_8), false, 34, 128, 24);
     s.name = "bass piano";
     s.loopType = 2;
     s.loopStart = attack;
@@ -165,7 +165,7 @@ XmInstrument organ() {
     };
     std::vector<double> wave = harmonicTone(period, attack, attack + period, harmonics);
     addNoiseBurst(wave, 0x0C1Cu, 0.6, 40, 0.12, 400);
-    XmSample s = makeTonalSample(toFrames(wave, PEAK_16), true, 36, 128, 12);
+    XmSample s = makeTonalSample(toFrames(wave, PEAK_16), true, 28, 128, 12);
     s.name = "organ";
     loopForward(s, attack, period);
     XmInstrument ins = makeInstrument(s);
@@ -194,8 +194,8 @@ XmInstrument saxophone() {
         wave[t] = sineTurns(phase + modulator / (2 * 3.14159265358979323846));
         if (t < attack) rise *= riseFall;
     }
-    addNoiseBurst(wave, 0x5A85u, 1.2, 500, 0.09, attack);
-    XmSample s = makeTonalSample(toFrames(wave, PEAK_16), true, 44, 150, 12);
+    addNoiseBurst(wave, 0x5A85u, 1.2, 300, 0.09, attack);
+    XmSample s = makeTonalSample(toFrames(wave, PEAK_16), true, 58, 150, 12);
     s.name = "saxophone";
     loopForward(s, attack, period);
     XmInstrument ins = makeInstrument(s);
@@ -206,6 +206,14 @@ XmInstrument saxophone() {
     ins.vibratoDepth = 10;
     ins.vibratoRate = 24;
     return ins;
+}
+
+// Soft saturation: loud parts are squeezed, quiet parts kept, so a drum sounds denser at the same peak.
+void saturate(std::vector<double>& wave, double drive) {
+    for (double& v : wave) {
+        double x = v * drive;
+        v = x / (1 + std::fabs(x));
+    }
 }
 
 XmInstrument drum(const char* name, std::vector<double> wave, bool sixteenBit, uint8_t volume,
@@ -234,8 +242,8 @@ XmInstrument kick() {
         sweep *= sweepFall;
         level *= levelFall;
     }
-    addNoiseBurst(wave, 0xC1C4u, 1.5, 30, 0.15, 400);
-    return drum("kick", wave, true, 56, 128, 12);
+    addNoiseBurst(wave, 0xC1C4u, 0.5, 30, 0.15, 400);
+    return drum("kick", wave, true, 64, 128, 12);
 }
 
 // Snare: two drum-head tones under a burst of band-limited noise.
@@ -248,7 +256,7 @@ XmInstrument snare() {
     StateVariableFilter lowPass = makeFilter(0.16, 1.2);
     double body = 1, bodyFall = decayPerFrame(0.045 * rate);
     double ring = 1, ringFall = decayPerFrame(0.025 * rate);
-    double noise = 1, noiseFall = decayPerFrame(0.07 * rate);
+    double noise = 1, noiseFall = decayPerFrame(0.1 * rate);
     for (int t = 0; t < length; ++t) {
         double n = runFilter(highPass, randomSigned(random)).high;
         n = runFilter(lowPass, n).low;
@@ -258,7 +266,8 @@ XmInstrument snare() {
         ring *= ringFall;
         noise *= noiseFall;
     }
-    return drum("snare", wave, false, 44, 120, 24);
+    saturate(wave, 1.2);
+    return drum("snare", wave, false, 64, 128, 24);
 }
 
 // The metal of the cymbals: six square waves at unrelated pitches, high-passed noise on top.
@@ -289,8 +298,9 @@ void applyDecay(std::vector<double>& wave, double decayFrames, int holdFrom) {
 XmInstrument closedHat() {
     int length = static_cast<int>(0.1 * DRUM_RATE_HIGH);
     std::vector<double> wave = metal(length, 0x4A7Cu, 0.16, 0.8);
-    applyDecay(wave, 0.018 * DRUM_RATE_HIGH, length);
-    return drum("hat", wave, false, 28, 170, 24);
+    applyDecay(wave, 0.03 * DRUM_RATE_HIGH, length);
+    saturate(wave, 0.8);
+    return drum("hat", wave, false, 34, 170, 24);
 }
 
 // Open hat and crash: a short struck attack, then a loop of steady noise that the volume envelope
@@ -299,7 +309,7 @@ XmInstrument openHat() {
     const int attack = 3000, loop = 4096;
     std::vector<double> wave = metal(attack + loop, 0x0BE4u, 0.15, 0.8);
     applyDecay(wave, 0.08 * DRUM_RATE_HIGH, attack);
-    XmInstrument ins = drum("open hat", wave, false, 28, 170, 24);
+    XmInstrument ins = drum("open hat", wave, false, 40, 170, 24);
     loopForward(ins.samples[0], attack, loop);
     setVolumeEnvelope(ins, {{0, 64}, {8, 32}, {30, 10}, {60, 0}}, -1, 3000);
     return ins;
@@ -309,7 +319,7 @@ XmInstrument crash() {
     const int attack = 4000, loop = 8192;
     std::vector<double> wave = metal(attack + loop, 0xC2A5u, 0.11, 0.5);
     applyDecay(wave, 0.12 * DRUM_RATE_HIGH, attack);
-    XmInstrument ins = drum("crash", wave, false, 32, 90, 24);
+    XmInstrument ins = drum("crash", wave, false, 44, 90, 24);
     loopForward(ins.samples[0], attack, loop);
     setVolumeEnvelope(ins, {{0, 64}, {20, 40}, {80, 18}, {200, 6}, {300, 0}}, -1, 800);
     return ins;

@@ -204,6 +204,7 @@ struct Parser {
     int swingTick = 16;
     std::vector<std::string> channelNames;
     std::vector<int> channelInstruments;
+    std::vector<int> channelVolumes;  // volume-column byte for notes of the channel's instrument
     std::map<std::string, std::vector<int>> groups;
     std::map<std::string, std::vector<int>> chords;
     std::map<char, Drum> drums;
@@ -483,7 +484,11 @@ struct Parser {
         auto noteWrite = [&](int channel, int note, const Modifiers& mods) {
             bool porta = mods.effect == 3 || mods.effect == 5 || mods.volumeColumn >= 0xF0;
             int instrument = (note && note != CELL_KEY_OFF && !mods.tie && !porta) ? e.instrument : 0;
-            writes.push_back({channel, note, instrument, mods});
+            Modifiers written = mods;
+            if (instrument && instrument == channelInstruments[channel] && !written.volumeColumn) {
+                written.volumeColumn = channelVolumes[channel];
+            }
+            writes.push_back({channel, note, instrument, written});
         };
         int keyOrNothing = t.kind == TokenKind::KeyOff ? CELL_KEY_OFF : 0;
         if (lane.kind == LaneKind::Drums) {
@@ -591,13 +596,18 @@ struct Parser {
     }
 
     bool readChannel(const std::vector<std::string>& w) {
-        if (w.size() != 3) return fail("channel NAME INSTRUMENT");
+        if (w.size() < 3 || w.size() > 4) return fail("channel NAME INSTRUMENT [vVOLUME]");
         if (!score->song.patterns.empty()) return fail("channels come before the patterns");
         int instrument = w[2] == "-" ? 0 : instrumentNumber(w[2]);
         if (w[2] != "-" && !instrument) return fail("no instrument '" + w[2] + "'");
         if (channelNumber(w[1]) >= 0 || isKeyword(w[1])) return fail("channel '" + w[1] + "' twice");
+        Modifiers mods;
+        if (w.size() == 4 && (!parseModifiers(w[3], 0, &mods) || mods.effect >= 0)) {
+            return fail("a channel takes a volume only");
+        }
         channelNames.push_back(w[1]);
         channelInstruments.push_back(instrument);
+        channelVolumes.push_back(mods.volumeColumn);
         return true;
     }
 

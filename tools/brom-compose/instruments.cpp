@@ -203,7 +203,7 @@ XmInstrument saxophone() {
     setVolumeEnvelope(ins, {{0, 20}, {3, 52}, {6, 64}, {12, 56}, {60, 50}, {200, 42}}, 3, 1500);
     ins.vibratoType = 0;
     ins.vibratoSweep = 40;
-    ins.vibratoDepth = 10;
+    ins.vibratoDepth = 6;
     ins.vibratoRate = 24;
     return ins;
 }

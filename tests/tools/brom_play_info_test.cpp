@@ -1,0 +1,64 @@
+// brom-play --info and the usage rules, run as a program.
+#include <gtest/gtest.h>
+
+#include "tests/support/xm_writer.h"
+#include "tests/tools/run_program.h"
+
+namespace {
+
+std::vector<uint8_t> smallModule() {
+    XmSong xm = makeXmSong(4, 2);
+    xm.orders = {0, 1, 0};
+    cellAt(xm.patterns[0], 4, 0, 0) = {49, 1, 0, 0, 0};
+    XmSample s = makeSample(sineFrames(64, 32, 80), false);
+    s.loopType = 1;
+    s.loopLength = 64;
+    xm.instruments.push_back(makeInstrument(s));
+    return writeXm(xm);
+}
+
+int countLines(const std::string& text) {
+    int lines = 0;
+    for (char c : text) lines += c == '\n';
+    return lines;
+}
+
+}  // namespace
+
+TEST(BromPlayInfo, SummarisesAValidModule) {
+    std::string path = writeTempFile("info.xm", smallModule());
+    ProgramResult r = runBromPlay("--info " + path);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.out.find("channels        4"), std::string::npos);
+    EXPECT_NE(r.out.find("orders          0 1 0"), std::string::npos);
+    EXPECT_NE(r.out.find("pattern   1"), std::string::npos);
+    EXPECT_NE(r.out.find("loop forward 0+64"), std::string::npos);
+}
+
+TEST(BromPlayInfo, BadFilesGetOneLineAndStatusOne) {
+    std::vector<uint8_t> module = smallModule();
+    std::vector<uint8_t> cutBeforeSamples(module.begin(), module.begin() + 400);
+    std::vector<uint8_t> notXm = {'M', 'T', 'h', 'd', 0, 0, 0, 6};
+    const std::string files[] = {
+        testing::TempDir() + "does-not-exist.xm",
+        writeTempFile("not.xm", notXm),
+        writeTempFile("cut.xm", cutBeforeSamples),
+    };
+    for (const std::string& path : files) {
+        ProgramResult r = runBromPlay("--info " + path);
+        EXPECT_EQ(r.status, 1) << path;
+        EXPECT_EQ(r.out, "") << path;
+        EXPECT_EQ(countLines(r.err), 1) << r.err;
+        EXPECT_NE(r.err.find(path), std::string::npos) << r.err;
+    }
+}
+
+TEST(BromPlayInfo, WrongUsageExitsTwo) {
+    for (const char* args : {"", "--info", "--bogus x.xm", "--trace x.xm --ticks abc",
+                             "--render out.wav x.xm --seconds"}) {
+        ProgramResult r = runBromPlay(args);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_NE(r.err.find("usage"), std::string::npos) << args;
+    }
+}

@@ -45,12 +45,16 @@ std::set<std::string> effectsUsed(const Song& song) {
             if (c.note == NOTE_KEY_OFF || c.effect == 0x14) used.insert("key-off");
             if (c.volumeColumn >= 0xC0 && c.volumeColumn <= 0xCF) used.insert("panning");
             switch (c.effect) {
-                case 0x0: if (c.param) used.insert("arpeggio"); break;
+                case 0x0:
+                    if (c.param) used.insert("arpeggio");
+                    break;
                 case 0x1: used.insert("portamento up"); break;
                 case 0x2: used.insert("portamento down"); break;
                 case 0x3: used.insert("tone portamento"); break;
                 case 0x4: used.insert("vibrato"); break;
-                case 0x5: case 0x6: case 0xA: used.insert("volume slide"); break;
+                case 0x5:
+                case 0x6:
+                case 0xA: used.insert("volume slide"); break;
                 case 0x7: used.insert("tremolo"); break;
                 case 0x8: used.insert("panning"); break;
                 case 0x9: used.insert("sample offset"); break;

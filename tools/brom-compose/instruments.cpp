@@ -118,15 +118,14 @@ XmInstrument piano() {
     high.name = "piano high";
     ins.samples = {low, high};
     for (int n = 48; n < 96; ++n) ins.noteSampleMap[n] = 1;
-    setVolumeEnvelope(ins,
-                      {{0, 64}, {3, 54}, {12, 42}, {40, 30}, {100, 18}, {200, 11}, {400, 6}},
+    setVolumeEnvelope(ins, {{0, 64}, {3, 54}, {12, 42}, {40, 30}, {100, 18}, {200, 11}, {400, 6}},
                       6, 2400);
     return ins;
 }
 
-// Bass piano: the left hand's dark register, 8-bit with a ping-pong loop. The harmonics are in cosine
-// phase with signs chosen to keep the peaks low, so the held wave is symmetric about the loop
-// start and half a period later, and playing it back and forth repeats it exactly.
+// Bass piano: the left hand's dark register, 8-bit with a ping-pong loop. The harmonics are in
+// cosine phase with signs chosen to keep the peaks low, so the held wave is symmetric about the
+// loop start and half a period later, and playing it back and forth repeats it exactly.
 XmInstrument bassPiano() {
     const int period = 128;
     const int attack = 32 * period;
@@ -148,20 +147,19 @@ XmInstrument bassPiano() {
     s.loopLength = period / 2;
     XmInstrument ins = makeInstrument(s);
     ins.name = "bass piano";
-    setVolumeEnvelope(ins, {{0, 64}, {4, 58}, {16, 46}, {48, 33}, {120, 22}, {300, 12}}, 5,
-                      2000);
+    setVolumeEnvelope(ins, {{0, 64}, {4, 58}, {16, 46}, {48, 33}, {120, 22}, {300, 12}}, 5, 2000);
     return ins;
 }
 
-// Organ: drawbar harmonics with a key click and a third-harmonic percussion that dies away. It sways
-// between the speakers with a looping panning envelope.
+// Organ: drawbar harmonics with a key click and a third-harmonic percussion that dies away. It
+// sways between the speakers with a looping panning envelope.
 XmInstrument organ() {
     const int period = 64;
     const int attack = 64 * period;
+    // The last harmonic is the percussion, gone by the end of the attack.
     std::vector<Harmonic> harmonics = {
-        {1, 1.0, 0.0, 0},  {2, 0.75, 0.1, 0}, {3, 0.5, 0.3, 0},
-        {4, 0.4, 0.55, 0}, {6, 0.2, 0.8, 0},  {8, 0.15, 0.2, 0},
-        {3, 0.9, 0.3, 900},  // the percussion, gone by the end of the attack
+        {1, 1.0, 0.0, 0}, {2, 0.75, 0.1, 0}, {3, 0.5, 0.3, 0},   {4, 0.4, 0.55, 0},
+        {6, 0.2, 0.8, 0}, {8, 0.15, 0.2, 0}, {3, 0.9, 0.3, 900},
     };
     std::vector<double> wave = harmonicTone(period, attack, attack + period, harmonics);
     addNoiseBurst(wave, 0x0C1Cu, 0.6, 40, 0.12, 400);
@@ -208,7 +206,8 @@ XmInstrument saxophone() {
     return ins;
 }
 
-// Soft saturation: loud parts are squeezed, quiet parts kept, so a drum sounds denser at the same peak.
+// Soft saturation: loud parts are squeezed and quiet ones kept, so a drum sounds denser at the
+// same peak.
 void saturate(std::vector<double>& wave, double drive) {
     for (double& v : wave) {
         double x = v * drive;
@@ -331,9 +330,8 @@ struct Maker {
 };
 
 const Maker MAKERS[] = {
-    {"piano", piano},   {"bass", bassPiano},    {"organ", organ},
-    {"sax", saxophone}, {"kick", kick},         {"snare", snare},
-    {"hat", closedHat}, {"openhat", openHat},   {"crash", crash},
+    {"piano", piano}, {"bass", bassPiano}, {"organ", organ},     {"sax", saxophone}, {"kick", kick},
+    {"snare", snare}, {"hat", closedHat},  {"openhat", openHat}, {"crash", crash},
 };
 
 }  // namespace

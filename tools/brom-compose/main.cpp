@@ -29,7 +29,8 @@ int main(int argc, char** argv) {
     }
     std::vector<uint8_t> bytes = writeXm(score.song);
     std::ofstream out(argv[2], std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     if (!out) {
         fprintf(stderr, "brom-compose: cannot write %s\n", argv[2]);
         return 1;

@@ -6,6 +6,8 @@
 #include <map>
 #include <sstream>
 
+#include "tools/brom-compose/score_tokens.h"
+
 namespace {
 
 constexpr int TICKS_PER_ROW = 6;  // the song's speed; delays must stay inside a row
@@ -16,35 +18,11 @@ constexpr int CELL_KEY_OFF = 97;
 constexpr int MAX_PHRASE_DEPTH = 16;
 constexpr int MAX_INCLUDE_DEPTH = 8;
 
-const char* const ROOT_NAMES[12] = {"C", "Db", "D", "Eb", "E", "F",
-                                    "F#", "G", "Ab", "A", "Bb", "B"};
-
-struct Modifiers {
-    int volumeColumn = 0;  // the raw byte; 0 leaves the column empty
-    int effect = -1;  // -1: no effect
-    int param = 0;
-    bool repeatEffect = false;  // "*": the effect goes on every row until the lane's next token
-    int extraDelay = 0;  // ">n": ticks added to the grid position
-    bool tie = false;  // "~": no instrument number, so the envelopes run on
-};
-
-enum class TokenKind { Empty, Note, KeyOff, Chord, Drums, ModifiersOnly };
-
-struct Token {
-    TokenKind kind = TokenKind::Empty;
-    int note = 0;
-    std::vector<int> chordNotes;
-    std::string drums;
-    Modifiers mods;
-};
-
 struct Event {
     int tick;  // from the start of the lane line
     Token token;
     int instrument;
 };
-
-enum class LaneKind { Single, Chord, Drums };
 
 struct Lane {
     LaneKind kind;
@@ -66,131 +44,14 @@ struct LaneState {
     std::vector<Event> previousBar;  // ticks within the bar, for "%"
 };
 
-struct LogicalLine {
-    std::string text;
-    int number;
-};
-
-std::string trim(const std::string& s) {
-    size_t b = s.find_first_not_of(" \t\r");
-    if (b == std::string::npos) return "";
-    size_t e = s.find_last_not_of(" \t\r");
-    return s.substr(b, e - b + 1);
-}
-
-std::vector<std::string> words(const std::string& s) {
-    std::istringstream in(s);
-    std::vector<std::string> out;
-    std::string w;
-    while (in >> w) out.push_back(w);
-    return out;
-}
-
-// A comment runs from a "#" at the start of a line or after a blank to the end of the line (a "#"
-// inside a word is a sharp).
-size_t commentStart(const std::string& line) {
-    for (size_t i = 0; i < line.size(); ++i) {
-        if (line[i] == '#' && (i == 0 || line[i - 1] == ' ' || line[i - 1] == '\t')) return i;
-    }
-    return std::string::npos;
-}
-
-// A line that starts with "|" continues the one before it.
-std::vector<LogicalLine> logicalLines(const std::string& text) {
-    std::vector<LogicalLine> lines;
-    std::istringstream in(text);
-    std::string raw;
-    int number = 0;
-    while (std::getline(in, raw)) {
-        ++number;
-        size_t hash = commentStart(raw);
-        std::string line = trim(hash == std::string::npos ? raw : raw.substr(0, hash));
-        if (line.empty()) continue;
-        if (line[0] == '|' && !lines.empty()) {
-            lines.back().text += " " + line;
-        } else {
-            lines.push_back({line, number});
-        }
-    }
-    return lines;
-}
-
-bool parseInt(const std::string& s, int* value) {
-    if (s.empty()) return false;
-    size_t i = (s[0] == '-' || s[0] == '+') ? 1 : 0;
-    if (i == s.size()) return false;
-    for (size_t k = i; k < s.size(); ++k) {
-        if (!isdigit(static_cast<unsigned char>(s[k]))) return false;
-    }
-    *value = std::stoi(s);
-    return true;
-}
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-// The effect letters of the XM numbering beyond F.
-int effectNumber(char c) {
-    int digit = hexDigit(c);
-    if (digit >= 0 && !(c >= 'a' && c <= 'f')) return digit;
-    switch (c) {
-        case 'G': return 0x10;
-        case 'H': return 0x11;
-        case 'K': return 0x14;
-        case 'L': return 0x15;
-        case 'P': return 0x19;
-        case 'R': return 0x1B;
-        case 'T': return 0x1D;
-        case 'X': return 0x21;
-        default: return -1;
-    }
-}
-
-// A pitch class from a root name ("C", "F#", "Bb"); `length` gets the characters used.
-int parseRoot(const std::string& s, size_t at, size_t* length) {
-    static const int letters[7] = {9, 11, 0, 2, 4, 5, 7};  // A B C D E F G
-    if (at >= s.size() || s[at] < 'A' || s[at] > 'G') return -1;
-    int pc = letters[s[at] - 'A'];
-    *length = 1;
-    if (at + 1 < s.size() && (s[at + 1] == '#' || s[at + 1] == 'b')) {
-        pc += s[at + 1] == '#' ? 1 : -1;
-        *length = 2;
-    }
-    return (pc + 12) % 12;
-}
-
-// A note name such as "C4", "F#2", "Bb3" or "C-4", C-4 being note 49 of the file.
-int parseNote(const std::string& s, size_t at, size_t* length) {
-    static const int letters[7] = {9, 11, 0, 2, 4, 5, 7};  // A B C D E F G
-    if (at >= s.size() || s[at] < 'A' || s[at] > 'G') return -1;
-    int semitone = letters[s[at] - 'A'];
-    size_t i = at + 1;
-    if (i < s.size() && (s[i] == '#' || s[i] == 'b' || s[i] == '-')) {
-        if (s[i] == '#') ++semitone;
-        if (s[i] == 'b') --semitone;
-        ++i;
-    }
-    if (i >= s.size() || !isdigit(static_cast<unsigned char>(s[i]))) return -1;
-    *length = i + 1 - at;
-    return (s[i] - '0') * 12 + semitone + 1;
-}
-
 bool isKeyword(const std::string& word) {
-    static const char* const keywords[] = {"title",  "speed", "bpm",     "swing",   "instruments",
-                                           "channel", "group", "chord",  "drum",    "phrase",
+    static const char* const keywords[] = {"title",   "speed", "bpm",     "swing",   "instruments",
+                                           "channel", "group", "chord",   "drum",    "phrase",
                                            "pattern", "order", "restart", "include", "drums"};
     for (const char* k : keywords) {
         if (word == k) return true;
     }
     return false;
-}
-
-bool isModifierStart(char c) {
-    return c == ':' || c == 'v' || c == '@' || c == '!' || c == '>' || c == '*' || c == '~';
 }
 
 struct Parser {
@@ -220,6 +81,19 @@ struct Parser {
         return false;
     }
 
+    bool readModifiers(const std::string& s, Modifiers* mods) {
+        std::string message;
+        return parseModifiers(s, 0, mods, &message) || fail(message);
+    }
+
+    bool readToken(const std::string& s, const Lane& lane, int transpose, Token* token) {
+        std::string letters;
+        for (const auto& [letter, drum] : drums) letters += letter;
+        TokenContext context{lane.kind, transpose, &chords, letters};
+        std::string message;
+        return parseToken(s, context, token, &message) || fail(message);
+    }
+
     int instrumentNumber(const std::string& name) {
         for (size_t i = 0; i < score->instrumentNames.size(); ++i) {
             if (score->instrumentNames[i] == name) return static_cast<int>(i) + 1;
@@ -234,100 +108,6 @@ struct Parser {
         return -1;
     }
 
-    bool parseModifiers(const std::string& s, size_t at, Modifiers* mods) {
-        size_t i = at;
-        while (i < s.size()) {
-            char c = s[i];
-            if (c == ':') {
-                ++i;
-            } else if (c == 'v') {
-                size_t j = i + 1;
-                while (j < s.size() && isdigit(static_cast<unsigned char>(s[j]))) ++j;
-                int volume = 0;
-                if (!parseInt(s.substr(i + 1, j - i - 1), &volume) || volume > 64) {
-                    return fail("bad volume in '" + s + "'");
-                }
-                mods->volumeColumn = 0x10 + volume;
-                i = j;
-            } else if (c == '@') {
-                if (i + 2 >= s.size() || hexDigit(s[i + 1]) < 0 || hexDigit(s[i + 2]) < 0) {
-                    return fail("bad volume column in '" + s + "'");
-                }
-                mods->volumeColumn = hexDigit(s[i + 1]) * 16 + hexDigit(s[i + 2]);
-                i += 3;
-            } else if (c == '!') {
-                if (i + 3 >= s.size() || effectNumber(s[i + 1]) < 0 || hexDigit(s[i + 2]) < 0 ||
-                    hexDigit(s[i + 3]) < 0) {
-                    return fail("bad effect in '" + s + "'");
-                }
-                mods->effect = effectNumber(s[i + 1]);
-                mods->param = hexDigit(s[i + 2]) * 16 + hexDigit(s[i + 3]);
-                i += 4;
-            } else if (c == '>') {
-                if (i + 1 >= s.size() || !isdigit(static_cast<unsigned char>(s[i + 1]))) {
-                    return fail("bad delay in '" + s + "'");
-                }
-                mods->extraDelay = s[i + 1] - '0';
-                i += 2;
-            } else if (c == '*') {
-                mods->repeatEffect = true;
-                ++i;
-            } else if (c == '~') {
-                mods->tie = true;
-                ++i;
-            } else {
-                return fail("cannot read '" + s.substr(i) + "' in token '" + s + "'");
-            }
-        }
-        if (mods->repeatEffect && mods->effect < 0) return fail("'*' without an effect in '" + s + "'");
-        return true;
-    }
-
-    bool parseToken(const std::string& s, const Lane& lane, int transpose, Token* token) {
-        size_t at = 0;
-        if (s[0] == '.') {
-            token->kind = TokenKind::Empty;
-            at = 1;
-        } else if (s[0] == '^') {
-            token->kind = TokenKind::KeyOff;
-            at = 1;
-        } else if (lane.kind == LaneKind::Single && s[0] >= 'A' && s[0] <= 'G') {
-            size_t length = 0;
-            int note = parseNote(s, 0, &length);
-            if (note < 0) return fail("bad note '" + s + "'");
-            note += transpose;
-            if (note < 1 || note > 96) return fail("note out of range in '" + s + "'");
-            token->kind = TokenKind::Note;
-            token->note = note;
-            at = length;
-        } else if (lane.kind == LaneKind::Chord && s[0] >= 'A' && s[0] <= 'G') {
-            size_t rootLength = 0;
-            int pc = parseRoot(s, 0, &rootLength);
-            size_t end = rootLength;
-            while (end < s.size() && !isModifierStart(s[end])) ++end;
-            std::string name =
-                ROOT_NAMES[(pc + transpose % 12 + 12) % 12] + s.substr(rootLength, end - rootLength);
-            auto chord = chords.find(name);
-            if (chord == chords.end()) return fail("no chord '" + name + "' (from '" + s + "')");
-            token->kind = TokenKind::Chord;
-            token->chordNotes = chord->second;
-            at = end;
-        } else if (lane.kind == LaneKind::Drums && drums.count(s[0])) {
-            while (at < s.size() && drums.count(s[at])) token->drums += s[at++];
-            token->kind = TokenKind::Drums;
-        } else if (isModifierStart(s[0])) {
-            token->kind = TokenKind::ModifiersOnly;
-        } else {
-            return fail("cannot read token '" + s + "'");
-        }
-        if (!parseModifiers(s, at, &token->mods)) return false;
-        if (token->kind == TokenKind::Empty &&
-            (token->mods.volumeColumn || token->mods.effect >= 0)) {
-            token->kind = TokenKind::ModifiersOnly;
-        }
-        return true;
-    }
-
     // The tick of token i of n in a bar: 8 tokens are shuffled eighths, the off-beat late.
     int gridTick(int i, int n) {
         if (n == 8) return (i / 2) * TICKS_PER_BEAT + (i % 2 ? swingTick : 0);
@@ -337,9 +117,9 @@ struct Parser {
     // "name", "name(F)", "name+12", "name(G)-12": a phrase and its transposition in semitones.
     bool parsePhraseCall(const std::string& s, std::string* name, int* transpose) {
         size_t i = 0;
-        while (i < s.size() && (islower(static_cast<unsigned char>(s[i])) ||
-                                isdigit(static_cast<unsigned char>(s[i])) || s[i] == '-' ||
-                                s[i] == '_')) {
+        while (i < s.size() &&
+               (islower(static_cast<unsigned char>(s[i])) ||
+                isdigit(static_cast<unsigned char>(s[i])) || s[i] == '-' || s[i] == '_')) {
             if (s[i] == '-' && i + 1 < s.size() && isdigit(static_cast<unsigned char>(s[i + 1]))) {
                 break;
             }
@@ -388,7 +168,7 @@ struct Parser {
                 state->instrument = switches[nextSwitch++].second;
             }
             Token token;
-            if (!parseToken(tokens[i], state->lane, transpose, &token)) return false;
+            if (!readToken(tokens[i], state->lane, transpose, &token)) return false;
             if (token.kind == TokenKind::Empty) continue;
             bar.push_back({gridTick(i, n), token, state->instrument});
         }
@@ -483,7 +263,8 @@ struct Parser {
         const Token& t = e.token;
         auto noteWrite = [&](int channel, int note, const Modifiers& mods) {
             bool porta = mods.effect == 3 || mods.effect == 5 || mods.volumeColumn >= 0xF0;
-            int instrument = (note && note != CELL_KEY_OFF && !mods.tie && !porta) ? e.instrument : 0;
+            bool sounds = note && note != CELL_KEY_OFF;
+            int instrument = sounds && !mods.tie && !porta ? e.instrument : 0;
             Modifiers written = mods;
             if (instrument && instrument == channelInstruments[channel] && !written.volumeColumn) {
                 written.volumeColumn = channelVolumes[channel];
@@ -518,46 +299,57 @@ struct Parser {
         return writes;
     }
 
+    XmCell& cellOf(int row, int channel) {
+        return cellAt(score->song.patterns[currentPattern], static_cast<int>(channelNames.size()),
+                      row, channel);
+    }
+
+    // One token's write into its cell; a note delay takes the effect column.
+    bool writeCell(int row, int delay, const Write& w) {
+        XmCell& cell = cellOf(row, w.channel);
+        int effect = w.mods.effect;
+        int param = w.mods.param;
+        if (delay > 0) {
+            if (effect >= 0) {
+                return fail("an effect on a delayed note in row " + std::to_string(row) +
+                            " of channel " + channelNames[w.channel]);
+            }
+            effect = 0xE;
+            param = 0xD0 | delay;
+        }
+        return mergeByte(&cell.note, w.note, "note", row, w.channel) &&
+               mergeByte(&cell.instrument, w.instrument, "instrument", row, w.channel) &&
+               mergeByte(&cell.volumeColumn, w.mods.volumeColumn, "volume column", row,
+                         w.channel) &&
+               mergeEffect(&cell, effect, param, row, w.channel);
+    }
+
+    // Only a starting note is delayed to its tick. A delayed cell starts its note again when the
+    // delay runs out, so key-offs and bare effects act at their row's start.
+    static int delayOf(const Event& e) {
+        TokenKind kind = e.token.kind;
+        bool startsNote =
+            kind == TokenKind::Note || kind == TokenKind::Chord || kind == TokenKind::Drums;
+        return startsNote ? e.tick % TICKS_PER_ROW + e.token.mods.extraDelay : 0;
+    }
+
     bool placeEvents(const std::vector<Event>& events, const Lane& lane, int laneRows) {
-        XmPattern& pattern = score->song.patterns[currentPattern];
-        int channels = static_cast<int>(channelNames.size());
         for (size_t k = 0; k < events.size(); ++k) {
-            const Event& e = events[k];
-            int row = e.tick / TICKS_PER_ROW;
-            // Only a starting note is delayed to its tick. A delayed cell starts its note again
-            // when the delay runs out, so key-offs and bare effects act at their row's start.
-            TokenKind kind = e.token.kind;
-            bool startsNote =
-                kind == TokenKind::Note || kind == TokenKind::Chord || kind == TokenKind::Drums;
-            int delay = startsNote ? e.tick % TICKS_PER_ROW + e.token.mods.extraDelay : 0;
+            int row = events[k].tick / TICKS_PER_ROW;
+            int delay = delayOf(events[k]);
             if (k > 0 && events[k - 1].tick / TICKS_PER_ROW == row) {
                 return fail("two tokens of one lane fall in row " + std::to_string(row));
             }
             if (delay >= TICKS_PER_ROW) return fail("a delay reaches the next row");
-            for (const Write& w : writesOf(e, lane)) {
-                XmCell& cell = cellAt(pattern, channels, row, w.channel);
-                int effect = w.mods.effect;
-                int param = w.mods.param;
-                if (delay > 0) {
-                    if (effect >= 0) {
-                        return fail("an effect on a delayed note in row " + std::to_string(row) +
-                                    " of channel " + channelNames[w.channel]);
+            // "*" carries the effect on to the row before the lane's next token.
+            int end = k + 1 < events.size() ? events[k + 1].tick / TICKS_PER_ROW : laneRows;
+            for (const Write& w : writesOf(events[k], lane)) {
+                if (!writeCell(row, delay, w)) return false;
+                for (int r = row + 1; w.mods.repeatEffect && r < end; ++r) {
+                    if (!mergeEffect(&cellOf(r, w.channel), w.mods.effect, w.mods.param, r,
+                                     w.channel)) {
+                        return false;
                     }
-                    effect = 0xE;
-                    param = 0xD0 | delay;
-                }
-                if (!mergeByte(&cell.note, w.note, "note", row, w.channel) ||
-                    !mergeByte(&cell.instrument, w.instrument, "instrument", row, w.channel) ||
-                    !mergeByte(&cell.volumeColumn, w.mods.volumeColumn, "volume column", row,
-                               w.channel) ||
-                    !mergeEffect(&cell, effect, param, row, w.channel)) {
-                    return false;
-                }
-                if (!w.mods.repeatEffect) continue;
-                int end = k + 1 < events.size() ? events[k + 1].tick / TICKS_PER_ROW : laneRows;
-                for (int r = row + 1; r < end; ++r) {
-                    XmCell& next = cellAt(pattern, channels, r, w.channel);
-                    if (!mergeEffect(&next, effect, param, r, w.channel)) return false;
                 }
             }
         }
@@ -567,7 +359,9 @@ struct Parser {
     bool readLane(const std::string& laneName, const std::string& bars) {
         if (currentPattern < 0) return fail("'" + laneName + "' outside a pattern");
         LaneState state;
-        if (!findLane(laneName, &state.lane)) return fail("no channel or group '" + laneName + "'");
+        if (!findLane(laneName, &state.lane)) {
+            return fail("no channel or group '" + laneName + "'");
+        }
         if (state.lane.kind != LaneKind::Drums) {
             state.instrument = channelInstruments[state.lane.channels[0]];
         }
@@ -600,9 +394,10 @@ struct Parser {
         if (!score->song.patterns.empty()) return fail("channels come before the patterns");
         int instrument = w[2] == "-" ? 0 : instrumentNumber(w[2]);
         if (w[2] != "-" && !instrument) return fail("no instrument '" + w[2] + "'");
-        if (channelNumber(w[1]) >= 0 || isKeyword(w[1])) return fail("channel '" + w[1] + "' twice");
+        if (channelNumber(w[1]) >= 0 || isKeyword(w[1]))
+            return fail("channel '" + w[1] + "' twice");
         Modifiers mods;
-        if (w.size() == 4 && (!parseModifiers(w[3], 0, &mods) || mods.effect >= 0)) {
+        if (w.size() == 4 && (!readModifiers(w[3], &mods) || mods.effect >= 0)) {
             return fail("a channel takes a volume only");
         }
         channelNames.push_back(w[1]);
@@ -633,7 +428,8 @@ struct Parser {
         std::vector<int> notes;
         for (size_t i = 2; i < w.size(); ++i) {
             int note = parseNote(w[i], 0, &length);
-            if (note < 1 || note > 96 || length != w[i].size()) return fail("bad note '" + w[i] + "'");
+            if (note < 1 || note > 96 || length != w[i].size())
+                return fail("bad note '" + w[i] + "'");
             notes.push_back(note);
         }
         chords[w[1]] = notes;
@@ -641,8 +437,8 @@ struct Parser {
     }
 
     bool readDrum(const std::vector<std::string>& w) {
-        if (w.size() < 5 || w.size() > 6 || w[1].size() != 1 || !isalpha(static_cast<unsigned char>(w[1][0])) ||
-            isModifierStart(w[1][0])) {
+        if (w.size() < 5 || w.size() > 6 || w[1].size() != 1 ||
+            !isalpha(static_cast<unsigned char>(w[1][0])) || isModifierStart(w[1][0])) {
             return fail("drum LETTER CHANNEL INSTRUMENT NOTE [MODIFIERS]");
         }
         Drum d;
@@ -653,7 +449,7 @@ struct Parser {
         if (d.channel < 0 || !d.instrument || d.note < 1 || length != w[4].size()) {
             return fail("bad drum '" + w[1] + "'");
         }
-        if (w.size() == 6 && !parseModifiers(w[5], 0, &d.mods)) return false;
+        if (w.size() == 6 && !readModifiers(w[5], &d.mods)) return false;
         drums[w[1][0]] = d;
         return true;
     }
@@ -737,11 +533,13 @@ struct Parser {
         song.orders.clear();
         std::vector<bool> used(patternNames.size(), false);
         for (const std::string& name : orderNames) {
-            if (!patternNumbers.count(name)) return fail("the order names no pattern '" + name + "'");
+            if (!patternNumbers.count(name))
+                return fail("the order names no pattern '" + name + "'");
             song.orders.push_back(static_cast<uint8_t>(patternNumbers[name]));
             used[patternNumbers[name]] = true;
         }
-        if (song.orders.empty() || song.orders.size() > 256) return fail("the order needs 1 to 256 entries");
+        if (song.orders.empty() || song.orders.size() > 256)
+            return fail("the order needs 1 to 256 entries");
         for (size_t p = 0; p < used.size(); ++p) {
             if (!used[p]) return fail("pattern '" + patternNames[p] + "' is never played");
         }

@@ -9,8 +9,8 @@
 //     order intro chorus-a
 //
 // Every bar of a lane is one line of tokens between bars "|": the number of tokens chooses the grid
-// (8 tokens are shuffled eighths, 12 triplets, 16 sixteenths, ...). A row is a sixteenth note of six
-// ticks; what falls between rows becomes a note delay.
+// (8 tokens are shuffled eighths, 12 triplets, 16 sixteenths, ...). A row is a sixteenth note of
+// six ticks; what falls between rows becomes a note delay.
 //
 //     Score score;
 //     std::string error;

@@ -26,8 +26,8 @@ double expNatural(double x);
 // The factor by which a level falls per frame so that it reaches 1/e after `frames` frames.
 double decayPerFrame(double frames);
 
-// A two-pole state-variable filter; `cutoff` is a fraction of the sampling rate (below 1/6), `damping`
-// 2 for a gentle slope down to about 0.2 for a ringing peak.
+// A two-pole state-variable filter; `cutoff` is a fraction of the sampling rate (below 1/6),
+// `damping` 2 for a gentle slope down to about 0.2 for a ringing peak.
 struct StateVariableFilter {
     double frequency;
     double damping;
@@ -40,6 +40,6 @@ struct FilterOutputs {
 };
 FilterOutputs runFilter(StateVariableFilter& filter, double input);
 
-// Scales `wave` so that its largest magnitude becomes `peak` and rounds it to frames (half away from
-// zero). A silent wave stays silent.
+// Scales `wave` so that its largest magnitude becomes `peak` and rounds it to frames (half away
+// from zero). A silent wave stays silent.
 std::vector<int16_t> toFrames(const std::vector<double>& wave, int peak);

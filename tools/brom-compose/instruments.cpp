@@ -107,8 +107,8 @@ XmSample pianoSample(int period, int attack, int harmonicCount, double fundament
     return s;
 }
 
-// Piano: two 16-bit samples, the lower one richer, split at C-4. The envelope decays like a struck
-// string and holds a quiet tail; a key-off lifts the damper with a short fade.
+// Piano: two 16-bit samples, the lower one richer, split at C-4. The envelope dies away like a struck
+// string; a key-off lets the damper fall with a short fade.
 XmInstrument piano() {
     XmInstrument ins;
     ins.name = "piano";
@@ -118,8 +118,8 @@ XmInstrument piano() {
     high.name = "piano high";
     ins.samples = {low, high};
     for (int n = 48; n < 96; ++n) ins.noteSampleMap[n] = 1;
-    setVolumeEnvelope(ins, {{0, 64}, {3, 54}, {12, 42}, {40, 30}, {100, 18}, {200, 11}, {400, 6}},
-                      6, 2400);
+    setVolumeEnvelope(ins, {{0, 64}, {3, 54}, {12, 42}, {40, 30}, {100, 18}, {200, 8}, {320, 0}},
+                      -1, 2400);
     return ins;
 }
 
@@ -147,7 +147,8 @@ XmInstrument bassPiano() {
     s.loopLength = period / 2;
     XmInstrument ins = makeInstrument(s);
     ins.name = "bass piano";
-    setVolumeEnvelope(ins, {{0, 64}, {4, 58}, {16, 46}, {48, 33}, {120, 22}, {300, 12}}, 5, 2000);
+    setVolumeEnvelope(ins, {{0, 64}, {4, 58}, {16, 46}, {48, 33}, {120, 22}, {240, 10}, {360, 0}},
+                      -1, 2000);
     return ins;
 }
 

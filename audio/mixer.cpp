@@ -87,6 +87,9 @@ int64_t framesToBoundary(uint64_t position, uint64_t step, bool backward, const 
         if (step24 == 0) {
             // Too slow to count in units of 2^-24 frame: counted exactly.
             count = static_cast<int64_t>(divideRoundingUp(distance, step));
+        } else if (!(backward && loop.start == 0) && step24 <= UINT32_MAX &&
+                   distance24 > uint64_t(frames) * step24) {
+            return BEYOND;  // more than `frames` frames away: no need to divide
         } else {
             uint64_t quotient = divideRoundingUp(distance24, step24);
             if (quotient > UINT32_MAX) return BEYOND;
@@ -315,6 +318,7 @@ const PathChoice* choiceOf(MixerPath path) {
         {MixerPath::SCALAR, nullptr},
         {MixerPath::SSE2, sse2MixerKernels()},
         {MixerPath::AVX2, processorHasAvx2() ? avx2MixerKernels() : nullptr},
+        {MixerPath::AVX512, processorHasAvx512() ? avx512MixerKernels() : nullptr},
     };
     return &choices[static_cast<int>(path)];
 }
@@ -391,11 +395,12 @@ void reflect(Voice* voice, uint64_t& position, const Loop& loop) {
 
 bool mixerPathAvailable(MixerPath path) {
     return path == MixerPath::SCALAR || (static_cast<int>(path) >= 0 &&
-                                         static_cast<int>(path) <= static_cast<int>(MixerPath::AVX2) &&
+                                         static_cast<int>(path) <= static_cast<int>(MixerPath::AVX512) &&
                                          choiceOf(path)->kernels != nullptr);
 }
 
 MixerPath fastestMixerPath() {
+    if (mixerPathAvailable(MixerPath::AVX512)) return MixerPath::AVX512;
     if (mixerPathAvailable(MixerPath::AVX2)) return MixerPath::AVX2;
     if (mixerPathAvailable(MixerPath::SSE2)) return MixerPath::SSE2;
     return MixerPath::SCALAR;
@@ -414,13 +419,16 @@ const char* mixerPathName(MixerPath path) {
         case MixerPath::SCALAR: return "scalar";
         case MixerPath::SSE2: return "sse2";
         case MixerPath::AVX2: return "avx2";
+        case MixerPath::AVX512: return "avx512";
     }
     return "unknown";
 }
 
 void mixVoices(float* frames, int32_t frameCount) {
     if (frameCount <= 0) return;
-    for (int v = 0; v < MIXED_VOICE_COUNT; ++v) mixVoice(&voiceTable[v], frames, frameCount);
+    for (int v = 0; v < MIXED_VOICE_COUNT; ++v) {
+        if (voiceTable[v].sample) mixVoice(&voiceTable[v], frames, frameCount);
+    }
 }
 
 void mixVoice(Voice* voice, float* frames, int32_t frameCount) {

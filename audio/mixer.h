@@ -52,7 +52,7 @@ struct Voice {
 
 // The ways the mixer can render a voice's frames. Each gives the same bits; the plain scalar one
 // is the reference the others are tested against.
-enum class MixerPath { SCALAR, SSE2, AVX2 };
+enum class MixerPath { SCALAR, SSE2, AVX2, AVX512 };
 
 // Whether this build and this processor can take `path`.
 bool mixerPathAvailable(MixerPath path);
@@ -62,7 +62,7 @@ MixerPath fastestMixerPath();
 // For tests and the benchmark; not to be called while a song is being mixed on another thread.
 bool setMixerPath(MixerPath path);
 MixerPath mixerPath();
-const char* mixerPathName(MixerPath path);  // "scalar", "sse2", "avx2"
+const char* mixerPathName(MixerPath path);  // "scalar", "sse2", "avx2", "avx512"
 
 // Adds voices 0..MIXED_VOICE_COUNT-1 of voiceTable into `frameCount` stereo frames at `frames`.
 void mixVoices(float* frames, int32_t frameCount);

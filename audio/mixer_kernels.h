@@ -45,5 +45,7 @@ struct MixerKernels {
 // Null where the build has no such kernels (another processor family).
 const MixerKernels* sse2MixerKernels();
 const MixerKernels* avx2MixerKernels();
-// Whether the processor running this can execute the AVX2 kernels.
+const MixerKernels* avx512MixerKernels();
+// Whether the processor running this (and its operating system) can execute those kernels.
 bool processorHasAvx2();
+bool processorHasAvx512();

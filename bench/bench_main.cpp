@@ -7,7 +7,7 @@
 // The song and render figures use the fastest mixer path, or the one --path names; the mixer
 // figure is given for every path the processor has.
 //
-//     brom-bench [--seconds N] [--path scalar|sse2|avx2] [--only song|render|mixer|frame]
+//     brom-bench [--seconds N] [--path scalar|sse2|avx2|avx512] [--only song|render|mixer|frame]
 //                [--write FILE.xm]
 #include <cstdio>
 #include <cstdlib>
@@ -18,11 +18,11 @@
 
 namespace {
 
-const MixerPath PATHS[] = {MixerPath::SCALAR, MixerPath::SSE2, MixerPath::AVX2};
+const MixerPath PATHS[] = {MixerPath::SCALAR, MixerPath::SSE2, MixerPath::AVX2, MixerPath::AVX512};
 
 int usage() {
     fprintf(stderr,
-            "usage: brom-bench [--seconds N] [--path scalar|sse2|avx2] "
+            "usage: brom-bench [--seconds N] [--path scalar|sse2|avx2|avx512] "
             "[--only song|render|mixer|frame] [--write FILE.xm]\n");
     return 2;
 }

@@ -18,7 +18,7 @@
 
 namespace {
 
-const MixerPath VECTOR_PATHS[] = {MixerPath::SSE2, MixerPath::AVX2};
+const MixerPath VECTOR_PATHS[] = {MixerPath::SSE2, MixerPath::AVX2, MixerPath::AVX512};
 
 // Puts the fastest path back after each test, whatever the test forced.
 class MixerPaths : public ::testing::Test {
@@ -188,8 +188,9 @@ TEST_F(MixerPaths, TheScalarPathIsAlwaysThereAndTheFastestIsTheDefault) {
 #if defined(__x86_64__)
     EXPECT_TRUE(mixerPathAvailable(MixerPath::SSE2));
 #endif
-    if (!mixerPathAvailable(MixerPath::AVX2)) {
-        EXPECT_FALSE(setMixerPath(MixerPath::AVX2));
+    for (MixerPath path : {MixerPath::AVX2, MixerPath::AVX512}) {
+        if (mixerPathAvailable(path)) continue;
+        EXPECT_FALSE(setMixerPath(path));
         EXPECT_EQ(mixerPath(), fastestMixerPath());
     }
 }
@@ -221,7 +222,7 @@ TEST_F(MixerPaths, ARampStartsFromTheLevelsGainInSinglePrecision) {
     sample.loopLength = 400;
     sample.loopMode = LOOP_NONE;
     const int32_t levels[] = {25727, 1001, 65279, 12345};
-    for (MixerPath path : {MixerPath::SCALAR, MixerPath::SSE2, MixerPath::AVX2}) {
+    for (MixerPath path : {MixerPath::SCALAR, MixerPath::SSE2, MixerPath::AVX2, MixerPath::AVX512}) {
         if (!setMixerPath(path)) continue;
         for (int32_t level : levels) {
             Voice v{};

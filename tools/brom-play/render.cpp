@@ -35,6 +35,22 @@ int64_t framesUntilRepeat(Song* song, int64_t limit) {
     return frames < limit ? frames : limit;
 }
 
+// The same count taken while the song is rendered: the song's tick handler is watched, and the
+// frames of the ticks before the one that repeats are added up as framesUntilRepeat does.
+struct RepeatWatch {
+    SongHandler tick;  // the song's own handler
+    int64_t tickStart;  // frames before the tick now running
+    int64_t repeatAt;  // frames before the tick that repeated; -1 until it has
+};
+
+RepeatWatch repeatWatch;
+
+void watchedTick(Song* song) {
+    repeatWatch.tick(song);
+    if (repeatWatch.repeatAt < 0 && song->hasRepeated) repeatWatch.repeatAt = repeatWatch.tickStart;
+    repeatWatch.tickStart += song->samplesPerTick > 0 ? song->samplesPerTick : 1;
+}
+
 void putLe16(uint8_t* at, uint32_t value) {
     at[0] = static_cast<uint8_t>(value);
     at[1] = static_cast<uint8_t>(value >> 8);
@@ -106,21 +122,48 @@ void showProgress(int64_t done, int64_t total) {
     fflush(stderr);
 }
 
-int renderSong(Song* song, const char* outPath, int64_t frames) {
+void warnIfEndless(const char* songPath, bool untilRepeat, int64_t frames) {
+    if (untilRepeat && frames == LONGEST_SONG_FRAMES) {
+        fprintf(stderr, "brom-play: %s: the song does not repeat within an hour; rendering an hour\n",
+                songPath);
+    }
+}
+
+// Renders `limit` frames, or up to where the song first repeats when that is sooner.
+int renderSong(Song* song, const char* outPath, const char* songPath, int64_t limit,
+               bool untilRepeat) {
     FILE* file = fopen(outPath, "wb");
     if (!file) {
         fprintf(stderr, "brom-play: %s: %s\n", outPath, strerror(errno));
         return 1;
     }
-    prepareMixSettings(RENDER_RATE);  // fresh voices: the measuring run has played them
-    startSongOffline(song);
     bool progress = isatty(fileno(stderr));
+    // The header holds the length. A progress bar needs it before rendering and a pipe cannot
+    // take the header again afterwards: then the player runs through the song once on its own to
+    // find it. Otherwise the repeat is found while rendering and the header is written at the end.
+    bool findWhileRendering = !progress && song->tickHandler && fseek(file, 0, SEEK_CUR) == 0;
+    int64_t frames = limit;
+    prepareMixSettings(RENDER_RATE);
+    if (!findWhileRendering) {
+        frames = framesUntilRepeat(song, limit);
+        warnIfEndless(songPath, untilRepeat, frames);
+        prepareMixSettings(RENDER_RATE);  // fresh voices: the measuring run has played them
+    }
+    startSongOffline(song);
+    if (findWhileRendering) {
+        repeatWatch = {song->tickHandler, 0, -1};
+        song->tickHandler = watchedTick;
+    }
     bool written = writeWavHeader(file, frames);
     FrameWriter writer = {file, std::vector<uint8_t>(size_t{96} << 10), 0};
     int64_t done = 0;
     int64_t shownAt = -RENDER_RATE;
     while (written && done < frames) {
         const int16_t* pcm = renderNextBlock();
+        // The tick that repeats started within this block.
+        if (findWhileRendering && repeatWatch.repeatAt >= 0 && repeatWatch.repeatAt < frames) {
+            frames = repeatWatch.repeatAt;
+        }
         int64_t piece = frames - done < blockFrames ? frames - done : blockFrames;
         written = writeFrames(writer, pcm, static_cast<int32_t>(piece));
         done += piece;
@@ -130,6 +173,11 @@ int renderSong(Song* song, const char* outPath, int64_t frames) {
         }
     }
     if (written) written = flushFrames(writer);
+    if (findWhileRendering) {
+        song->tickHandler = repeatWatch.tick;
+        warnIfEndless(songPath, untilRepeat, frames);
+        written = written && fseek(file, 0, SEEK_SET) == 0 && writeWavHeader(file, frames);
+    }
     stopSong(song);
     if (progress) {
         showProgress(done, frames);
@@ -157,13 +205,7 @@ int runRender(const char* outPath, const char* path, double seconds) {
     }
     Song* song = loadSongOrComplain(path);
     if (!song) return 1;
-    prepareMixSettings(RENDER_RATE);
-    int64_t frames = framesUntilRepeat(song, limit);
-    if (seconds < 0 && frames == LONGEST_SONG_FRAMES) {
-        fprintf(stderr, "brom-play: %s: the song does not repeat within an hour; rendering an hour\n",
-                path);
-    }
-    int status = renderSong(song, outPath, frames);
+    int status = renderSong(song, outPath, path, limit, seconds < 0);
     freeSong(song);
     return status;
 }

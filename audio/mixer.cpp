@@ -265,8 +265,9 @@ bool rampSumsExact(double gain, double delta, int32_t frames) {
     if (delta == 0.0) return true;
     int unit = lowestBitExponent(delta);
     if (gain != 0.0) unit = std::min(unit, lowestBitExponent(gain));
-    double largest = std::fabs(gain) + frames * std::fabs(delta);
-    return std::isfinite(largest) && std::ilogb(largest) < 52 + unit;
+    double largest = std::fabs(gain) + frames * std::fabs(delta);  // a normal number, not 0
+    int exponent = static_cast<int>(std::bit_cast<uint64_t>(largest) >> 52) - 1023;  // its ilogb
+    return std::isfinite(largest) && exponent < 52 + unit;
 }
 
 uint64_t renderSteadyWith(const MixerKernels* kernels, const Voice* voice, const int16_t* data,

@@ -1,19 +1,12 @@
 #include "audio/scheduler.h"
 
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <system_error>
-#include <thread>
 
+#include "audio/mix_thread.h"
 #include "audio/pcm.h"
 #include "module/file_access.h"
 #include "player/sequencer.h"
-
-#if defined(__unix__) || defined(__APPLE__)
-#include <pthread.h>
-#include <sched.h>
-#endif
 
 int32_t sampleRate = 0;
 int32_t blockFrames = 0;
@@ -42,7 +35,6 @@ bool offline = false;  // the current song is rendered block by block, with no d
 int16_t* outputBuffer = nullptr;  // bufferFrames stereo frames of 16-bit PCM, what the device loops
 void* mixAllocation = nullptr;
 float* mixBuffer = nullptr;  // bufferFrames stereo frames of floats, 16-byte aligned in the above
-std::thread mixingThreadHandle;
 
 // Written by the mixing thread, read by the queries and the tests from other threads.
 std::atomic<int32_t> fillIndex{0};
@@ -93,30 +85,6 @@ bool allocateBuffers() {
     mixBuffer = reinterpret_cast<float*>((address + 15) & ~uintptr_t{15});
     for (auto& record : syncRecords) record.store(0, std::memory_order_relaxed);
     recordsValid.store(true, std::memory_order_release);
-    return true;
-}
-
-void raiseMixingThreadPriority(std::thread& thread) {
-#if defined(__unix__) || defined(__APPLE__)
-    // Real-time scheduling needs a privilege most users lack; refused, the thread mixes at normal
-    // priority, which the 2-second buffer usually absorbs.
-    sched_param param = {};
-    param.sched_priority = sched_get_priority_max(SCHED_FIFO) / 2;
-    pthread_setschedparam(thread.native_handle(), SCHED_FIFO, &param);
-#else
-    (void)thread;
-#endif
-}
-
-bool startMixingThread() {
-    // std::thread reports a thread that cannot be created only by throwing; this is the one
-    // place the engine catches anything.
-    try {
-        mixingThreadHandle = std::thread(mixingThread);
-    } catch (const std::system_error&) {
-        return false;
-    }
-    raiseMixingThreadPriority(mixingThreadHandle);
     return true;
 }
 
@@ -198,7 +166,7 @@ int playSong(Song* song) {
     stopRequested.store(0);
     // Counts as running from here on, even before the thread gets to run.
     mixerFinished.store(0);
-    if (!startMixingThread()) {
+    if (!mixThreadStart(mixingThread)) {
         stopSong(song);
         return 0;
     }
@@ -210,7 +178,7 @@ int stopSong(Song* song) {
     stopRequested.store(1, std::memory_order_release);
     while (mixerBusy.load(std::memory_order_acquire) != 0) {
     }
-    if (mixingThreadHandle.joinable()) mixingThreadHandle.join();
+    mixThreadJoin();
     mixerFinished.store(1);
     recordsValid.store(false, std::memory_order_release);
     if (outputBuffer && !offline && openDevice) {
@@ -277,7 +245,7 @@ void mixingThread() {
     mixerFinished.store(0);
     while (stopRequested.load(std::memory_order_acquire) == 0) {
         mixFinishedBlocks();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        mixThreadSleep(5);
     }
     mixerFinished.store(1);
 }

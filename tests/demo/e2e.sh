@@ -53,7 +53,9 @@ start_x() {
 start_demo() {
   mkdir -p "$work/run"
   [ "${1:-with-song}" = with-song ] && cp "$song" "$work/run/brom-boogie.xm"
-  (cd "$work/run" && SDL_AUDIODRIVER=dummy exec "$demo" >"$work/stdout" 2>"$work/stderr") &
+  # In sanitizer builds, leaks of system libraries are not the demo's.
+  local lsan="suppressions=$(dirname "$0")/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+  (cd "$work/run" && SDL_AUDIODRIVER=dummy LSAN_OPTIONS="$lsan" exec "$demo" >"$work/stdout" 2>"$work/stderr") &
   demo_pid=$!
 }
 

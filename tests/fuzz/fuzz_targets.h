@@ -21,3 +21,7 @@ int fuzzPlayModule(const uint8_t* data, size_t size);
 
 // The first rule a loaded song breaks, as a short text; null when it keeps them all.
 const char* songRuleBroken(const Song* song);
+
+// Plays a loaded song from its start for `blocks` mix blocks (20 ms each at 44100) and checks after
+// every tick that the position stays inside the song; the first broken rule, or null.
+const char* playAndCheck(Song* song, int blocks);

@@ -24,9 +24,12 @@ const char* sampleRuleBroken(const Sample* smp) {
     return nullptr;
 }
 
-const char* envelopeRuleBroken(uint8_t count, uint8_t flags, uint8_t sustain, uint8_t loopStart,
-                               uint8_t loopEnd) {
+const char* envelopeRuleBroken(const EnvelopePoint* points, uint8_t count, uint8_t flags,
+                               uint8_t sustain, uint8_t loopStart, uint8_t loopEnd) {
     if (count > MAX_ENVELOPE_POINTS) return "an envelope has more than 12 points";
+    for (int k = 0; k < MAX_ENVELOPE_POINTS; ++k) {
+        if (points[k].value > 64) return "an envelope value above 64";
+    }
     if (!(flags & ENVELOPE_ON)) return nullptr;
     if (count < 2) return "an envelope is on with fewer than 2 points";
     if ((flags & ENVELOPE_SUSTAIN) && sustain >= count) return "an envelope sustain point is missing";
@@ -47,12 +50,13 @@ const char* instrumentRuleBroken(const Instrument& ins) {
         }
         if (const char* broken = sampleRuleBroken(ins.samples[j])) return broken;
     }
-    if (const char* broken = envelopeRuleBroken(ins.volumePointCount, ins.volumeEnvelopeFlags,
+    if (const char* broken = envelopeRuleBroken(ins.volumePoints, ins.volumePointCount,
+                                                ins.volumeEnvelopeFlags,
                                                 ins.volumeSustainPoint, ins.volumeLoopStart,
                                                 ins.volumeLoopEnd)) {
         return broken;
     }
-    return envelopeRuleBroken(ins.panningPointCount, ins.panningEnvelopeFlags,
+    return envelopeRuleBroken(ins.panningPoints, ins.panningPointCount, ins.panningEnvelopeFlags,
                               ins.panningSustainPoint, ins.panningLoopStart, ins.panningLoopEnd);
 }
 

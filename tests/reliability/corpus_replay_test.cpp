@@ -48,13 +48,25 @@ TEST(SeedCorpus, EverySeedLoadsAndKeepsTheSongRules) {
     }
 }
 
-TEST(SeedCorpus, TheLoadTargetTakesEverySeedAndRegression) {
+std::vector<fs::path> seedsAndRegressions() {
     std::vector<fs::path> inputs = filesIn(fuzzDir / "corpus");
     std::vector<fs::path> regressions = filesIn(fuzzDir / "regressions");
     inputs.insert(inputs.end(), regressions.begin(), regressions.end());
-    for (const fs::path& input : inputs) {
+    return inputs;
+}
+
+TEST(SeedCorpus, TheLoadTargetTakesEverySeedAndRegression) {
+    for (const fs::path& input : seedsAndRegressions()) {
         std::vector<uint8_t> bytes = readFile(input);
         SCOPED_TRACE(input.filename().string());
         EXPECT_EQ(fuzzLoadModule(bytes.data(), bytes.size()), 0);
+    }
+}
+
+TEST(SeedCorpus, ThePlayTargetTakesEverySeedAndRegression) {
+    for (const fs::path& input : seedsAndRegressions()) {
+        std::vector<uint8_t> bytes = readFile(input);
+        SCOPED_TRACE(input.filename().string());
+        EXPECT_EQ(fuzzPlayModule(bytes.data(), bytes.size()), 0);
     }
 }

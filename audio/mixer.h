@@ -6,6 +6,7 @@
 //     mixVoices(mixBuffer + 2 * frame, frameCount);   // voices 0..63 into those frames
 #pragma once
 
+#include <bit>
 #include <cstdint>
 
 #include "module/song.h"
@@ -16,6 +17,13 @@ constexpr int TWIN_DISTANCE = 32;
 
 constexpr int32_t DIRECTION_FORWARD = 1;
 constexpr int32_t DIRECTION_BACKWARD = 2;
+
+// Volume or level to gain: one unit below the single nearest to 1/255, so that full volume stays a
+// hair under 1.0.
+constexpr float GAIN_SCALE = std::bit_cast<float>(0x3B808080u);
+// The top 31 bits of a position's fraction to an interpolation weight: 0.99989 x 2^-31, a little
+// short of 2^-31, so the weight never quite reaches the next frame.
+constexpr float INTERPOLATION_SCALE = std::bit_cast<float>(0x2FFFF910u);
 
 struct Voice {
     int32_t index;  // own number in voiceTable

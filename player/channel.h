@@ -75,6 +75,33 @@ struct ChannelState {
 
 extern ChannelState channelTable[MAX_PLAYER_CHANNELS];
 
+// What a channel plays on this tick. A channel keeps no sample of its own: every tick resolves it
+// again from instrumentIndex and noteIndex.
+struct ChannelSound {
+    Instrument* instrument;  // emptyInstrument when the number names no instrument
+    Sample* sample;  // emptySample when the slot is empty or the map entry is beyond 15
+};
+ChannelSound resolveSound(Song* song, const ChannelState* channel);
+
+// The row start of one channel (tick 0): note, instrument, volume column, envelopes, the effect,
+// and the voice update. `jumpSeen` carries a position jump of an earlier channel of the same row
+// to a pattern break of a later one.
+void startChannelRow(Song* song, ChannelState* channel, const NoteCell& cell, bool* jumpSeen);
+
+// Amiga period of a 0-based note at a signed finetune; note 48 at finetune 0 is 1712.
 int amigaPeriod(int note, int finetune);
+// Period of a 0-based note (relative note already added) in the song's period system.
+int32_t notePeriodOf(const Song* song, int realNote, int finetune);
 void resetChannelInstrument(ChannelState* channel, const Sample* sample);
+// Pushes the tick's changes (updateFlags) into the channel's voice: note start with the twin voice
+// switch, volume and panning gains, pitch step, rewind.
 void updateVoice(ChannelState* channel, const Sample* sample, const Song* song);
+
+// Adds `change` to `value`, staying inside the 32-bit range: the unlimited slides (portamento down,
+// volume-column panning) would otherwise wrap round after long enough.
+inline int32_t addSaturated(int32_t value, int64_t change) {
+    int64_t sum = static_cast<int64_t>(value) + change;
+    if (sum > INT32_MAX) return INT32_MAX;
+    if (sum < INT32_MIN) return INT32_MIN;
+    return static_cast<int32_t>(sum);
+}

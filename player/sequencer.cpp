@@ -1,11 +1,100 @@
 #include "player/sequencer.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "audio/scheduler.h"
 #include "player/channel.h"
 
-ChannelState channelTable[MAX_PLAYER_CHANNELS];
+namespace {
+
+// Row that the last row start read; -1 before the first.
+int32_t startedRow = -1;
+
+// Rows replayed by an E6x loop are not a repeat of the song. After a loop jump, the rows of the
+// same order position up to the row that jumped are replays, until the song leaves them.
+struct LoopReplay {
+    bool active;
+    int32_t order;
+    int32_t lastRow;
+};
+LoopReplay loopReplay;
+
+const Pattern* patternAt(const Song* song, int32_t order) {
+    if (!song->patterns || order < 0 || order >= 256) return nullptr;
+    const int index = song->orderTable[order];
+    if (index >= song->patternCount) return nullptr;
+    return &song->patterns[index];
+}
+
+// A pattern the order table names but the song lacks has no rows.
+int32_t rowCountAt(const Song* song, int32_t order) {
+    const Pattern* pattern = patternAt(song, order);
+    return pattern ? pattern->rowCount : 0;
+}
+
+const NoteCell* rowCells(const Song* song, int32_t order, int32_t row) {
+    const Pattern* pattern = patternAt(song, order);
+    if (!pattern || !pattern->cells || song->channelCount <= 0) return nullptr;
+    if (row < 0 || row >= pattern->rowCount) return nullptr;
+    return pattern->cells + static_cast<size_t>(row) * static_cast<size_t>(song->channelCount);
+}
+
+// Takes the pending jump or next row. Whatever the song's fields hold, the position stays inside
+// the song: an order position outside it goes back to order 0, and a row the pattern does not
+// have (a pattern break beyond a short pattern, say) starts the pattern at row 0.
+void enterPosition(Song* song) {
+    if (song->nextOrderPosition >= 0) song->orderPosition = song->nextOrderPosition;
+    if (song->nextRow >= 0) song->row = song->nextRow;
+    if (song->orderPosition < 0 || song->orderPosition >= song->songLength ||
+        song->orderPosition >= 256) {
+        song->orderPosition = 0;
+    }
+    if (song->row < 0 || song->row >= rowCountAt(song, song->orderPosition)) song->row = 0;
+}
+
+// Marks the (order, row) pair as played; reaching one already played, other than by an E6x loop,
+// means the song has come round. Rows from 256 on are not tracked.
+void notePlayedRow(Song* song) {
+    const bool replay = loopReplay.active && song->orderPosition == loopReplay.order &&
+                        song->row <= loopReplay.lastRow;
+    if (!replay) loopReplay.active = false;
+    if (song->row >= 256) return;
+    const int bit = song->orderPosition * 256 + song->row;
+    const uint8_t mask = static_cast<uint8_t>(1 << (bit & 7));
+    uint8_t& byte = song->playedRows[bit >> 3];
+    if ((byte & mask) && !replay) song->hasRepeated = 1;
+    byte |= mask;
+}
+
+void rememberLoopJump(const Song* song) {
+    int32_t lastRow = startedRow;
+    // An inner loop inside an outer one must not shorten the outer one's replay.
+    if (loopReplay.active && loopReplay.order == song->orderPosition &&
+        loopReplay.lastRow > lastRow) {
+        lastRow = loopReplay.lastRow;
+    }
+    loopReplay = {true, song->orderPosition, lastRow};
+}
+
+// The row after this one, unless a jump or break has chosen it already.
+void chooseNextRow(Song* song) {
+    if (song->nextRow != -1) {
+        loopReplay.active = false;  // a jump or break leaves any loop
+        return;
+    }
+    if (song->row != startedRow) rememberLoopJump(song);
+    song->nextRow = song->row + 1;
+    if (song->nextRow >= rowCountAt(song, song->orderPosition)) {
+        song->nextOrderPosition = song->orderPosition + 1;
+        if (song->nextOrderPosition >= song->songLength) {
+            song->nextOrderPosition = song->restartPosition;
+        }
+        song->nextRow = 0;
+    }
+}
+
+}  // namespace
 
 void startSongPosition(Song* song) {
     song->globalVolume = song->initialGlobalVolume;
@@ -20,10 +109,11 @@ void startSongPosition(Song* song) {
     song->songTimeMs = 0;
     memset(song->playedRows, 0, sizeof song->playedRows);
     song->hasRepeated = 0;
+    startedRow = -1;
+    loopReplay = {};
     if (song->startHandler) song->startHandler(song);
     setBpm(song, song->defaultBpm);
-    int channels = song->channelCount;
-    if (channels > MAX_PLAYER_CHANNELS) channels = MAX_PLAYER_CHANNELS;
+    const int channels = playedChannelCount(song);
     for (int c = 0; c < channels; ++c) {
         channelTable[c] = ChannelState{};
         channelTable[c].voice = &voiceTable[c];
@@ -42,7 +132,40 @@ void setBpm(Song* song, int bpm) {
     song->samplesPerTick = frames < 1 ? 1 : frames;
 }
 
-// The row machinery arrives with the player; until then a tick does nothing.
-void playerTick(Song*) {}
-void processRow(Song*) {}
-void processTickEffects(Song*) {}
+void playerTick(Song* song) {
+    if (song->tick == 0) {
+        enterPosition(song);
+        notePlayedRow(song);
+        processRow(song);
+        chooseNextRow(song);
+    } else {
+        processTickEffects(song);
+    }
+    // A row lasts speed + patternDelayTicks ticks, at least one.
+    song->tick += 1;
+    if (song->tick >= song->speed + song->patternDelayTicks) {
+        song->tick = 0;
+        song->patternDelayTicks = 0;
+    }
+}
+
+void processRow(Song* song) {
+    song->nextOrderPosition = -1;
+    song->nextRow = -1;
+    startedRow = song->row;
+    const NoteCell* cells = rowCells(song, song->orderPosition, song->row);
+    if (!cells) return;
+    // Channels act in order: a later channel sees what the earlier ones did to the song.
+    bool jumpSeen = false;
+    const int channels = playedChannelCount(song);
+    for (int c = 0; c < channels; ++c) startChannelRow(song, &channelTable[c], cells[c], &jumpSeen);
+}
+
+const NoteCell* currentRowCells(const Song* song) {
+    return rowCells(song, song->orderPosition, startedRow);
+}
+
+int playedChannelCount(const Song* song) {
+    if (song->channelCount <= 0) return 0;
+    return song->channelCount < MAX_PLAYER_CHANNELS ? song->channelCount : MAX_PLAYER_CHANNELS;
+}

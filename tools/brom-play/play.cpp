@@ -1,8 +1,146 @@
-#include "tools/brom-play/brom_play.h"
+// Playing through the sound device: the song from its start, with order, row and time of what is
+// audible on one status line, until the song first comes back to a row it has played, q or Ctrl-C.
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 
+#include "audio/scheduler.h"
+#include "tools/brom-play/brom_play.h"
+
+#if BROM_PLAY_HAS_SDL
+#include "audio/device_sdl.h"
+#endif
+
+namespace {
+
+constexpr int32_t PLAY_RATE = 44100;
+
+volatile sig_atomic_t interrupted = 0;
+void onInterrupt(int) { interrupted = 1; }
+
+// The song time at which the song first repeats, -1 until the mixing thread gets there. The
+// player's own tick handler runs inside a watcher that notes it.
+std::atomic<int32_t> repeatTimeMs{-1};
+SongHandler playerTickHandler = nullptr;
+
+void tickAndWatchForRepeat(Song* song) {
+    playerTickHandler(song);
+    if (song->hasRepeated && repeatTimeMs.load(std::memory_order_relaxed) < 0) {
+        repeatTimeMs.store(song->songTimeMs, std::memory_order_release);
+    }
+}
+
+// Single keys without Enter and without echo, while Ctrl-C still interrupts.
+struct Keyboard {
+    bool active = false;
+    termios saved = {};
+};
+
+void keyboardOn(Keyboard& keyboard) {
+    if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &keyboard.saved) != 0) return;
+    termios raw = keyboard.saved;
+    raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+    raw.c_cc[VMIN] = 0;
+    raw.c_cc[VTIME] = 0;
+    keyboard.active = tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
+}
+
+void keyboardOff(Keyboard& keyboard) {
+    if (keyboard.active) tcsetattr(STDIN_FILENO, TCSANOW, &keyboard.saved);
+    keyboard.active = false;
+}
+
+// Waits up to `milliseconds` for a key; true when it was q.
+bool waitForQuitKey(const Keyboard& keyboard, int milliseconds) {
+    if (!keyboard.active) {
+        poll(nullptr, 0, milliseconds);
+        return false;
+    }
+    pollfd input = {STDIN_FILENO, POLLIN, 0};
+    if (poll(&input, 1, milliseconds) <= 0) return false;
+    char key = 0;
+    while (read(STDIN_FILENO, &key, 1) == 1) {
+        if (key == 'q' || key == 'Q') return true;
+    }
+    return false;
+}
+
+void showStatus(const Song* song) {
+    int order = playingOrder(song);
+    int timeMs = playingTimeMs(song);
+    int pattern = order < song->songLength ? song->orderTable[order] : 0;
+    printf("\rorder %3d/%-3d  pattern %3d  row %3d  %2d:%02d.%d ", order, song->songLength, pattern,
+           playingRow(song), timeMs / 60000, timeMs / 1000 % 60, timeMs / 100 % 10);
+    fflush(stdout);
+}
+
+// Opens the sound device with stderr silenced: the sound libraries below SDL talk there on their
+// own when no device is found, and the failure is reported in one line of ours instead.
+int openQuietly(int32_t rate) {
+    fflush(stderr);
+    int savedStderr = dup(STDERR_FILENO);
+    int devNull = open("/dev/null", O_WRONLY);
+    if (savedStderr >= 0 && devNull >= 0) dup2(devNull, STDERR_FILENO);
+    int opened = audioOpen(rate);
+    if (savedStderr >= 0) {
+        dup2(savedStderr, STDERR_FILENO);
+        close(savedStderr);
+    }
+    if (devNull >= 0) close(devNull);
+    return opened;
+}
+
+int playUntilDone(Song* song) {
+    playerTickHandler = song->tickHandler ? song->tickHandler : [](Song*) {};
+    song->tickHandler = tickAndWatchForRepeat;
+    repeatTimeMs.store(-1);
+    if (!playSong(song)) {
+        fprintf(stderr, "brom-play: cannot start playback (out of memory or threads)\n");
+        return 1;
+    }
+    Keyboard keyboard;
+    keyboardOn(keyboard);
+    signal(SIGINT, onInterrupt);
+    signal(SIGTERM, onInterrupt);
+    bool terminal = isatty(STDOUT_FILENO);
+    while (!interrupted) {
+        if (terminal) showStatus(song);
+        int32_t repeatAt = repeatTimeMs.load(std::memory_order_acquire);
+        if (repeatAt >= 0 && playingTimeMs(song) >= repeatAt) break;
+        if (waitForQuitKey(keyboard, 50)) break;
+    }
+    keyboardOff(keyboard);
+    showStatus(song);  // where it stopped
+    stopSong(song);
+    printf("\n");
+    return 0;
+}
+
+}  // namespace
+
 int runPlay(const char* path) {
-    fprintf(stderr, "brom-play: %s: playing is not available in this build\n", path);
+#if BROM_PLAY_HAS_SDL
+    Song* song = loadSongOrComplain(path);
+    if (!song) return 1;
+    setOutputDevice(&sdlOutputDevice);
+    if (!openQuietly(PLAY_RATE)) {
+        fprintf(stderr, "brom-play: no sound device: %s\n", sdlOutputDeviceError());
+        freeSong(song);
+        return 1;
+    }
+    printf("%s (q to stop)\n", path);
+    int status = playUntilDone(song);
+    freeSong(song);
+    audioClose();
+    return status;
+#else
+    (void)PLAY_RATE;
+    fprintf(stderr, "brom-play: %s: no sound device in this build (SDL2 was not found)\n", path);
     return 1;
+#endif
 }

@@ -1,0 +1,341 @@
+#include "audio/mixer.h"
+
+#include <cmath>
+
+#include "audio/scheduler.h"
+
+// How one voice is mixed. A run of frames is cut into pieces: a piece ends where the voice reaches
+// its loop boundary (the loop rule then moves it), where a volume ramp ends, or where the run ends.
+// Within a piece every frame is rendered alike. Positions and steps are unsigned 32.32 numbers of
+// sample frames kept in one 64-bit integer; the arithmetic on them wraps like the hardware's.
+//
+// The frames to the boundary are counted in units of 2^-24 frame, so a piece can stop a hair
+// short of the boundary or run a hair past it. Past the loop end that is harmless (the frame at
+// the loop end and the guard frames behind it are there to be read); before frame 0 it is not, so
+// the few places where a position could fall before the data are held at frame 0.
+
+namespace {
+
+constexpr int64_t BEYOND = -1;  // the boundary lies beyond this piece
+
+uint64_t fixed(uint32_t whole, uint32_t fraction) { return (uint64_t{whole} << 32) | fraction; }
+uint32_t wholePart(uint64_t x) { return static_cast<uint32_t>(x >> 32); }
+uint64_t divideRoundingUp(uint64_t a, uint64_t b) { return a / b + (a % b != 0); }
+
+// Where the voice may go in its sample. The loader keeps loops inside the sample; clamping here
+// as well keeps any sample handed to the mixer inside its data.
+struct Loop {
+    uint32_t start;  // the backward boundary
+    uint32_t end;  // the forward boundary: the loop end, or the sample's end without a loop
+    uint8_t mode;  // LOOP_FORWARD, LOOP_PINGPONG or LOOP_NONE
+};
+
+Loop loopOf(const Sample* sample) {
+    Loop loop;
+    uint64_t end = uint64_t{sample->loopStart} + sample->loopLength;
+    loop.end = static_cast<uint32_t>(end < sample->length ? end : sample->length);
+    loop.start = sample->loopStart < loop.end ? sample->loopStart : 0;
+    if (sample->loopMode & LOOP_FORWARD) {
+        loop.mode = LOOP_FORWARD;
+    } else if (sample->loopMode & LOOP_PINGPONG) {
+        loop.mode = LOOP_PINGPONG;
+    } else {
+        loop.mode = LOOP_NONE;
+    }
+    if (loop.mode != LOOP_NONE && loop.end <= loop.start) loop.mode = LOOP_NONE;
+    return loop;
+}
+
+void endVoice(Voice* voice) {
+    voice->sample = nullptr;
+    voice->position = 0;
+    voice->positionFraction = 0;
+}
+
+// Frames until the voice reaches its boundary, at most `frames` of them mattering; BEYOND when the
+// boundary is not reached within them. 0 when the voice stands on or past it already.
+int64_t framesToBoundary(uint64_t position, uint64_t step, bool backward, const Loop& loop,
+                         int32_t frames) {
+    uint64_t distance;
+    if (backward) {
+        uint64_t start = fixed(loop.start, 0);
+        if (position <= start) return 0;
+        distance = position - start;
+    } else {
+        uint64_t end = fixed(loop.end, 0);
+        if (position >= end) return 0;
+        distance = end - position;
+    }
+    if (step == 0) return BEYOND;
+
+    int64_t count;
+    if ((distance >> 32) >= (uint64_t{1} << 24)) {
+        // Far away: out of reach for any step a note can have. Only a step of thousands of frames
+        // per output frame could get there, and then it is counted exactly.
+        uint64_t reach = uint64_t(frames) * (uint64_t{wholePart(step)} + 1);
+        if (reach <= (distance >> 32)) return BEYOND;
+        count = static_cast<int64_t>(divideRoundingUp(distance, step));
+    } else {
+        uint64_t distance24 = distance >> 8;
+        // For steps below 256 frames this is the 32-bit step in units of 2^-24 frame; larger steps
+        // keep their top bits instead of losing them.
+        uint64_t step24 = step >> 8;
+        if (step24 == 0) {
+            // Too slow to count in units of 2^-24 frame: counted exactly.
+            count = static_cast<int64_t>(divideRoundingUp(distance, step));
+        } else {
+            uint64_t quotient = divideRoundingUp(distance24, step24);
+            if (quotient > UINT32_MAX) return BEYOND;
+            count = static_cast<int64_t>(quotient);
+        }
+    }
+    if (backward && loop.start == 0) {
+        // The count may run a hair past frame 0, which is no longer inside the data: stop at the
+        // last frame that surely is not before it (each frame moves at most step + 1 units).
+        uint64_t safe = position / (step + 1) + 1;
+        if (static_cast<uint64_t>(count) > safe) count = static_cast<int64_t>(safe);
+    }
+    return count;
+}
+
+// The value of the sample at `position`, interpolated between the two frames around it.
+inline double sampleAt(const int16_t* data, uint64_t position) {
+    uint32_t i = wholePart(position);
+    uint32_t weight = static_cast<uint32_t>(position) >> 1;
+    double t = static_cast<double>(weight) * static_cast<double>(INTERPOLATION_SCALE);
+    int32_t s0 = data[i];
+    int32_t s1 = data[i + 1];
+    return s0 + t * (s1 - s0);
+}
+
+// Each frame drops bit 0 of the old fraction before the step is added or taken away.
+inline uint64_t advance(uint64_t position, uint64_t step, bool backward) {
+    position &= ~uint64_t{1};
+    return backward ? position - step : position + step;
+}
+
+inline void addFrame(float* frame, double value, double gainLeft, double gainRight) {
+    frame[0] = static_cast<float>(static_cast<double>(frame[0]) + value * gainLeft);
+    frame[1] = static_cast<float>(static_cast<double>(frame[1]) + value * gainRight);
+}
+
+// Where `frames` frames take the position, without rendering them (a voice at gain 0 adds nothing,
+// but its position must move exactly as if it did).
+uint64_t skipFrames(uint64_t position, uint64_t step, bool backward, int32_t frames) {
+    if (frames <= 0) return position;
+    position = advance(position, step, backward);
+    // From here on bit 0 follows the step: an even step leaves it clear, an odd one sets it after
+    // every frame, so each later frame moves one unit less forward or one unit more backward.
+    uint64_t perFrame = step;
+    if (step & 1) perFrame = backward ? step + 1 : step - 1;
+    uint64_t rest = uint64_t(frames - 1) * perFrame;
+    return backward ? position - rest : position + rest;
+}
+
+double gainOfLevel(int32_t level) {
+    return static_cast<float>(static_cast<double>(level) * (1.0 / 256.0) *
+                              static_cast<double>(GAIN_SCALE));
+}
+
+// Continues the running ramp, or starts a new one when the target volumes have changed since; the
+// frames the ramp has left, 0 for none.
+int32_t decideRamp(Voice* voice) {
+    if (voice->rampRemaining > 0 && voice->volumeLeft == voice->rampTargetLeft &&
+        voice->volumeRight == voice->rampTargetRight) {
+        return voice->rampRemaining;
+    }
+    voice->rampTargetLeft = voice->volumeLeft;
+    voice->rampTargetRight = voice->volumeRight;
+    // Only the integer part of the level counts, so a ramp from a level with a fraction ends a
+    // fraction away from its target; the level is set exactly when the ramp ends.
+    int32_t deltaLeft = voice->volumeLeft - static_cast<int32_t>(uint32_t(voice->levelLeft) >> 8);
+    int32_t deltaRight =
+        voice->volumeRight - static_cast<int32_t>(uint32_t(voice->levelRight) >> 8);
+    double perFrame = static_cast<double>(GAIN_SCALE);
+    voice->rampDeltaLeft =
+        deltaLeft ? static_cast<float>(deltaLeft * perFrame * static_cast<double>(inverseRampFrames))
+                  : 0.0f;
+    voice->rampDeltaRight =
+        deltaRight
+            ? static_cast<float>(deltaRight * perFrame * static_cast<double>(inverseRampFrames))
+            : 0.0f;
+    voice->rampRemaining = (deltaLeft || deltaRight) ? rampFrames : 0;
+    if (voice->rampRemaining < 0) voice->rampRemaining = 0;
+    return voice->rampRemaining;
+}
+
+// Frames at steady gains. Two frames to an iteration: an odd last frame is rendered with the
+// gains of the levels instead, which are the same gains whenever the levels are the volumes.
+uint64_t renderSteady(const Voice* voice, const int16_t* data, uint64_t position, uint64_t step,
+                      bool backward, float* out, int32_t frames) {
+    double gainLeft = static_cast<float>(voice->volumeLeft) * GAIN_SCALE;
+    double gainRight = static_cast<float>(voice->volumeRight) * GAIN_SCALE;
+    int32_t paired = frames & ~1;
+    if (gainLeft == 0.0 && gainRight == 0.0) {
+        position = skipFrames(position, step, backward, paired);
+    } else {
+        for (int32_t k = 0; k < paired; k += 2) {
+            addFrame(out + 2 * k, sampleAt(data, position), gainLeft, gainRight);
+            position = advance(position, step, backward);
+            addFrame(out + 2 * k + 2, sampleAt(data, position), gainLeft, gainRight);
+            position = advance(position, step, backward);
+        }
+    }
+    if (frames & 1) {
+        addFrame(out + 2 * paired, sampleAt(data, position), gainOfLevel(voice->levelLeft),
+                 gainOfLevel(voice->levelRight));
+        position = advance(position, step, backward);
+    }
+    return position;
+}
+
+// Frames along a ramp of `ramp` frames left: the gains move by the ramp's deltas after every frame,
+// unrounded in between, and the levels follow them.
+uint64_t renderRamp(Voice* voice, const int16_t* data, uint64_t position, uint64_t step,
+                    bool backward, float* out, int32_t frames, int32_t ramp) {
+    double gainLeft = gainOfLevel(voice->levelLeft);
+    double gainRight = gainOfLevel(voice->levelRight);
+    double deltaLeft = voice->rampDeltaLeft;
+    double deltaRight = voice->rampDeltaRight;
+    for (int32_t k = 0; k < frames; ++k) {
+        addFrame(out + 2 * k, sampleAt(data, position), gainLeft, gainRight);
+        gainLeft += deltaLeft;
+        gainRight += deltaRight;
+        position = advance(position, step, backward);
+    }
+    voice->levelLeft = static_cast<int32_t>(std::nearbyint(gainLeft * 255.0 * 256.0));
+    voice->levelRight = static_cast<int32_t>(std::nearbyint(gainRight * 255.0 * 256.0));
+    voice->rampRemaining = ramp - frames;
+    if (voice->rampRemaining == 0) {
+        voice->rampDeltaLeft = 0.0f;
+        voice->rampDeltaRight = 0.0f;
+        voice->levelLeft = voice->volumeLeft * 256;
+        voice->levelRight = voice->volumeRight * 256;
+    }
+    return position;
+}
+
+// A forward loop: back by the loop length until inside the loop again.
+void wrapForward(Voice* voice, uint64_t& position, const Loop& loop) {
+    uint32_t whole = wholePart(position);
+    uint32_t length = loop.end - loop.start;
+    if (whole >= loop.end) {
+        whole = loop.start + (whole - loop.start) % length;
+    } else if (whole >= length) {
+        // The piece stopped a hair short of the loop end; it wraps all the same.
+        whole -= length;
+    } else {
+        // That wrap would land before frame 0 (a loop from frame 0): start the loop over.
+        position = fixed(loop.start, 0);
+        voice->direction = DIRECTION_FORWARD;
+        return;
+    }
+    position = fixed(whole, static_cast<uint32_t>(position));
+}
+
+// A ping-pong loop: mirror the position at the end it has passed, one unit of 2^-32 frame inside,
+// and turn round; again at the other end while the image still lies outside.
+void reflect(Voice* voice, uint64_t& position, const Loop& loop) {
+    const uint64_t start = fixed(loop.start, 0);
+    const uint64_t end = fixed(loop.end, 0);
+    const uint64_t twoLoops = uint64_t(loop.end - loop.start) << 33;
+    bool atEnd = voice->direction != DIRECTION_BACKWARD;
+    // Two reflections, one at each end, shift the position by twice the loop. A step many loops
+    // long takes all but the last of those pairs at once instead of one by one.
+    if (atEnd && position >= end) {
+        uint64_t pairs = (position - end) / twoLoops;
+        if (pairs >= 2) position -= (pairs - 1) * twoLoops;
+    } else if (!atEnd) {
+        int64_t past = static_cast<int64_t>(start) - static_cast<int64_t>(position);
+        uint64_t pairs = past > 0 ? uint64_t(past) / twoLoops : 0;
+        if (pairs >= 2) position += (pairs - 1) * twoLoops;
+    }
+    for (int reflections = 0;; ++reflections) {
+        if (reflections == 8) {  // cannot happen for any position inside a sample
+            position = start;
+            voice->direction = DIRECTION_FORWARD;
+            break;
+        }
+        if (atEnd) {
+            position = (end << 1) - position - 1;
+            voice->direction = DIRECTION_BACKWARD;
+            if (static_cast<int32_t>(wholePart(position)) >= static_cast<int32_t>(loop.start)) break;
+        } else {
+            position = (start << 1) - position - 1;
+            voice->direction = DIRECTION_FORWARD;
+            if (static_cast<int32_t>(wholePart(position)) < static_cast<int32_t>(loop.end)) break;
+        }
+        atEnd = !atEnd;
+    }
+    // A piece that stopped a hair short of frame 0 mirrors to a hair before it.
+    if (static_cast<int32_t>(wholePart(position)) < 0) position = start;
+}
+
+}  // namespace
+
+void mixVoices(float* frames, int32_t frameCount) {
+    if (frameCount <= 0) return;
+    for (int v = 0; v < MIXED_VOICE_COUNT; ++v) mixVoice(&voiceTable[v], frames, frameCount);
+}
+
+void mixVoice(Voice* voice, float* frames, int32_t frameCount) {
+    if (!voice || !voice->sample || frameCount <= 0) return;
+    const Sample* sample = voice->sample;
+    if (!sample->data || sample->length == 0) {  // nothing to play, ever
+        endVoice(voice);
+        return;
+    }
+    const Loop loop = loopOf(sample);
+    const int16_t* data = sample->data;
+    const uint64_t step = fixed(static_cast<uint32_t>(voice->step), voice->stepFraction);
+    uint64_t position = fixed(voice->position, voice->positionFraction);
+    float* out = frames;
+    int32_t left = frameCount;
+    int emptyPieces = 0;
+
+    while (left > 0) {
+        bool backward = voice->direction == DIRECTION_BACKWARD;
+        // Moving backward the voice never stands past the loop end; a voice handed a shorter
+        // sample could, and is brought back inside.
+        if (backward && wholePart(position) > loop.end) position = fixed(loop.end, 0);
+
+        int32_t frames = left;
+        bool endsOnBoundary = false;
+        int64_t toBoundary = framesToBoundary(position, step, backward, loop, frames);
+        if (toBoundary != BEYOND && toBoundary <= frames) {
+            frames = static_cast<int32_t>(toBoundary);
+            endsOnBoundary = true;
+        }
+        int32_t ramp = decideRamp(voice);
+        if (ramp > 0 && frames > ramp) {
+            frames = ramp;
+            endsOnBoundary = false;
+        }
+        if (ramp > 0) {
+            position = renderRamp(voice, data, position, step, backward, out, frames, ramp);
+        } else {
+            position = renderSteady(voice, data, position, step, backward, out, frames);
+        }
+        out += 2 * frames;
+        left -= frames;
+
+        if (endsOnBoundary) {
+            if (loop.mode == LOOP_FORWARD) {
+                wrapForward(voice, position, loop);
+            } else if (loop.mode == LOOP_PINGPONG) {
+                reflect(voice, position, loop);
+            } else {
+                endVoice(voice);
+                return;
+            }
+        }
+        // A voice that keeps meeting its boundary without moving would never finish the run.
+        if (frames == 0 && ++emptyPieces > 8) {
+            endVoice(voice);
+            return;
+        }
+        if (frames > 0) emptyPieces = 0;
+    }
+    voice->position = wholePart(position);
+    voice->positionFraction = static_cast<uint32_t>(position);
+}

@@ -1,0 +1,183 @@
+// brom-bench: how fast the engine renders. Two figures:
+//  - a generated 16-channel module (looped, ping-pong and one-shot samples, notes on most rows)
+//    rendered offline through the same blocks the mixing thread makes, in times real time and in
+//    voice-frames per second;
+//  - the voice mixer alone, all 64 voices sounding, in voice-frames per second.
+//
+//     brom-bench [--seconds N] [--write FILE.xm]
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "audio/scheduler.h"
+#include "tests/support/load_bytes.h"
+#include "tests/support/xm_writer.h"
+
+namespace {
+
+constexpr int CHANNELS = 16;
+constexpr int32_t RATE = 44100;
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+std::vector<int16_t> sawFrames(int count, int period, int amplitude) {
+    std::vector<int16_t> frames(static_cast<size_t>(count));
+    for (int k = 0; k < count; ++k) frames[k] = static_cast<int16_t>(amplitude * (k % period) / period - amplitude / 2);
+    return frames;
+}
+
+// A decaying burst of noise: a drum-like one-shot.
+std::vector<int16_t> hitFrames(int count, int amplitude) {
+    std::vector<int16_t> frames(static_cast<size_t>(count));
+    uint32_t seed = 12345;
+    for (int k = 0; k < count; ++k) {
+        seed = seed * 1103515245u + 12345u;
+        double envelope = std::exp(-6.0 * k / count);
+        frames[k] = static_cast<int16_t>(((seed >> 16) % (2 * amplitude + 1) - amplitude) * envelope);
+    }
+    return frames;
+}
+
+std::vector<uint8_t> benchModule() {
+    XmSong xm = makeXmSong(CHANNELS, 4);
+    xm.speed = 6;
+    xm.bpm = 125;
+
+    XmSample pad = makeSample(sineFrames(2048, 64, 12000), true);  // forward loop
+    pad.loopType = 1;
+    pad.loopStart = 0;
+    pad.loopLength = 2048;
+    XmSample lead = makeSample(sawFrames(1000, 50, 100), false);  // ping-pong loop, 8-bit
+    lead.loopType = 2;
+    lead.loopStart = 200;
+    lead.loopLength = 800;
+    XmSample hit = makeSample(hitFrames(6000, 9000), true);  // one-shot
+    XmSample pluck = makeSample(sineFrames(20000, 37, 8000), true);  // long one-shot
+    for (XmSample s : {pad, lead, hit, pluck}) {
+        XmInstrument ins = makeInstrument(s);
+        ins.volumeEnvelope = {{0, 64}, {20, 40}, {80, 0}};
+        ins.volumeFlags = 1;
+        xm.instruments.push_back(ins);
+    }
+
+    for (int p = 0; p < 4; ++p) {
+        for (int row = 0; row < 64; ++row) {
+            for (int c = 0; c < CHANNELS; ++c) {
+                if ((row + c + p) % 3 == 2) continue;  // a third of the cells rest
+                XmCell& cell = cellAt(xm.patterns[p], CHANNELS, row, c);
+                cell.note = static_cast<uint8_t>(25 + (c * 5 + row * 7 + p * 3) % 48);
+                cell.instrument = static_cast<uint8_t>(1 + (c + row / 8) % 4);
+                cell.volumeColumn = static_cast<uint8_t>(0x20 + (row * 3 + c) % 0x30);
+                if (c % 4 == 1) {
+                    cell.effect = 4;  // vibrato
+                    cell.param = 0x46;
+                } else if (c % 4 == 3) {
+                    cell.effect = 0xA;  // volume slide down
+                    cell.param = 0x02;
+                }
+            }
+        }
+    }
+    return writeXm(xm);
+}
+
+int countSoundingVoices() {
+    int sounding = 0;
+    for (int v = 0; v < MIXED_VOICE_COUNT; ++v) sounding += voiceTable[v].sample != nullptr;
+    return sounding;
+}
+
+void benchSong(const std::vector<uint8_t>& module, double seconds) {
+    SongPtr song = loadOwnedSong(module);
+    if (!song) {
+        fprintf(stderr, "brom-bench: the generated module does not load: %s\n", songLoadError());
+        exit(1);
+    }
+    prepareMixSettings(RATE);
+    startSongOffline(song.get());
+    int64_t blocks = static_cast<int64_t>(seconds * RATE / blockFrames);
+    int64_t voiceFrames = 0;
+    auto start = std::chrono::steady_clock::now();
+    for (int64_t b = 0; b < blocks; ++b) {
+        voiceFrames += static_cast<int64_t>(countSoundingVoices()) * blockFrames;
+        renderNextBlock();
+    }
+    double elapsed = secondsSince(start);
+    stopSong(song.get());
+    double audio = static_cast<double>(blocks * blockFrames) / RATE;
+    printf("song:  %d channels, %.1f s of audio in %.3f s: %.0f x real time\n", CHANNELS, audio,
+           elapsed, audio / elapsed);
+    printf("       %.1f voices sounding on average, %.1f M voice-frames/s\n",
+           static_cast<double>(voiceFrames) / (blocks * blockFrames), voiceFrames / elapsed / 1e6);
+}
+
+void benchMixer(double seconds) {
+    prepareMixSettings(RATE);
+    static int16_t frames[4096 + 8];
+    for (int k = 0; k < 4096 + 8; ++k) frames[k] = static_cast<int16_t>(10000 * std::sin(k * 0.05));
+    Sample looped = {};
+    looped.data = frames;
+    looped.length = 4096;
+    looped.loopStart = 1024;
+    looped.loopLength = 3072;
+    looped.loopMode = LOOP_FORWARD;
+    Sample pingPong = looped;
+    pingPong.loopMode = LOOP_PINGPONG;
+    for (int v = 0; v < MIXED_VOICE_COUNT; ++v) {
+        Voice& voice = voiceTable[v];
+        voice.sample = v % 2 ? &pingPong : &looped;
+        voice.step = v % 3;
+        voice.stepFraction = 0x9E3779B9u * static_cast<uint32_t>(v + 1);
+        voice.direction = DIRECTION_FORWARD;
+        voice.volumeLeft = voice.rampTargetLeft = 40 + v;
+        voice.volumeRight = voice.rampTargetRight = 100 - v;
+        voice.levelLeft = voice.volumeLeft * 256;
+        voice.levelRight = voice.volumeRight * 256;
+    }
+    std::vector<float> block(2 * 884);
+    int64_t blocks = static_cast<int64_t>(seconds * RATE / 884);
+    auto start = std::chrono::steady_clock::now();
+    for (int64_t b = 0; b < blocks; ++b) {
+        memset(block.data(), 0, block.size() * sizeof(float));
+        mixVoices(block.data(), 884);
+    }
+    double elapsed = secondsSince(start);
+    double voiceFrames = static_cast<double>(blocks) * 884 * MIXED_VOICE_COUNT;
+    printf("mixer: %d voices, %.1f s of audio in %.3f s: %.1f M voice-frames/s (%.0f x real time)\n",
+           MIXED_VOICE_COUNT, blocks * 884.0 / RATE, elapsed, voiceFrames / elapsed / 1e6,
+           blocks * 884.0 / RATE / elapsed);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    double seconds = 120;
+    const char* writePath = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
+            seconds = atof(argv[++i]);
+        } else if (strcmp(argv[i], "--write") == 0 && i + 1 < argc) {
+            writePath = argv[++i];
+        } else {
+            fprintf(stderr, "usage: brom-bench [--seconds N] [--write FILE.xm]\n");
+            return 2;
+        }
+    }
+    std::vector<uint8_t> module = benchModule();
+    if (writePath) {
+        FILE* file = fopen(writePath, "wb");
+        if (!file || fwrite(module.data(), 1, module.size(), file) != module.size()) {
+            fprintf(stderr, "brom-bench: %s: cannot write\n", writePath);
+            return 1;
+        }
+        fclose(file);
+    }
+    benchSong(module, seconds);
+    benchMixer(seconds / 4);
+    return 0;
+}

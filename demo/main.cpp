@@ -1,0 +1,37 @@
+// brom-demo: a full-screen 320 x 200 scene drawn in software while "brom-boogie.xm" plays.
+// Takes no arguments. Escape or closing the window ends it with status 0; a start-up failure
+// ends it with status 1.
+#include <cstdio>
+
+#include "audio/scheduler.h"
+#include "demo/art.h"
+#include "demo/scene.h"
+#include "display/display.h"
+#include "display/display_sdl.h"
+#include "module/file_access.h"
+#include "module/song.h"
+
+int main() {
+    setFileCallbacks(stdFileOpen, stdFileClose, stdFileRead, stdFileSeek, stdFileTell);
+    if (!audioOpen(44100)) {
+        puts("Error upon initialization.");
+        return 1;
+    }
+    Song* song = loadSong("brom-boogie.xm", nullptr);
+    if (!song) {
+        audioClose();
+        puts("Error loading song");
+        return 1;
+    }
+
+    static Scene scene;  // both restore lists empty, buffer 0 drawn first
+    displayUseBackend(&sdlDisplayBackend);
+    if (!displayOpen("test", FRAME_WIDTH, FRAME_HEIGHT)) {
+        fprintf(stderr, "brom-demo: %s\n", displayOpenError());
+        return 1;
+    }
+    sceneStart(&scene, scrollText);
+    playSong(song);
+    for (;;)
+        scenePass(&scene);
+}

@@ -15,13 +15,14 @@
 // once through a sampleDataHook, checks the loaded song and frees it.
 int fuzzLoadModule(const uint8_t* data, size_t size);
 
-// Loads the bytes and, when they load, plays them through the player and the mixer for a few
-// seconds of audio on a manual-clock device.
+// Loads the bytes and, when they load, plays them through the player and the mixer for three
+// seconds of audio on the manual-clock device.
 int fuzzPlayModule(const uint8_t* data, size_t size);
 
 // The first rule a loaded song breaks, as a short text; null when it keeps them all.
 const char* songRuleBroken(const Song* song);
 
-// Plays a loaded song from its start for `blocks` mix blocks (20 ms each at 44100) and checks after
-// every tick that the position stays inside the song; the first broken rule, or null.
-const char* playAndCheck(Song* song, int blocks);
+// Plays a loaded song from its start for `blocks` mix blocks of 1/50 s at `rate` on the manual-clock
+// device, and checks after every block that the position stays inside the song and the voices
+// within what the mixer takes; the first broken rule, or null.
+const char* playAndCheck(Song* song, int blocks, int32_t rate = 44100);

@@ -242,6 +242,25 @@ Catalogue lyingPatterns() {
     std::vector<uint8_t> plain = b.base;
     for (size_t k = data; k < dataEnd; ++k) plain[k] = static_cast<uint8_t>(k & 0x7F);
     b.add("pattern 0 plain bytes", plain);
+
+    // The same lies in the last pattern of a song without instruments, with bytes to spare after
+    // it, so that the cells decode from whatever follows and the song loads and plays them.
+    XmSong bare = b.xm;
+    bare.instruments.clear();
+    std::vector<uint8_t> last = writeXm(bare);
+    size_t lastData = b.layout.patterns[1] + 9;
+    size_t lastEnd = last.size();
+    last.insert(last.end(), 6 * CHANNELS * ROWS, 0x3D);
+    b.add("last pattern followed by spare bytes", last, Outcome::Loads);
+    std::vector<uint8_t> lastMasks = last;
+    for (size_t k = lastData; k < lastEnd; ++k) lastMasks[k] = 0xFF;
+    b.add("last pattern all 0xFF", lastMasks, Outcome::Loads);
+    std::vector<uint8_t> lastPlain = last;
+    for (size_t k = lastData; k < lastEnd; ++k) lastPlain[k] = static_cast<uint8_t>((k * 7) & 0x7F);
+    b.add("last pattern plain bytes", lastPlain, Outcome::Loads);
+    std::vector<uint8_t> lastEmpty = last;
+    putU16(lastEmpty, lastData - 2, 0);
+    b.add("last pattern packed size 0 before data", lastEmpty, Outcome::Loads);
     return b.cases;
 }
 
@@ -320,9 +339,11 @@ Catalogue sampleSizes() {
         size_t header = b.sampleHeader(1, j);
         std::string name = "instrument 1 sample " + std::to_string(j) + " ";
         for (uint32_t v : {0u, 1u, 2u, 3u, 95u, 0x7FFFFFFFu, 0xFFFFFFFFu}) b.addU32(name + "length", header, v);
-        for (uint8_t type : {1, 2, 3, 0x11, 0x12, 0x13}) {
-            for (uint32_t start : {0u, 1u, 94u, 95u, 96u, 200u, 0xFFFFFFFEu, 0xFFFFFFFFu}) {
-                for (uint32_t length : {0u, 1u, 2u, 95u, 96u, 0xFFFFFFFFu}) {
+        // Loop fields in bytes around the sample's end (96 and 80 bytes) and at their maximum,
+        // for both loop kinds and both widths.
+        for (uint8_t type : {1, 2, 0x11, 0x12}) {
+            for (uint32_t start : {0u, 1u, 79u, 95u, 96u, 0xFFFFFFFFu}) {
+                for (uint32_t length : {0u, 1u, 2u, 96u, 0xFFFFFFFFu}) {
                     std::vector<uint8_t> bytes = b.base;
                     putU32(bytes, header + 4, start);
                     putU32(bytes, header + 8, length);

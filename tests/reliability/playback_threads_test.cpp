@@ -18,7 +18,7 @@
 namespace {
 
 constexpr int RATE = 44100;
-constexpr int ROUNDS = 60;
+constexpr int ROUNDS = 100;
 
 std::vector<uint8_t> busySong() {
     XmSong xm = makeXmSong(4, 2);

@@ -22,7 +22,7 @@ int fuzzPlayModule(const uint8_t* data, size_t size);
 // The first rule a loaded song breaks, as a short text; null when it keeps them all.
 const char* songRuleBroken(const Song* song);
 
-// Plays a loaded song from its start for `blocks` mix blocks of 1/50 s at `rate` on the manual-clock
-// device, and checks after every block that the position stays inside the song and the voices
-// within what the mixer takes; the first broken rule, or null.
+// Plays a loaded song from its start for `blocks` mix blocks of 1/50 s at `rate` on the
+// manual-clock device, and checks after every block that the position stays inside the song and the
+// voices within what the mixer takes; the first broken rule, or null.
 const char* playAndCheck(Song* song, int blocks, int32_t rate = 44100);

@@ -1,6 +1,6 @@
 // Fuzz target: arbitrary bytes loaded as a module through the memory file callbacks.
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 
 #include "module/file_access.h"
 #include "tests/fuzz/fuzz_targets.h"

@@ -32,7 +32,8 @@ const char* envelopeRuleBroken(const EnvelopePoint* points, uint8_t count, uint8
     }
     if (!(flags & ENVELOPE_ON)) return nullptr;
     if (count < 2) return "an envelope is on with fewer than 2 points";
-    if ((flags & ENVELOPE_SUSTAIN) && sustain >= count) return "an envelope sustain point is missing";
+    if ((flags & ENVELOPE_SUSTAIN) && sustain >= count)
+        return "an envelope sustain point is missing";
     if ((flags & ENVELOPE_LOOP) && (loopStart >= count || loopEnd >= count)) {
         return "an envelope loop point is missing";
     }
@@ -45,15 +46,15 @@ const char* instrumentRuleBroken(const Instrument& ins) {
     }
     for (int j = 0; j < MAX_INSTRUMENT_SAMPLES; ++j) {
         if (j >= ins.sampleCount) {
-            if (ins.samples[j] != &emptySample) return "an unused sample slot is not the empty sample";
+            if (ins.samples[j] != &emptySample)
+                return "an unused sample slot is not the empty sample";
             continue;
         }
         if (const char* broken = sampleRuleBroken(ins.samples[j])) return broken;
     }
-    if (const char* broken = envelopeRuleBroken(ins.volumePoints, ins.volumePointCount,
-                                                ins.volumeEnvelopeFlags,
-                                                ins.volumeSustainPoint, ins.volumeLoopStart,
-                                                ins.volumeLoopEnd)) {
+    if (const char* broken =
+            envelopeRuleBroken(ins.volumePoints, ins.volumePointCount, ins.volumeEnvelopeFlags,
+                               ins.volumeSustainPoint, ins.volumeLoopStart, ins.volumeLoopEnd)) {
         return broken;
     }
     return envelopeRuleBroken(ins.panningPoints, ins.panningPointCount, ins.panningEnvelopeFlags,

@@ -1,9 +1,9 @@
-// A catalogue of hostile modules: counts and sizes at 0, at their limit and at their type's maximum,
-// truncation at every structure boundary, loops beyond the sample, envelopes with wild indices,
-// patterns whose packed data lies, notes, instruments, effects and volume-column values out of
-// range. Each must either fail to load with a reason or load into a song that keeps the song rules
-// and then plays for a few seconds without a fault. The sanitizer builds check that none reads out
-// of bounds or leaks; a hang would stop the test.
+// A catalogue of hostile modules: counts and sizes at 0, at their limit and at their type's
+// maximum, truncation at every structure boundary, loops beyond the sample, envelopes with wild
+// indices, patterns whose packed data lies, notes, instruments, effects and volume-column values
+// out of range. Each must either fail to load with a reason or load into a song that keeps the song
+// rules and then plays for a few seconds without a fault. The sanitizer builds check that none
+// reads out of bounds or leaks; a hang would stop the test.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/fuzz/fuzz_targets.h"
+#include "tests/reliability/build_kind.h"
 #include "tests/support/load_bytes.h"
 #include "tests/support/xm_writer.h"
 
@@ -82,7 +83,7 @@ XmSong richSong() {
 
 // Byte offsets of the structures in richSong's file, found by writing it in pieces.
 struct Layout {
-    std::vector<size_t> patterns;  // each pattern header
+    std::vector<size_t> patterns;     // each pattern header
     std::vector<size_t> instruments;  // each instrument header
     size_t end = 0;
 };
@@ -138,22 +139,27 @@ struct Builder {
     Catalogue cases;
 
     size_t instrument(int i) const { return layout.instruments.at(i); }
-    size_t sampleHeader(int i, int j) const { return instrument(i) + INSTRUMENT_HEADER + SAMPLE_HEADER * j; }
+    size_t sampleHeader(int i, int j) const {
+        return instrument(i) + INSTRUMENT_HEADER + SAMPLE_HEADER * j;
+    }
 
     void add(std::string name, std::vector<uint8_t> bytes, Outcome outcome = Outcome::Either) {
         cases.push_back({std::move(name), std::move(bytes), outcome});
     }
-    void addU16(const std::string& name, size_t at, unsigned value, Outcome outcome = Outcome::Either) {
+    void addU16(const std::string& name, size_t at, unsigned value,
+                Outcome outcome = Outcome::Either) {
         std::vector<uint8_t> bytes = base;
         putU16(bytes, at, value);
         add(name + "=" + std::to_string(value), bytes, outcome);
     }
-    void addU32(const std::string& name, size_t at, uint32_t value, Outcome outcome = Outcome::Either) {
+    void addU32(const std::string& name, size_t at, uint32_t value,
+                Outcome outcome = Outcome::Either) {
         std::vector<uint8_t> bytes = base;
         putU32(bytes, at, value);
         add(name + "=" + std::to_string(value), bytes, outcome);
     }
-    void addU8(const std::string& name, size_t at, unsigned value, Outcome outcome = Outcome::Either) {
+    void addU8(const std::string& name, size_t at, unsigned value,
+               Outcome outcome = Outcome::Either) {
         std::vector<uint8_t> bytes = base;
         putU8(bytes, at, value);
         add(name + "=" + std::to_string(value), bytes, outcome);
@@ -172,17 +178,21 @@ Catalogue headerCounts() {
     b.addU32("header size", 60, static_cast<uint32_t>(b.base.size()));
     b.addU32("header size", 60, 0x7FFFFFFF, Outcome::Fails);
     b.addU32("header size", 60, 0xFFFFFFFF, Outcome::Fails);
-    for (unsigned v : {0u, 1u, 255u, 256u, 257u, 0x7FFFu, 0x8000u, 0xFFFFu}) b.addU16("song length", 64, v);
-    for (unsigned v : {0u, 2u, 3u, 255u, 0x8000u, 0xFFFFu}) b.addU16("restart", 66, v, Outcome::Loads);
+    for (unsigned v : {0u, 1u, 255u, 256u, 257u, 0x7FFFu, 0x8000u, 0xFFFFu})
+        b.addU16("song length", 64, v);
+    for (unsigned v : {0u, 2u, 3u, 255u, 0x8000u, 0xFFFFu})
+        b.addU16("restart", 66, v, Outcome::Loads);
     b.addU16("channels", 68, 0, Outcome::Fails);
     b.addU16("channels", 68, 33, Outcome::Fails);
     b.addU16("channels", 68, 0x8000, Outcome::Fails);
     b.addU16("channels", 68, 0xFFFF, Outcome::Fails);
     for (unsigned v : {1u, 3u, 5u, 32u}) b.addU16("channels", 68, v);
     for (unsigned v : {0u, 1u, 3u, 256u, 0xFFFFu}) b.addU16("patterns", 70, v);
-    for (unsigned v : {0u, 1u, 3u, 128u, 129u, 0x7FFFu, 0x8000u, 0xFFFFu}) b.addU16("instruments", 72, v);
+    for (unsigned v : {0u, 1u, 3u, 128u, 129u, 0x7FFFu, 0x8000u, 0xFFFFu})
+        b.addU16("instruments", 72, v);
     for (unsigned v : {0u, 2u, 0xFFFFu}) b.addU16("flags", 74, v, Outcome::Loads);
-    for (unsigned v : {0u, 1u, 31u, 32u, 255u, 0x8000u, 0xFFFFu}) b.addU16("speed", 76, v, Outcome::Loads);
+    for (unsigned v : {0u, 1u, 31u, 32u, 255u, 0x8000u, 0xFFFFu})
+        b.addU16("speed", 76, v, Outcome::Loads);
     for (unsigned v : {0u, 1u, 31u, 32u, 255u, 256u, 0x7FFFu, 0x8000u, 0xFFFFu}) {
         b.addU16("bpm", 78, v, Outcome::Loads);
     }
@@ -197,7 +207,8 @@ Catalogue headerCounts() {
 Catalogue patternCounts() {
     Builder b;
     size_t first = b.layout.patterns[0];
-    for (unsigned rows : {0u, 1u, 15u, 17u, 256u, 0xFFFFu}) b.addU16("pattern 0 rows", first + 5, rows);
+    for (unsigned rows : {0u, 1u, 15u, 17u, 256u, 0xFFFFu})
+        b.addU16("pattern 0 rows", first + 5, rows);
     for (unsigned packed : {0u, 1u, 0xFFFFu}) b.addU16("pattern 0 packed size", first + 7, packed);
     b.addU32("pattern 0 header length", first, 0xFFFFFFFF, Outcome::Loads);
     for (int rows : {0, 1, 256, 0xFFFF}) {
@@ -227,7 +238,8 @@ Catalogue lyingPatterns() {
     // Data shorter than the rows need: the cells run into what follows.
     for (size_t missing : {1u, 2u, 5u, 17u}) {
         std::vector<uint8_t> bytes = b.base;
-        bytes.erase(bytes.begin() + static_cast<long>(dataEnd - missing), bytes.begin() + static_cast<long>(dataEnd));
+        bytes.erase(bytes.begin() + static_cast<long>(dataEnd - missing),
+                    bytes.begin() + static_cast<long>(dataEnd));
         b.add("pattern 0 data " + std::to_string(missing) + " bytes short", bytes);
     }
     // Data longer than the rows need: the rest is read as the next pattern's header.
@@ -270,7 +282,8 @@ Catalogue instrumentCounts() {
     for (uint32_t size : {0u, 4u, 28u, 29u, 33u, 262u, 264u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
         b.addU32("instrument 0 header size", first, size);
     }
-    for (unsigned count : {0u, 2u, 16u}) b.addU16("instrument 0 samples", first + SAMPLE_COUNT_AT, count);
+    for (unsigned count : {0u, 2u, 16u})
+        b.addU16("instrument 0 samples", first + SAMPLE_COUNT_AT, count);
     for (unsigned count : {17u, 0x8000u, 0xFFFFu}) {
         b.addU16("instrument 0 samples", first + SAMPLE_COUNT_AT, count, Outcome::Fails);
     }
@@ -279,7 +292,8 @@ Catalogue instrumentCounts() {
     b.addSong("16 samples", full, Outcome::Loads);
     XmSong many = b.xm;
     many.instruments.assign(128, b.xm.instruments[0]);
-    for (int r = 0; r < ROWS; ++r) cell(many, 0, r, r % CHANNELS) = {uint8_t(1 + 6 * r), uint8_t(128 - r), 0, 0, 0};
+    for (int r = 0; r < ROWS; ++r)
+        cell(many, 0, r, r % CHANNELS) = {uint8_t(1 + 6 * r), uint8_t(128 - r), 0, 0, 0};
     b.addSong("128 instruments", many, Outcome::Loads);
     // The note-to-sample map naming slots the instrument does not have.
     for (unsigned slot : {1u, 15u, 16u, 255u}) {
@@ -288,9 +302,11 @@ Catalogue instrumentCounts() {
         b.add("note map slot " + std::to_string(slot), bytes, Outcome::Loads);
     }
     for (unsigned v : {0u, 255u}) {
-        for (size_t k = 0; k < 4; ++k) b.addU8("vibrato byte " + std::to_string(k), first + VIBRATO_AT + k, v, Outcome::Loads);
+        for (size_t k = 0; k < 4; ++k)
+            b.addU8("vibrato byte " + std::to_string(k), first + VIBRATO_AT + k, v, Outcome::Loads);
     }
-    for (unsigned v : {0u, 1u, 0x7FFFu, 0x8000u, 0xFFFFu}) b.addU16("fadeout", first + FADEOUT_AT, v, Outcome::Loads);
+    for (unsigned v : {0u, 1u, 0x7FFFu, 0x8000u, 0xFFFFu})
+        b.addU16("fadeout", first + FADEOUT_AT, v, Outcome::Loads);
     return b.cases;
 }
 
@@ -300,16 +316,19 @@ Catalogue envelopes() {
     for (size_t envelope : {0u, 1u}) {
         std::string which = envelope == 0 ? "volume" : "panning";
         size_t count = first + POINT_COUNTS_AT + envelope;
-        size_t indices = first + POINT_COUNTS_AT + 2 + 3 * envelope;  // sustain, loop start, loop end
+        size_t indices =
+            first + POINT_COUNTS_AT + 2 + 3 * envelope;  // sustain, loop start, loop end
         size_t flags = first + ENVELOPE_FLAGS_AT + envelope;
         size_t points = first + (envelope == 0 ? VOLUME_POINTS_AT : PANNING_POINTS_AT);
-        for (unsigned v : {0u, 1u, 2u, 12u, 13u, 20u, 255u}) b.addU8(which + " points", count, v, Outcome::Loads);
+        for (unsigned v : {0u, 1u, 2u, 12u, 13u, 20u, 255u})
+            b.addU8(which + " points", count, v, Outcome::Loads);
         for (unsigned v : {0u, 3u, 4u, 11u, 12u, 255u}) {
             for (size_t k = 0; k < 3; ++k) {
                 std::vector<uint8_t> bytes = b.base;
                 putU8(bytes, flags, 7);
                 putU8(bytes, indices + k, v);
-                b.add(which + " index " + std::to_string(k) + "=" + std::to_string(v), bytes, Outcome::Loads);
+                b.add(which + " index " + std::to_string(k) + "=" + std::to_string(v), bytes,
+                      Outcome::Loads);
             }
         }
         std::vector<uint8_t> backwards = b.base;
@@ -338,7 +357,8 @@ Catalogue sampleSizes() {
     for (int j = 0; j < 2; ++j) {
         size_t header = b.sampleHeader(1, j);
         std::string name = "instrument 1 sample " + std::to_string(j) + " ";
-        for (uint32_t v : {0u, 1u, 2u, 3u, 95u, 0x7FFFFFFFu, 0xFFFFFFFFu}) b.addU32(name + "length", header, v);
+        for (uint32_t v : {0u, 1u, 2u, 3u, 95u, 0x7FFFFFFFu, 0xFFFFFFFFu})
+            b.addU32(name + "length", header, v);
         // Loop fields in bytes around the sample's end (96 and 80 bytes) and at their maximum,
         // for both loop kinds and both widths.
         for (uint8_t type : {1, 2, 0x11, 0x12}) {
@@ -380,7 +400,8 @@ Catalogue truncations() {
             boundaries.push_back(start + offset);
         }
         int samples = static_cast<int>(b.xm.instruments[i].samples.size());
-        for (int j = 0; j <= samples; ++j) boundaries.push_back(b.sampleHeader(static_cast<int>(i), j));
+        for (int j = 0; j <= samples; ++j)
+            boundaries.push_back(b.sampleHeader(static_cast<int>(i), j));
     }
     boundaries.push_back(b.layout.end);
     for (size_t at : boundaries) {
@@ -412,7 +433,8 @@ Catalogue notesAndInstruments() {
         }
         for (int flags : {0, 1}) {
             xm.flags = static_cast<uint16_t>(flags);
-            b.addSong("notes 0..255 relative " + std::to_string(relative) + (flags ? " linear" : " amiga"),
+            b.addSong("notes 0..255 relative " + std::to_string(relative) +
+                          (flags ? " linear" : " amiga"),
                       xm, Outcome::Loads);
         }
     }
@@ -428,7 +450,8 @@ Catalogue effects() {
         xm.patterns[0] = makePattern(4, CHANNELS);
         for (int r = 0; r < 4; ++r) {
             for (int c = 0; c < CHANNELS; ++c) {
-                uint8_t note = r == 0 ? uint8_t(40 + c) : (r == 2 ? uint8_t(1 + 31 * c) : uint8_t(0));
+                uint8_t note =
+                    r == 0 ? uint8_t(40 + c) : (r == 2 ? uint8_t(1 + 31 * c) : uint8_t(0));
                 cell(xm, 0, r, c) = {note, uint8_t(r == 0 ? 1 + c % 2 : 0), 0, uint8_t(effect),
                                      uint8_t(params[(c + r) % CHANNELS])};
             }
@@ -438,8 +461,8 @@ Catalogue effects() {
     XmSong column = b.xm;
     column.patterns[0] = makePattern(64, CHANNELS);
     for (int k = 0; k < 256; ++k) {
-        cell(column, 0, k / CHANNELS, k % CHANNELS) = {uint8_t(k % 7 == 0 ? 49 : 0), uint8_t(k % 7 == 0 ? 1 : 0),
-                                                     uint8_t(k), 0, 0};
+        cell(column, 0, k / CHANNELS, k % CHANNELS) = {
+            uint8_t(k % 7 == 0 ? 49 : 0), uint8_t(k % 7 == 0 ? 1 : 0), uint8_t(k), 0, 0};
     }
     b.addSong("volume column 0..255", column, Outcome::Loads);
     return b.cases;
@@ -451,10 +474,14 @@ struct Kind {
 };
 
 const Kind KINDS[] = {
-    {"HeaderCounts", headerCounts},   {"PatternCounts", patternCounts},
-    {"LyingPatterns", lyingPatterns}, {"InstrumentCounts", instrumentCounts},
-    {"Envelopes", envelopes},         {"SampleSizes", sampleSizes},
-    {"Truncations", truncations},     {"NotesAndInstruments", notesAndInstruments},
+    {"HeaderCounts", headerCounts},
+    {"PatternCounts", patternCounts},
+    {"LyingPatterns", lyingPatterns},
+    {"InstrumentCounts", instrumentCounts},
+    {"Envelopes", envelopes},
+    {"SampleSizes", sampleSizes},
+    {"Truncations", truncations},
+    {"NotesAndInstruments", notesAndInstruments},
     {"Effects", effects},
 };
 
@@ -465,6 +492,7 @@ class HostileModules : public testing::TestWithParam<Kind> {};
 }  // namespace
 
 TEST_P(HostileModules, FailCleanlyOrPlaySafely) {
+    SKIP_UNDER_THREAD_SANITIZER();
     Catalogue cases = GetParam().build();
     ASSERT_FALSE(cases.empty());
     int loaded = 0;
@@ -484,7 +512,8 @@ TEST_P(HostileModules, FailCleanlyOrPlaySafely) {
         const char* fault = playAndCheck(song.get(), PLAY_BLOCKS);
         EXPECT_EQ(fault, nullptr) << fault;
     }
-    printf("%s: %zu hostile modules, %d loaded and played\n", GetParam().name, cases.size(), loaded);
+    printf("%s: %zu hostile modules, %d loaded and played\n", GetParam().name, cases.size(),
+           loaded);
 }
 
 INSTANTIATE_TEST_SUITE_P(Catalogue, HostileModules, testing::ValuesIn(KINDS),

@@ -11,6 +11,7 @@
 #include "audio/scheduler.h"
 #include "module/file_access.h"
 #include "player/sequencer.h"
+#include "tests/reliability/build_kind.h"
 #include "tests/support/load_bytes.h"
 #include "tests/support/xm_writer.h"
 
@@ -51,6 +52,7 @@ void numberBlock(Song* song) {
 // mixed each block the device has finished exactly once since the block's last play, in order,
 // and the records of the block now playing describe the block mixed one buffer cycle earlier.
 TEST(LongRun, SchedulerMixesEveryBlockOncePerCyclePastTheDeviceWrap) {
+    SKIP_UNDER_THREAD_SANITIZER();
     openManualDevice();
     SongPtr song = loadOwnedSong(writeXm(makeXmSong(1, 1)));
     ASSERT_TRUE(song);
@@ -150,6 +152,7 @@ void recordRowStarts(Song* song) {
 // loop lasts exactly as many frames as the first, and the song time runs behind the audio by no
 // more than the truncation of each mixed piece, never ahead and never backwards.
 TEST(LongRun, LoopingSongKeepsItsTimeAndPositionsForHours) {
+    SKIP_UNDER_THREAD_SANITIZER();
     openManualDevice();
     SongPtr song = loadOwnedSong(writeXm(loopingSong()));
     ASSERT_TRUE(song);

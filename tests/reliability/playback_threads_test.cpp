@@ -51,7 +51,8 @@ void runClock(const std::atomic<bool>& running) {
 }
 
 // Asks what is playing, as a host following the music would, from a thread of its own.
-void runListener(const std::atomic<bool>& running, const Song* anySong, std::atomic<long>& answers) {
+void runListener(const std::atomic<bool>& running, const Song* anySong,
+                 std::atomic<long>& answers) {
     while (running.load()) {
         int order = playingOrder(anySong);
         int row = playingRow(anySong);

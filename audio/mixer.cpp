@@ -299,25 +299,25 @@ void mixVoice(Voice* voice, float* frames, int32_t frameCount) {
         // sample could, and is brought back inside.
         if (backward && wholePart(position) > loop.end) position = fixed(loop.end, 0);
 
-        int32_t frames = left;
+        int32_t piece = left;
         bool endsOnBoundary = false;
-        int64_t toBoundary = framesToBoundary(position, step, backward, loop, frames);
-        if (toBoundary != BEYOND && toBoundary <= frames) {
-            frames = static_cast<int32_t>(toBoundary);
+        int64_t toBoundary = framesToBoundary(position, step, backward, loop, piece);
+        if (toBoundary != BEYOND && toBoundary <= piece) {
+            piece = static_cast<int32_t>(toBoundary);
             endsOnBoundary = true;
         }
         int32_t ramp = decideRamp(voice);
-        if (ramp > 0 && frames > ramp) {
-            frames = ramp;
+        if (ramp > 0 && piece > ramp) {
+            piece = ramp;
             endsOnBoundary = false;
         }
         if (ramp > 0) {
-            position = renderRamp(voice, data, position, step, backward, out, frames, ramp);
+            position = renderRamp(voice, data, position, step, backward, out, piece, ramp);
         } else {
-            position = renderSteady(voice, data, position, step, backward, out, frames);
+            position = renderSteady(voice, data, position, step, backward, out, piece);
         }
-        out += 2 * frames;
-        left -= frames;
+        out += 2 * piece;
+        left -= piece;
 
         if (endsOnBoundary) {
             if (loop.mode == LOOP_FORWARD) {
@@ -330,11 +330,11 @@ void mixVoice(Voice* voice, float* frames, int32_t frameCount) {
             }
         }
         // A voice that keeps meeting its boundary without moving would never finish the run.
-        if (frames == 0 && ++emptyPieces > 8) {
+        if (piece == 0 && ++emptyPieces > 8) {
             endVoice(voice);
             return;
         }
-        if (frames > 0) emptyPieces = 0;
+        if (piece > 0) emptyPieces = 0;
     }
     voice->position = wholePart(position);
     voice->positionFraction = static_cast<uint32_t>(position);

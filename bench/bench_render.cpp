@@ -86,10 +86,21 @@ std::vector<uint8_t> benchModule() {
     return writeXm(xm);
 }
 
-int countSoundingVoices() {
-    int sounding = 0;
-    for (int v = 0; v < MIXED_VOICE_COUNT; ++v) sounding += voiceTable[v].sample != nullptr;
-    return sounding;
+struct VoiceCount {
+    int playing;  // holding a sample: the mixer moves them along
+    int audible;  // of those, the ones with a gain: the mixer renders them
+};
+
+VoiceCount countVoices() {
+    VoiceCount count = {0, 0};
+    for (int v = 0; v < MIXED_VOICE_COUNT; ++v) {
+        const Voice& voice = voiceTable[v];
+        if (!voice.sample) continue;
+        ++count.playing;
+        count.audible += voice.volumeLeft || voice.volumeRight || voice.levelLeft ||
+                         voice.levelRight || voice.rampRemaining;
+    }
+    return count;
 }
 
 void benchSong(const std::vector<uint8_t>& module, double seconds) {
@@ -101,10 +112,13 @@ void benchSong(const std::vector<uint8_t>& module, double seconds) {
     prepareMixSettings(RATE);
     startSongOffline(song.get());
     int64_t blocks = static_cast<int64_t>(seconds * RATE / blockFrames);
-    int64_t voiceFrames = 0;
+    int64_t playingFrames = 0;
+    int64_t audibleFrames = 0;
     auto start = std::chrono::steady_clock::now();
     for (int64_t b = 0; b < blocks; ++b) {
-        voiceFrames += static_cast<int64_t>(countSoundingVoices()) * blockFrames;
+        VoiceCount count = countVoices();
+        playingFrames += int64_t{count.playing} * blockFrames;
+        audibleFrames += int64_t{count.audible} * blockFrames;
         renderNextBlock();
     }
     double elapsed = secondsSince(start);
@@ -112,8 +126,11 @@ void benchSong(const std::vector<uint8_t>& module, double seconds) {
     double audio = static_cast<double>(blocks * blockFrames) / RATE;
     printf("song:  %d channels, %.1f s of audio in %.3f s: %.0f x real time\n", CHANNELS, audio,
            elapsed, audio / elapsed);
-    printf("       %.1f voices sounding on average, %.1f M voice-frames/s\n",
-           static_cast<double>(voiceFrames) / (blocks * blockFrames), voiceFrames / elapsed / 1e6);
+    double frames = static_cast<double>(blocks * blockFrames);
+    printf("       voices on average: %.1f playing, %.1f of them audible\n", playingFrames / frames,
+           audibleFrames / frames);
+    printf("       %.1f M audible voice-frames/s (%.1f M counting voices at gain 0)\n",
+           audibleFrames / elapsed / 1e6, playingFrames / elapsed / 1e6);
 }
 
 void benchMixer(double seconds) {

@@ -3,6 +3,7 @@
 // ends it with status 1.
 #include <cstdio>
 
+#include "audio/device_sdl.h"
 #include "audio/scheduler.h"
 #include "demo/art.h"
 #include "demo/scene.h"
@@ -13,8 +14,11 @@
 
 int main() {
     setFileCallbacks(stdFileOpen, stdFileClose, stdFileRead, stdFileSeek, stdFileTell);
+    setOutputDevice(&sdlOutputDevice);
     if (!audioOpen(44100)) {
         puts("Error upon initialization.");
+        const char* why = sdlOutputDeviceError();
+        if (why[0]) fprintf(stderr, "brom-demo: %s\n", why);
         return 1;
     }
     Song* song = loadSong("brom-boogie.xm", nullptr);
@@ -32,6 +36,5 @@ int main() {
     }
     sceneStart(&scene, scrollText);
     playSong(song);
-    for (;;)
-        scenePass(&scene);
+    for (;;) scenePass(&scene);
 }

@@ -11,10 +11,7 @@ ChannelState channelTable[MAX_PLAYER_CHANNELS];
 
 namespace {
 
-constexpr uint8_t EFFECT_KEY_OFF = 0x14;
 constexpr int32_t FULL_FADEOUT = 65536;
-
-bool isLinear(const Song* song) { return (song->songFlags & 1) != 0; }
 
 // Cells hold 1..96 for a note; key-off and the unused values above 96 are no note.
 bool isNote(uint8_t note) { return note >= 1 && note <= 96; }
@@ -88,7 +85,7 @@ void updatePanning(ChannelState* channel) {
 
 // In linear mode a positive periodDelta raises the pitch, in Amiga mode it lowers it.
 int32_t frequencyOf(const Song* song, int64_t period, int64_t periodDelta) {
-    if (!isLinear(song)) return static_cast<int32_t>(14317056 / (period + periodDelta));
+    if (!usesLinearPeriods(song)) return static_cast<int32_t>(14317056 / (period + periodDelta));
     // Linear periods: 768 units per octave, 4608 being 8363 Hz.
     const double exponent = static_cast<double>((4608 - period) + periodDelta) / 768.0;
     const double frequency = std::pow(2.0, exponent) * 8363.0;
@@ -135,7 +132,7 @@ int amigaPeriod(int note, int finetune) {
 }
 
 int32_t notePeriodOf(const Song* song, int realNote, int finetune) {
-    if (isLinear(song)) return 7680 - finetune / 2 - realNote * 64;
+    if (usesLinearPeriods(song)) return 7680 - finetune / 2 - realNote * 64;
     return amigaPeriod(realNote, finetune);
 }
 
@@ -168,7 +165,8 @@ void resetChannelInstrument(ChannelState* channel, const Sample* sample) {
 
 void startChannelRow(Song* song, ChannelState* channel, const NoteCell& cell, bool* jumpSeen) {
     // A tone portamento slides to the cell's note instead of starting it, on the old instrument.
-    const bool isPorta = cell.effect == 3 || cell.effect == 5;
+    const bool isPorta =
+        cell.effect == EFFECT_TONE_PORTA || cell.effect == EFFECT_TONE_PORTA_VOLUME_SLIDE;
     const bool hasNote = isNote(cell.note);
     if (cell.instrument != 0 && !isPorta) channel->instrumentIndex = cell.instrument - 1;
     if (hasNote && !isPorta) channel->noteIndex = cell.note - 1;
@@ -176,7 +174,9 @@ void startChannelRow(Song* song, ChannelState* channel, const NoteCell& cell, bo
 
     const RowStartCopies before{channel->volume, channel->period, channel->panning};
     // A tremolo that ends leaves its last offset in the volume.
-    if (channel->lastEffect == 7 && cell.effect != 7) channel->volume += channel->volumeDelta;
+    if (channel->lastEffect == EFFECT_TREMOLO && cell.effect != EFFECT_TREMOLO) {
+        channel->volume += channel->volumeDelta;
+    }
     channel->lastEffect = cell.effect;
     channel->volumeDelta = 0;
     channel->updateFlags = 0;

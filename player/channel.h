@@ -88,6 +88,8 @@ ChannelSound resolveSound(Song* song, const ChannelState* channel);
 // to a pattern break of a later one.
 void startChannelRow(Song* song, ChannelState* channel, const NoteCell& cell, bool* jumpSeen);
 
+// Bit 0 of songFlags: linear periods (64 units per semitone, 4608 = 8363 Hz) instead of Amiga ones.
+inline bool usesLinearPeriods(const Song* song) { return (song->songFlags & 1) != 0; }
 // Amiga period of a 0-based note at a signed finetune; note 48 at finetune 0 is 1712.
 int amigaPeriod(int note, int finetune);
 // Period of a 0-based note (relative note already added) in the song's period system.

@@ -28,6 +28,7 @@ constexpr uint8_t EFFECT_EXTENDED = 0x0E;
 constexpr uint8_t EFFECT_SPEED_TEMPO = 0x0F;
 constexpr uint8_t EFFECT_SET_GLOBAL_VOLUME = 0x10;
 constexpr uint8_t EFFECT_GLOBAL_VOLUME_SLIDE = 0x11;
+constexpr uint8_t EFFECT_KEY_OFF = 0x14;
 constexpr uint8_t EFFECT_ENVELOPE_POSITION = 0x15;
 constexpr uint8_t EFFECT_PANNING_SLIDE = 0x19;
 constexpr uint8_t EFFECT_MULTI_RETRIGGER = 0x1B;

@@ -55,7 +55,7 @@ void arpeggio(const Song* song, ChannelState* channel, const Sample* sample, uin
     const int phase = song->tick % 3;
     if (phase != 0) {
         const int offset = phase == 1 ? param >> 4 : param & 0x0F;
-        if (song->songFlags & 1) {
+        if (usesLinearPeriods(song)) {
             channel->periodDelta = offset * 64;
         } else {
             channel->periodDelta = amigaPeriod(channel->realNote + offset, sample->finetune) -

@@ -61,6 +61,22 @@ TEST(BromPlayRender, WritesASixteenBitStereoWavOfTheAskedLength) {
     EXPECT_EQ(le32(b, 40), dataBytes);
 }
 
+TEST(BromPlayRender, EndsWhereTheSongFirstRepeats) {
+    // One pattern of 64 rows at speed 6, 882 frames a tick: it repeats after 338,688 frames.
+    std::string module = writeTempFile("tone.xm", toneModule());
+    std::string wav = testing::TempDir() + "whole.wav";
+    ProgramResult r = runBromPlay("--render " + wav + " " + module);
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::vector<uint8_t> b = readBytes(wav);
+    EXPECT_EQ(b.size(), 44u + 338688 * 4);
+    EXPECT_EQ(le32(b, 40), 338688u * 4);
+    // --seconds longer than the song still ends at the repeat; shorter cuts it.
+    r = runBromPlay("--render " + wav + " " + module + " --seconds 60");
+    EXPECT_EQ(readBytes(wav).size(), 44u + 338688 * 4);
+    r = runBromPlay("--render " + wav + " " + module + " --seconds 0.5");
+    EXPECT_EQ(readBytes(wav).size(), 44u + 22050 * 4);
+}
+
 TEST(BromPlayRender, FailuresGetOneLineAndStatusOne) {
     std::string module = writeTempFile("tone.xm", toneModule());
     std::string missing = testing::TempDir() + "no-such-module.xm";

@@ -2,6 +2,7 @@
 // shows the 320 x 200 frame scaled up with its aspect kept, centred. The check
 //   - finds the pass whose frame the screenshot shows, by running the scene from its start, and
 //     requires an exact match of every frame pixel;
+//   - answers 3 when that frame is too early to show the scroll text;
 //   - then checks on its own: the background everywhere outside the sprites and the text, red
 //     text in the scroller, and a sprite where each sprite's sine path puts it.
 #include <cmath>
@@ -100,9 +101,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     printf("the screenshot shows the frame presented at pass %d\n", pass);
-    if (pass < 1) {
-        fprintf(stderr, "the screenshot shows only the first, bare frame\n");
-        return 1;
+    // The text comes into view from about pass 90; before that there is less to check.
+    if (pass < 120) {
+        fprintf(stderr, "too early: the text is not in view yet\n");
+        return 3;
     }
 
     // The frame shown at pass n was drawn at frame time 0.01 x (n - 1), summed in single precision.

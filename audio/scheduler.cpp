@@ -88,9 +88,12 @@ bool allocateBuffers() {
     return true;
 }
 
+}  // namespace
+
 // One poll: re-mix every block the device has finished since the last one, in order, up to but
 // not including the block it is playing now.
 void mixFinishedBlocks() {
+    if (!openDevice || !currentSong || offline) return;
     uint32_t bytes = openDevice->position();
     // The count wraps at 2^32 bytes; its change since the last poll, taken modulo 2^32, does not.
     deviceBytesPlayed += static_cast<uint32_t>(bytes - lastDeviceBytes);
@@ -106,8 +109,6 @@ void mixFinishedBlocks() {
         mixerBusy.store(0, std::memory_order_release);
     }
 }
-
-}  // namespace
 
 void setOutputDevice(const OutputDevice* device) { chosenDevice = device; }
 const OutputDevice* outputDevice() { return chosenDevice; }
@@ -145,7 +146,10 @@ void audioClose() {
     openDevice = nullptr;
 }
 
-int playSong(Song* song) {
+namespace {
+
+// playSong, with or without the mixing thread: without it, the host polls with mixFinishedBlocks.
+int startPlayback(Song* song, bool withThread) {
     if (!song || !openDevice) return 0;
     stopSong(song);
     startSongPosition(song);
@@ -164,6 +168,7 @@ int playSong(Song* song) {
     deviceBytesPlayed = 0;
     openDevice->write();
     stopRequested.store(0);
+    if (!withThread) return 1;
     // Counts as running from here on, even before the thread gets to run.
     mixerFinished.store(0);
     if (!mixThreadStart(mixingThread)) {
@@ -172,6 +177,12 @@ int playSong(Song* song) {
     }
     return 1;
 }
+
+}  // namespace
+
+int playSong(Song* song) { return startPlayback(song, true); }
+
+int playSongWithoutThread(Song* song) { return startPlayback(song, false); }
 
 int stopSong(Song* song) {
     if (!song) return 0;

@@ -1,19 +1,12 @@
 #include "audio/scheduler.h"
 
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <system_error>
-#include <thread>
 
+#include "audio/mix_thread.h"
 #include "audio/pcm.h"
 #include "module/file_access.h"
 #include "player/sequencer.h"
-
-#if defined(__unix__) || defined(__APPLE__)
-#include <pthread.h>
-#include <sched.h>
-#endif
 
 int32_t sampleRate = 0;
 int32_t blockFrames = 0;
@@ -42,7 +35,6 @@ bool offline = false;  // the current song is rendered block by block, with no d
 int16_t* outputBuffer = nullptr;  // bufferFrames stereo frames of 16-bit PCM, what the device loops
 void* mixAllocation = nullptr;
 float* mixBuffer = nullptr;  // bufferFrames stereo frames of floats, 16-byte aligned in the above
-std::thread mixingThreadHandle;
 
 // Written by the mixing thread, read by the queries and the tests from other threads.
 std::atomic<int32_t> fillIndex{0};
@@ -96,33 +88,12 @@ bool allocateBuffers() {
     return true;
 }
 
-void raiseMixingThreadPriority(std::thread& thread) {
-#if defined(__unix__) || defined(__APPLE__)
-    // Real-time scheduling needs a privilege most users lack; refused, the thread mixes at normal
-    // priority, which the 2-second buffer usually absorbs.
-    sched_param param = {};
-    param.sched_priority = sched_get_priority_max(SCHED_FIFO) / 2;
-    pthread_setschedparam(thread.native_handle(), SCHED_FIFO, &param);
-#else
-    (void)thread;
-#endif
-}
-
-bool startMixingThread() {
-    // std::thread reports a thread that cannot be created only by throwing; this is the one
-    // place the engine catches anything.
-    try {
-        mixingThreadHandle = std::thread(mixingThread);
-    } catch (const std::system_error&) {
-        return false;
-    }
-    raiseMixingThreadPriority(mixingThreadHandle);
-    return true;
-}
+}  // namespace
 
 // One poll: re-mix every block the device has finished since the last one, in order, up to but
 // not including the block it is playing now.
 void mixFinishedBlocks() {
+    if (!openDevice || !currentSong || offline) return;
     uint32_t bytes = openDevice->position();
     // The count wraps at 2^32 bytes; its change since the last poll, taken modulo 2^32, does not.
     deviceBytesPlayed += static_cast<uint32_t>(bytes - lastDeviceBytes);
@@ -138,8 +109,6 @@ void mixFinishedBlocks() {
         mixerBusy.store(0, std::memory_order_release);
     }
 }
-
-}  // namespace
 
 void setOutputDevice(const OutputDevice* device) { chosenDevice = device; }
 const OutputDevice* outputDevice() { return chosenDevice; }
@@ -177,7 +146,10 @@ void audioClose() {
     openDevice = nullptr;
 }
 
-int playSong(Song* song) {
+namespace {
+
+// playSong, with or without the mixing thread: without it, the host polls with mixFinishedBlocks.
+int startPlayback(Song* song, bool withThread) {
     if (!song || !openDevice) return 0;
     stopSong(song);
     startSongPosition(song);
@@ -196,21 +168,28 @@ int playSong(Song* song) {
     deviceBytesPlayed = 0;
     openDevice->write();
     stopRequested.store(0);
+    if (!withThread) return 1;
     // Counts as running from here on, even before the thread gets to run.
     mixerFinished.store(0);
-    if (!startMixingThread()) {
+    if (!mixThreadStart(mixingThread)) {
         stopSong(song);
         return 0;
     }
     return 1;
 }
 
+}  // namespace
+
+int playSong(Song* song) { return startPlayback(song, true); }
+
+int playSongWithoutThread(Song* song) { return startPlayback(song, false); }
+
 int stopSong(Song* song) {
     if (!song) return 0;
     stopRequested.store(1, std::memory_order_release);
     while (mixerBusy.load(std::memory_order_acquire) != 0) {
     }
-    if (mixingThreadHandle.joinable()) mixingThreadHandle.join();
+    mixThreadJoin();
     mixerFinished.store(1);
     recordsValid.store(false, std::memory_order_release);
     if (outputBuffer && !offline && openDevice) {
@@ -277,7 +256,7 @@ void mixingThread() {
     mixerFinished.store(0);
     while (stopRequested.load(std::memory_order_acquire) == 0) {
         mixFinishedBlocks();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        mixThreadSleep(5);
     }
     mixerFinished.store(1);
 }

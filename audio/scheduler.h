@@ -67,6 +67,10 @@ void audioClose();
 // thread. 0 for a null song, before a successful audioOpen, or when memory or the thread cannot
 // be had (nothing is left running then).
 int playSong(Song* song);
+// Plays the song as playSong does, but starts no mixing thread: the host polls the device itself
+// with mixFinishedBlocks. Tests use it to drive the manual-clock device through hours of
+// playback without waiting for them; a host with an audio thread of its own could too.
+int playSongWithoutThread(Song* song);
 // Ends the mixing thread, silences the device and releases the buffers. 0 for a null song.
 int stopSong(Song* song);
 // What is audible now: order, row (0 to 255) and song time of the block the device is playing.
@@ -77,6 +81,9 @@ int playingTimeMs(const Song* song);
 
 // Mixes block `fillIndex` of the playing song and moves on to the next block.
 void mixBlock();
+// One poll of the device: re-mixes every block it has finished since the last poll, in order, up
+// to but not including the block it is playing now. The mixing thread's work every 5 ms.
+void mixFinishedBlocks();
 // The mixing thread's body: polls the device and re-mixes the blocks it has finished.
 void mixingThread();
 

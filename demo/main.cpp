@@ -3,21 +3,38 @@
 // ends it with status 1.
 #include <cstdio>
 
-#include "audio/device_sdl.h"
 #include "audio/scheduler.h"
 #include "demo/art.h"
 #include "demo/scene.h"
 #include "display/display.h"
-#include "display/display_sdl.h"
 #include "module/file_access.h"
 #include "module/song.h"
 
+// The system's own back ends on Windows, SDL2 elsewhere.
+#ifdef _WIN32
+#include "audio/device_waveout.h"
+#include "display/display_ddraw.h"
+namespace {
+const OutputDevice* const soundDevice = &waveOutOutputDevice;
+const char* (*const soundDeviceError)() = waveOutDeviceError;
+const DisplayBackend* const displayBackend = &ddrawDisplayBackend;
+}  // namespace
+#else
+#include "audio/device_sdl.h"
+#include "display/display_sdl.h"
+namespace {
+const OutputDevice* const soundDevice = &sdlOutputDevice;
+const char* (*const soundDeviceError)() = sdlOutputDeviceError;
+const DisplayBackend* const displayBackend = &sdlDisplayBackend;
+}  // namespace
+#endif
+
 int main() {
     setFileCallbacks(stdFileOpen, stdFileClose, stdFileRead, stdFileSeek, stdFileTell);
-    setOutputDevice(&sdlOutputDevice);
+    setOutputDevice(soundDevice);
     if (!audioOpen(44100)) {
         puts("Error upon initialization.");
-        const char* why = sdlOutputDeviceError();
+        const char* why = soundDeviceError();
         if (why[0]) fprintf(stderr, "brom-demo: %s\n", why);
         return 1;
     }
@@ -29,7 +46,7 @@ int main() {
     }
 
     static Scene scene;  // both restore lists empty, buffer 0 drawn first
-    displayUseBackend(&sdlDisplayBackend);
+    displayUseBackend(displayBackend);
     if (!displayOpen("test", FRAME_WIDTH, FRAME_HEIGHT)) {
         fprintf(stderr, "brom-demo: %s\n", displayOpenError());
         return 1;

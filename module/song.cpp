@@ -10,8 +10,17 @@ Instrument emptyInstrument = {};
 Sample emptySample = {};
 
 namespace {
+
 const char* lastLoadError = "";
+
+// Voices keep their sample from one playback to the next; none may keep one that is released.
+void forgetSampleInVoices(const Sample* smp) {
+    for (Voice& voice : voiceTable) {
+        if (voice.sample == smp) voice.sample = nullptr;
+    }
 }
+
+}  // namespace
 
 const char* songLoadError() { return lastLoadError; }
 
@@ -51,6 +60,7 @@ int freeSong(Song* song) {
             for (int j = 0; j < ins.sampleCount && j < MAX_INSTRUMENT_SAMPLES; ++j) {
                 Sample* smp = ins.samples[j];
                 if (!smp || smp == &emptySample) continue;
+                forgetSampleInVoices(smp);
                 free(smp->data);
                 free(smp);
             }

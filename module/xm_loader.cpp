@@ -190,10 +190,15 @@ void clampEnvelope(const EnvelopePoint* points, uint8_t* count, uint8_t* flags, 
     if (loopStart >= *count || loopEnd >= *count) *flags &= static_cast<uint8_t>(~ENVELOPE_LOOP);
 }
 
+// Envelope values are volumes and pannings of 0..64; the player scales gains by them, so a larger
+// value would drive a voice far beyond full scale.
+constexpr uint16_t MAX_ENVELOPE_VALUE = 64;
+
 void readEnvelopePoints(const uint8_t* bytes, EnvelopePoint* points) {
     for (int k = 0; k < MAX_ENVELOPE_POINTS; ++k) {
         points[k].position = le16(bytes + 4 * k);
-        points[k].value = le16(bytes + 4 * k + 2);
+        uint16_t value = le16(bytes + 4 * k + 2);
+        points[k].value = value > MAX_ENVELOPE_VALUE ? MAX_ENVELOPE_VALUE : value;
     }
 }
 

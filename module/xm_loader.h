@@ -4,7 +4,7 @@
 // with guard frames after the end, delta coding removed.
 //
 // Values a hostile or damaged file could use to reach outside a table are brought into range here
-// (channel count, song length, restart position, envelope points and indices, sample loops,
+// (channel count, song length, restart position, envelope points, values and indices, sample loops,
 // tempo), and a file that ends before its sample data fails to load.
 #pragma once
 

@@ -1,9 +1,15 @@
 // Playing through the sound device: the song from its start, with order, row and time of what is
 // audible on one status line, until the song first comes back to a row it has played, q or Ctrl-C.
+#ifdef _WIN32
+#include <windows.h>
+#include <conio.h>
+#include <io.h>
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <csignal>
@@ -12,8 +18,12 @@
 #include "audio/scheduler.h"
 #include "tools/brom-play/brom_play.h"
 
-#if BROM_PLAY_HAS_SDL
+#if defined(_WIN32)
+#include "audio/device_waveout.h"
+#define BROM_PLAY_HAS_DEVICE 1
+#elif BROM_PLAY_HAS_SDL
 #include "audio/device_sdl.h"
+#define BROM_PLAY_HAS_DEVICE 1
 #endif
 
 namespace {
@@ -35,6 +45,33 @@ void tickAndWatchForRepeat(Song* song) {
     }
 }
 
+#ifdef _WIN32
+// The console hands over single keys as they come; Ctrl-C still interrupts.
+struct Keyboard {
+    bool active = false;
+};
+
+void keyboardOn(Keyboard& keyboard) { keyboard.active = _isatty(_fileno(stdin)) != 0; }
+void keyboardOff(Keyboard& keyboard) { keyboard.active = false; }
+
+// Waits up to `milliseconds` for a key; true when it was q.
+bool waitForQuitKey(const Keyboard& keyboard, int milliseconds) {
+    constexpr int STEP = 10;
+    for (int waited = 0; waited < milliseconds; waited += STEP) {
+        while (keyboard.active && _kbhit()) {
+            int key = _getch();
+            if (key == 'q' || key == 'Q') return true;
+        }
+        Sleep(STEP);
+    }
+    return false;
+}
+
+bool isTerminal(FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+
+// The system's sound output keeps quiet when no device is found.
+int openQuietly(int32_t rate) { return audioOpen(rate); }
+#else
 // Single keys without Enter and without echo, while Ctrl-C still interrupts.
 struct Keyboard {
     bool active = false;
@@ -70,6 +107,9 @@ bool waitForQuitKey(const Keyboard& keyboard, int milliseconds) {
     return false;
 }
 
+bool isTerminal(FILE* stream) { return isatty(fileno(stream)) != 0; }
+#endif
+
 void showStatus(const Song* song) {
     int order = playingOrder(song);
     int timeMs = playingTimeMs(song);
@@ -79,6 +119,7 @@ void showStatus(const Song* song) {
     fflush(stdout);
 }
 
+#ifndef _WIN32
 // Opens the sound device with stderr silenced: the sound libraries below SDL talk there on their
 // own when no device is found, and the failure is reported in one line of ours instead.
 int openQuietly(int32_t rate) {
@@ -94,6 +135,7 @@ int openQuietly(int32_t rate) {
     if (devNull >= 0) close(devNull);
     return opened;
 }
+#endif
 
 int playUntilDone(Song* song) {
     playerTickHandler = song->tickHandler ? song->tickHandler : [](Song*) {};
@@ -107,7 +149,7 @@ int playUntilDone(Song* song) {
     keyboardOn(keyboard);
     signal(SIGINT, onInterrupt);
     signal(SIGTERM, onInterrupt);
-    bool terminal = isatty(STDOUT_FILENO);
+    bool terminal = isTerminal(stdout);
     while (!interrupted) {
         if (terminal) showStatus(song);
         int32_t repeatAt = repeatTimeMs.load(std::memory_order_acquire);
@@ -124,12 +166,18 @@ int playUntilDone(Song* song) {
 }  // namespace
 
 int runPlay(const char* path) {
-#if BROM_PLAY_HAS_SDL
+#if BROM_PLAY_HAS_DEVICE
     Song* song = loadSongOrComplain(path);
     if (!song) return 1;
+#ifdef _WIN32
+    setOutputDevice(&waveOutOutputDevice);
+    const char* (*deviceError)() = waveOutDeviceError;
+#else
     setOutputDevice(&sdlOutputDevice);
+    const char* (*deviceError)() = sdlOutputDeviceError;
+#endif
     if (!openQuietly(PLAY_RATE)) {
-        fprintf(stderr, "brom-play: no sound device: %s\n", sdlOutputDeviceError());
+        fprintf(stderr, "brom-play: no sound device: %s\n", deviceError());
         freeSong(song);
         return 1;
     }

@@ -1,0 +1,28 @@
+// Fuzz targets: functions that take arbitrary bytes as a module. Whatever the bytes, a target must
+// not crash, hang, leak or touch memory it does not own, and a song that loads must keep every rule
+// the player and the mixer rely on; a broken rule aborts, so the fuzzer reports it as a finding.
+//
+// libFuzzer drives them in the BROM_FUZZ build (fuzz_main.cpp, tools/run-fuzz); the reliability
+// tests replay the committed corpus through them in every build.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "module/song.h"
+
+// Loads the bytes through the memory file callbacks, once reading the sample data from the file and
+// once through a sampleDataHook, checks the loaded song and frees it.
+int fuzzLoadModule(const uint8_t* data, size_t size);
+
+// Loads the bytes and, when they load, plays them through the player and the mixer for three
+// seconds of audio on the manual-clock device.
+int fuzzPlayModule(const uint8_t* data, size_t size);
+
+// The first rule a loaded song breaks, as a short text; null when it keeps them all.
+const char* songRuleBroken(const Song* song);
+
+// Plays a loaded song from its start for `blocks` mix blocks of 1/50 s at `rate` on the
+// manual-clock device, and checks after every block that the position stays inside the song and the
+// voices within what the mixer takes; the first broken rule, or null.
+const char* playAndCheck(Song* song, int blocks, int32_t rate = 44100);

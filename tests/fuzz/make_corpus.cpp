@@ -1,0 +1,253 @@
+// Writes the fuzzers' seed corpus: one small module per feature of the format and of the player,
+// so that mutation starts from files that reach deep into the loader, the effects and the mixer.
+//
+//     make_fuzz_corpus tests/fuzz/corpus
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tests/support/xm_writer.h"
+
+namespace {
+
+constexpr int CHANNELS = 4;
+constexpr int ROWS = 16;
+constexpr uint8_t C4 = 49;
+
+XmSample loopedSample(bool sixteenBit, uint8_t loopType) {
+    XmSample s = makeSample(sineFrames(32, 16, sixteenBit ? 12000 : 90), sixteenBit);
+    s.loopType = loopType;
+    s.loopStart = 8;
+    s.loopLength = 24;
+    return s;
+}
+
+// Four channels, one short pattern, one instrument with a short forward-looping 8-bit sample.
+XmSong baseSong() {
+    XmSong xm = makeXmSong(CHANNELS, 0);
+    xm.patterns.push_back(makePattern(ROWS, CHANNELS));
+    xm.orders = {0};
+    xm.speed = 4;
+    xm.instruments.push_back(makeInstrument(loopedSample(false, 1)));
+    return xm;
+}
+
+XmCell& cell(XmSong& xm, int row, int channel, int pattern = 0) {
+    return cellAt(xm.patterns[pattern], xm.channels, row, channel);
+}
+
+// Notes on the first rows of every channel, so each channel sounds.
+void addNotes(XmSong& xm, int pattern = 0) {
+    for (int c = 0; c < xm.channels && c < ROWS; ++c)
+        cell(xm, c, c, pattern) = {uint8_t(C4 + 5 * c), 1, 0, 0, 0};
+}
+
+struct Corpus {
+    std::string dir;
+    int written = 0;
+    bool ok = true;
+
+    void write(const std::string& name, const XmSong& xm) {
+        std::vector<uint8_t> bytes = writeXm(xm);
+        std::string path = dir + "/" + name + ".xm";
+        FILE* f = fopen(path.c_str(), "wb");
+        if (!f || fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) {
+            fprintf(stderr, "make_fuzz_corpus: cannot write %s\n", path.c_str());
+            ok = false;
+        }
+        if (f) fclose(f);
+        ++written;
+    }
+};
+
+void writeFormatFeatures(Corpus& corpus) {
+    XmSong minimal = makeXmSong(1, 0);
+    minimal.patterns.push_back(makePattern(1, 1));
+    minimal.orders = {0};
+    corpus.write("minimal", minimal);
+
+    const struct {
+        const char* name;
+        XmPacking packing;
+    } packings[] = {{"pattern-mixed", XmPacking::Mixed},
+                    {"pattern-mask", XmPacking::Mask},
+                    {"pattern-plain", XmPacking::Plain},
+                    {"pattern-empty", XmPacking::Empty}};
+    for (const auto& p : packings) {
+        XmSong xm = baseSong();
+        addNotes(xm);
+        cell(xm, 8, 0) = {C4 + 12, 1, 0x30, 0x0C, 0x20};
+        cell(xm, 12, 1) = {97, 0, 0, 0, 0};
+        xm.patterns[0].packing = p.packing;
+        corpus.write(p.name, xm);
+    }
+
+    const struct {
+        const char* name;
+        bool sixteenBit;
+        uint8_t loopType;
+    } samples[] = {{"sample-8bit", false, 0},        {"sample-16bit", true, 0},
+                   {"loop-forward-8bit", false, 1},  {"loop-forward-16bit", true, 1},
+                   {"loop-pingpong-8bit", false, 2}, {"loop-pingpong-16bit", true, 2}};
+    for (const auto& s : samples) {
+        XmSong xm = baseSong();
+        xm.instruments[0] = makeInstrument(loopedSample(s.sixteenBit, s.loopType));
+        addNotes(xm);
+        corpus.write(s.name, xm);
+    }
+
+    XmSong multi = baseSong();
+    XmInstrument split = makeInstrument(loopedSample(false, 1));
+    split.samples.push_back(loopedSample(true, 2));
+    split.samples.push_back(makeSample(sineFrames(20, 10, 50), false));
+    for (int n = 0; n < 96; ++n) split.noteSampleMap[n] = static_cast<uint8_t>(n / 32);
+    multi.instruments[0] = split;
+    for (int r = 0; r < ROWS; ++r) cell(multi, r, r % CHANNELS) = {uint8_t(1 + 6 * r), 1, 0, 0, 0};
+    corpus.write("instrument-multi-sample", multi);
+
+    XmSong many = baseSong();
+    for (int i = 1; i < 8; ++i) {
+        XmSample s = loopedSample(i % 2 == 0, static_cast<uint8_t>(i % 3));
+        s.finetune = static_cast<int8_t>(16 * i - 64);
+        s.relativeNote = static_cast<int8_t>(i - 4);
+        s.panning = static_cast<uint8_t>(32 * i);
+        s.volume = static_cast<uint8_t>(8 * i);
+        many.instruments.push_back(makeInstrument(s));
+    }
+    for (int r = 0; r < ROWS; ++r)
+        cell(many, r, r % CHANNELS) = {uint8_t(1 + 6 * r), uint8_t(1 + r % 8), 0, 0, 0};
+    corpus.write("instruments-many", many);
+
+    XmSong volumeEnvelope = baseSong();
+    XmInstrument& ve = volumeEnvelope.instruments[0];
+    ve.volumeEnvelope = {{0, 0}, {2, 64}, {6, 32}, {10, 48}, {14, 8}};
+    ve.volumeFlags = 1 | 2 | 4;
+    ve.volumeSustain = 2;
+    ve.volumeLoopStart = 1;
+    ve.volumeLoopEnd = 3;
+    ve.fadeout = 1024;
+    addNotes(volumeEnvelope);
+    cell(volumeEnvelope, 10, 0) = {97, 0, 0, 0, 0};
+    corpus.write("envelope-volume", volumeEnvelope);
+
+    XmSong panningEnvelope = baseSong();
+    XmInstrument& pe = panningEnvelope.instruments[0];
+    pe.panningEnvelope = {{0, 0}, {4, 64}, {8, 32}, {12, 16}};
+    pe.panningFlags = 1 | 2 | 4;
+    pe.panningSustain = 1;
+    pe.panningLoopStart = 1;
+    pe.panningLoopEnd = 3;
+    addNotes(panningEnvelope);
+    cell(panningEnvelope, 12, 0) = {97, 0, 0, 0, 0};
+    corpus.write("envelope-panning", panningEnvelope);
+
+    XmSong fade = baseSong();
+    fade.instruments[0].volumeEnvelope = {{0, 64}, {4, 48}};
+    fade.instruments[0].volumeFlags = 1;
+    fade.instruments[0].fadeout = 4000;
+    addNotes(fade);
+    for (int c = 0; c < CHANNELS; ++c) cell(fade, 6 + c, c) = {97, 0, 0, 0, 0};
+    corpus.write("fadeout-keyoff", fade);
+
+    XmSong vibrato = baseSong();
+    XmInstrument& av = vibrato.instruments[0];
+    av.vibratoType = 1;
+    av.vibratoSweep = 8;
+    av.vibratoDepth = 10;
+    av.vibratoRate = 20;
+    addNotes(vibrato);
+    corpus.write("auto-vibrato", vibrato);
+
+    XmSong amiga = baseSong();
+    amiga.flags = 0;
+    for (int r = 0; r < ROWS; ++r) cell(amiga, r, r % CHANNELS) = {uint8_t(1 + 6 * r), 1, 0, 0, 0};
+    corpus.write("amiga-periods", amiga);
+
+    XmSong wide = makeXmSong(32, 0);
+    wide.patterns.push_back(makePattern(4, 32));
+    wide.orders = {0};
+    wide.instruments.push_back(makeInstrument(loopedSample(true, 1)));
+    for (int c = 0; c < 32; ++c) cell(wide, c % 4, c) = {uint8_t(13 + 2 * c), 1, 0, 0, 0};
+    corpus.write("channels-32", wide);
+
+    XmSong orders = baseSong();
+    orders.patterns.push_back(makePattern(8, CHANNELS));
+    orders.patterns.push_back(makePattern(4, CHANNELS));
+    orders.orders = {0, 1, 0, 2, 1};
+    orders.restartPosition = 1;
+    addNotes(orders, 1);
+    addNotes(orders, 2);
+    corpus.write("orders-restart", orders);
+}
+
+// One file for each effect: a note on row 0 and row 8, the effect with one parameter on rows 1
+// to 7 and with another on rows 9 to 15.
+void writeEffects(Corpus& corpus) {
+    const struct {
+        const char* name;
+        uint8_t effect, first, second;
+    } effects[] = {
+        {"arpeggio", 0x0, 0x37, 0x0C},         {"porta-up", 0x1, 0x08, 0x00},
+        {"porta-down", 0x2, 0x08, 0x00},       {"tone-porta", 0x3, 0x10, 0x00},
+        {"vibrato", 0x4, 0x48, 0x00},          {"tone-porta-volume", 0x5, 0x04, 0x40},
+        {"vibrato-volume", 0x6, 0x02, 0x20},   {"tremolo", 0x7, 0x8F, 0x00},
+        {"set-panning", 0x8, 0x00, 0xFF},      {"sample-offset", 0x9, 0x01, 0x00},
+        {"volume-slide", 0xA, 0x04, 0x40},     {"position-jump", 0xB, 0x00, 0x00},
+        {"set-volume", 0xC, 0x20, 0x40},       {"pattern-break", 0xD, 0x04, 0x00},
+        {"fine-porta-up", 0xE, 0x14, 0x10},    {"fine-porta-down", 0xE, 0x24, 0x20},
+        {"glissando", 0xE, 0x31, 0x30},        {"vibrato-waveform", 0xE, 0x41, 0x46},
+        {"set-finetune", 0xE, 0x5F, 0x50},     {"pattern-loop", 0xE, 0x60, 0x62},
+        {"tremolo-waveform", 0xE, 0x72, 0x73}, {"retrigger", 0xE, 0x92, 0x90},
+        {"fine-volume-up", 0xE, 0xA4, 0xA0},   {"fine-volume-down", 0xE, 0xB4, 0xB0},
+        {"note-cut", 0xE, 0xC2, 0xC0},         {"note-delay", 0xE, 0xD2, 0xDF},
+        {"pattern-delay", 0xE, 0xE2, 0xE0},    {"speed-tempo", 0xF, 0x03, 0x90},
+        {"global-volume", 0x10, 0x20, 0x40},   {"global-volume-slide", 0x11, 0x04, 0x40},
+        {"key-off", 0x14, 0x02, 0x00},         {"envelope-position", 0x15, 0x04, 0x00},
+        {"panning-slide", 0x19, 0x0F, 0xF0},   {"multi-retrigger", 0x1B, 0x82, 0x00},
+        {"tremor", 0x1D, 0x21, 0x00},          {"extra-fine-porta", 0x21, 0x15, 0x25},
+    };
+    for (const auto& e : effects) {
+        XmSong xm = baseSong();
+        xm.instruments[0].volumeEnvelope = {{0, 64}, {8, 40}, {16, 64}};
+        xm.instruments[0].volumeFlags = 1;
+        for (int c = 0; c < CHANNELS; ++c) {
+            cell(xm, 0, c) = {uint8_t(C4 + 3 * c), 1, 0, 0, 0};
+            cell(xm, 8, c) = {uint8_t(C4 + 7 - 2 * c), 1, 0, e.effect, e.second};
+        }
+        for (int r = 1; r < ROWS; ++r) {
+            if (r == 8) continue;
+            XmCell& target = cell(xm, r, r % CHANNELS);
+            target.effect = e.effect;
+            target.param = r < 8 ? e.first : e.second;
+        }
+        if (e.effect == 0xB || e.effect == 0xD) {
+            xm.patterns.push_back(makePattern(8, CHANNELS));
+            xm.orders = {0, 1, 0};
+            addNotes(xm, 1);
+        }
+        corpus.write(std::string("effect-") + e.name, xm);
+    }
+
+    // The volume column: set volume, slides, fine slides, vibrato, panning and tone portamento.
+    XmSong column = baseSong();
+    const uint8_t volumeColumn[ROWS] = {0x10, 0x50, 0x64, 0x74, 0x84, 0x94, 0xA4, 0xB8,
+                                        0xC4, 0xD2, 0xE2, 0xF8, 0x30, 0xBF, 0xFF, 0x60};
+    addNotes(column);
+    cell(column, 12, 0).note = C4 + 12;
+    for (int r = 0; r < ROWS; ++r) cell(column, r, 0).volumeColumn = volumeColumn[r];
+    corpus.write("volume-column", column);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        fprintf(stderr, "usage: make_fuzz_corpus DIRECTORY\n");
+        return 2;
+    }
+    Corpus corpus{argv[1]};
+    writeFormatFeatures(corpus);
+    writeEffects(corpus);
+    printf("%d files written to %s\n", corpus.written, argv[1]);
+    return corpus.ok ? 0 : 1;
+}

@@ -1,0 +1,520 @@
+// A catalogue of hostile modules: counts and sizes at 0, at their limit and at their type's
+// maximum, truncation at every structure boundary, loops beyond the sample, envelopes with wild
+// indices, patterns whose packed data lies, notes, instruments, effects and volume-column values
+// out of range. Each must either fail to load with a reason or load into a song that keeps the song
+// rules and then plays for a few seconds without a fault. The sanitizer builds check that none
+// reads out of bounds or leaks; a hang would stop the test.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/fuzz/fuzz_targets.h"
+#include "tests/reliability/build_kind.h"
+#include "tests/support/load_bytes.h"
+#include "tests/support/xm_writer.h"
+
+namespace {
+
+enum class Outcome { Fails, Loads, Either };
+
+struct HostileCase {
+    std::string name;
+    std::vector<uint8_t> bytes;
+    Outcome outcome = Outcome::Either;
+};
+
+using Catalogue = std::vector<HostileCase>;
+
+constexpr int CHANNELS = 4;
+constexpr int ROWS = 16;
+constexpr size_t HEADER_SIZE = 276;
+constexpr size_t FIRST_PATTERN = 60 + HEADER_SIZE;
+constexpr size_t INSTRUMENT_HEADER = 263;
+constexpr size_t SAMPLE_HEADER = 40;
+// Blocks of 884 frames (20 ms at 44100) that a loaded case plays.
+constexpr int PLAY_BLOCKS = 150;
+
+XmCell& cell(XmSong& xm, int pattern, int row, int channel) {
+    return cellAt(xm.patterns[pattern], xm.channels, row, channel);
+}
+
+// A song that uses every structure once: two patterns played 0, 1, 0; an 8-bit forward-looping
+// instrument with volume and panning envelopes; a 16-bit instrument with two samples, one
+// ping-pong. Notes on every channel, a key-off, a few effects.
+XmSong richSong() {
+    XmSong xm = makeXmSong(CHANNELS, 0);
+    xm.patterns = {makePattern(ROWS, CHANNELS), makePattern(ROWS, CHANNELS)};
+    xm.orders = {0, 1, 0};
+    xm.speed = 3;
+    XmSample a = makeSample(sineFrames(64, 16, 100), false);
+    a.loopType = 1;
+    a.loopStart = 16;
+    a.loopLength = 32;
+    XmInstrument first = makeInstrument(a);
+    first.volumeEnvelope = {{0, 64}, {4, 32}, {8, 48}, {12, 0}};
+    first.volumeFlags = 1 | 2 | 4;
+    first.volumeSustain = 1;
+    first.volumeLoopStart = 1;
+    first.volumeLoopEnd = 2;
+    first.panningEnvelope = {{0, 0}, {6, 64}};
+    first.panningFlags = 1;
+    first.fadeout = 512;
+    first.vibratoDepth = 4;
+    first.vibratoRate = 8;
+    XmSample b = makeSample(sineFrames(48, 24, 9000), true);
+    b.loopType = 2;
+    b.loopStart = 8;
+    b.loopLength = 30;
+    XmInstrument second = makeInstrument(b);
+    second.samples.push_back(makeSample(sineFrames(40, 20, 7000), true));
+    for (int n = 48; n < 96; ++n) second.noteSampleMap[n] = 1;
+    xm.instruments = {first, second};
+    for (int c = 0; c < CHANNELS; ++c) {
+        cell(xm, 0, 0, c) = {uint8_t(37 + 7 * c), uint8_t(1 + c % 2), 0, 0, 0};
+        cell(xm, 1, 2, c) = {uint8_t(60 - 5 * c), uint8_t(2 - c % 2), 0x40, 0x04, 0x44};
+    }
+    cell(xm, 0, 8, 1) = {97, 0, 0, 0, 0};
+    cell(xm, 0, 10, 2) = {0, 0, 0, 0x0A, 0x0F};
+    cell(xm, 1, 12, 3) = {0, 0, 0, 0x01, 0x10};
+    return xm;
+}
+
+// Byte offsets of the structures in richSong's file, found by writing it in pieces.
+struct Layout {
+    std::vector<size_t> patterns;     // each pattern header
+    std::vector<size_t> instruments;  // each instrument header
+    size_t end = 0;
+};
+
+Layout layoutOf(const XmSong& xm) {
+    Layout layout;
+    XmSong part = xm;
+    part.patternCountOverride = static_cast<int>(xm.patterns.size());
+    part.instrumentCountOverride = static_cast<int>(xm.instruments.size());
+    part.instruments.clear();
+    for (size_t p = 0; p <= xm.patterns.size(); ++p) {
+        part.patterns.assign(xm.patterns.begin(), xm.patterns.begin() + p);
+        layout.patterns.push_back(writeXm(part).size());
+    }
+    size_t instrumentsStart = layout.patterns.back();
+    layout.patterns.pop_back();
+    part.patterns = xm.patterns;
+    layout.instruments.push_back(instrumentsStart);
+    for (size_t i = 1; i < xm.instruments.size(); ++i) {
+        part.instruments.assign(xm.instruments.begin(), xm.instruments.begin() + i);
+        layout.instruments.push_back(writeXm(part).size());
+    }
+    layout.end = writeXm(xm).size();
+    return layout;
+}
+
+void putU8(std::vector<uint8_t>& bytes, size_t at, unsigned value) {
+    bytes.at(at) = static_cast<uint8_t>(value);
+}
+void putU16(std::vector<uint8_t>& bytes, size_t at, unsigned value) {
+    putU8(bytes, at, value & 0xFF);
+    putU8(bytes, at + 1, (value >> 8) & 0xFF);
+}
+void putU32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+    putU16(bytes, at, value & 0xFFFF);
+    putU16(bytes, at + 2, value >> 16);
+}
+
+// Offsets inside an instrument header and a sample header.
+constexpr size_t SAMPLE_COUNT_AT = 27;
+constexpr size_t NOTE_MAP_AT = 33;
+constexpr size_t VOLUME_POINTS_AT = 129;
+constexpr size_t PANNING_POINTS_AT = 177;
+constexpr size_t POINT_COUNTS_AT = 225;  // volume count, panning count, then the indices
+constexpr size_t ENVELOPE_FLAGS_AT = 233;
+constexpr size_t VIBRATO_AT = 235;
+constexpr size_t FADEOUT_AT = 239;
+
+struct Builder {
+    XmSong xm = richSong();
+    std::vector<uint8_t> base = writeXm(xm);
+    Layout layout = layoutOf(xm);
+    Catalogue cases;
+
+    size_t instrument(int i) const { return layout.instruments.at(i); }
+    size_t sampleHeader(int i, int j) const {
+        return instrument(i) + INSTRUMENT_HEADER + SAMPLE_HEADER * j;
+    }
+
+    void add(std::string name, std::vector<uint8_t> bytes, Outcome outcome = Outcome::Either) {
+        cases.push_back({std::move(name), std::move(bytes), outcome});
+    }
+    void addU16(const std::string& name, size_t at, unsigned value,
+                Outcome outcome = Outcome::Either) {
+        std::vector<uint8_t> bytes = base;
+        putU16(bytes, at, value);
+        add(name + "=" + std::to_string(value), bytes, outcome);
+    }
+    void addU32(const std::string& name, size_t at, uint32_t value,
+                Outcome outcome = Outcome::Either) {
+        std::vector<uint8_t> bytes = base;
+        putU32(bytes, at, value);
+        add(name + "=" + std::to_string(value), bytes, outcome);
+    }
+    void addU8(const std::string& name, size_t at, unsigned value,
+               Outcome outcome = Outcome::Either) {
+        std::vector<uint8_t> bytes = base;
+        putU8(bytes, at, value);
+        add(name + "=" + std::to_string(value), bytes, outcome);
+    }
+    void addSong(const std::string& name, const XmSong& song, Outcome outcome = Outcome::Either) {
+        add(name, writeXm(song), outcome);
+    }
+};
+
+// ---- the catalogue, by kind ----
+
+Catalogue headerCounts() {
+    Builder b;
+    b.addU32("header size", 60, 0);
+    b.addU32("header size", 60, 20);
+    b.addU32("header size", 60, static_cast<uint32_t>(b.base.size()));
+    b.addU32("header size", 60, 0x7FFFFFFF, Outcome::Fails);
+    b.addU32("header size", 60, 0xFFFFFFFF, Outcome::Fails);
+    for (unsigned v : {0u, 1u, 255u, 256u, 257u, 0x7FFFu, 0x8000u, 0xFFFFu})
+        b.addU16("song length", 64, v);
+    for (unsigned v : {0u, 2u, 3u, 255u, 0x8000u, 0xFFFFu})
+        b.addU16("restart", 66, v, Outcome::Loads);
+    b.addU16("channels", 68, 0, Outcome::Fails);
+    b.addU16("channels", 68, 33, Outcome::Fails);
+    b.addU16("channels", 68, 0x8000, Outcome::Fails);
+    b.addU16("channels", 68, 0xFFFF, Outcome::Fails);
+    for (unsigned v : {1u, 3u, 5u, 32u}) b.addU16("channels", 68, v);
+    for (unsigned v : {0u, 1u, 3u, 256u, 0xFFFFu}) b.addU16("patterns", 70, v);
+    for (unsigned v : {0u, 1u, 3u, 128u, 129u, 0x7FFFu, 0x8000u, 0xFFFFu})
+        b.addU16("instruments", 72, v);
+    for (unsigned v : {0u, 2u, 0xFFFFu}) b.addU16("flags", 74, v, Outcome::Loads);
+    for (unsigned v : {0u, 1u, 31u, 32u, 255u, 0x8000u, 0xFFFFu})
+        b.addU16("speed", 76, v, Outcome::Loads);
+    for (unsigned v : {0u, 1u, 31u, 32u, 255u, 256u, 0x7FFFu, 0x8000u, 0xFFFFu}) {
+        b.addU16("bpm", 78, v, Outcome::Loads);
+    }
+    // Every order entry at its maximum: 256 orders of pattern 255, made up as empty patterns.
+    std::vector<uint8_t> orders = b.base;
+    putU16(orders, 64, 256);
+    memset(orders.data() + 80, 0xFF, 256);
+    b.add("orders all 255", orders, Outcome::Loads);
+    return b.cases;
+}
+
+Catalogue patternCounts() {
+    Builder b;
+    size_t first = b.layout.patterns[0];
+    for (unsigned rows : {0u, 1u, 15u, 17u, 256u, 0xFFFFu})
+        b.addU16("pattern 0 rows", first + 5, rows);
+    for (unsigned packed : {0u, 1u, 0xFFFFu}) b.addU16("pattern 0 packed size", first + 7, packed);
+    b.addU32("pattern 0 header length", first, 0xFFFFFFFF, Outcome::Loads);
+    for (int rows : {0, 1, 256, 0xFFFF}) {
+        for (XmPacking packing : {XmPacking::Empty, XmPacking::Mask}) {
+            XmSong xm = b.xm;
+            xm.patterns[1] = makePattern(rows, CHANNELS);
+            xm.patterns[1].packing = packing;
+            b.addSong("pattern 1 of " + std::to_string(rows) + " rows" +
+                          (packing == XmPacking::Empty ? " stored empty" : ""),
+                      xm, Outcome::Loads);
+        }
+    }
+    // Every pattern of the order table at 0 rows.
+    XmSong silent = b.xm;
+    for (XmPattern& p : silent.patterns) p = makePattern(0, CHANNELS);
+    b.addSong("all patterns of 0 rows", silent, Outcome::Loads);
+    return b.cases;
+}
+
+// Pattern data that does not say what the header says.
+Catalogue lyingPatterns() {
+    Builder b;
+    size_t data = b.layout.patterns[0] + 9;
+    size_t dataEnd = b.layout.patterns[1];
+    // Packed size 0 while data follows: the data is read as the next structures.
+    b.addU16("packed size 0 before data", data - 2, 0);
+    // Data shorter than the rows need: the cells run into what follows.
+    for (size_t missing : {1u, 2u, 5u, 17u}) {
+        std::vector<uint8_t> bytes = b.base;
+        bytes.erase(bytes.begin() + static_cast<long>(dataEnd - missing),
+                    bytes.begin() + static_cast<long>(dataEnd));
+        b.add("pattern 0 data " + std::to_string(missing) + " bytes short", bytes);
+    }
+    // Data longer than the rows need: the rest is read as the next pattern's header.
+    std::vector<uint8_t> longer = b.base;
+    longer.insert(longer.begin() + static_cast<long>(dataEnd), {0x9F, 1, 2, 3, 4, 5});
+    b.add("pattern 0 data 6 bytes long", longer);
+    // Mask bytes that ask for every field, with every field at its maximum.
+    std::vector<uint8_t> masks = b.base;
+    for (size_t k = data; k < dataEnd; ++k) masks[k] = 0xFF;
+    b.add("pattern 0 all 0xFF", masks);
+    // Plain cells (bit 7 clear) where masks were.
+    std::vector<uint8_t> plain = b.base;
+    for (size_t k = data; k < dataEnd; ++k) plain[k] = static_cast<uint8_t>(k & 0x7F);
+    b.add("pattern 0 plain bytes", plain);
+
+    // The same lies in the last pattern of a song without instruments, with bytes to spare after
+    // it, so that the cells decode from whatever follows and the song loads and plays them.
+    XmSong bare = b.xm;
+    bare.instruments.clear();
+    std::vector<uint8_t> last = writeXm(bare);
+    size_t lastData = b.layout.patterns[1] + 9;
+    size_t lastEnd = last.size();
+    last.insert(last.end(), 6 * CHANNELS * ROWS, 0x3D);
+    b.add("last pattern followed by spare bytes", last, Outcome::Loads);
+    std::vector<uint8_t> lastMasks = last;
+    for (size_t k = lastData; k < lastEnd; ++k) lastMasks[k] = 0xFF;
+    b.add("last pattern all 0xFF", lastMasks, Outcome::Loads);
+    std::vector<uint8_t> lastPlain = last;
+    for (size_t k = lastData; k < lastEnd; ++k) lastPlain[k] = static_cast<uint8_t>((k * 7) & 0x7F);
+    b.add("last pattern plain bytes", lastPlain, Outcome::Loads);
+    std::vector<uint8_t> lastEmpty = last;
+    putU16(lastEmpty, lastData - 2, 0);
+    b.add("last pattern packed size 0 before data", lastEmpty, Outcome::Loads);
+    return b.cases;
+}
+
+Catalogue instrumentCounts() {
+    Builder b;
+    size_t first = b.instrument(0);
+    for (uint32_t size : {0u, 4u, 28u, 29u, 33u, 262u, 264u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
+        b.addU32("instrument 0 header size", first, size);
+    }
+    for (unsigned count : {0u, 2u, 16u})
+        b.addU16("instrument 0 samples", first + SAMPLE_COUNT_AT, count);
+    for (unsigned count : {17u, 0x8000u, 0xFFFFu}) {
+        b.addU16("instrument 0 samples", first + SAMPLE_COUNT_AT, count, Outcome::Fails);
+    }
+    XmSong full = b.xm;
+    full.instruments[1].samples.assign(16, makeSample(sineFrames(8, 8, 3000), true));
+    b.addSong("16 samples", full, Outcome::Loads);
+    XmSong many = b.xm;
+    many.instruments.assign(128, b.xm.instruments[0]);
+    for (int r = 0; r < ROWS; ++r)
+        cell(many, 0, r, r % CHANNELS) = {uint8_t(1 + 6 * r), uint8_t(128 - r), 0, 0, 0};
+    b.addSong("128 instruments", many, Outcome::Loads);
+    // The note-to-sample map naming slots the instrument does not have.
+    for (unsigned slot : {1u, 15u, 16u, 255u}) {
+        std::vector<uint8_t> bytes = b.base;
+        memset(bytes.data() + first + NOTE_MAP_AT, static_cast<int>(slot), 96);
+        b.add("note map slot " + std::to_string(slot), bytes, Outcome::Loads);
+    }
+    for (unsigned v : {0u, 255u}) {
+        for (size_t k = 0; k < 4; ++k)
+            b.addU8("vibrato byte " + std::to_string(k), first + VIBRATO_AT + k, v, Outcome::Loads);
+    }
+    for (unsigned v : {0u, 1u, 0x7FFFu, 0x8000u, 0xFFFFu})
+        b.addU16("fadeout", first + FADEOUT_AT, v, Outcome::Loads);
+    return b.cases;
+}
+
+Catalogue envelopes() {
+    Builder b;
+    size_t first = b.instrument(0);
+    for (size_t envelope : {0u, 1u}) {
+        std::string which = envelope == 0 ? "volume" : "panning";
+        size_t count = first + POINT_COUNTS_AT + envelope;
+        size_t indices =
+            first + POINT_COUNTS_AT + 2 + 3 * envelope;  // sustain, loop start, loop end
+        size_t flags = first + ENVELOPE_FLAGS_AT + envelope;
+        size_t points = first + (envelope == 0 ? VOLUME_POINTS_AT : PANNING_POINTS_AT);
+        for (unsigned v : {0u, 1u, 2u, 12u, 13u, 20u, 255u})
+            b.addU8(which + " points", count, v, Outcome::Loads);
+        for (unsigned v : {0u, 3u, 4u, 11u, 12u, 255u}) {
+            for (size_t k = 0; k < 3; ++k) {
+                std::vector<uint8_t> bytes = b.base;
+                putU8(bytes, flags, 7);
+                putU8(bytes, indices + k, v);
+                b.add(which + " index " + std::to_string(k) + "=" + std::to_string(v), bytes,
+                      Outcome::Loads);
+            }
+        }
+        std::vector<uint8_t> backwards = b.base;
+        putU8(backwards, flags, 7);
+        putU8(backwards, indices + 1, 3);
+        putU8(backwards, indices + 2, 0);
+        b.add(which + " loop end before loop start", backwards, Outcome::Loads);
+        b.addU8(which + " flags", flags, 0xFF, Outcome::Loads);
+        std::vector<uint8_t> wild = b.base;
+        putU8(wild, count, 12);
+        putU8(wild, flags, 7);
+        for (size_t k = 0; k < 12; ++k) {
+            putU16(wild, points + 4 * k, static_cast<unsigned>(k == 0 ? 0 : 0xFFF0 + k));
+            putU16(wild, points + 4 * k + 2, 0xFFFF);
+        }
+        b.add(which + " points at 0xFFFF", wild, Outcome::Loads);
+        std::vector<uint8_t> flat = b.base;
+        for (size_t k = 0; k < 12; ++k) putU16(flat, points + 4 * k, 7);
+        b.add(which + " points all at one position", flat, Outcome::Loads);
+    }
+    return b.cases;
+}
+
+Catalogue sampleSizes() {
+    Builder b;
+    for (int j = 0; j < 2; ++j) {
+        size_t header = b.sampleHeader(1, j);
+        std::string name = "instrument 1 sample " + std::to_string(j) + " ";
+        for (uint32_t v : {0u, 1u, 2u, 3u, 95u, 0x7FFFFFFFu, 0xFFFFFFFFu})
+            b.addU32(name + "length", header, v);
+        // Loop fields in bytes around the sample's end (96 and 80 bytes) and at their maximum,
+        // for both loop kinds and both widths.
+        for (uint8_t type : {1, 2, 0x11, 0x12}) {
+            for (uint32_t start : {0u, 1u, 79u, 95u, 96u, 0xFFFFFFFFu}) {
+                for (uint32_t length : {0u, 1u, 2u, 96u, 0xFFFFFFFFu}) {
+                    std::vector<uint8_t> bytes = b.base;
+                    putU32(bytes, header + 4, start);
+                    putU32(bytes, header + 8, length);
+                    putU8(bytes, header + 14, type);
+                    b.add(name + "type " + std::to_string(type) + " loop " + std::to_string(start) +
+                              "+" + std::to_string(length),
+                          bytes, Outcome::Loads);
+                }
+            }
+        }
+        b.addU8(name + "type", header + 14, 0xFF, Outcome::Loads);
+        b.addU8(name + "volume", header + 12, 255, Outcome::Loads);
+        b.addU8(name + "finetune", header + 13, 0x80, Outcome::Loads);
+        b.addU8(name + "finetune", header + 13, 0x7F, Outcome::Loads);
+        b.addU8(name + "panning", header + 15, 255, Outcome::Loads);
+        b.addU8(name + "relative note", header + 16, 0x80, Outcome::Loads);
+        b.addU8(name + "relative note", header + 16, 0x7F, Outcome::Loads);
+    }
+    return b.cases;
+}
+
+// The file cut at, just before and just after every structure boundary.
+Catalogue truncations() {
+    Builder b;
+    std::vector<size_t> boundaries = {0, 17, 37, 38, 58, 60, 64, 80, FIRST_PATTERN};
+    for (size_t p : b.layout.patterns) {
+        boundaries.push_back(p);
+        boundaries.push_back(p + 9);
+    }
+    for (size_t i = 0; i < b.layout.instruments.size(); ++i) {
+        size_t start = b.instrument(static_cast<int>(i));
+        for (size_t offset : {size_t{4}, SAMPLE_COUNT_AT, size_t{29}, NOTE_MAP_AT, VOLUME_POINTS_AT,
+                              PANNING_POINTS_AT, POINT_COUNTS_AT, FADEOUT_AT, INSTRUMENT_HEADER}) {
+            boundaries.push_back(start + offset);
+        }
+        int samples = static_cast<int>(b.xm.instruments[i].samples.size());
+        for (int j = 0; j <= samples; ++j)
+            boundaries.push_back(b.sampleHeader(static_cast<int>(i), j));
+    }
+    boundaries.push_back(b.layout.end);
+    for (size_t at : boundaries) {
+        for (size_t cut : {at - 1, at, at + 1}) {
+            if (cut > b.base.size() || (at == 0 && cut != 0)) continue;
+            std::vector<uint8_t> bytes(b.base.begin(), b.base.begin() + static_cast<long>(cut));
+            b.add("cut at " + std::to_string(cut), bytes,
+                  cut >= b.layout.end ? Outcome::Loads : Outcome::Either);
+        }
+    }
+    return b.cases;
+}
+
+// Every note value and every instrument number, on every channel, with instruments that have
+// extreme relative notes and finetunes so the pitch leaves the usual range.
+Catalogue notesAndInstruments() {
+    Builder b;
+    for (int8_t relative : {0, -128, 127}) {
+        XmSong xm = b.xm;
+        for (XmInstrument& ins : xm.instruments) {
+            for (XmSample& s : ins.samples) {
+                s.relativeNote = relative;
+                s.finetune = relative;
+            }
+        }
+        xm.patterns[0] = makePattern(64, CHANNELS);
+        for (int k = 0; k < 256; ++k) {
+            cell(xm, 0, k / CHANNELS, k % CHANNELS) = {uint8_t(k), uint8_t(255 - k), 0, 0, 0};
+        }
+        for (int flags : {0, 1}) {
+            xm.flags = static_cast<uint16_t>(flags);
+            b.addSong("notes 0..255 relative " + std::to_string(relative) +
+                          (flags ? " linear" : " amiga"),
+                      xm, Outcome::Loads);
+        }
+    }
+    return b.cases;
+}
+
+// Every effect byte with small, middle and maximal parameters, and every volume-column byte.
+Catalogue effects() {
+    Builder b;
+    const uint8_t params[CHANNELS] = {0x00, 0x0F, 0xF0, 0xFF};
+    for (int effect = 0; effect < 256; ++effect) {
+        XmSong xm = b.xm;
+        xm.patterns[0] = makePattern(4, CHANNELS);
+        for (int r = 0; r < 4; ++r) {
+            for (int c = 0; c < CHANNELS; ++c) {
+                uint8_t note =
+                    r == 0 ? uint8_t(40 + c) : (r == 2 ? uint8_t(1 + 31 * c) : uint8_t(0));
+                cell(xm, 0, r, c) = {note, uint8_t(r == 0 ? 1 + c % 2 : 0), 0, uint8_t(effect),
+                                     uint8_t(params[(c + r) % CHANNELS])};
+            }
+        }
+        b.addSong("effect " + std::to_string(effect), xm, Outcome::Loads);
+    }
+    XmSong column = b.xm;
+    column.patterns[0] = makePattern(64, CHANNELS);
+    for (int k = 0; k < 256; ++k) {
+        cell(column, 0, k / CHANNELS, k % CHANNELS) = {
+            uint8_t(k % 7 == 0 ? 49 : 0), uint8_t(k % 7 == 0 ? 1 : 0), uint8_t(k), 0, 0};
+    }
+    b.addSong("volume column 0..255", column, Outcome::Loads);
+    return b.cases;
+}
+
+struct Kind {
+    const char* name;
+    Catalogue (*build)();
+};
+
+const Kind KINDS[] = {
+    {"HeaderCounts", headerCounts},
+    {"PatternCounts", patternCounts},
+    {"LyingPatterns", lyingPatterns},
+    {"InstrumentCounts", instrumentCounts},
+    {"Envelopes", envelopes},
+    {"SampleSizes", sampleSizes},
+    {"Truncations", truncations},
+    {"NotesAndInstruments", notesAndInstruments},
+    {"Effects", effects},
+};
+
+void PrintTo(const Kind& kind, std::ostream* out) { *out << kind.name; }
+
+class HostileModules : public testing::TestWithParam<Kind> {};
+
+}  // namespace
+
+TEST_P(HostileModules, FailCleanlyOrPlaySafely) {
+    SKIP_UNDER_THREAD_SANITIZER();
+    Catalogue cases = GetParam().build();
+    ASSERT_FALSE(cases.empty());
+    int loaded = 0;
+    for (const HostileCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        SongPtr song = loadOwnedSong(c.bytes);
+        if (!song) {
+            EXPECT_NE(c.outcome, Outcome::Loads) << songLoadError();
+            EXPECT_STRNE(songLoadError(), "");
+            continue;
+        }
+        ++loaded;
+        EXPECT_NE(c.outcome, Outcome::Fails);
+        const char* broken = songRuleBroken(song.get());
+        EXPECT_EQ(broken, nullptr) << broken;
+        if (broken) continue;
+        const char* fault = playAndCheck(song.get(), PLAY_BLOCKS);
+        EXPECT_EQ(fault, nullptr) << fault;
+    }
+    printf("%s: %zu hostile modules, %d loaded and played\n", GetParam().name, cases.size(),
+           loaded);
+}
+
+INSTANTIATE_TEST_SUITE_P(Catalogue, HostileModules, testing::ValuesIn(KINDS),
+                         [](const testing::TestParamInfo<Kind>& info) { return info.param.name; });

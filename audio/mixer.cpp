@@ -196,7 +196,9 @@ uint64_t renderSteady(const Voice* voice, const int16_t* data, uint64_t position
             position = advance(position, step, backward);
         }
     }
-    if (frames & 1) position = renderLevelFrame(voice, data, position, step, backward, out + 2 * paired);
+    if (frames & 1) {
+        position = renderLevelFrame(voice, data, position, step, backward, out + 2 * paired);
+    }
     return position;
 }
 
@@ -280,10 +282,13 @@ uint64_t renderSteadyWith(const MixerKernels* kernels, const Voice* voice, const
         position = skipFrames(position, step, backward, paired);
     } else if (paired > 0) {
         Stride stride = strideOf(position, step, backward);
-        kernels->steady({data, out, stride.base, stride.increment, paired, gainLeft, gainRight, 0.0, 0.0});
+        kernels->steady(
+            {data, out, stride.base, stride.increment, paired, gainLeft, gainRight, 0.0, 0.0});
         position = stride.base + uint64_t(paired) * stride.increment;
     }
-    if (frames & 1) position = renderLevelFrame(voice, data, position, step, backward, out + 2 * paired);
+    if (frames & 1) {
+        position = renderLevelFrame(voice, data, position, step, backward, out + 2 * paired);
+    }
     return position;
 }
 
@@ -294,8 +299,10 @@ uint64_t renderRampWith(const MixerKernels* kernels, Voice* voice, const int16_t
     double gainRight = gainOfLevel(voice->levelRight);
     double deltaLeft = voice->rampDeltaLeft;
     double deltaRight = voice->rampDeltaRight;
-    if (!rampSumsExact(gainLeft, deltaLeft, frames) || !rampSumsExact(gainRight, deltaRight, frames))
+    if (!rampSumsExact(gainLeft, deltaLeft, frames) ||
+        !rampSumsExact(gainRight, deltaRight, frames)) {
         return renderRamp(voice, data, position, step, backward, out, frames, ramp);
+    }
     if (frames > 0) {
         Stride stride = strideOf(position, step, backward);
         kernels->ramp({data, out, stride.base, stride.increment, frames, gainLeft, gainRight,
@@ -305,9 +312,6 @@ uint64_t renderRampWith(const MixerKernels* kernels, Voice* voice, const int16_t
     finishRamp(voice, gainLeft + frames * deltaLeft, gainRight + frames * deltaRight, frames, ramp);
     return position;
 }
-
-// The vector loads take frame numbers as signed 32-bit values; longer samples take the scalar path.
-constexpr uint32_t KERNEL_LENGTH_LIMIT = uint32_t{1} << 30;
 
 struct PathChoice {
     MixerPath path;
@@ -395,9 +399,9 @@ void reflect(Voice* voice, uint64_t& position, const Loop& loop) {
 }  // namespace
 
 bool mixerPathAvailable(MixerPath path) {
-    return path == MixerPath::SCALAR || (static_cast<int>(path) >= 0 &&
-                                         static_cast<int>(path) <= static_cast<int>(MixerPath::AVX512) &&
-                                         choiceOf(path)->kernels != nullptr);
+    int number = static_cast<int>(path);
+    if (number < 0 || number > static_cast<int>(MixerPath::AVX512)) return false;
+    return path == MixerPath::SCALAR || choiceOf(path)->kernels != nullptr;
 }
 
 MixerPath fastestMixerPath() {
@@ -440,7 +444,6 @@ void mixVoice(Voice* voice, float* frames, int32_t frameCount) {
         return;
     }
     const MixerKernels* kernels = currentChoice()->kernels;
-    if (sample->length >= KERNEL_LENGTH_LIMIT) kernels = nullptr;
     const Loop loop = loopOf(sample);
     const int16_t* data = sample->data;
     const uint64_t step = fixed(static_cast<uint32_t>(voice->step), voice->stepFraction);
@@ -468,7 +471,8 @@ void mixVoice(Voice* voice, float* frames, int32_t frameCount) {
             endsOnBoundary = false;
         }
         if (ramp > 0 && kernels) {
-            position = renderRampWith(kernels, voice, data, position, step, backward, out, piece, ramp);
+            position =
+                renderRampWith(kernels, voice, data, position, step, backward, out, piece, ramp);
         } else if (ramp > 0) {
             position = renderRamp(voice, data, position, step, backward, out, piece, ramp);
         } else if (kernels) {

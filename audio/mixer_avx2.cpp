@@ -1,7 +1,8 @@
 // The mixer's kernels for AVX2, taken only when the processor running the program has it: four
-// frames per step, their positions in one register of 64-bit lanes, the two sample frames of each
-// fetched by one gather, the arithmetic four doubles to a register. Only the functions marked
-// below are compiled for AVX2, so that nothing else in the program comes to need it.
+// frames per step, their positions in one register of 64-bit lanes (and in ordinary registers for
+// the loads, which beat the gather instructions), the arithmetic four doubles to a register. Only
+// the functions marked below are compiled for AVX2, so that nothing else in the program comes to
+// need it.
 #include "audio/mixer_kernels.h"
 
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
@@ -20,15 +21,15 @@ namespace {
 constexpr long long TWO_TO_52_BITS = 0x4330000000000000LL;
 constexpr double TWO_TO_52 = 4503599627370496.0;
 
-// The frames of a step go in the lanes in the order 0, 2, 1, 3: then the products of the values
-// with the left and the right gains interleave, within each half, into frames 0 and 1 and frames
-// 2 and 3, as the buffer holds them.
 inline uint32_t framePair(const int16_t* data, uint64_t position) {
     uint32_t pair;  // data[i] in the low half, data[i + 1] in the high half
     memcpy(&pair, data + (position >> 32), 4);
     return pair;
 }
 
+// The frames of a step go in the lanes in the order 0, 2, 1, 3: then the products of the values
+// with the left and the right gains interleave, within each half, into frames 0 and 1 and frames
+// 2 and 3, as the buffer holds them.
 template <bool RAMP>
 AVX2_FUNCTION void render(const FrameRun& run) {
     const int16_t* const data = run.data;
@@ -64,14 +65,15 @@ AVX2_FUNCTION void render(const FrameRun& run) {
     uint64_t position = base;
     int32_t k = 0;
     for (; k + 4 <= frameCount; k += 4, out += 8) {
-        // Frames i and i + 1 of each position in one 32-bit load, frame i in the low half.
         // Each position straight from the first, so that no frame waits for the one before.
         const uint64_t p0 = position, p1 = p0 + increment, p2 = p0 + twice, p3 = p0 + thrice;
         position += fourfold;
-        // Joined two by two in ordinary registers, which saves moves into the vector unit.
+        // Frames i and i + 1 of each position in one 32-bit load, frame i in the low half; joined
+        // two by two in ordinary registers, which saves moves into the vector unit.
         uint64_t pairs02 = uint64_t{framePair(data, p0)} | uint64_t{framePair(data, p2)} << 32;
         uint64_t pairs13 = uint64_t{framePair(data, p1)} | uint64_t{framePair(data, p3)} << 32;
-        __m128i pairs = _mm_set_epi64x(static_cast<long long>(pairs13), static_cast<long long>(pairs02));
+        __m128i pairs =
+            _mm_set_epi64x(static_cast<long long>(pairs13), static_cast<long long>(pairs02));
         __m128i s0 = _mm_srai_epi32(_mm_slli_epi32(pairs, 16), 16);
         __m128i difference = _mm_sub_epi32(_mm_srai_epi32(pairs, 16), s0);
         __m256d fractions = _mm256_sub_pd(
@@ -85,8 +87,10 @@ AVX2_FUNCTION void render(const FrameRun& run) {
             leftGains = _mm256_add_pd(leftGains, leftSteps);
             rightGains = _mm256_add_pd(rightGains, rightSteps);
         }
-        __m256d frames01 = _mm256_add_pd(_mm256_cvtps_pd(_mm_loadu_ps(out)), _mm256_unpacklo_pd(left, right));
-        __m256d frames23 = _mm256_add_pd(_mm256_cvtps_pd(_mm_loadu_ps(out + 4)), _mm256_unpackhi_pd(left, right));
+        __m256d frames01 =
+            _mm256_add_pd(_mm256_cvtps_pd(_mm_loadu_ps(out)), _mm256_unpacklo_pd(left, right));
+        __m256d frames23 =
+            _mm256_add_pd(_mm256_cvtps_pd(_mm_loadu_ps(out + 4)), _mm256_unpackhi_pd(left, right));
         _mm_storeu_ps(out, _mm256_cvtpd_ps(frames01));
         _mm_storeu_ps(out + 4, _mm256_cvtpd_ps(frames23));
         positions = _mm256_add_epi64(positions, advance);

@@ -1,11 +1,13 @@
-// The benchmark's parts and the clock they share. Every figure is the best of several rounds, timed
-// in CPU seconds of the measuring thread, so that other work on a shared machine disturbs it little.
+// The benchmark's parts and the clock they share. Every figure is the best of several rounds,
+// timed in CPU seconds of the measuring thread, so that other work on a shared machine disturbs
+// it little.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
-// CPU seconds the calling thread has used so far (wall-clock seconds where no such clock exists).
+// CPU seconds the calling thread has used so far (wall-clock seconds where no fine such clock
+// exists, as on Windows).
 double threadCpuSeconds();
 
 // The generated 16-channel module the audio figures play.

@@ -199,8 +199,8 @@ void benchRender(const std::vector<uint8_t>& module, int rounds) {
         exit(1);
     }
     double audio = static_cast<double>((bytes - 44) / 4) / RATE;
-    printf("render: brom-play --render of the module to WAV, %.1f s of audio in %.2f ms (best of %d): "
-           "%.0f x real time\n",
+    printf("render: brom-play --render of the module to WAV, %.1f s of audio in %.2f ms "
+           "(best of %d): %.0f x real time\n",
            audio, best * 1e3, rounds, audio / best);
 }
 

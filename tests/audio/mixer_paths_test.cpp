@@ -46,7 +46,7 @@ std::unique_ptr<RandomSample> randomSample(std::mt19937& rng) {
     if (mode != LOOP_NONE) {
         loopStart = std::uniform_int_distribution<uint32_t>(0, length - 1)(rng);
         loopLength = std::uniform_int_distribution<uint32_t>(1, length - loopStart)(rng);
-        if (rng() % 4 == 0) loopLength = std::min<uint32_t>(loopLength, 1 + rng() % 4);  // tiny loops
+        if (rng() % 4 == 0) loopLength = std::min<uint32_t>(loopLength, 1 + rng() % 4);  // tiny
     }
     uint32_t loopEnd = loopStart + loopLength;
     if (loopEnd < length) {
@@ -75,7 +75,9 @@ Voice randomVoice(std::mt19937& rng, Sample* sample) {
     v.sample = sample;
     uint32_t loopEnd = sample->loopStart + sample->loopLength;
     switch (rng() % 4) {
-        case 0: v.position = loopEnd - 1 - rng() % std::min<uint32_t>(loopEnd, 3); break;  // near the end
+        case 0:  // near the end
+            v.position = loopEnd - 1 - rng() % std::min<uint32_t>(loopEnd, 3);
+            break;
         case 1: v.position = sample->loopStart + rng() % 2; break;  // near the start
         default: v.position = rng() % sample->length;
     }
@@ -84,7 +86,9 @@ Voice randomVoice(std::mt19937& rng, Sample* sample) {
     switch (rng() % 6) {
         case 0: v.step = 0; break;  // below 1
         case 1: v.step = 0, v.stepFraction >>= 24; break;  // far below 1
-        case 2: v.step = static_cast<int32_t>(sample->loopLength + rng() % 3); break;  // beyond the loop
+        case 2:  // beyond the loop
+            v.step = static_cast<int32_t>(sample->loopLength + rng() % 3);
+            break;
         case 3: v.step = static_cast<int32_t>(100 + rng() % 600); break;  // hundreds of frames
         case 4: v.stepFraction &= ~1u, v.step = static_cast<int32_t>(1 + rng() % 3); break;  // even
         default: v.step = static_cast<int32_t>(1 + rng() % 4);
@@ -222,7 +226,8 @@ TEST_F(MixerPaths, ARampStartsFromTheLevelsGainInSinglePrecision) {
     sample.loopLength = 400;
     sample.loopMode = LOOP_NONE;
     const int32_t levels[] = {25727, 1001, 65279, 12345};
-    for (MixerPath path : {MixerPath::SCALAR, MixerPath::SSE2, MixerPath::AVX2, MixerPath::AVX512}) {
+    for (MixerPath path :
+         {MixerPath::SCALAR, MixerPath::SSE2, MixerPath::AVX2, MixerPath::AVX512}) {
         if (!setMixerPath(path)) continue;
         for (int32_t level : levels) {
             Voice v{};
@@ -234,7 +239,8 @@ TEST_F(MixerPaths, ARampStartsFromTheLevelsGainInSinglePrecision) {
             std::vector<float> out(2 * 100, 0.0f);
             mixVoice(&v, out.data(), 100);
             double gain = static_cast<float>(level / 256.0 * static_cast<double>(GAIN_SCALE));
-            double delta = static_cast<float>((200 - level / 256) * static_cast<double>(GAIN_SCALE) / 128);
+            double delta =
+                static_cast<float>((200 - level / 256) * static_cast<double>(GAIN_SCALE) / 128);
             for (int k = 0; k < 100; ++k) {
                 float expected = static_cast<float>(storage[k] * (gain + k * delta));
                 ASSERT_EQ(out[2 * k], expected) << mixerPathName(path) << ", level " << level

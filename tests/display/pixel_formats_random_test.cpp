@@ -58,19 +58,20 @@ TEST(PixelFormatsRandom, RandomRowsMatchThePerPixelRuleAndStayInsideTheRow) {
             int destinationOffset = static_cast<int>(rng() % 16);  // bytes
             std::vector<uint32_t> source(sourceOffset + count);
             for (uint32_t& p : source) p = randomPixel(rng);
-            std::vector<uint8_t> destination(GUARD + destinationOffset + count * f.bytesPerPixel + GUARD,
-                                             FILL);
+            size_t rowBytes = static_cast<size_t>(count) * f.bytesPerPixel;
+            std::vector<uint8_t> destination(GUARD + destinationOffset + rowBytes + GUARD, FILL);
             uint8_t* row = destination.data() + GUARD + destinationOffset;
             f.converter(source.data() + sourceOffset, row, count);
             for (int i = 0; i < count; ++i) {
                 uint32_t value = 0;
-                for (int b = f.bytesPerPixel - 1; b >= 0; --b) value = value << 8 | row[i * f.bytesPerPixel + b];
+                for (int b = f.bytesPerPixel - 1; b >= 0; --b)
+                    value = value << 8 | row[i * f.bytesPerPixel + b];
                 ASSERT_EQ(value, f.pixel(source[sourceOffset + i]))
                     << f.name << ", " << count << " pixels, pixel " << i;
             }
             for (uint8_t* p = destination.data(); p < row; ++p)
                 ASSERT_EQ(*p, FILL) << f.name << " wrote before a row of " << count;
-            for (uint8_t* p = row + count * f.bytesPerPixel; p < destination.data() + destination.size(); ++p)
+            for (uint8_t* p = row + rowBytes; p < destination.data() + destination.size(); ++p)
                 ASSERT_EQ(*p, FILL) << f.name << " wrote after a row of " << count;
         }
     }

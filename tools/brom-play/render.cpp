@@ -124,7 +124,8 @@ void showProgress(int64_t done, int64_t total) {
 
 void warnIfEndless(const char* songPath, bool untilRepeat, int64_t frames) {
     if (untilRepeat && frames == LONGEST_SONG_FRAMES) {
-        fprintf(stderr, "brom-play: %s: the song does not repeat within an hour; rendering an hour\n",
+        fprintf(stderr,
+                "brom-play: %s: the song does not repeat within an hour; rendering an hour\n",
                 songPath);
     }
 }

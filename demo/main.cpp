@@ -42,6 +42,7 @@ int main() {
     if (!song) {
         audioClose();
         puts("Error loading song");
+        fprintf(stderr, "brom-demo: brom-boogie.xm: %s\n", songLoadError());
         return 1;
     }
 

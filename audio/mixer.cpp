@@ -97,9 +97,12 @@ int64_t framesToBoundary(uint64_t position, uint64_t step, bool backward, const 
         }
     }
     if (backward && loop.start == 0) {
-        // The count may run a hair past frame 0, which is no longer inside the data: stop at the
-        // last frame that surely is not before it (each frame moves at most step + 1 units).
-        uint64_t safe = position / (step + 1) + 1;
+        // The count may run a hair past frame 0, which is no longer inside the data: stop after
+        // the last frame that is not before it. The first frame moves the position back by the
+        // step (and its bit 0); every later one by the step with bit 0 rounded up to even.
+        uint64_t safe = 1;
+        uint64_t second = position & ~uint64_t{1};
+        if (second >= step) safe = 2 + (second - step) / ((step + 1) & ~uint64_t{1});
         if (static_cast<uint64_t>(count) > safe) count = static_cast<int64_t>(safe);
     }
     return count;

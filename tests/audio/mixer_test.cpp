@@ -327,6 +327,24 @@ TEST_F(MixerTest, NeverReadsBeforeFrameZeroMovingBackward) {
     EXPECT_EQ(v.position, 0u);
 }
 
+TEST_F(MixerTest, ABackwardVoiceNearFrameZeroPlaysEveryFrameInsideTheData) {
+    // Ping-pong from frame 0, moving back by half a frame from 500 frames and 256 units: counted
+    // in 2^-24 frame the start lies 1000 steps and a bit away, so 1001 frames reach it. The last
+    // of them, 256 units above frame 0, is still inside the data and must be played; after it
+    // the position, 256 - 2^31 units, mirrors at frame 0 to 2^31 - 257 units, moving forward.
+    auto s = makeSample(ramp(600, 10), LOOP_PINGPONG, 0, 600);
+    Voice v = steadyVoice(&s->sample, 500, 0.5, 255, 255);
+    v.positionFraction = 256;
+    v.direction = DIRECTION_BACKWARD;
+    std::vector<float> out = mix(v, 1001);
+    float g = steadyGain(255);
+    EXPECT_EQ(out[2 * 999], added(interpolated(0, 10, 0x80000100u), g));
+    EXPECT_EQ(out[2 * 1000], added(interpolated(0, 10, 256), g));
+    EXPECT_EQ(v.direction, DIRECTION_FORWARD);
+    EXPECT_EQ(v.position, 0u);
+    EXPECT_EQ(v.positionFraction, 0x7FFFFEFFu);
+}
+
 TEST_F(MixerTest, ABackwardVoiceLandingOnFrameZeroTurnsThere) {
     // Ping-pong from frame 0, reached exactly: its mirror image, one unit inside, would be one
     // unit before the data. The voice turns at frame 0 itself.

@@ -95,14 +95,7 @@ AVX2_FUNCTION void render(const FrameRun& run) {
         _mm_storeu_ps(out + 4, _mm256_cvtpd_ps(frames23));
         positions = _mm256_add_epi64(positions, advance);
     }
-    for (; k < frameCount; ++k, out += 2, position += increment) {
-        if (RAMP) {
-            addFrameAt(data, position, out, gainLeft + k * deltaLeft, gainRight + k * deltaRight,
-                       interpolationScale);
-        } else {
-            addFrameAt(data, position, out, gainLeft, gainRight, interpolationScale);
-        }
-    }
+    renderLeftoverFrames<RAMP>(run, k, position, interpolationScale);
 }
 
 constexpr MixerKernels AVX2_KERNELS = {render<false>, render<true>};

@@ -104,14 +104,7 @@ AVX512_FUNCTION void render(const FrameRun& run) {
         _mm256_storeu_ps(out + 8, _mm512_cvtpd_ps(frames4to7));
         positions = _mm512_add_epi64(positions, advance);
     }
-    for (; k < frameCount; ++k, out += 2, position += increment) {
-        if (RAMP) {
-            addFrameAt(data, position, out, gainLeft + k * deltaLeft, gainRight + k * deltaRight,
-                       interpolationScale);
-        } else {
-            addFrameAt(data, position, out, gainLeft, gainRight, interpolationScale);
-        }
-    }
+    renderLeftoverFrames<RAMP>(run, k, position, interpolationScale);
 }
 
 constexpr MixerKernels AVX512_KERNELS = {render<false>, render<true>};

@@ -37,6 +37,19 @@ inline void addFrameAt(const int16_t* data, uint64_t position, float* frame, dou
     frame[1] = static_cast<float>(static_cast<double>(frame[1]) + value * gainRight);
 }
 
+// The frames from `first` on that a kernel's groups leave over, the scalar way; `position` is
+// frame `first`'s.
+template <bool RAMP>
+inline void renderLeftoverFrames(const FrameRun& run, int32_t first, uint64_t position,
+                                 double interpolationScale) {
+    float* out = run.out + 2 * first;
+    for (int32_t k = first; k < run.frames; ++k, out += 2, position += run.increment) {
+        double left = RAMP ? run.gainLeft + k * run.deltaLeft : run.gainLeft;
+        double right = RAMP ? run.gainRight + k * run.deltaRight : run.gainRight;
+        addFrameAt(run.data, position, out, left, right, interpolationScale);
+    }
+}
+
 struct MixerKernels {
     void (*steady)(const FrameRun& run);
     void (*ramp)(const FrameRun& run);

@@ -73,14 +73,7 @@ void render(const FrameRun& run) {
             addTwoFrames(out + 4, values23, gains, gains);
         }
     }
-    for (; k < run.frames; ++k, out += 2, position += increment) {
-        if (RAMP) {
-            addFrameAt(data, position, out, run.gainLeft + k * run.deltaLeft,
-                       run.gainRight + k * run.deltaRight, interpolationScale);
-        } else {
-            addFrameAt(data, position, out, run.gainLeft, run.gainRight, interpolationScale);
-        }
-    }
+    renderLeftoverFrames<RAMP>(run, k, position, interpolationScale);
 }
 
 constexpr MixerKernels SSE2_KERNELS = {render<false>, render<true>};

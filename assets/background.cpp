@@ -46,13 +46,11 @@ Colour sky(int x, int y) {
 // The sun: yellow at the top to pink at the bottom, cut by bands that widen downwards.
 bool sun(int x, int y, Colour* c) {
     double dx = x - SUN_X, dy = y - SUN_Y;
-    if (dx * dx + dy * dy > SUN_RADIUS * SUN_RADIUS)
-        return false;
+    if (dx * dx + dy * dy > SUN_RADIUS * SUN_RADIUS) return false;
     int below = y - (SUN_Y - 6);
     if (below >= 0) {
         int band = below / 8;
-        if (below % 8 < 1 + band)
-            return false;
+        if (below % 8 < 1 + band) return false;
     }
     double t = (dy + SUN_RADIUS) / (2.0 * SUN_RADIUS);
     *c = mix({255, 236, 110}, {255, 60, 140}, t);
@@ -77,8 +75,7 @@ Colour floorAt(int x, int y) {
     double side = (x - SUN_X + 0.5) * depth / 40.0;  // sideways position on the floor
     double sideNext = (x - SUN_X + 1.5) * depth / 40.0;
     bool lengthLine = std::floor(side) != std::floor(sideNext);
-    if (!crossLine && !lengthLine)
-        return base;
+    if (!crossLine && !lengthLine) return base;
     double glow = 1.0 / (1.0 + depth * 0.35);
     return mix(base, {255, 70, 210}, 0.25 + 0.75 * glow);
 }
@@ -89,8 +86,7 @@ Colour chrome(int row) {
         {230, 250, 255}, {120, 170, 240}, {30, 20, 90}, {250, 150, 90}, {255, 230, 200}};
     double t = row / 31.0 * 4.0;
     int i = static_cast<int>(t);
-    if (i >= 4)
-        return stops[4];
+    if (i >= 4) return stops[4];
     return mix(stops[i], stops[i + 1], t - i);
 }
 
@@ -101,8 +97,7 @@ void paintTitle(Rgb* picture, GlyphInk glyphInk) {
         for (int letter = 0; title[letter]; ++letter) {
             for (int y = 0; y < 8 * scale; ++y) {
                 for (int x = 0; x < 8 * scale; ++x) {
-                    if (!glyphInk(title[letter], x / scale, y / scale))
-                        continue;
+                    if (!glyphInk(title[letter], x / scale, y / scale)) continue;
                     int offset = pass == 0 ? 2 : 0;
                     int px = left + letter * 8 * scale + x + offset, py = top + y + offset;
                     Rgb* p = &picture[py * PICTURE_WIDTH + px];

@@ -47,10 +47,13 @@ void manualClose() {
 
 }  // namespace
 
-const OutputDevice manualOutputDevice = {manualOpen,     manualPrepare, manualWrite, manualPosition,
-                                         manualUnprepare, manualReset,   manualClose};
+const OutputDevice manualOutputDevice = {manualOpen,     manualPrepare,   manualWrite,
+                                         manualPosition, manualUnprepare, manualReset,
+                                         manualClose};
 
-void setManualDevicePosition(uint32_t bytes) { bytePosition.store(bytes, std::memory_order_release); }
+void setManualDevicePosition(uint32_t bytes) {
+    bytePosition.store(bytes, std::memory_order_release);
+}
 
 ManualDeviceStatus manualDeviceStatus() { return status; }
 

@@ -60,12 +60,11 @@ uint32_t wavePosition() {
     waveOutGetPosition(waveDevice, &time, sizeof time);
     // A driver that cannot count bytes answers in a unit of its own choice.
     switch (time.wType) {
-        case TIME_SAMPLES:
-            return time.u.sample * 4;
+        case TIME_SAMPLES: return time.u.sample * 4;
         case TIME_MS:
-            return static_cast<uint32_t>(uint64_t{time.u.ms} * static_cast<uint32_t>(rate) / 1000 * 4);
-        default:
-            return time.u.cb;
+            return static_cast<uint32_t>(uint64_t{time.u.ms} * static_cast<uint32_t>(rate) / 1000 *
+                                         4);
+        default: return time.u.cb;
     }
 }
 

@@ -163,8 +163,9 @@ int32_t decideRamp(Voice* voice) {
         voice->volumeRight - static_cast<int32_t>(uint32_t(voice->levelRight) >> 8);
     double perFrame = static_cast<double>(GAIN_SCALE);
     voice->rampDeltaLeft =
-        deltaLeft ? static_cast<float>(deltaLeft * perFrame * static_cast<double>(inverseRampFrames))
-                  : 0.0f;
+        deltaLeft
+            ? static_cast<float>(deltaLeft * perFrame * static_cast<double>(inverseRampFrames))
+            : 0.0f;
     voice->rampDeltaRight =
         deltaRight
             ? static_cast<float>(deltaRight * perFrame * static_cast<double>(inverseRampFrames))
@@ -387,7 +388,8 @@ void reflect(Voice* voice, uint64_t& position, const Loop& loop) {
         if (atEnd) {
             position = (end << 1) - position - 1;
             voice->direction = DIRECTION_BACKWARD;
-            if (static_cast<int32_t>(wholePart(position)) >= static_cast<int32_t>(loop.start)) break;
+            if (static_cast<int32_t>(wholePart(position)) >= static_cast<int32_t>(loop.start))
+                break;
         } else {
             position = (start << 1) - position - 1;
             voice->direction = DIRECTION_FORWARD;

@@ -47,12 +47,12 @@ AVX2_FUNCTION void render(const FrameRun& run) {
     const __m256d twoTo52 = _mm256_set1_pd(TWO_TO_52);
     // Frame k's gains are gain + k x delta, exactly (the caller made sure), so adding four deltas
     // to them, exact as well, gives the gains four frames on.
-    __m256d leftGains = _mm256_add_pd(_mm256_set1_pd(gainLeft),
-                                      _mm256_mul_pd(_mm256_setr_pd(0.0, 2.0, 1.0, 3.0),
-                                                    _mm256_set1_pd(deltaLeft)));
-    __m256d rightGains = _mm256_add_pd(_mm256_set1_pd(gainRight),
-                                       _mm256_mul_pd(_mm256_setr_pd(0.0, 2.0, 1.0, 3.0),
-                                                     _mm256_set1_pd(deltaRight)));
+    __m256d leftGains =
+        _mm256_add_pd(_mm256_set1_pd(gainLeft),
+                      _mm256_mul_pd(_mm256_setr_pd(0.0, 2.0, 1.0, 3.0), _mm256_set1_pd(deltaLeft)));
+    __m256d rightGains = _mm256_add_pd(
+        _mm256_set1_pd(gainRight),
+        _mm256_mul_pd(_mm256_setr_pd(0.0, 2.0, 1.0, 3.0), _mm256_set1_pd(deltaRight)));
     const __m256d leftSteps = _mm256_set1_pd(4.0 * deltaLeft);
     const __m256d rightSteps = _mm256_set1_pd(4.0 * deltaRight);
     __m256i positions = _mm256_setr_epi64x(

@@ -59,10 +59,10 @@ AVX512_FUNCTION void render(const FrameRun& run) {
     // Frame k's gains are gain + k x delta, exactly (the caller made sure), so adding eight
     // deltas to them, exact as well, gives the gains eight frames on.
     const __m512d order = _mm512_setr_pd(0.0, 4.0, 1.0, 5.0, 2.0, 6.0, 3.0, 7.0);
-    __m512d leftGains = _mm512_add_pd(_mm512_set1_pd(gainLeft),
-                                      _mm512_mul_pd(order, _mm512_set1_pd(deltaLeft)));
-    __m512d rightGains = _mm512_add_pd(_mm512_set1_pd(gainRight),
-                                       _mm512_mul_pd(order, _mm512_set1_pd(deltaRight)));
+    __m512d leftGains =
+        _mm512_add_pd(_mm512_set1_pd(gainLeft), _mm512_mul_pd(order, _mm512_set1_pd(deltaLeft)));
+    __m512d rightGains =
+        _mm512_add_pd(_mm512_set1_pd(gainRight), _mm512_mul_pd(order, _mm512_set1_pd(deltaRight)));
     const __m512d leftSteps = _mm512_set1_pd(8.0 * deltaLeft);
     const __m512d rightSteps = _mm512_set1_pd(8.0 * deltaRight);
     auto at = [&](uint64_t k) { return static_cast<long long>(base + k * increment); };
@@ -88,16 +88,16 @@ AVX512_FUNCTION void render(const FrameRun& run) {
         __m512d fractions = _mm512_sub_pd(
             _mm512_castsi512_pd(_mm512_mask_blend_epi32(0x5555, twoTo52Bits, positions)), twoTo52);
         __m512d t = _mm512_mul_pd(fractions, halfScale);
-        __m512d values = _mm512_add_pd(_mm512_cvtepi32_pd(s0),
-                                       _mm512_mul_pd(t, _mm512_cvtepi32_pd(difference)));
+        __m512d values =
+            _mm512_add_pd(_mm512_cvtepi32_pd(s0), _mm512_mul_pd(t, _mm512_cvtepi32_pd(difference)));
         __m512d left = _mm512_mul_pd(values, leftGains);
         __m512d right = _mm512_mul_pd(values, rightGains);
         if (RAMP) {
             leftGains = _mm512_add_pd(leftGains, leftSteps);
             rightGains = _mm512_add_pd(rightGains, rightSteps);
         }
-        __m512d frames0to3 = _mm512_add_pd(_mm512_cvtps_pd(_mm256_loadu_ps(out)),
-                                           _mm512_unpacklo_pd(left, right));
+        __m512d frames0to3 =
+            _mm512_add_pd(_mm512_cvtps_pd(_mm256_loadu_ps(out)), _mm512_unpacklo_pd(left, right));
         __m512d frames4to7 = _mm512_add_pd(_mm512_cvtps_pd(_mm256_loadu_ps(out + 8)),
                                            _mm512_unpackhi_pd(left, right));
         _mm256_storeu_ps(out, _mm512_cvtpd_ps(frames0to3));

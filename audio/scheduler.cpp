@@ -24,7 +24,8 @@ std::atomic<uint8_t> mixerFinished{1};
 
 namespace {
 
-// Blocks of 1/50 s, two buffers of BUFFER_MILLISECONDS: the block count does not depend on the rate.
+// Blocks of 1/50 s, two buffers of BUFFER_MILLISECONDS: the block count does not depend on the
+// rate.
 constexpr int32_t BLOCKS = BUFFER_MILLISECONDS / 20 * 2;
 
 const OutputDevice* chosenDevice = nullptr;
@@ -56,8 +57,8 @@ uint64_t packRecord(const Song* song) {
 }
 
 SyncRecord playingRecord() {
-    uint64_t packed = syncRecords[playIndex.load(std::memory_order_acquire)].load(
-        std::memory_order_acquire);
+    uint64_t packed =
+        syncRecords[playIndex.load(std::memory_order_acquire)].load(std::memory_order_acquire);
     SyncRecord record;
     record.order = static_cast<uint8_t>(packed);
     record.row = static_cast<uint8_t>(packed >> 8);
@@ -99,7 +100,8 @@ void mixFinishedBlocks() {
     deviceBytesPlayed += static_cast<uint32_t>(bytes - lastDeviceBytes);
     lastDeviceBytes = bytes;
     uint64_t frame = deviceBytesPlayed / 4;
-    int32_t target = static_cast<int32_t>(frame % static_cast<uint64_t>(bufferFrames)) / blockFrames;
+    int32_t target =
+        static_cast<int32_t>(frame % static_cast<uint64_t>(bufferFrames)) / blockFrames;
     while (fillIndex.load(std::memory_order_relaxed) != target &&
            !stopRequested.load(std::memory_order_acquire)) {
         mixerBusy.store(1, std::memory_order_release);

@@ -19,10 +19,10 @@ struct Format {
 };
 
 const Format FORMATS[] = {
-    {"32-bit", 32, 0xFF0000, 0xFF00, 0xFF},       {"32-bit BGR", 32, 0xFF, 0xFF00, 0xFF0000},
-    {"24-bit", 24, 0xFF0000, 0xFF00, 0xFF},       {"24-bit BGR", 24, 0xFF, 0xFF00, 0xFF0000},
-    {"5-6-5", 16, 0xF800, 0x7E0, 0x1F},           {"5-6-5 BGR", 16, 0x1F, 0x7E0, 0xF800},
-    {"5-5-5", 16, 0x7C00, 0x3E0, 0x1F},           {"5-5-5 BGR", 16, 0x1F, 0x3E0, 0x7C00},
+    {"32-bit", 32, 0xFF0000, 0xFF00, 0xFF}, {"32-bit BGR", 32, 0xFF, 0xFF00, 0xFF0000},
+    {"24-bit", 24, 0xFF0000, 0xFF00, 0xFF}, {"24-bit BGR", 24, 0xFF, 0xFF00, 0xFF0000},
+    {"5-6-5", 16, 0xF800, 0x7E0, 0x1F},     {"5-6-5 BGR", 16, 0x1F, 0x7E0, 0xF800},
+    {"5-5-5", 16, 0x7C00, 0x3E0, 0x1F},     {"5-5-5 BGR", 16, 0x1F, 0x3E0, 0x7C00},
 };
 
 template <typename Work>
@@ -55,16 +55,17 @@ void benchFrame(int rounds, int framesPerRound) {
 
     double draw = bestSecondsPerFrame(rounds, framesPerRound, [&] { sceneStep(&scene); });
     double pass = bestSecondsPerFrame(rounds, framesPerRound, [&] { scenePass(&scene); });
-    printf("frame:  draw (restore, 43 glyphs, 16 sprites) %.4f ms; a whole pass with the in-memory "
-           "display %.4f ms\n",
-           draw * 1e3, pass * 1e3);
+    printf(
+        "frame:  draw (restore, 43 glyphs, 16 sprites) %.4f ms; a whole pass with the in-memory "
+        "display %.4f ms\n",
+        draw * 1e3, pass * 1e3);
 
     std::vector<uint8_t> target(static_cast<size_t>(FRAME_WIDTH) * FRAME_HEIGHT * 4);
     const uint32_t* frame = scene.frameBuffers[scene.drawIndex];
     printf("        draw + conversion of the whole frame, by display format:\n");
     for (const Format& format : FORMATS) {
-        PixelConverter convert = selectConverter(format.bitCount, format.redMask,
-                                                 format.greenMask, format.blueMask);
+        PixelConverter convert =
+            selectConverter(format.bitCount, format.redMask, format.greenMask, format.blueMask);
         int pitch = FRAME_WIDTH * static_cast<int>(format.bitCount / 8);
         double conversion = bestSecondsPerFrame(rounds, framesPerRound, [&] {
             for (int y = 0; y < FRAME_HEIGHT; ++y)

@@ -29,7 +29,8 @@ constexpr int32_t RATE = 44100;
 
 std::vector<int16_t> sawFrames(int count, int period, int amplitude) {
     std::vector<int16_t> frames(static_cast<size_t>(count));
-    for (int k = 0; k < count; ++k) frames[k] = static_cast<int16_t>(amplitude * (k % period) / period - amplitude / 2);
+    for (int k = 0; k < count; ++k)
+        frames[k] = static_cast<int16_t>(amplitude * (k % period) / period - amplitude / 2);
     return frames;
 }
 
@@ -40,7 +41,8 @@ std::vector<int16_t> hitFrames(int count, int amplitude) {
     for (int k = 0; k < count; ++k) {
         seed = seed * 1103515245u + 12345u;
         double envelope = std::exp(-6.0 * k / count);
-        frames[k] = static_cast<int16_t>(((seed >> 16) % (2 * amplitude + 1) - amplitude) * envelope);
+        frames[k] =
+            static_cast<int16_t>(((seed >> 16) % (2 * amplitude + 1) - amplitude) * envelope);
     }
     return frames;
 }
@@ -65,7 +67,7 @@ VoiceCount countVoices() {
 // Standard error is closed for a moment while brom-play's code renders, so that its progress bar
 // (shown when standard error is a terminal) neither clutters the figures nor costs time.
 class QuietStandardError {
-   public:
+  public:
     QuietStandardError() {
         fflush(stderr);
         saved_ = dup(fileno(stderr));
@@ -87,7 +89,7 @@ class QuietStandardError {
         }
     }
 
-   private:
+  private:
     int saved_;
 };
 
@@ -199,9 +201,10 @@ void benchRender(const std::vector<uint8_t>& module, int rounds) {
         exit(1);
     }
     double audio = static_cast<double>((bytes - 44) / 4) / RATE;
-    printf("render: brom-play --render of the module to WAV, %.1f s of audio in %.2f ms "
-           "(best of %d): %.0f x real time\n",
-           audio, best * 1e3, rounds, audio / best);
+    printf(
+        "render: brom-play --render of the module to WAV, %.1f s of audio in %.2f ms "
+        "(best of %d): %.0f x real time\n",
+        audio, best * 1e3, rounds, audio / best);
 }
 
 void benchMixer(double seconds) {

@@ -19,8 +19,7 @@ void expandFontBitmap(const uint8_t* bitmap, uint8_t* sheet) {
         for (int j = 0; j < rowBytes; ++j) {
             uint8_t stored = bitmap[(FONT_SHEET_SIZE - 1 - y) * rowBytes + j];
             for (int n = 7; n >= 0; --n) {
-                if (!(stored >> n & 1))
-                    sheet[y * FONT_SHEET_SIZE + 8 * j + (7 - n)] = 255;
+                if (!(stored >> n & 1)) sheet[y * FONT_SHEET_SIZE + 8 * j + (7 - n)] = 255;
             }
         }
     }
@@ -34,6 +33,4 @@ void decodeSprite(uint32_t* sprite) {
     decodePicture(spriteImage, SPRITE_SIZE, SPRITE_SIZE, sprite);
 }
 
-void expandFont() {
-    expandFontBitmap(fontBitmap, fontSheet);
-}
+void expandFont() { expandFontBitmap(fontBitmap, fontSheet); }

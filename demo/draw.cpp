@@ -17,8 +17,7 @@ void drawSprite(uint32_t* frame, const uint32_t* sprite, uint32_t x, uint32_t y,
     for (uint32_t i = 0; i < SPRITE_SIZE; ++i) {
         for (uint32_t j = 0; j < SPRITE_SIZE; ++j) {
             uint32_t s = sprite[SPRITE_SIZE * i + j];
-            if (s == COLOUR_KEY)
-                continue;
+            if (s == COLOUR_KEY) continue;
             uint32_t& pixel = frame[(y + i) * FRAME_WIDTH + x + j];
             pixel = blendPixel(pixel, s, weight);
         }
@@ -27,8 +26,7 @@ void drawSprite(uint32_t* frame, const uint32_t* sprite, uint32_t x, uint32_t y,
 
 void drawGlyph(uint32_t* frame, int32_t character, uint32_t x, uint32_t y, float alpha) {
     uint8_t g = static_cast<uint8_t>(character - FIRST_GLYPH);
-    if (g >= GLYPH_COUNT)
-        return;  // the font has no cell for it
+    if (g >= GLYPH_COUNT) return;  // the font has no cell for it
     const uint8_t* cell = fontSheet + GLYPH_SIZE * (g / 8) * FONT_SHEET_SIZE + GLYPH_SIZE * (g % 8);
     for (uint32_t i = 0; i < GLYPH_SIZE; ++i) {
         for (uint32_t j = 0; j < GLYPH_SIZE; ++j) {
@@ -56,8 +54,7 @@ void saveRect(const uint32_t* frame, RestoreList* list, uint32_t x, uint32_t y, 
     rect->next = nullptr;
     if (list->cursor) {
         rect->next = list->cursor;
-        if (list->cursor == list->head)
-            list->head = rect;
+        if (list->cursor == list->head) list->head = rect;
         list->cursor = rect;
     } else {
         list->cursor = rect;
@@ -68,8 +65,7 @@ void saveRect(const uint32_t* frame, RestoreList* list, uint32_t x, uint32_t y, 
 void restoreRects(uint32_t* frame, RestoreList* list) {
     list->cursor = list->head;
     SavedRect* newest = list->head;
-    if (!newest)
-        return;
+    if (!newest) return;
     for (SavedRect* rect = list->cursor; rect; rect = rect->next) {
         for (uint32_t r = rect->y; r < rect->y + rect->height; ++r)
             for (uint32_t c = rect->x; c < rect->x + rect->width; ++c)

@@ -21,13 +21,13 @@ struct SavedRect {
     uint32_t width;
     uint32_t height;
     uint32_t* pixels;  // width x height, row by row; owned by the record
-    SavedRect* next;   // the next older entry, or null
+    SavedRect* next;  // the next older entry, or null
 };
 
 // Saved rectangles, newest first. Both links are null when the list is empty.
 struct RestoreList {
     SavedRect* cursor;  // where the next entry is linked in; the replay's walking position
-    SavedRect* head;    // the newest entry
+    SavedRect* head;  // the newest entry
 };
 
 // (1 - weight) x destination + weight x source per channel, truncated.

@@ -31,26 +31,21 @@ bool fail(const std::string& message) {
 
 bool readLines(const std::string& path, std::vector<std::string>* lines) {
     std::ifstream in(path);
-    if (!in)
-        return fail("cannot read " + path);
+    if (!in) return fail("cannot read " + path);
     std::string line;
     while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+        if (!line.empty() && line.back() == '\r') line.pop_back();
         lines->push_back(line);
     }
     return true;
 }
 
-bool isNote(const std::string& line) {
-    return line.empty() || line[0] == '#';
-}
+bool isNote(const std::string& line) { return line.empty() || line[0] == '#'; }
 
 // Blocks of a quoted character and eight rows of '#' and '.', for the codes 32 to 95 in order.
 bool readFont(const std::string& path) {
     std::vector<std::string> lines;
-    if (!readLines(path, &lines))
-        return false;
+    if (!readLines(path, &lines)) return false;
     int glyph = 0;
     for (size_t i = 0; i < lines.size();) {
         const std::string& line = lines[i];
@@ -69,20 +64,17 @@ bool readFont(const std::string& path) {
             if (n >= lines.size() || lines[n].size() != 8 ||
                 lines[n].find_first_not_of("#.") != std::string::npos)
                 return fail(path + ":" + std::to_string(n + 1) + ": expected 8 of '#' and '.'");
-            for (int col = 0; col < 8; ++col)
-                fontInk[glyph][row][col] = lines[n][col] == '#';
+            for (int col = 0; col < 8; ++col) fontInk[glyph][row][col] = lines[n][col] == '#';
         }
         i += 9;
         ++glyph;
     }
-    if (glyph != 64)
-        return fail(path + ": " + std::to_string(glyph) + " glyphs, expected 64");
+    if (glyph != 64) return fail(path + ": " + std::to_string(glyph) + " glyphs, expected 64");
     return true;
 }
 
 bool glyphInk(int code, int x, int y) {
-    if (code < 32 || code > 95 || x < 0 || x > 7 || y < 0 || y > 7)
-        return false;
+    if (code < 32 || code > 95 || x < 0 || x > 7 || y < 0 || y > 7) return false;
     return fontInk[code - 32][y][x];
 }
 
@@ -92,8 +84,7 @@ std::vector<uint8_t> storeFont() {
     for (int y = 0; y < FONT_SIZE; ++y) {
         for (int x = 0; x < FONT_SIZE; ++x) {
             int glyph = (y / 8) * 8 + x / 8;
-            if (!fontInk[glyph][y % 8][x % 8])
-                continue;
+            if (!fontInk[glyph][y % 8][x % 8]) continue;
             int storedRow = FONT_SIZE - 1 - y;
             stored[storedRow * 8 + x / 8] &= static_cast<uint8_t>(~(0x80 >> (x % 8)));
         }
@@ -117,12 +108,10 @@ std::vector<uint8_t> storePicture(const std::vector<Rgb>& picture, int width, in
 // 32 rows of 32 characters: '.' see-through (magenta), '0' to 'f' greys.
 bool readSprite(const std::string& path, std::vector<Rgb>* sprite) {
     std::vector<std::string> lines;
-    if (!readLines(path, &lines))
-        return false;
+    if (!readLines(path, &lines)) return false;
     for (size_t i = 0; i < lines.size(); ++i) {
         const std::string& line = lines[i];
-        if (isNote(line))
-            continue;
+        if (isNote(line)) continue;
         if (line.size() != SPRITE_SIDE)
             return fail(path + ":" + std::to_string(i + 1) + ": expected 32 pixels");
         for (char c : line) {
@@ -131,28 +120,23 @@ bool readSprite(const std::string& path, std::vector<Rgb>* sprite) {
                 continue;
             }
             int level = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-            if (level < 0)
-                return fail(path + ":" + std::to_string(i + 1) + ": unknown pixel");
+            if (level < 0) return fail(path + ":" + std::to_string(i + 1) + ": unknown pixel");
             uint8_t grey = static_cast<uint8_t>(17 * level);
             sprite->push_back({grey, grey, grey});
         }
     }
-    if (sprite->size() != SPRITE_SIDE * SPRITE_SIDE)
-        return fail(path + ": expected 32 rows");
+    if (sprite->size() != SPRITE_SIDE * SPRITE_SIDE) return fail(path + ": expected 32 rows");
     return true;
 }
 
 // The lines joined with single spaces, framed by spaces; only codes the font has.
 bool readScrollText(const std::string& path, std::string* text) {
     std::vector<std::string> lines;
-    if (!readLines(path, &lines))
-        return false;
+    if (!readLines(path, &lines)) return false;
     std::string message;
     for (const std::string& line : lines) {
-        if (isNote(line))
-            continue;
-        if (!message.empty())
-            message += ' ';
+        if (isNote(line)) continue;
+        if (!message.empty()) message += ' ';
         message += line;
     }
     for (size_t i = 0; i < message.size(); ++i) {
@@ -160,8 +144,7 @@ bool readScrollText(const std::string& path, std::string* text) {
             return fail(path + ": the font has no '" + std::string(1, message[i]) +
                         "' (use capitals)");
     }
-    if (message.empty())
-        return fail(path + ": no text");
+    if (message.empty()) return fail(path + ": no text");
     *text = std::string(LEADING_SPACES, ' ') + message + std::string(TRAILING_SPACES, ' ');
     return true;
 }
@@ -169,8 +152,7 @@ bool readScrollText(const std::string& path, std::string* text) {
 void writeArray(std::ostream& out, const char* declaration, const std::vector<uint8_t>& bytes) {
     out << declaration << " = {";
     for (size_t i = 0; i < bytes.size(); ++i) {
-        if (i % 24 == 0)
-            out << "\n   ";
+        if (i % 24 == 0) out << "\n   ";
         out << ' ' << static_cast<int>(bytes[i]) << ',';
     }
     out << "\n};\n\n";
@@ -181,8 +163,7 @@ void writeText(std::ostream& out, const std::string& text) {
     for (size_t i = 0; i < text.size(); i += 72) {
         out << "\n    \"";
         for (char c : text.substr(i, 72)) {
-            if (c == '"' || c == '\\')
-                out << '\\';
+            if (c == '"' || c == '\\') out << '\\';
             out << c;
         }
         out << '"';
@@ -225,8 +206,7 @@ int main(int argc, char** argv) {
 
     std::ofstream file(argv[2], std::ios::binary);
     file << out.str();
-    if (!file.good())
-        return fail(std::string("cannot write ") + argv[2]) ? 0 : 1;
+    if (!file.good()) return fail(std::string("cannot write ") + argv[2]) ? 0 : 1;
     if (argc == 4) {
         std::string dir = argv[3];
         if (!writePpm(dir + "/background.ppm", background, PICTURE_WIDTH, PICTURE_HEIGHT) ||

@@ -40,8 +40,7 @@ void drawBottomRow(Scene* scene, uint32_t* frame, RestoreList* list) {
                                      static_cast<double>(BOTTOM_FINE_FADE) * scene->scrollFine)
                 : FULL_ALPHA;
         drawGlyph(frame, glyphAt(scene, scene->scrollIndex + s), x, BOTTOM_ROW_Y, alpha);
-        if (scene->fadeLevel < FULL_ALPHA)
-            scene->fadeLevel += FADE_STEP;
+        if (scene->fadeLevel < FULL_ALPHA) scene->fadeLevel += FADE_STEP;
     }
 }
 
@@ -57,19 +56,16 @@ void drawColumn(Scene* scene, uint32_t* frame, RestoreList* list) {
                 : FULL_ALPHA;
         drawGlyph(frame, glyphAt(scene, scene->scrollIndex + SCROLL_WINDOW - s), COLUMN_X, y,
                   alpha);
-        if (s <= 4)
-            scene->fadeLevel -= COLUMN_FADE_STEP;
+        if (s <= 4) scene->fadeLevel -= COLUMN_FADE_STEP;
     }
 }
 
 void advanceScroller(Scene* scene) {
     scene->scrollFine = (scene->scrollFine - 1) & 7;
-    if (scene->scrollFine != 7)
-        return;
+    if (scene->scrollFine != 7) return;
     scene->scrollIndex++;
     // Back to the start once the window's end reaches the terminating zero.
-    if (scene->scrollText[scene->scrollIndex + SCROLL_WINDOW] == '\0')
-        scene->scrollIndex = 0;
+    if (scene->scrollText[scene->scrollIndex + SCROLL_WINDOW] == '\0') scene->scrollIndex = 0;
 }
 
 void drawSprites(Scene* scene, uint32_t* frame, RestoreList* list) {

@@ -15,20 +15,20 @@
 #include "demo/draw.h"
 
 constexpr int SPRITE_COUNT = 16;
-constexpr int BOTTOM_SLOTS = 31;                            // glyph cells along the bottom row
-constexpr int COLUMN_SLOTS = 12;                            // glyph cells up the right column
+constexpr int BOTTOM_SLOTS = 31;  // glyph cells along the bottom row
+constexpr int COLUMN_SLOTS = 12;  // glyph cells up the right column
 constexpr int SCROLL_WINDOW = BOTTOM_SLOTS + COLUMN_SLOTS;  // characters on screen at once
 
 struct Scene {
-    uint32_t* frameBuffers[2];    // FRAME_WIDTH x FRAME_HEIGHT each
+    uint32_t* frameBuffers[2];  // FRAME_WIDTH x FRAME_HEIGHT each
     RestoreList restoreLists[2];  // list k records what was drawn into buffer k
-    uint8_t drawIndex;            // at the top of a pass: the buffer to present
-    uint32_t* spritePixels;       // SPRITE_SIZE x SPRITE_SIZE
-    const char* scrollText;       // zero-terminated, at least SCROLL_WINDOW + 1 characters
+    uint8_t drawIndex;  // at the top of a pass: the buffer to present
+    uint32_t* spritePixels;  // SPRITE_SIZE x SPRITE_SIZE
+    const char* scrollText;  // zero-terminated, at least SCROLL_WINDOW + 1 characters
 
-    int32_t scrollFine;   // 7 down to 0: pixel offset within one character step
+    int32_t scrollFine;  // 7 down to 0: pixel offset within one character step
     int32_t scrollIndex;  // the text's first character on screen
-    float fadeLevel;      // the running fade of the text's ends, reset each frame
+    float fadeLevel;  // the running fade of the text's ends, reset each frame
 
     float frameTime;  // drives the sprite paths: 0.01 more per pass
     uint16_t spriteX[SPRITE_COUNT];

@@ -47,13 +47,9 @@ int failOpen(const char* what) {
 
 }  // namespace
 
-void displayUseBackend(const DisplayBackend* backend) {
-    displayState.backend = backend;
-}
+void displayUseBackend(const DisplayBackend* backend) { displayState.backend = backend; }
 
-const char* displayOpenError() {
-    return openError;
-}
+const char* displayOpenError() { return openError; }
 
 int displayOpen(const char* name, int32_t width, int32_t height) {
     const DisplayBackend* backend = displayState.backend;
@@ -62,15 +58,12 @@ int displayOpen(const char* name, int32_t width, int32_t height) {
     displayState.height = height;
     displayState.converter = nullptr;
     displayState.appActive = 0;
-    if (!backend)
-        return failOpen("no display back end");
-    if (!name || width <= 0 || height <= 0)
-        return failOpen("bad display size");
+    if (!backend) return failOpen("no display back end");
+    if (!name || width <= 0 || height <= 0) return failOpen("bad display size");
 
     // From here on a failure closes the back end, which releases whatever it got so far.
     displayState.backendOpen = 1;
-    if (!backend->open(name, width, height))
-        return failOpen("cannot open the display");
+    if (!backend->open(name, width, height)) return failOpen("cannot open the display");
 
     const uint32_t depths[] = {32, 24, 16};
     bool modeSet = false;
@@ -80,18 +73,15 @@ int displayOpen(const char* name, int32_t width, int32_t height) {
             break;
         }
     }
-    if (!modeSet)
-        return failOpen("no display mode at 32, 24 or 16 bits per pixel");
-    if (!backend->createSurfaces())
-        return failOpen("cannot create the display surfaces");
+    if (!modeSet) return failOpen("no display mode at 32, 24 or 16 bits per pixel");
+    if (!backend->createSurfaces()) return failOpen("cannot create the display surfaces");
 
     DisplayPixelFormat format = {};
     if (!backend->pixelFormat(&format) || !format.isRgb)
         return failOpen("the display's pixel format is not RGB");
     displayState.converter =
         selectConverter(format.bitCount, format.redMask, format.greenMask, format.blueMask);
-    if (!displayState.converter)
-        return failOpen("the display's pixel format is not supported");
+    if (!displayState.converter) return failOpen("the display's pixel format is not supported");
 
     backend->setScreenSaver(0);
     displayState.screenSaverOff = 1;
@@ -101,8 +91,7 @@ int displayOpen(const char* name, int32_t width, int32_t height) {
 
 int displayPresent(const uint32_t* frame) {
     const DisplayBackend* backend = displayState.backend;
-    if (!backend || !displayState.backendOpen)
-        return 0;
+    if (!backend || !displayState.backendOpen) return 0;
     backend->dispatchEvents(displayWindowProc);
     if (!displayState.appActive) {
         sleepNanoseconds(1000000);
@@ -111,8 +100,7 @@ int displayPresent(const uint32_t* frame) {
     backend->restore();
     uint8_t* rowZero = nullptr;
     int32_t pitch = 0;
-    if (!backend->lock(&rowZero, &pitch))
-        return 0;
+    if (!backend->lock(&rowZero, &pitch)) return 0;
     for (int32_t r = 0; r < displayState.height; ++r)
         displayState.converter(frame + static_cast<int64_t>(r) * displayState.width,
                                rowZero + static_cast<int64_t>(r) * pitch, displayState.width);
@@ -124,32 +112,25 @@ int displayPresent(const uint32_t* frame) {
 
 void displayClose() {
     const DisplayBackend* backend = displayState.backend;
-    if (!backend)
-        return;
+    if (!backend) return;
     // The screen saver goes back on first: some back ends can only switch it while their
     // connection to the display is still open.
-    if (displayState.screenSaverOff)
-        backend->setScreenSaver(1);
+    if (displayState.screenSaverOff) backend->setScreenSaver(1);
     displayState.screenSaverOff = 0;
-    if (displayState.backendOpen)
-        backend->close();
+    if (displayState.backendOpen) backend->close();
     displayState.backendOpen = 0;
     displayState.appActive = 0;
 }
 
 void displayWindowProc(const DisplayEvent& event) {
     switch (event.kind) {
-        case DISPLAY_EVENT_ACTIVATE:
-            displayState.appActive = event.value;
-            break;
+        case DISPLAY_EVENT_ACTIVATE: displayState.appActive = event.value; break;
         case DISPLAY_EVENT_KEY_DOWN:
             if ((event.value & 0xFF) == VK_ESCAPE) {
                 displayClose();
                 endProcess();
             }
             break;
-        case DISPLAY_EVENT_CLOSE:
-            displayClose();
-            endProcess();
+        case DISPLAY_EVENT_CLOSE: displayClose(); endProcess();
     }
 }

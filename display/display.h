@@ -20,8 +20,8 @@ struct DisplayState {
     int32_t width;
     int32_t height;
     PixelConverter converter;
-    uint32_t appActive;      // set by activation events; 0 until the first one arrives
-    uint8_t backendOpen;     // 1 from a successful backend open until close
+    uint32_t appActive;  // set by activation events; 0 until the first one arrives
+    uint8_t backendOpen;  // 1 from a successful backend open until close
     uint8_t screenSaverOff;  // 1 while this display keeps the screen saver off
     FramePacer pacer;
 };

@@ -30,7 +30,7 @@ struct DisplayPixelFormat {
 enum DisplayEventKind : uint32_t {
     DISPLAY_EVENT_ACTIVATE = 1,  // value: 1 when the application becomes active, 0 when not
     DISPLAY_EVENT_KEY_DOWN = 2,  // value: the key; VK_ESCAPE (0x1B) in its low byte is Escape
-    DISPLAY_EVENT_CLOSE = 3,     // the user asks the window to close
+    DISPLAY_EVENT_CLOSE = 3,  // the user asks the window to close
 };
 
 constexpr uint32_t VK_ESCAPE = 0x1B;
@@ -45,10 +45,10 @@ using DisplayEventHandler = void (*)(const DisplayEvent& event);
 
 struct DisplayBackend {
     const char* name;
-    int (*open)(const char* name, int32_t width, int32_t height);          // 1 on success
+    int (*open)(const char* name, int32_t width, int32_t height);  // 1 on success
     int (*setMode)(int32_t width, int32_t height, uint32_t bitsPerPixel);  // 1 on success
-    int (*createSurfaces)();                                               // 1 on success
-    int (*pixelFormat)(DisplayPixelFormat* format);                        // 1 on success
+    int (*createSurfaces)();  // 1 on success
+    int (*pixelFormat)(DisplayPixelFormat* format);  // 1 on success
     void (*setScreenSaver)(int enabled);
     // Hands every pending event to `handler`, which may end the process.
     void (*dispatchEvents)(DisplayEventHandler handler);

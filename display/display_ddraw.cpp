@@ -14,7 +14,7 @@ struct DdrawDisplay {
     HWND window;
     WNDCLASSA windowClass;
     LPDIRECTDRAW directDraw;
-    LPDIRECTDRAWSURFACE primary;     // with its flip chain
+    LPDIRECTDRAWSURFACE primary;  // with its flip chain
     LPDIRECTDRAWSURFACE backBuffer;  // part of the primary's chain: never released on its own
 };
 
@@ -60,9 +60,7 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         case WM_ACTIVATEAPP:
             deliver({DISPLAY_EVENT_ACTIVATE, static_cast<uint32_t>(wParam)});
             return 0;
-        case WM_SETCURSOR:
-            SetCursor(nullptr);
-            return 0;
+        case WM_SETCURSOR: SetCursor(nullptr); return 0;
         case WM_KEYDOWN:
             // Every key is swallowed; the event rules act on Escape alone.
             deliver({DISPLAY_EVENT_KEY_DOWN, static_cast<uint32_t>(wParam)});
@@ -71,8 +69,7 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             // The event rules end the process; the window is never closed the default way.
             deliver({DISPLAY_EVENT_CLOSE, 0});
             return 0;
-        default:
-            return DefWindowProcA(window, message, wParam, lParam);
+        default: return DefWindowProcA(window, message, wParam, lParam);
     }
 }
 
@@ -96,11 +93,12 @@ int open(const char* name, int32_t, int32_t) {
     ddraw.windowClass.lpszClassName = name;
     RegisterClassA(&ddraw.windowClass);
     // Never shown explicitly: the exclusive mode below covers the screen with it.
-    ddraw.window = CreateWindowExA(0, name, name, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr,
-                                   nullptr);
+    ddraw.window =
+        CreateWindowExA(0, name, name, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
     if (!ddraw.window) return failWithSystemError("CreateWindowExA");
 
-    result = ddraw.directDraw->SetCooperativeLevel(ddraw.window, DDSCL_FULLSCREEN | DDSCL_EXCLUSIVE);
+    result =
+        ddraw.directDraw->SetCooperativeLevel(ddraw.window, DDSCL_FULLSCREEN | DDSCL_EXCLUSIVE);
     if (FAILED(result)) return fail("SetCooperativeLevel", result);
     return 1;
 }

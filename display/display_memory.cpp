@@ -19,8 +19,7 @@ std::deque<DisplayEvent> events;
 std::vector<uint8_t> backBuffer;
 
 int open(const char*, int32_t width, int32_t height) {
-    if (config.failOpen)
-        return 0;
+    if (config.failOpen) return 0;
     record.open = 1;
     record.width = width;
     record.height = height;
@@ -31,14 +30,12 @@ int setMode(int32_t, int32_t, uint32_t bits) {
     record.modesTried.push_back(bits);
     int accepted = (bits == 32 && config.acceptsDepth32) || (bits == 24 && config.acceptsDepth24) ||
                    (bits == 16 && config.acceptsDepth16);
-    if (accepted)
-        record.modeBits = bits;
+    if (accepted) record.modeBits = bits;
     return accepted;
 }
 
 int createSurfaces() {
-    if (config.failSurfaces || record.modeBits == 0)
-        return 0;
+    if (config.failSurfaces || record.modeBits == 0) return 0;
     record.pitch = record.width * static_cast<int32_t>(record.modeBits / 8) + config.pitchPadding;
     backBuffer.assign(static_cast<size_t>(record.pitch) * record.height, UNWRITTEN);
     record.surfaces = 1;
@@ -46,20 +43,14 @@ int createSurfaces() {
 }
 
 int pixelFormat(DisplayPixelFormat* format) {
-    if (!record.surfaces)
-        return 0;
-    if (record.modeBits == 32)
-        *format = config.format32;
-    if (record.modeBits == 24)
-        *format = config.format24;
-    if (record.modeBits == 16)
-        *format = config.format16;
+    if (!record.surfaces) return 0;
+    if (record.modeBits == 32) *format = config.format32;
+    if (record.modeBits == 24) *format = config.format24;
+    if (record.modeBits == 16) *format = config.format16;
     return 1;
 }
 
-void setScreenSaver(int enabled) {
-    record.screenSaverEnabled = enabled;
-}
+void setScreenSaver(int enabled) { record.screenSaverEnabled = enabled; }
 
 void dispatchEvents(DisplayEventHandler handler) {
     while (!events.empty()) {
@@ -69,13 +60,10 @@ void dispatchEvents(DisplayEventHandler handler) {
     }
 }
 
-void restore() {
-    record.restoreCount++;
-}
+void restore() { record.restoreCount++; }
 
 int lock(uint8_t** rowZero, int32_t* pitch) {
-    if (config.failLock || !record.surfaces)
-        return 0;
+    if (config.failLock || !record.surfaces) return 0;
     *rowZero = backBuffer.data();
     *pitch = record.pitch;
     return 1;
@@ -90,25 +78,18 @@ void flip() {
         record.frames.pop_front();
 }
 
-int flipWaitsForRefresh() {
-    return config.flipWaits;
-}
-int32_t refreshRate() {
-    return config.refreshRate;
-}
+int flipWaitsForRefresh() { return config.flipWaits; }
+int32_t refreshRate() { return config.refreshRate; }
 
 void close() {
-    if (config.onClose)
-        config.onClose();
+    if (config.onClose) config.onClose();
     record.open = 0;
     record.surfaces = 0;
     record.modeBits = 0;
     backBuffer.clear();
 }
 
-const char* lastError() {
-    return "in-memory display refused";
-}
+const char* lastError() { return "in-memory display refused"; }
 
 }  // namespace
 
@@ -149,10 +130,6 @@ void memoryDisplayConfigure(const MemoryDisplayConfig& newConfig) {
     backBuffer.clear();
 }
 
-void memoryDisplayPushEvent(const DisplayEvent& event) {
-    events.push_back(event);
-}
+void memoryDisplayPushEvent(const DisplayEvent& event) { events.push_back(event); }
 
-const MemoryDisplayRecord& memoryDisplayRecord() {
-    return record;
-}
+const MemoryDisplayRecord& memoryDisplayRecord() { return record; }

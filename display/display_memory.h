@@ -32,15 +32,15 @@ struct MemoryDisplayConfig {
     int flipWaits;  // what flipWaitsForRefresh answers
     int32_t refreshRate;
     int32_t keepFrames;  // how many of the latest shown frames are kept
-    void (*onClose)();   // called from close, if set: lets a test see a close before an exit
+    void (*onClose)();  // called from close, if set: lets a test see a close before an exit
 };
 
 struct MemoryDisplayRecord {
-    int open;                          // 1 between a successful open and close
-    int surfaces;                      // 1 while the back buffer exists
-    uint32_t modeBits;                 // bits per pixel of the mode set, 0 when none is set
+    int open;  // 1 between a successful open and close
+    int surfaces;  // 1 while the back buffer exists
+    uint32_t modeBits;  // bits per pixel of the mode set, 0 when none is set
     std::vector<uint32_t> modesTried;  // every setMode request, in order
-    int screenSaverEnabled;            // starts at 1
+    int screenSaverEnabled;  // starts at 1
     int32_t width;
     int32_t height;
     int32_t pitch;

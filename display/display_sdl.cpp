@@ -34,11 +34,9 @@ int open(const char* name, int32_t width, int32_t height) {
     SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
     // Big square pixels rather than a blur.
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
-        return 0;
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return 0;
     sdl.videoStarted = 1;
-    if (!showsOnAScreen())
-        return 0;
+    if (!showsOnAScreen()) return 0;
     sdl.lastActive = -1;
     // Created at the desktop's size: without a window manager nobody would resize it to full
     // screen.
@@ -47,38 +45,29 @@ int open(const char* name, int32_t width, int32_t height) {
         desktop = {SDL_PIXELFORMAT_UNKNOWN, width, height, 0, nullptr};
     sdl.window = SDL_CreateWindow(name, 0, 0, desktop.w, desktop.h,
                                   SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS);
-    if (!sdl.window)
-        return 0;
+    if (!sdl.window) return 0;
     sdl.renderer = SDL_CreateRenderer(sdl.window, -1, SDL_RENDERER_PRESENTVSYNC);
-    if (!sdl.renderer)
-        sdl.renderer = SDL_CreateRenderer(sdl.window, -1, 0);
-    if (!sdl.renderer)
-        return 0;
+    if (!sdl.renderer) sdl.renderer = SDL_CreateRenderer(sdl.window, -1, 0);
+    if (!sdl.renderer) return 0;
     SDL_ShowCursor(SDL_DISABLE);
     return 1;
 }
 
 Uint32 textureFormat(uint32_t bitsPerPixel) {
     switch (bitsPerPixel) {
-        case 32:
-            return SDL_PIXELFORMAT_RGB888;  // 0x00RRGGBB in 32 bits
-        case 24:
-            return SDL_PIXELFORMAT_RGB24;  // bytes R, G, B
-        case 16:
-            return SDL_PIXELFORMAT_RGB565;
-        default:
-            return SDL_PIXELFORMAT_UNKNOWN;
+        case 32: return SDL_PIXELFORMAT_RGB888;  // 0x00RRGGBB in 32 bits
+        case 24: return SDL_PIXELFORMAT_RGB24;  // bytes R, G, B
+        case 16: return SDL_PIXELFORMAT_RGB565;
+        default: return SDL_PIXELFORMAT_UNKNOWN;
     }
 }
 
 int setMode(int32_t width, int32_t height, uint32_t bitsPerPixel) {
     Uint32 format = textureFormat(bitsPerPixel);
-    if (format == SDL_PIXELFORMAT_UNKNOWN)
-        return 0;
+    if (format == SDL_PIXELFORMAT_UNKNOWN) return 0;
     sdl.texture =
         SDL_CreateTexture(sdl.renderer, format, SDL_TEXTUREACCESS_STREAMING, width, height);
-    if (!sdl.texture)
-        return 0;
+    if (!sdl.texture) return 0;
     // The frame fills the screen as far as its aspect allows.
     if (SDL_RenderSetLogicalSize(sdl.renderer, width, height) != 0) {
         SDL_DestroyTexture(sdl.texture);
@@ -88,18 +77,14 @@ int setMode(int32_t width, int32_t height, uint32_t bitsPerPixel) {
     return 1;
 }
 
-int createSurfaces() {
-    return sdl.texture != nullptr;
-}
+int createSurfaces() { return sdl.texture != nullptr; }
 
 int pixelFormat(DisplayPixelFormat* format) {
     Uint32 textureFormat = 0;
-    if (SDL_QueryTexture(sdl.texture, &textureFormat, nullptr, nullptr, nullptr) != 0)
-        return 0;
+    if (SDL_QueryTexture(sdl.texture, &textureFormat, nullptr, nullptr, nullptr) != 0) return 0;
     int bits = 0;
     Uint32 red = 0, green = 0, blue = 0, alpha = 0;
-    if (!SDL_PixelFormatEnumToMasks(textureFormat, &bits, &red, &green, &blue, &alpha))
-        return 0;
+    if (!SDL_PixelFormatEnumToMasks(textureFormat, &bits, &red, &green, &blue, &alpha)) return 0;
     format->isRgb = !SDL_ISPIXELFORMAT_FOURCC(textureFormat) &&
                     !SDL_ISPIXELFORMAT_INDEXED(textureFormat) && red && green && blue;
     // The size of a pixel in memory: XRGB8888 has 24 significant bits but takes 32.
@@ -144,16 +129,13 @@ void restore() {}
 int lock(uint8_t** rowZero, int32_t* pitch) {
     void* pixels = nullptr;
     int rowPitch = 0;
-    if (SDL_LockTexture(sdl.texture, nullptr, &pixels, &rowPitch) != 0)
-        return 0;
+    if (SDL_LockTexture(sdl.texture, nullptr, &pixels, &rowPitch) != 0) return 0;
     *rowZero = static_cast<uint8_t*>(pixels);
     *pitch = rowPitch;
     return 1;
 }
 
-void unlock(uint8_t*) {
-    SDL_UnlockTexture(sdl.texture);
-}
+void unlock(uint8_t*) { SDL_UnlockTexture(sdl.texture); }
 
 void flip() {
     SDL_SetRenderDrawColor(sdl.renderer, 0, 0, 0, 255);
@@ -164,34 +146,26 @@ void flip() {
 
 int flipWaitsForRefresh() {
     SDL_RendererInfo info;
-    if (SDL_GetRendererInfo(sdl.renderer, &info) != 0)
-        return 0;
+    if (SDL_GetRendererInfo(sdl.renderer, &info) != 0) return 0;
     return (info.flags & SDL_RENDERER_PRESENTVSYNC) != 0;
 }
 
 int32_t refreshRate() {
     SDL_DisplayMode mode;
     int index = SDL_GetWindowDisplayIndex(sdl.window);
-    if (index < 0 || SDL_GetCurrentDisplayMode(index, &mode) != 0)
-        return 0;
+    if (index < 0 || SDL_GetCurrentDisplayMode(index, &mode) != 0) return 0;
     return mode.refresh_rate;
 }
 
 void close() {
-    if (sdl.texture)
-        SDL_DestroyTexture(sdl.texture);
-    if (sdl.renderer)
-        SDL_DestroyRenderer(sdl.renderer);
-    if (sdl.window)
-        SDL_DestroyWindow(sdl.window);
-    if (sdl.videoStarted)
-        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    if (sdl.texture) SDL_DestroyTexture(sdl.texture);
+    if (sdl.renderer) SDL_DestroyRenderer(sdl.renderer);
+    if (sdl.window) SDL_DestroyWindow(sdl.window);
+    if (sdl.videoStarted) SDL_QuitSubSystem(SDL_INIT_VIDEO);
     sdl = {};
 }
 
-const char* lastError() {
-    return SDL_GetError();
-}
+const char* lastError() { return SDL_GetError(); }
 
 }  // namespace
 

@@ -2,8 +2,7 @@
 
 void pacerStart(FramePacer* pacer, int32_t refreshRate, int flipWaitsForRefresh) {
     *pacer = {};
-    if (refreshRate <= 0)
-        refreshRate = PACER_DEFAULT_RATE;
+    if (refreshRate <= 0) refreshRate = PACER_DEFAULT_RATE;
     pacer->periodNs = 1000000000LL / refreshRate;
     pacer->pacing = flipWaitsForRefresh ? 0 : 1;
 }
@@ -14,8 +13,7 @@ namespace {
 void measureInterval(FramePacer* pacer, int64_t nowNs) {
     if (pacer->lastFlipNs != 0) {
         pacer->measuredIntervals++;
-        if (nowNs - pacer->lastFlipNs < pacer->periodNs / 2)
-            pacer->shortIntervals++;
+        if (nowNs - pacer->lastFlipNs < pacer->periodNs / 2) pacer->shortIntervals++;
         if (pacer->measuredIntervals == PACER_MEASURED_FLIPS &&
             pacer->shortIntervals * 2 > PACER_MEASURED_FLIPS)
             pacer->pacing = 1;
@@ -27,10 +25,8 @@ void measureInterval(FramePacer* pacer, int64_t nowNs) {
 
 int64_t pacerAfterFlip(FramePacer* pacer, int64_t nowNs) {
     if (!pacer->pacing) {
-        if (pacer->measuredIntervals < PACER_MEASURED_FLIPS)
-            measureInterval(pacer, nowNs);
-        if (!pacer->pacing)
-            return 0;
+        if (pacer->measuredIntervals < PACER_MEASURED_FLIPS) measureInterval(pacer, nowNs);
+        if (!pacer->pacing) return 0;
     }
     // The first paced flip, and any flip more than a period late, start a new schedule: the loop
     // goes on at once instead of catching up with a burst of unpaced frames.

@@ -12,15 +12,9 @@ namespace {
 // One pixel each, as the formats define them. The grouped paths below must give the same bits;
 // they also finish every row whose length is not a multiple of their group.
 
-inline uint32_t red(uint32_t p) {
-    return (p >> 16) & 0xFF;
-}
-inline uint32_t green(uint32_t p) {
-    return (p >> 8) & 0xFF;
-}
-inline uint32_t blue(uint32_t p) {
-    return p & 0xFF;
-}
+inline uint32_t red(uint32_t p) { return (p >> 16) & 0xFF; }
+inline uint32_t green(uint32_t p) { return (p >> 8) & 0xFF; }
+inline uint32_t blue(uint32_t p) { return p & 0xFF; }
 
 inline uint16_t pixel565(uint32_t p) {
     return static_cast<uint16_t>((red(p) >> 3) << 11 | (green(p) >> 2) << 5 | blue(p) >> 3);
@@ -48,9 +42,7 @@ inline void store32(uint8_t* d, uint32_t v) {
 
 #if defined(__SSE2__)
 
-inline __m128i maskOf(uint32_t m) {
-    return _mm_set1_epi32(static_cast<int>(m));
-}
+inline __m128i maskOf(uint32_t m) { return _mm_set1_epi32(static_cast<int>(m)); }
 
 // Four pixels at a time: each 32-bit lane gets its 16-bit result in its low half.
 inline __m128i lanes565(__m128i p) {
@@ -110,11 +102,11 @@ inline __m128i swapRedBlue(__m128i p) {
 // Four pixels to their twelve bytes (the low three of each) in bytes 0 to 11; bytes 12 to 15 are 0.
 inline __m128i pack24(__m128i p) {
     const __m128i lowPixel = _mm_set_epi32(0, 0xFFFFFF, 0, 0xFFFFFF);
-    const __m128i highPixel = _mm_set_epi32(0xFFFF, static_cast<int>(0xFF000000u), 0xFFFF,
-                                            static_cast<int>(0xFF000000u));
+    const __m128i highPixel =
+        _mm_set_epi32(0xFFFF, static_cast<int>(0xFF000000u), 0xFFFF, static_cast<int>(0xFF000000u));
     // Within each 64-bit lane: pixel 0 in bytes 0 to 2, pixel 1 moved down to bytes 3 to 5.
-    __m128i lanes = _mm_or_si128(_mm_and_si128(p, lowPixel),
-                                 _mm_and_si128(_mm_srli_epi64(p, 8), highPixel));
+    __m128i lanes =
+        _mm_or_si128(_mm_and_si128(p, lowPixel), _mm_and_si128(_mm_srli_epi64(p, 8), highPixel));
     // The upper lane's six bytes joined right after the lower lane's.
     const __m128i firstSix = _mm_set_epi32(0, 0, 0xFFFF, -1);
     const __m128i nextSix = _mm_set_epi32(0, -1, static_cast<int>(0xFFFF0000u), 0);
@@ -151,8 +143,7 @@ int convertGroups24(const uint32_t*, uint8_t*, int, bool) { return 0; }
 
 template <uint16_t (*pixel)(uint32_t)>
 void convertTail16(const uint32_t* source, uint8_t* destination, int from, int count) {
-    for (int i = from; i < count; ++i)
-        store16(destination + 2 * i, pixel(source[i]));
+    for (int i = from; i < count; ++i) store16(destination + 2 * i, pixel(source[i]));
 }
 
 #if defined(__SSE2__)
@@ -166,13 +157,11 @@ void convertTail16(const uint32_t* source, uint8_t* destination, int from, int c
 }  // namespace
 
 void convertCopy32(const uint32_t* source, uint8_t* destination, int count) {
-    if (count <= 0)
-        return;
+    if (count <= 0) return;
     if constexpr (std::endian::native == std::endian::little) {
         memcpy(destination, source, static_cast<size_t>(count) * 4);
     } else {
-        for (int i = 0; i < count; ++i)
-            store32(destination + 4 * i, source[i]);
+        for (int i = 0; i < count; ++i) store32(destination + 4 * i, source[i]);
     }
 }
 
@@ -180,8 +169,7 @@ void convertSwap32(const uint32_t* source, uint8_t* destination, int count) {
     int i = 0;
 #if defined(__SSE2__)
     for (; i + 4 <= count; i += 4) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + 4 * i),
-                         load4(source + i, true));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + 4 * i), load4(source + i, true));
     }
 #endif
     for (; i < count; ++i) {

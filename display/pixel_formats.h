@@ -14,13 +14,13 @@
 
 using PixelConverter = void (*)(const uint32_t* source, uint8_t* destination, int count);
 
-void convertCopy32(const uint32_t* source, uint8_t* destination, int count);    // 0x00RRGGBB as is
-void convertSwap32(const uint32_t* source, uint8_t* destination, int count);    // 0x00BBGGRR
-void convertTo24(const uint32_t* source, uint8_t* destination, int count);      // bytes B, G, R
+void convertCopy32(const uint32_t* source, uint8_t* destination, int count);  // 0x00RRGGBB as is
+void convertSwap32(const uint32_t* source, uint8_t* destination, int count);  // 0x00BBGGRR
+void convertTo24(const uint32_t* source, uint8_t* destination, int count);  // bytes B, G, R
 void convertSwapTo24(const uint32_t* source, uint8_t* destination, int count);  // bytes R, G, B
-void convertTo565(const uint32_t* source, uint8_t* destination, int count);     // RRRRRGGGGGGBBBBB
+void convertTo565(const uint32_t* source, uint8_t* destination, int count);  // RRRRRGGGGGGBBBBB
 void convertToBgr565(const uint32_t* source, uint8_t* destination, int count);  // BBBBBGGGGGGRRRRR
-void convertTo555(const uint32_t* source, uint8_t* destination, int count);     // 0RRRRRGGGGGBBBBB
+void convertTo555(const uint32_t* source, uint8_t* destination, int count);  // 0RRRRRGGGGGBBBBB
 void convertToBgr555(const uint32_t* source, uint8_t* destination, int count);  // 0BBBBBGGGGGRRRRR
 
 // The converter whose bit count and red, green and blue masks all equal the arguments, or null

@@ -62,7 +62,8 @@ int stdFileClose(void* handle) { return fclose(static_cast<FILE*>(handle)); }
 
 int stdFileRead(void* buffer, int size, void* handle) {
     if (size <= 0) return 0;
-    return static_cast<int>(fread(buffer, 1, static_cast<size_t>(size), static_cast<FILE*>(handle)));
+    return static_cast<int>(
+        fread(buffer, 1, static_cast<size_t>(size), static_cast<FILE*>(handle)));
 }
 
 int stdFileSeek(void* handle, int32_t offset, int8_t origin) {
@@ -91,8 +92,8 @@ const char MEMORY_PREFIX[] = "mem:";
 
 int memoryModulePath(char* path, size_t pathSize, const void* data, size_t size) {
     if (!path) return 0;
-    snprintf(path, pathSize, "%s%" PRIxPTR ":%zx", MEMORY_PREFIX,
-             reinterpret_cast<uintptr_t>(data), size);
+    snprintf(path, pathSize, "%s%" PRIxPTR ":%zx", MEMORY_PREFIX, reinterpret_cast<uintptr_t>(data),
+             size);
     return 1;
 }
 

@@ -131,8 +131,8 @@ int readPatterns(Song* song, Reader& reader, int filePatternCount) {
             song->usedPatternCount = song->orderTable[i] + 1;
         }
     }
-    song->patternCount = filePatternCount > song->usedPatternCount ? filePatternCount
-                                                                   : song->usedPatternCount;
+    song->patternCount =
+        filePatternCount > song->usedPatternCount ? filePatternCount : song->usedPatternCount;
     song->patterns = static_cast<Pattern*>(calloc(song->patternCount, sizeof(Pattern)));
     if (!song->patterns) return fail("out of memory for the pattern table");
 
@@ -140,7 +140,8 @@ int readPatterns(Song* song, Reader& reader, int filePatternCount) {
     const int channels = song->channelCount;
     for (int p = 0; p < filePatternCount; ++p) {
         uint8_t header[9];
-        if (!readExact(reader, header, sizeof header)) return fail("the file ends inside a pattern");
+        if (!readExact(reader, header, sizeof header))
+            return fail("the file ends inside a pattern");
         Pattern& pattern = song->patterns[p];
         pattern.rowCount = le16(header + 5);
         uint16_t packedSize = le16(header + 7);
@@ -246,7 +247,8 @@ void clampLoop(Sample* smp) {
 
 int readSampleHeader(Sample* smp, Reader& reader) {
     uint8_t bytes[40];
-    if (!readExact(reader, bytes, sizeof bytes)) return fail("the file ends inside a sample header");
+    if (!readExact(reader, bytes, sizeof bytes))
+        return fail("the file ends inside a sample header");
     smp->length = le32(bytes);
     smp->loopStart = le32(bytes + 4);
     smp->loopLength = le32(bytes + 8);

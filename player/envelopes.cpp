@@ -68,9 +68,9 @@ void setVolumeEnvelopePosition(ChannelState* channel, const Instrument* instrume
             envelope.done = 0;
             envelope.tick = position;
             envelope.slope = slopeBetween(points, k);
-            envelope.value = wrap32(static_cast<int64_t>(position - points[k].position) *
-                                        envelope.slope +
-                                    static_cast<int64_t>(points[k].value) * 65536);
+            envelope.value =
+                wrap32(static_cast<int64_t>(position - points[k].position) * envelope.slope +
+                       static_cast<int64_t>(points[k].value) * 65536);
             envelope.output = integerPart(envelope.value);
             envelope.point = k + 1;
             return;

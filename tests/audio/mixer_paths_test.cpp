@@ -22,7 +22,7 @@ const MixerPath VECTOR_PATHS[] = {MixerPath::SSE2, MixerPath::AVX2, MixerPath::A
 
 // Puts the fastest path back after each test, whatever the test forced.
 class MixerPaths : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override { setMixerPath(fastestMixerPath()); }
 };
 
@@ -162,14 +162,13 @@ void compareOnce(std::mt19937& rng, MixerPath path, int caseNumber) {
             reference.volumeLeft = tested.volumeLeft = left;
             reference.volumeRight = tested.volumeRight = right;
         }
-        std::string before = describe(reference) + " step " + std::to_string(reference.step) + ":" +
-                             std::to_string(reference.stepFraction) + " volumes " +
-                             std::to_string(reference.volumeLeft) + " " +
-                             std::to_string(reference.volumeRight) + " loop " +
-                             std::to_string(s->sample.loopStart) + "+" +
-                             std::to_string(s->sample.loopLength) + " mode " +
-                             std::to_string(s->sample.loopMode) + " length " +
-                             std::to_string(s->sample.length);
+        std::string before =
+            describe(reference) + " step " + std::to_string(reference.step) + ":" +
+            std::to_string(reference.stepFraction) + " volumes " +
+            std::to_string(reference.volumeLeft) + " " + std::to_string(reference.volumeRight) +
+            " loop " + std::to_string(s->sample.loopStart) + "+" +
+            std::to_string(s->sample.loopLength) + " mode " + std::to_string(s->sample.loopMode) +
+            " length " + std::to_string(s->sample.length);
         ASSERT_TRUE(setMixerPath(MixerPath::SCALAR));
         mixVoice(&reference, expected.data() + 2 * done, count);
         ASSERT_TRUE(setMixerPath(path));
@@ -243,8 +242,8 @@ TEST_F(MixerPaths, ARampStartsFromTheLevelsGainInSinglePrecision) {
                 static_cast<float>((200 - level / 256) * static_cast<double>(GAIN_SCALE) / 128);
             for (int k = 0; k < 100; ++k) {
                 float expected = static_cast<float>(storage[k] * (gain + k * delta));
-                ASSERT_EQ(out[2 * k], expected) << mixerPathName(path) << ", level " << level
-                                                << ", frame " << k;
+                ASSERT_EQ(out[2 * k], expected)
+                    << mixerPathName(path) << ", level " << level << ", frame " << k;
             }
         }
     }
@@ -317,7 +316,7 @@ std::vector<uint8_t> busyModule() {
                 cell.instrument = static_cast<uint8_t>(1 + (c + row) % 3);
                 cell.volumeColumn = static_cast<uint8_t>(0x10 + (row + 2 * c) % 0x41);
                 const uint8_t effects[][2] = {{4, 0x8A}, {0xA, 0x0F}, {0xA, 0xF0}, {8, 0x10},
-                                              {1, 0x20}, {2, 0x08}, {0, 0x37}, {0, 0}};
+                                              {1, 0x20}, {2, 0x08},   {0, 0x37},   {0, 0}};
                 cell.effect = effects[c][0];
                 cell.param = effects[c][1];
             }

@@ -90,7 +90,7 @@ float steadyGain(int32_t volume) { return static_cast<float>(volume) * GAIN_SCAL
 float added(double value, double gain) { return static_cast<float>(0.0 + value * gain); }
 
 class MixerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { prepareMixSettings(44100); }
     std::vector<float> mix(Voice& v, int frames) {
         std::vector<float> out(2 * frames, 0.0f);

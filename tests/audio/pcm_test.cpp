@@ -18,8 +18,9 @@ TEST(ConvertToPcm16, RoundsToNearestWithTiesToEven) {
 }
 
 TEST(ConvertToPcm16, SaturatesAtTheSixteenBitRange) {
-    EXPECT_EQ(convert({32767.4f, 32767.6f, 40000.0f, 1e30f, -32768.4f, -32768.6f, -50000.0f, -1e30f}),
-              (std::vector<int16_t>{32767, 32767, 32767, 32767, -32768, -32768, -32768, -32768}));
+    EXPECT_EQ(
+        convert({32767.4f, 32767.6f, 40000.0f, 1e30f, -32768.4f, -32768.6f, -50000.0f, -1e30f}),
+        (std::vector<int16_t>{32767, 32767, 32767, 32767, -32768, -32768, -32768, -32768}));
     // Just inside: ties at the edge go to the even neighbour, which is still in range.
     EXPECT_EQ(convert({32766.5f, -32767.5f}), (std::vector<int16_t>{32766, -32768}));
 }

@@ -37,13 +37,13 @@ struct Frame {
     int16_t both, alone;
 };
 const Frame EXPECTED[] = {
-    {0, 0, 0},           // the first frame of a note has gain 0
-    {1, 62, 31},         // 61.76 and 30.88
-    {2, 124, 62},        // 123.53 and 61.76
-    {64, 3953, 1976},    // 3952.94 and 1976.47
-    {127, 7844, 3922},   // 7844.12 and 3922.06
-    {128, 7906, 3953},   // the ramp is over
-    {881, 7906, 3953},   // the last frame of the first tick
+    {0, 0, 0},  // the first frame of a note has gain 0
+    {1, 62, 31},  // 61.76 and 30.88
+    {2, 124, 62},  // 123.53 and 61.76
+    {64, 3953, 1976},  // 3952.94 and 1976.47
+    {127, 7844, 3922},  // 7844.12 and 3922.06
+    {128, 7906, 3953},  // the ramp is over
+    {881, 7906, 3953},  // the last frame of the first tick
     {5000, 7906, 3953},  // later ticks change nothing
 };
 

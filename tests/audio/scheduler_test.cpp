@@ -88,7 +88,7 @@ std::vector<int16_t> deviceBuffer() {
 }
 
 class SchedulerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         resetManualDevice();
         setOutputDevice(&manualOutputDevice);

@@ -10,12 +10,12 @@ namespace {
 
 TEST(Art, StoredPicturesAreBlueGreenRedFromTheBottomRowUp) {
     std::vector<uint8_t> stored(FRAME_WIDTH * FRAME_HEIGHT * 3, 0);
-    stored[0] = 1, stored[1] = 2, stored[2] = 3;                  // the first stored pixel
+    stored[0] = 1, stored[1] = 2, stored[2] = 3;  // the first stored pixel
     stored[(FRAME_HEIGHT - 1) * FRAME_WIDTH * 3 + 3 * 4] = 0xAA;  // last stored row, pixel 4: blue
     std::vector<uint32_t> frame(FRAME_WIDTH * FRAME_HEIGHT, 0xDEAD);
     decodePicture(stored.data(), FRAME_WIDTH, FRAME_HEIGHT, frame.data());
     EXPECT_EQ(frame[199 * FRAME_WIDTH + 0], 0x00030201u);  // the bottom-left corner
-    EXPECT_EQ(frame[0 * FRAME_WIDTH + 4], 0x000000AAu);    // the top row
+    EXPECT_EQ(frame[0 * FRAME_WIDTH + 4], 0x000000AAu);  // the top row
     EXPECT_EQ(frame[0], 0u);
 }
 
@@ -38,12 +38,11 @@ TEST(Art, TheSpriteIsSeeThroughAroundAFigure) {
 TEST(Art, FontBitsAreClearForInkAndTheStoredTopRowComesLast) {
     std::vector<uint8_t> bitmap(FONT_SHEET_SIZE * FONT_SHEET_SIZE / 8, 0xFF);
     bitmap[bitmap.size() - 8] = 0x7F;  // top row, leftmost pixel clear
-    bitmap[0] = 0xFE;                  // bottom row, pixel 7 clear
+    bitmap[0] = 0xFE;  // bottom row, pixel 7 clear
     std::vector<uint8_t> sheet(FONT_SHEET_SIZE * FONT_SHEET_SIZE, 0);
     expandFontBitmap(bitmap.data(), sheet.data());
     int ink = 0;
-    for (uint8_t e : sheet)
-        ink += e == 255;
+    for (uint8_t e : sheet) ink += e == 255;
     EXPECT_EQ(ink, 2);
     EXPECT_EQ(sheet[0], 255);
     EXPECT_EQ(sheet[63 * FONT_SHEET_SIZE + 7], 255);
@@ -53,8 +52,7 @@ bool cellHasInk(int code) {
     int g = code - FIRST_GLYPH;
     for (int i = 0; i < 8; ++i)
         for (int j = 0; j < 8; ++j)
-            if (fontSheet[(8 * (g / 8) + i) * FONT_SHEET_SIZE + 8 * (g % 8) + j])
-                return true;
+            if (fontSheet[(8 * (g / 8) + i) * FONT_SHEET_SIZE + 8 * (g % 8) + j]) return true;
     return false;
 }
 
@@ -66,8 +64,7 @@ TEST(Art, TheFontHasAGlyphForEveryCodeButSpace) {
         EXPECT_TRUE(cellHasInk(code)) << static_cast<char>(code);
     // 'A' is cell 33: columns 8 to 15, rows 32 to 39; its top row has ink, the cell's last row not.
     bool topInk = false;
-    for (int x = 8; x < 16; ++x)
-        topInk |= fontSheet[32 * FONT_SHEET_SIZE + x] == 255;
+    for (int x = 8; x < 16; ++x) topInk |= fontSheet[32 * FONT_SHEET_SIZE + x] == 255;
     EXPECT_TRUE(topInk);
 }
 

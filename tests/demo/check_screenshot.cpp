@@ -27,8 +27,7 @@ bool readPpm(const char* path, Picture* picture) {
     int maxValue = 0;
     in >> magic >> picture->width >> picture->height >> maxValue;
     in.get();
-    if (!in || magic != "P6" || maxValue != 255)
-        return false;
+    if (!in || magic != "P6" || maxValue != 255) return false;
     picture->rgb.resize(static_cast<size_t>(picture->width) * picture->height * 3);
     in.read(reinterpret_cast<char*>(picture->rgb.data()),
             static_cast<std::streamsize>(picture->rgb.size()));
@@ -66,11 +65,9 @@ int findPass(const std::vector<uint32_t>& seen, int* bestMatch) {
     for (int n = 0; n < 60 * 600 && pass < 0; ++n) {
         const uint32_t* frame = scene.frameBuffers[scene.drawIndex];
         int match = 0;
-        for (int i = 0; i < FRAME_WIDTH * FRAME_HEIGHT; ++i)
-            match += frame[i] == seen[i];
+        for (int i = 0; i < FRAME_WIDTH * FRAME_HEIGHT; ++i) match += frame[i] == seen[i];
         *bestMatch = std::max(*bestMatch, match);
-        if (match == FRAME_WIDTH * FRAME_HEIGHT)
-            pass = n;
+        if (match == FRAME_WIDTH * FRAME_HEIGHT) pass = n;
         sceneStep(&scene);
     }
     for (int k = 0; k < 2; ++k) {
@@ -109,8 +106,7 @@ int main(int argc, char** argv) {
 
     // The frame shown at pass n was drawn at frame time 0.01 x (n - 1), summed in single precision.
     float time = 0.0f;
-    for (int n = 1; n < pass; ++n)
-        time += 0.01f;
+    for (int n = 1; n < pass; ++n) time += 0.01f;
     int spriteX[SPRITE_COUNT], spriteY[SPRITE_COUNT];
     for (int i = 0; i < SPRITE_COUNT; ++i) {
         spriteX[i] = static_cast<int>(90 * std::sin(5.0 * time + double(0.3f) * i) + 100);

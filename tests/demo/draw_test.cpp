@@ -7,9 +7,7 @@
 
 namespace {
 
-uint32_t rgb(uint32_t r, uint32_t g, uint32_t b) {
-    return r << 16 | g << 8 | b;
-}
+uint32_t rgb(uint32_t r, uint32_t g, uint32_t b) { return r << 16 | g << 8 | b; }
 
 std::vector<uint32_t> patternedFrame() {
     std::vector<uint32_t> frame(FRAME_WIDTH * FRAME_HEIGHT);
@@ -43,23 +41,20 @@ TEST(Sprite, SkipsTheColourKeyAndBlendsEverythingElseInPlace) {
     for (int y = 0; y < FRAME_HEIGHT; ++y) {
         for (int x = 0; x < FRAME_WIDTH; ++x) {
             uint32_t expected = rgb(100, 100, 100);
-            if (x == 40 && y == 60)
-                expected = rgb(177, 50, 177);
-            if (x == 47 && y == 65)
-                expected = rgb(150, 75, 50);
+            if (x == 40 && y == 60) expected = rgb(177, 50, 177);
+            if (x == 47 && y == 65) expected = rgb(150, 75, 50);
             ASSERT_EQ(frame[y * FRAME_WIDTH + x], expected) << x << "," << y;
         }
     }
 }
 
 class Glyph : public ::testing::Test {
-   protected:
+  protected:
     // A font with ink only in the cell of 'A' (code 65: cell 33, columns 8-15, rows 32-39): a
     // diagonal from its top-left corner.
     void SetUp() override {
         memset(fontSheet, 0, sizeof fontSheet);
-        for (int i = 0; i < 8; ++i)
-            fontSheet[(32 + i) * FONT_SHEET_SIZE + 8 + i] = 255;
+        for (int i = 0; i < 8; ++i) fontSheet[(32 + i) * FONT_SHEET_SIZE + 8 + i] = 255;
     }
 };
 
@@ -86,8 +81,7 @@ TEST_F(Glyph, CodesWithoutACellDrawNothing) {
     memset(fontSheet, 255, sizeof fontSheet);  // every cell solid ink
     std::vector<uint32_t> frame = patternedFrame();
     std::vector<uint32_t> before = frame;
-    for (int code : {0, 31, 96, 127, 200, 255, -1})
-        drawGlyph(frame.data(), code, 100, 100, 0.8f);
+    for (int code : {0, 31, 96, 127, 200, 255, -1}) drawGlyph(frame.data(), code, 100, 100, 0.8f);
     EXPECT_EQ(frame, before);
     drawGlyph(frame.data(), 95, 100, 100, 0.8f);  // the last cell is drawn
     EXPECT_NE(frame, before);

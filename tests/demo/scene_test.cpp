@@ -13,14 +13,12 @@
 
 namespace {
 
-uint32_t rgb(uint32_t r, uint32_t g, uint32_t b) {
-    return r << 16 | g << 8 | b;
-}
+uint32_t rgb(uint32_t r, uint32_t g, uint32_t b) { return r << 16 | g << 8 | b; }
 
 // A scene presenting to the in-memory display at 32 bits per pixel (so shown bytes are the frame's
 // pixels as they are).
 class SceneTest : public ::testing::Test {
-   protected:
+  protected:
     Scene scene = {};
     std::string text;
 
@@ -36,8 +34,7 @@ class SceneTest : public ::testing::Test {
     void TearDown() override {
         displayClose();
         for (int k = 0; k < 2; ++k) {
-            if (!scene.frameBuffers[k])
-                continue;
+            if (!scene.frameBuffers[k]) continue;
             restoreRects(scene.frameBuffers[k], &scene.restoreLists[k]);
             free(scene.frameBuffers[k]);
         }
@@ -86,17 +83,17 @@ TEST_F(SceneTest, TextFadesByCellAndByPixelOnTheFirstTwoFrames) {
     start(std::string(100, 'X'), rgb(128, 128, 128), {'X'});
     scenePass(&scene);
     scenePass(&scene);  // shows the frame drawn in the first pass: fine offset 7
-    EXPECT_EQ(cellColour(8, 191), rgb(138, 117, 117));   // bottom slot 0: alpha 0.084
-    EXPECT_EQ(cellColour(64, 191), rgb(227, 28, 28));    // slot 7: 0.7 + 0.084
-    EXPECT_EQ(cellColour(72, 191), rgb(229, 26, 26));    // slot 8 onwards: 0.8
-    EXPECT_EQ(cellColour(248, 191), rgb(229, 26, 26));   // slot 30
-    EXPECT_EQ(cellColour(248, 184), rgb(229, 26, 26));   // lowest column slot
-    EXPECT_EQ(cellColour(248, 120), rgb(229, 26, 26));   // column slot 4
-    EXPECT_EQ(cellColour(248, 112), rgb(181, 73, 73));   // slot 3: 0.6 - 0.175
-    EXPECT_EQ(cellColour(248, 104), rgb(156, 99, 99));   // slot 2: 0.4 - 0.175
+    EXPECT_EQ(cellColour(8, 191), rgb(138, 117, 117));  // bottom slot 0: alpha 0.084
+    EXPECT_EQ(cellColour(64, 191), rgb(227, 28, 28));  // slot 7: 0.7 + 0.084
+    EXPECT_EQ(cellColour(72, 191), rgb(229, 26, 26));  // slot 8 onwards: 0.8
+    EXPECT_EQ(cellColour(248, 191), rgb(229, 26, 26));  // slot 30
+    EXPECT_EQ(cellColour(248, 184), rgb(229, 26, 26));  // lowest column slot
+    EXPECT_EQ(cellColour(248, 120), rgb(229, 26, 26));  // column slot 4
+    EXPECT_EQ(cellColour(248, 112), rgb(181, 73, 73));  // slot 3: 0.6 - 0.175
+    EXPECT_EQ(cellColour(248, 104), rgb(156, 99, 99));  // slot 2: 0.4 - 0.175
     EXPECT_EQ(cellColour(248, 96), rgb(131, 124, 124));  // top slot: 0.2 - 0.175
-    scenePass(&scene);                                   // fine offset 6: everything one pixel on
-    EXPECT_EQ(cellColour(7, 191), rgb(137, 118, 118));   // bottom slot 0: alpha 0.072
+    scenePass(&scene);  // fine offset 6: everything one pixel on
+    EXPECT_EQ(cellColour(7, 191), rgb(137, 118, 118));  // bottom slot 0: alpha 0.072
     EXPECT_EQ(cellColour(248, 97), rgb(134, 121, 121));  // top slot: 0.2 - 0.15
 }
 
@@ -116,8 +113,7 @@ TEST_F(SceneTest, ACharacterComesDownTheColumnTurnsAndLeavesAlongTheBottom) {
                     left = std::min(left, x), top = std::min(top, y);
             }
         }
-        if (left < FRAME_WIDTH)
-            path.emplace_back(left, top);
+        if (left < FRAME_WIDTH) path.emplace_back(left, top);
     }
     ASSERT_FALSE(path.empty());
     EXPECT_EQ(path.front(), std::make_pair(248, 96));  // enters at the top of the column
@@ -165,9 +161,9 @@ TEST_F(SceneTest, SpritesFollowTheirSinePaths) {
     EXPECT_EQ(scene.spriteY[1], 104);  // 50 sin 0.3 + 90 = 104.8
     EXPECT_EQ(scene.spriteX[15], 12);  // 90 sin 4.5 + 100 = 12.02
     EXPECT_EQ(scene.spriteY[15], 41);  // 50 sin 4.5 + 90 = 41.1
-    sceneStep(&scene);                 // frame time 0.01
+    sceneStep(&scene);  // frame time 0.01
     EXPECT_EQ(scene.spriteX[0], 104);  // 90 sin 0.05 + 100 = 104.5
-    EXPECT_EQ(scene.spriteY[0], 90);   // 50 sin 0.02 + 90 = 90.9999
+    EXPECT_EQ(scene.spriteY[0], 90);  // 50 sin 0.02 + 90 = 90.9999
     EXPECT_EQ(scene.frameTime, 0.02f);
     for (int pass = 0; pass < 3000; ++pass) {
         sceneStep(&scene);
@@ -213,8 +209,7 @@ TEST_F(SceneTest, NothingIsLeftBehindFrameAfterFrame) {
 TEST_F(SceneTest, TheAnimationGoesOnWhileNothingIsShown) {
     start(std::string(100, ' '), 0, {});
     memoryDisplayPushEvent({DISPLAY_EVENT_ACTIVATE, 0});
-    for (int pass = 0; pass < 16; ++pass)
-        scenePass(&scene);
+    for (int pass = 0; pass < 16; ++pass) scenePass(&scene);
     EXPECT_EQ(memoryDisplayRecord().flipCount, 0u);
     EXPECT_EQ(scene.scrollIndex, 2);
     EXPECT_NEAR(scene.frameTime, 0.16f, 1e-5);

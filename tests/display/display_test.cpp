@@ -13,7 +13,7 @@ constexpr int W = 5;  // a small odd frame keeps every row's bytes easy to follo
 constexpr int H = 3;
 
 class Display : public ::testing::Test {
-   protected:
+  protected:
     void SetUp() override { configure(memoryDisplayDefaults()); }
     void TearDown() override { displayClose(); }
 
@@ -98,8 +98,7 @@ TEST_F(Display, RowsAreWrittenAtThePitchAndTheBytesBetweenThemStayUntouched) {
     ASSERT_EQ(shown().pitch, W * 4 + 6);
     for (int y = 0; y < H; ++y) {
         EXPECT_EQ(bytes[y * shown().pitch], 0x80 + y) << "row " << y << " starts at its pitch";
-        for (int i = W * 4; i < shown().pitch; ++i)
-            EXPECT_EQ(bytes[y * shown().pitch + i], 0xA5);
+        for (int i = W * 4; i < shown().pitch; ++i) EXPECT_EQ(bytes[y * shown().pitch + i], 0xA5);
     }
 }
 
@@ -175,9 +174,7 @@ TEST_F(Display, CloseReleasesTheDisplayAndSwitchesTheScreenSaverBackOn) {
     ASSERT_EQ(displayOpen("test", W, H), 1);  // and it opens again
 }
 
-void reportClose() {
-    fputs("display closed\n", stderr);
-}
+void reportClose() { fputs("display closed\n", stderr); }
 
 // Escape (in the key's low byte) and a close request close the display, then end the process
 // with status 0.
@@ -186,8 +183,7 @@ void quitWith(DisplayEvent event) {
     config.onClose = reportClose;
     memoryDisplayConfigure(config);
     displayUseBackend(&memoryDisplayBackend);
-    if (!displayOpen("test", W, H))
-        return;
+    if (!displayOpen("test", W, H)) return;
     memoryDisplayPushEvent(event);
     std::vector<uint32_t> frame(W * H);
     displayPresent(frame.data());

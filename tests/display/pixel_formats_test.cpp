@@ -52,8 +52,7 @@ std::vector<uint8_t> convertRow(PixelConverter converter, const std::vector<uint
 
 uint32_t readLittleEndian(const uint8_t* p, int bytes) {
     uint32_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        v = v << 8 | p[i];
+    for (int i = bytes - 1; i >= 0; --i) v = v << 8 | p[i];
     return v;
 }
 
@@ -81,8 +80,7 @@ TEST(PixelFormats, WhiteFillsEveryChannelButThe555TopBit) {
     for (PixelConverter c : {convertTo565, convertToBgr565, convertTo555, convertToBgr555}) {
         std::vector<uint8_t> out = convertRow(c, white, 2, 0);
         uint32_t expected = (c == convertTo565 || c == convertToBgr565) ? 0xFFFF : 0x7FFF;
-        for (int i = 0; i < 9; ++i)
-            EXPECT_EQ(readLittleEndian(&out[2 * i], 2), expected);
+        for (int i = 0; i < 9; ++i) EXPECT_EQ(readLittleEndian(&out[2 * i], 2), expected);
     }
 }
 
@@ -91,14 +89,12 @@ TEST(PixelFormats, WhiteFillsEveryChannelButThe555TopBit) {
 TEST(PixelFormats, EveryPixelOfRowsOfAnyLength) {
     std::mt19937 random(12345);
     std::vector<int> lengths;
-    for (int n = 0; n <= 40; ++n)
-        lengths.push_back(n);
+    for (int n = 0; n <= 40; ++n) lengths.push_back(n);
     lengths.push_back(321);
     for (const Expected& f : FORMATS) {
         for (int n : lengths) {
             std::vector<uint32_t> row(n);
-            for (uint32_t& p : row)
-                p = random();  // top byte set too: only copy32 keeps it
+            for (uint32_t& p : row) p = random();  // top byte set too: only copy32 keeps it
             std::vector<uint8_t> out = convertRow(f.converter, row, f.bytesPerPixel, 16);
             for (int i = 0; i < n; ++i) {
                 uint32_t p = row[i];
@@ -125,7 +121,7 @@ TEST(PixelFormats, SelectsTheConverterOfEachListedFormat) {
 
 TEST(PixelFormats, SelectsNothingForOtherFormats) {
     EXPECT_EQ(selectConverter(8, 0xE0, 0x1C, 0x3), nullptr);
-    EXPECT_EQ(selectConverter(16, 0xF00, 0xF0, 0xF), nullptr);     // four bits a channel
+    EXPECT_EQ(selectConverter(16, 0xF00, 0xF0, 0xF), nullptr);  // four bits a channel
     EXPECT_EQ(selectConverter(24, 0xF800, 0x7E0, 0x1F), nullptr);  // masks of another depth
     EXPECT_EQ(selectConverter(32, 0xFF0000, 0xFF, 0xFF00), nullptr);
     EXPECT_EQ(selectConverter(0, 0, 0, 0), nullptr);

@@ -78,8 +78,8 @@ TEST(BadFiles, SongLengthRestartAndTempoAreBroughtIntoRange) {
         int wantLength, wantRestart, wantBpm;
     };
     const Case cases[] = {
-        {0, 0, 0, 1, 0, 125},       {300, 5, 125, 256, 5, 125},   {0xFFFF, 3, 0xFFFF, 1, 0, 125},
-        {4, 4, 1, 4, 0, 1},         {4, 0xFFFF, 255, 4, 0, 255},
+        {0, 0, 0, 1, 0, 125}, {300, 5, 125, 256, 5, 125},  {0xFFFF, 3, 0xFFFF, 1, 0, 125},
+        {4, 4, 1, 4, 0, 1},   {4, 0xFFFF, 255, 4, 0, 255},
     };
     for (const Case& c : cases) {
         XmSong xm = makeXmSong(2, 1);
@@ -168,7 +168,8 @@ TEST(BadFiles, HostileCountsLoadOrFailCleanly) {
     std::vector<uint8_t> base = writeXm(richSong());
     // Header fields at 64 (song length) .. 78 (bpm), each at 0, 1, its limit and 0xFFFF.
     for (size_t field = 64; field <= 78; field += 2) {
-        for (unsigned value : {0u, 1u, 16u, 32u, 33u, 128u, 256u, 257u, 0x7FFFu, 0x8000u, 0xFFFFu}) {
+        for (unsigned value :
+             {0u, 1u, 16u, 32u, 33u, 128u, 256u, 257u, 0x7FFFu, 0x8000u, 0xFFFFu}) {
             SongPtr song = loadOwnedSong(withU16(base, field, value));
             if (!song) {
                 EXPECT_STRNE(songLoadError(), "");
@@ -179,7 +180,8 @@ TEST(BadFiles, HostileCountsLoadOrFailCleanly) {
     size_t pattern = 60 + 276;
     for (unsigned rows : {0u, 1u, 256u, 0xFFFFu}) {
         for (unsigned packed : {0u, 1u, 0xFFFFu}) {
-            std::vector<uint8_t> bytes = withU16(withU16(base, pattern + 5, rows), pattern + 7, packed);
+            std::vector<uint8_t> bytes =
+                withU16(withU16(base, pattern + 5, rows), pattern + 7, packed);
             SongPtr song = loadOwnedSong(bytes);
             if (song) {
                 EXPECT_EQ(song->patterns[0].rowCount, static_cast<int>(rows));

@@ -176,8 +176,8 @@ TEST_F(EffectsTest, VibratoRampAndSquareWaveforms) {
     ASSERT_TRUE(start());
     tick(6);
     // Phases 0, 0, 15, 30, -19: ramp (p & 31) x 8, for negative p 255 minus that.
-    EXPECT_EQ(periodDeltas(5), (Values{0, 0, -(120 * 8 >> 7) * 4, -(240 * 8 >> 7) * 4,
-                                       (151 * 8 >> 7) * 4}));
+    EXPECT_EQ(periodDeltas(5),
+              (Values{0, 0, -(120 * 8 >> 7) * 4, -(240 * 8 >> 7) * 4, (151 * 8 >> 7) * 4}));
     EXPECT_EQ(channel(1).periodDelta, (255 * 8 >> 7) * 4);
 }
 

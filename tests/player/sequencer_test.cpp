@@ -50,7 +50,7 @@ std::vector<Position> operator+(std::vector<Position> a, const std::vector<Posit
 
 TEST_F(SequencerTest, TempoGivesFramesPerTickInExtendedPrecision) {
     ASSERT_TRUE(start());
-    const std::pair<int, int> expected[] = {{125, 882}, {35, 3149}, {70, 1574}, {32, 3445},
+    const std::pair<int, int> expected[] = {{125, 882}, {35, 3149},  {70, 1574},  {32, 3445},
                                             {255, 432}, {0, 110250}, {-5, 110250}};
     for (auto [bpm, frames] : expected) {
         setBpm(song.get(), bpm);
@@ -76,8 +76,8 @@ TEST_F(SequencerTest, TheEndOfTheLastOrderContinuesAtTheRestartPosition) {
     xm.speed = 1;
     xm.restartPosition = 1;
     ASSERT_TRUE(start());
-    EXPECT_EQ(rowStarts(8), rowsOf(0, {0, 1}) + rowsOf(1, {0, 1}) + rowsOf(2, {0, 1}) +
-                                rowsOf(1, {0, 1}));
+    EXPECT_EQ(rowStarts(8),
+              rowsOf(0, {0, 1}) + rowsOf(1, {0, 1}) + rowsOf(2, {0, 1}) + rowsOf(1, {0, 1}));
 }
 
 TEST_F(SequencerTest, SpeedAndTempoEffect) {
@@ -138,8 +138,8 @@ TEST_F(SequencerTest, PatternLoopPlaysItsRowsAgain) {
     cell(10, 1) = {0, 0, 0, 0x0E, 0x62};
     ASSERT_TRUE(start());
     const std::vector<Position> loop = rowsOf(0, {4, 5, 6, 7, 8, 9, 10});
-    EXPECT_EQ(rowStarts(30), rowsOf(0, {0, 1, 2, 3}) + loop + loop + loop +
-                                 rowsOf(0, {11, 12, 13, 14, 15}));
+    EXPECT_EQ(rowStarts(30),
+              rowsOf(0, {0, 1, 2, 3}) + loop + loop + loop + rowsOf(0, {11, 12, 13, 14, 15}));
     // The loop's replays are not a repeat of the song; coming back to the start is.
     EXPECT_EQ(song->hasRepeated, 0);
     tick();

@@ -83,7 +83,7 @@ XmSong richSong() {
 
 // Byte offsets of the structures in richSong's file, found by writing it in pieces.
 struct Layout {
-    std::vector<size_t> patterns;     // each pattern header
+    std::vector<size_t> patterns;  // each pattern header
     std::vector<size_t> instruments;  // each instrument header
     size_t end = 0;
 };

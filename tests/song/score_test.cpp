@@ -64,11 +64,11 @@ bool rowEmpty(const Score& score, int row, int channel) {
 TEST(ScoreGrid, EightTokensAreShuffledEighths) {
     Score s = compose("a | walk |");
     // On the beats: rows 0, 4, 8, 12. Off-beats: tick 16 of the beat = row 2 + 4 ticks.
-    expectCell(s, 0, A, {25, 1, 0, 0, 0});       // C-2
+    expectCell(s, 0, A, {25, 1, 0, 0, 0});  // C-2
     expectCell(s, 2, A, {29, 1, 0, 0xE, 0xD4});  // E-2
-    expectCell(s, 4, A, {32, 1, 0, 0, 0});       // G-2
+    expectCell(s, 4, A, {32, 1, 0, 0, 0});  // G-2
     expectCell(s, 6, A, {34, 1, 0, 0xE, 0xD4});
-    expectCell(s, 8, A, {35, 1, 0, 0, 0});       // Bb-2
+    expectCell(s, 8, A, {35, 1, 0, 0, 0});  // Bb-2
     expectCell(s, 14, A, {29, 1, 0, 0xE, 0xD4});
     for (int row : {1, 3, 5, 7, 9, 11, 13, 15}) EXPECT_TRUE(rowEmpty(s, row, A)) << row;
 }
@@ -102,9 +102,9 @@ TEST(ScoreGrid, KeyOffsAndBareEffectsActAtTheirRowStart) {
 
 TEST(ScorePhrases, TransposeToTheNearestRootAndByOctaves) {
     Score s = compose("a | walk(G) | walk(F)+12 |");
-    expectCell(s, 0, A, {20, 1, 0, 0, 0});       // G-1: down a fourth
+    expectCell(s, 0, A, {20, 1, 0, 0, 0});  // G-1: down a fourth
     expectCell(s, 2, A, {24, 1, 0, 0xE, 0xD4});  // B-1
-    expectCell(s, 16, A, {42, 1, 0, 0, 0});      // F-3: up a fourth and an octave
+    expectCell(s, 16, A, {42, 1, 0, 0, 0});  // F-3: up a fourth and an octave
 }
 
 TEST(ScorePhrases, PercentRepeatsTheBarBefore) {

@@ -16,7 +16,7 @@ constexpr int32_t RATE = 44100;
 constexpr double AFTER_RESTART_SECONDS = 5;
 
 struct Rendering {
-    std::vector<int16_t> samples;     // interleaved left, right
+    std::vector<int16_t> samples;  // interleaved left, right
     int64_t framesBeforeRepeat = -1;  // the blocks wholly before the first repeat
 };
 

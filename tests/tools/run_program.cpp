@@ -40,6 +40,7 @@ ProgramResult runBromPlay(const std::string& arguments) {
 std::string writeTempFile(const std::string& name, const std::vector<uint8_t>& bytes) {
     std::string path = testing::TempDir() + std::to_string(getpid()) + "-" + name;
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     return path;
 }

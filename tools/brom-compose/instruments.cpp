@@ -107,8 +107,8 @@ XmSample pianoSample(int period, int attack, int harmonicCount, double fundament
     return s;
 }
 
-// Piano: two 16-bit samples, the lower one richer, split at C-4. The envelope dies away like a struck
-// string; a key-off lets the damper fall with a short fade.
+// Piano: two 16-bit samples, the lower one richer, split at C-4. The envelope dies away like a
+// struck string; a key-off lets the damper fall with a short fade.
 XmInstrument piano() {
     XmInstrument ins;
     ins.name = "piano";

@@ -8,9 +8,7 @@ const char* const ROOT_NAMES[12] = {"C",  "Db", "D",  "Eb", "E",  "F",
 
 namespace {
 
-bool isDigit(char c) {
-    return isdigit(static_cast<unsigned char>(c)) != 0;
-}
+bool isDigit(char c) { return isdigit(static_cast<unsigned char>(c)) != 0; }
 
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';

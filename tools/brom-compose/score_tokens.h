@@ -17,20 +17,20 @@ extern const char* const ROOT_NAMES[12];
 
 struct Modifiers {
     int volumeColumn = 0;  // the raw byte; 0 leaves the column empty
-    int effect = -1;       // -1: no effect
+    int effect = -1;  // -1: no effect
     int param = 0;
     bool repeatEffect = false;  // "*": the effect goes on every row until the lane's next token
-    int extraDelay = 0;         // ">n": ticks added to the grid position
-    bool tie = false;           // "~": no instrument number, so the envelopes run on
+    int extraDelay = 0;  // ">n": ticks added to the grid position
+    bool tie = false;  // "~": no instrument number, so the envelopes run on
 };
 
 enum class TokenKind { Empty, Note, KeyOff, Chord, Drums, ModifiersOnly };
 
 struct Token {
     TokenKind kind = TokenKind::Empty;
-    int note = 0;                 // 1..96
+    int note = 0;  // 1..96
     std::vector<int> chordNotes;  // one per channel of the chord lane
-    std::string drums;            // drum letters
+    std::string drums;  // drum letters
     Modifiers mods;
 };
 
@@ -41,7 +41,7 @@ struct TokenContext {
     LaneKind lane;
     int transpose;  // semitones added to notes and chord roots
     const std::map<std::string, std::vector<int>>* chords;  // chord lanes
-    std::string drumLetters;                                // the drum lane
+    std::string drumLetters;  // the drum lane
 };
 
 struct LogicalLine {

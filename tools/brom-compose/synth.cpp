@@ -58,9 +58,7 @@ double expNatural(double x) {
     return sum;
 }
 
-double decayPerFrame(double frames) {
-    return expNatural(-1.0 / frames);
-}
+double decayPerFrame(double frames) { return expNatural(-1.0 / frames); }
 
 StateVariableFilter makeFilter(double cutoff, double damping) {
     StateVariableFilter filter;

@@ -45,18 +45,20 @@ void printPatterns(const Song* song) {
 void printInstruments(const Song* song) {
     for (int i = 0; i < song->instrumentCount; ++i) {
         const Instrument& ins = song->instruments[i];
-        printf("instrument %3d  samples %2d  volume envelope %2d points%s  panning envelope %2d "
-               "points%s  fadeout %d  vibrato %d/%d/%d/%d\n",
-               i + 1, ins.sampleCount, ins.volumePointCount,
-               (ins.volumeEnvelopeFlags & ENVELOPE_ON) ? " (on)" : "", ins.panningPointCount,
-               (ins.panningEnvelopeFlags & ENVELOPE_ON) ? " (on)" : "", ins.fadeout,
-               ins.vibratoType, ins.vibratoSweep, ins.vibratoDepth, ins.vibratoRate);
+        printf(
+            "instrument %3d  samples %2d  volume envelope %2d points%s  panning envelope %2d "
+            "points%s  fadeout %d  vibrato %d/%d/%d/%d\n",
+            i + 1, ins.sampleCount, ins.volumePointCount,
+            (ins.volumeEnvelopeFlags & ENVELOPE_ON) ? " (on)" : "", ins.panningPointCount,
+            (ins.panningEnvelopeFlags & ENVELOPE_ON) ? " (on)" : "", ins.fadeout, ins.vibratoType,
+            ins.vibratoSweep, ins.vibratoDepth, ins.vibratoRate);
         for (int j = 0; j < ins.sampleCount; ++j) {
             const Sample* s = ins.samples[j];
-            printf("  sample %2d  length %7u  loop %s %u+%u  volume %2d  finetune %4d  panning %3d  "
-                   "relative note %4d\n",
-                   j, s->length, loopName(s->loopMode), s->loopStart, s->loopLength, s->volume,
-                   s->finetune, s->panning, s->relativeNote);
+            printf(
+                "  sample %2d  length %7u  loop %s %u+%u  volume %2d  finetune %4d  panning %3d  "
+                "relative note %4d\n",
+                j, s->length, loopName(s->loopMode), s->loopStart, s->loopLength, s->volume,
+                s->finetune, s->panning, s->relativeNote);
         }
     }
 }

@@ -24,14 +24,14 @@ void printTick(const Song* song, int64_t tickIndex, int32_t tick) {
         const NoteCell cell = cells ? cells[c] : NoteCell{};
         const Voice empty{};
         const Voice& voice = ch.voice ? *ch.voice : empty;
-        printf("%lld\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t"
-               "%d\t%d\t%d\t%d\t%d\n",
-               static_cast<long long>(tickIndex), song->orderPosition, song->row, tick, c,
-               cell.note, cell.instrument, ch.period, ch.periodDelta, ch.volume, ch.volumeDelta,
-               ch.panning, ch.volumeEnvelope.output, ch.panningEnvelope.output, ch.fadeoutVolume,
-               ch.keyOff, voice.index, voice.frequency, voice.finalVolume, voice.volumeLeft,
-               voice.volumeRight, song->speed, song->bpm, song->samplesPerTick,
-               song->globalVolume);
+        printf(
+            "%lld\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t"
+            "%d\t%d\t%d\t%d\t%d\n",
+            static_cast<long long>(tickIndex), song->orderPosition, song->row, tick, c, cell.note,
+            cell.instrument, ch.period, ch.periodDelta, ch.volume, ch.volumeDelta, ch.panning,
+            ch.volumeEnvelope.output, ch.panningEnvelope.output, ch.fadeoutVolume, ch.keyOff,
+            voice.index, voice.frequency, voice.finalVolume, voice.volumeLeft, voice.volumeRight,
+            song->speed, song->bpm, song->samplesPerTick, song->globalVolume);
     }
 }
 

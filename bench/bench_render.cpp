@@ -13,7 +13,7 @@
 #include "audio/scheduler.h"
 #include "bench/bench.h"
 #include "tests/support/load_bytes.h"
-#include "tests/support/xm_writer.h"
+#include "module/xm_writer.h"
 #include "tools/brom-play/brom_play.h"
 
 #if defined(_WIN32)

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "tests/support/xm_writer.h"
+#include "module/xm_writer.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

@@ -4,8 +4,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "tests/support/xm_writer.h"
-#include "tests/tools/run_program.h"
+#include "module/xm_writer.h"
+#include "tests/support/run_program.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "audio/scheduler.h"
 #include "tests/support/load_bytes.h"
-#include "tests/support/xm_writer.h"
+#include "module/xm_writer.h"
 
 namespace {
 

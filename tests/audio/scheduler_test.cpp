@@ -12,7 +12,7 @@
 #include "audio/device_manual.h"
 #include "module/file_access.h"
 #include "tests/support/load_bytes.h"
-#include "tests/support/xm_writer.h"
+#include "module/xm_writer.h"
 
 // The scheduler driven through the manual-clock device, with a tick handler of the test's own in
 // place of the player: it counts ticks and leaves a trace of them in the song's position fields.

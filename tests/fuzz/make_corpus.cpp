@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/xm_writer.h"
+#include "module/xm_writer.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "module/xm_loader.h"
 #include "tests/support/load_bytes.h"
-#include "tests/support/xm_writer.h"
+#include "module/xm_writer.h"
 
 namespace {
 

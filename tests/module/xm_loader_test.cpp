@@ -5,7 +5,7 @@
 
 #include "player/sequencer.h"
 #include "tests/support/load_bytes.h"
-#include "tests/support/xm_writer.h"
+#include "module/xm_writer.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "player/channel.h"
 #include "player/sequencer.h"
 #include "tests/support/load_bytes.h"
-#include "tests/support/xm_writer.h"
+#include "module/xm_writer.h"
 
 constexpr uint8_t KEY_OFF_NOTE = 97;  // as the file writes it
 constexpr uint8_t C4 = 49;  // cell note of C-4: 0-based note 48

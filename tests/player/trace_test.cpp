@@ -1,6 +1,6 @@
 // brom-play --trace: one header line, then one line per channel and tick, tab-separated.
 #include "tests/player/player_fixture.h"
-#include "tests/tools/run_program.h"
+#include "tests/support/run_program.h"
 
 namespace {
 

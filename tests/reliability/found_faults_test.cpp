@@ -6,7 +6,7 @@
 #include "audio/scheduler.h"
 #include "module/file_access.h"
 #include "tests/support/load_bytes.h"
-#include "tests/support/xm_writer.h"
+#include "module/xm_writer.h"
 
 // An envelope value read from the file scales the channel's volume directly: 0xFFFF drove the
 // voice gains to thousands of times full scale, past what the mixer's levels can hold. The loader

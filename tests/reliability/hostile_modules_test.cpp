@@ -13,7 +13,7 @@
 #include "tests/fuzz/fuzz_targets.h"
 #include "tests/reliability/build_kind.h"
 #include "tests/support/load_bytes.h"
-#include "tests/support/xm_writer.h"
+#include "module/xm_writer.h"
 
 namespace {
 

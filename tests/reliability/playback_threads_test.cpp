@@ -13,7 +13,7 @@
 #include "audio/scheduler.h"
 #include "module/file_access.h"
 #include "tests/support/load_bytes.h"
-#include "tests/support/xm_writer.h"
+#include "module/xm_writer.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // brom-play --info and the usage rules, run as a program.
 #include <gtest/gtest.h>
 
-#include "tests/support/xm_writer.h"
-#include "tests/tools/run_program.h"
+#include "module/xm_writer.h"
+#include "tests/support/run_program.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/xm_writer.h"
+#include "module/xm_writer.h"
 
 // Builds the instrument called `name`; false when no instrument has that name.
 bool makeSongInstrument(const std::string& name, XmInstrument* instrument);

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/xm_writer.h"
+#include "module/xm_writer.h"
 
 struct Score {
     XmSong song;  // header, order list and patterns; the instruments are not built here

@@ -1,4 +1,4 @@
-#include "tests/support/xm_writer.h"
+#include "module/xm_writer.h"
 
 #include <cmath>
 #include <cstring>

@@ -5,6 +5,7 @@
 #include "audio/scheduler.h"
 #include "module/file_access.h"
 #include "module/xm_loader.h"
+#include "player/sequencer.h"
 
 Instrument emptyInstrument = {};
 Sample emptySample = {};
@@ -24,6 +25,16 @@ void forgetSampleInVoices(const Sample* smp) {
 
 const char* songLoadError() { return lastLoadError; }
 
+void copyName(char* out, size_t size, const uint8_t* bytes, int count) {
+    if (!out || size == 0) return;
+    size_t length = 0;
+    for (int k = 0; k < count && length + 1 < size; ++k) {
+        out[length++] = bytes[k] < 32 ? ' ' : static_cast<char>(bytes[k]);
+    }
+    while (length > 0 && out[length - 1] == ' ') --length;
+    out[length] = '\0';
+}
+
 Song* loadSong(const char* path, SampleDataHook hook) {
     lastLoadError = "";
     ModuleStream* stream = streamOpen(path);
@@ -38,10 +49,12 @@ Song* loadSong(const char* path, SampleDataHook hook) {
         return nullptr;
     }
     song->sampleDataHook = hook;
-    int loaded = loadXm(song, stream);
+    song->tickHandler = playerTick;
+    LoadError error;
+    int loaded = loadXm(song, stream, &error);
     streamClose(stream);
     if (!loaded) {
-        lastLoadError = xmLoadError();
+        lastLoadError = error.reason;
         freeSong(song);
         return nullptr;
     }

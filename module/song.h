@@ -9,6 +9,7 @@
 // empty value. The Song owns its patterns, cells, instruments, samples and sample data.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 constexpr uint8_t NOTE_KEY_OFF = 255;
@@ -37,6 +38,11 @@ struct EnvelopePoint {
     uint16_t value;
 };
 
+// Names as the file stores them, made printable: bytes below 32 become spaces, trailing spaces
+// are removed, and the text always ends with a zero.
+constexpr int SONG_NAME_SIZE = 21;  // 20 characters
+constexpr int INSTRUMENT_NAME_SIZE = 23;  // 22 characters
+
 struct Sample {
     int16_t* data;  // length + 8 frames (guard frames after the end); null when length is 0
     uint32_t length;  // frames
@@ -48,6 +54,7 @@ struct Sample {
     uint8_t bits;  // 16 once the data is converted
     uint8_t loopMode;  // LOOP_NONE, LOOP_FORWARD or LOOP_PINGPONG
     int8_t relativeNote;
+    char name[INSTRUMENT_NAME_SIZE];
 };
 
 struct Instrument {
@@ -71,6 +78,7 @@ struct Instrument {
     uint8_t vibratoDepth;
     uint8_t vibratoRate;
     uint16_t fadeout;  // twice the file's value
+    char name[INSTRUMENT_NAME_SIZE];
 };
 
 constexpr uint8_t ENVELOPE_ON = 1;
@@ -87,6 +95,8 @@ using SampleDataHook = int (*)(uint8_t* buffer, int byteCount, int bits, int ins
 constexpr int PLAYED_ROW_BYTES = 256 * 256 / 8;
 
 struct Song {
+    char title[SONG_NAME_SIZE];
+    char tracker[SONG_NAME_SIZE];  // the program that wrote the file, as the file names it
     Pattern* patterns;
     Instrument* instruments;
     int32_t tickSamplesLeft;
@@ -122,6 +132,23 @@ struct Song {
     uint8_t playedRows[PLAYED_ROW_BYTES];
     uint8_t hasRepeated;
 };
+
+// Why a load failed: the kind of fault and one short line of text ("" after a success).
+enum class LoadFailure : uint8_t {
+    NONE,
+    CANNOT_OPEN,
+    NOT_A_MODULE,
+    DAMAGED,
+    TRUNCATED,
+    OUT_OF_MEMORY
+};
+struct LoadError {
+    LoadFailure kind;
+    const char* reason;
+};
+
+// Copies `count` name bytes of a file into `out` (`size` bytes) made printable, as the names above.
+void copyName(char* out, size_t size, const uint8_t* bytes, int count);
 
 extern Instrument emptyInstrument;
 extern Sample emptySample;

@@ -3,8 +3,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "player/sequencer.h"
-
 namespace {
 
 const char XM_SIGNATURE[] = "Extended Module: ";
@@ -14,19 +12,18 @@ constexpr int SIGNATURE_LENGTH = 17;
 // file 9 bytes whatever its size, so without a limit a small file could demand gigabytes.
 constexpr int64_t EMPTY_PATTERN_CELL_BUDGET = 8 * 1024 * 1024;
 
-const char* loadError = "";
-
-int fail(const char* reason) {
-    loadError = reason;
-    return 0;
-}
-
 // The stream and the number of bytes the file holds, so that sizes read from a damaged header are
-// checked against what is really there before anything is allocated.
+// checked against what is really there before anything is allocated; and where a failure goes.
 struct Reader {
     ModuleStream* stream;
     int64_t fileSize;
+    LoadError* error;
 };
+
+int fail(Reader& reader, LoadFailure kind, const char* reason) {
+    *reader.error = {kind, reason};
+    return 0;
+}
 
 int64_t measureFile(ModuleStream* stream) {
     uint8_t scratch[16384];
@@ -68,7 +65,10 @@ uint32_t le32(const uint8_t* p) {
 int readHeader(Song* song, Reader& reader, int* filePatternCount) {
     uint8_t header[80 + 256];
     seekTo(reader, 0);
-    if (!readExact(reader, header, sizeof header)) return fail("the file ends inside its header");
+    if (!readExact(reader, header, sizeof header))
+        return fail(reader, LoadFailure::TRUNCATED, "the file ends inside its header");
+    copyName(song->title, sizeof song->title, header + 17, 20);
+    copyName(song->tracker, sizeof song->tracker, header + 38, 20);
     uint32_t headerSize = le32(header + 60);
     song->songLength = static_cast<int16_t>(le16(header + 64));
     song->restartPosition = static_cast<int16_t>(le16(header + 66));
@@ -81,10 +81,11 @@ int readHeader(Song* song, Reader& reader, int* filePatternCount) {
     memcpy(song->orderTable, header + 80, 256);
 
     if (song->channelCount < 1 || song->channelCount > MAX_SONG_CHANNELS) {
-        return fail("the channel count is not between 1 and 32");
+        return fail(reader, LoadFailure::DAMAGED, "the channel count is not between 1 and 32");
     }
     if (60 + static_cast<int64_t>(headerSize) > reader.fileSize) {
-        return fail("the header size points beyond the end of the file");
+        return fail(reader, LoadFailure::DAMAGED,
+                    "the header size points beyond the end of the file");
     }
     // Keep the order table, the restart position and the tempo inside what the player can use.
     if (song->songLength > 256) song->songLength = 256;
@@ -93,7 +94,9 @@ int readHeader(Song* song, Reader& reader, int* filePatternCount) {
         song->restartPosition = 0;
     }
     if (song->defaultBpm < 1) song->defaultBpm = 125;
-    return seekTo(reader, 60 + static_cast<int64_t>(headerSize)) ? 1 : fail("bad header size");
+    return seekTo(reader, 60 + static_cast<int64_t>(headerSize))
+               ? 1
+               : fail(reader, LoadFailure::DAMAGED, "bad header size");
 }
 
 // ---- patterns ----
@@ -134,14 +137,15 @@ int readPatterns(Song* song, Reader& reader, int filePatternCount) {
     song->patternCount =
         filePatternCount > song->usedPatternCount ? filePatternCount : song->usedPatternCount;
     song->patterns = static_cast<Pattern*>(calloc(song->patternCount, sizeof(Pattern)));
-    if (!song->patterns) return fail("out of memory for the pattern table");
+    if (!song->patterns)
+        return fail(reader, LoadFailure::OUT_OF_MEMORY, "out of memory for the pattern table");
 
     int64_t emptyCellBudget = EMPTY_PATTERN_CELL_BUDGET;
     const int channels = song->channelCount;
     for (int p = 0; p < filePatternCount; ++p) {
         uint8_t header[9];
         if (!readExact(reader, header, sizeof header))
-            return fail("the file ends inside a pattern");
+            return fail(reader, LoadFailure::TRUNCATED, "the file ends inside a pattern");
         Pattern& pattern = song->patterns[p];
         pattern.rowCount = le16(header + 5);
         uint16_t packedSize = le16(header + 7);
@@ -149,23 +153,27 @@ int readPatterns(Song* song, Reader& reader, int filePatternCount) {
         // Every stored cell takes at least one byte, so a pattern cannot hold more cells than the
         // bytes left; an empty one draws on the budget instead.
         if (packedSize != 0 && cellCount > bytesLeft(reader)) {
-            return fail("the file ends inside a pattern");
+            return fail(reader, LoadFailure::TRUNCATED, "the file ends inside a pattern");
         }
         if (packedSize == 0) {
             emptyCellBudget -= cellCount;
-            if (emptyCellBudget < 0) return fail("the empty patterns are too large");
+            if (emptyCellBudget < 0)
+                return fail(reader, LoadFailure::DAMAGED, "the empty patterns are too large");
         }
         pattern.cells = static_cast<NoteCell*>(calloc(cellCount ? cellCount : 1, sizeof(NoteCell)));
-        if (!pattern.cells) return fail("out of memory for pattern data");
+        if (!pattern.cells)
+            return fail(reader, LoadFailure::OUT_OF_MEMORY, "out of memory for pattern data");
         if (packedSize == 0) continue;
         for (int64_t k = 0; k < cellCount; ++k) {
-            if (!readCell(reader, &pattern.cells[k])) return fail("the file ends inside a pattern");
+            if (!readCell(reader, &pattern.cells[k]))
+                return fail(reader, LoadFailure::TRUNCATED, "the file ends inside a pattern");
         }
     }
     for (int p = filePatternCount; p < song->usedPatternCount; ++p) {
         song->patterns[p].rowCount = 64;
         song->patterns[p].cells = static_cast<NoteCell*>(calloc(channels * 64, sizeof(NoteCell)));
-        if (!song->patterns[p].cells) return fail("out of memory for pattern data");
+        if (!song->patterns[p].cells)
+            return fail(reader, LoadFailure::OUT_OF_MEMORY, "out of memory for pattern data");
     }
     return 1;
 }
@@ -205,7 +213,8 @@ void readEnvelopePoints(const uint8_t* bytes, EnvelopePoint* points) {
 
 int readInstrumentHeader(Instrument* ins, Reader& reader) {
     uint8_t bytes[4 + 96 + 48 + 48 + 16];
-    if (!readExact(reader, bytes, sizeof bytes)) return fail("the file ends inside an instrument");
+    if (!readExact(reader, bytes, sizeof bytes))
+        return fail(reader, LoadFailure::TRUNCATED, "the file ends inside an instrument");
     memcpy(ins->noteSampleMap, bytes + 4, 96);
     readEnvelopePoints(bytes + 100, ins->volumePoints);
     readEnvelopePoints(bytes + 148, ins->panningPoints);
@@ -248,7 +257,7 @@ void clampLoop(Sample* smp) {
 int readSampleHeader(Sample* smp, Reader& reader) {
     uint8_t bytes[40];
     if (!readExact(reader, bytes, sizeof bytes))
-        return fail("the file ends inside a sample header");
+        return fail(reader, LoadFailure::TRUNCATED, "the file ends inside a sample header");
     smp->length = le32(bytes);
     smp->loopStart = le32(bytes + 4);
     smp->loopLength = le32(bytes + 8);
@@ -276,6 +285,7 @@ int readSampleHeader(Sample* smp, Reader& reader) {
     }
     smp->panning = bytes[15];
     smp->relativeNote = static_cast<int8_t>(bytes[16]);
+    copyName(smp->name, sizeof smp->name, bytes + 18, 22);
     return 1;
 }
 
@@ -300,12 +310,12 @@ int readSampleData(Song* song, Sample* smp, Reader& reader, int instrumentIndex,
     // Both widths end up as length + 8 zeroed 16-bit frames; 16-bit data is read in place.
     size_t bufferBytes = 2 * static_cast<size_t>(smp->length) + 16;
     auto* buffer = static_cast<uint8_t*>(calloc(bufferBytes, 1));
-    if (!buffer) return fail("out of memory for sample data");
+    if (!buffer) return fail(reader, LoadFailure::OUT_OF_MEMORY, "out of memory for sample data");
     if (smp->bits == 8) {
         smp->data = static_cast<int16_t*>(calloc(smp->length + 8, sizeof(int16_t)));
         if (!smp->data) {
             free(buffer);
-            return fail("out of memory for sample data");
+            return fail(reader, LoadFailure::OUT_OF_MEMORY, "out of memory for sample data");
         }
     }
     if (song->sampleDataHook) {
@@ -341,10 +351,13 @@ int readInstrument(Song* song, Reader& reader, int i) {
     Instrument* ins = &song->instruments[i];
     int64_t start = streamTell(reader.stream);
     uint8_t head[29];
-    if (!readExact(reader, head, sizeof head)) return fail("the file ends inside an instrument");
+    if (!readExact(reader, head, sizeof head))
+        return fail(reader, LoadFailure::TRUNCATED, "the file ends inside an instrument");
+    copyName(ins->name, sizeof ins->name, head + 4, 22);
     int64_t headerEnd = start + le32(head);
     int sampleCount = le16(head + 27);
-    if (sampleCount > MAX_INSTRUMENT_SAMPLES) return fail("an instrument has more than 16 samples");
+    if (sampleCount > MAX_INSTRUMENT_SAMPLES)
+        return fail(reader, LoadFailure::DAMAGED, "an instrument has more than 16 samples");
     ins->sampleCount = sampleCount;
     for (int j = 0; j < MAX_INSTRUMENT_SAMPLES; ++j) ins->samples[j] = &emptySample;
     if (sampleCount == 0) {
@@ -354,14 +367,15 @@ int readInstrument(Song* song, Reader& reader, int i) {
         return 1;
     }
     if (!readInstrumentHeader(ins, reader)) return 0;
-    if (headerEnd > reader.fileSize) return fail("the file ends inside an instrument");
+    if (headerEnd > reader.fileSize)
+        return fail(reader, LoadFailure::TRUNCATED, "the file ends inside an instrument");
     seekTo(reader, headerEnd);
 
     for (int j = 0; j < sampleCount; ++j) {
         auto* smp = static_cast<Sample*>(calloc(1, sizeof(Sample)));
         if (!smp) {
             ins->sampleCount = j;
-            return fail("out of memory for a sample");
+            return fail(reader, LoadFailure::OUT_OF_MEMORY, "out of memory for a sample");
         }
         ins->samples[j] = smp;
         if (!readSampleHeader(smp, reader)) return 0;
@@ -379,19 +393,21 @@ int readInstrument(Song* song, Reader& reader, int i) {
 
 }  // namespace
 
-const char* xmLoadError() { return loadError; }
-
-int loadXm(Song* song, ModuleStream* stream) {
-    loadError = "";
-    if (!song || !stream) return fail("no song or no stream");
-    Reader reader{stream, 0};
+bool isXm(ModuleStream* stream) {
     char signature[SIGNATURE_LENGTH];
     streamSeek(stream, 0, STREAM_SEEK_SET);
-    if (streamRead(signature, SIGNATURE_LENGTH, stream) != SIGNATURE_LENGTH ||
-        memcmp(signature, XM_SIGNATURE, SIGNATURE_LENGTH) != 0) {
-        return fail("not an XM module (signature missing)");
+    return streamRead(signature, SIGNATURE_LENGTH, stream) == SIGNATURE_LENGTH &&
+           memcmp(signature, XM_SIGNATURE, SIGNATURE_LENGTH) == 0;
+}
+
+int loadXm(Song* song, ModuleStream* stream, LoadError* error) {
+    LoadError ignored;
+    Reader reader{stream, 0, error ? error : &ignored};
+    *reader.error = {LoadFailure::NONE, ""};
+    if (!song || !stream) return fail(reader, LoadFailure::DAMAGED, "no song or no stream");
+    if (!isXm(stream)) {
+        return fail(reader, LoadFailure::NOT_A_MODULE, "not an XM module (signature missing)");
     }
-    song->tickHandler = playerTick;
     song->initialGlobalVolume = 64;
     reader.fileSize = measureFile(stream);
 
@@ -401,7 +417,8 @@ int loadXm(Song* song, ModuleStream* stream) {
 
     if (song->instrumentCount <= 0) return 1;
     song->instruments = static_cast<Instrument*>(calloc(song->instrumentCount, sizeof(Instrument)));
-    if (!song->instruments) return fail("out of memory for the instrument table");
+    if (!song->instruments)
+        return fail(reader, LoadFailure::OUT_OF_MEMORY, "out of memory for the instrument table");
     for (int i = 0; i < song->instrumentCount; ++i) {
         if (!readInstrument(song, reader, i)) return 0;
     }

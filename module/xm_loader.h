@@ -13,7 +13,8 @@
 
 constexpr int MAX_SONG_CHANNELS = 32;
 
-// 1 on success, 0 on failure (the song may be partly filled; loadSong frees it). On failure
-// xmLoadError() says why.
-int loadXm(Song* song, ModuleStream* stream);
-const char* xmLoadError();
+// Whether the stream starts with the XM signature.
+bool isXm(ModuleStream* stream);
+// 1 on success, 0 on failure (the song may be partly filled; the caller releases it). On failure
+// *error says why (error may be null).
+int loadXm(Song* song, ModuleStream* stream, LoadError* error);

@@ -118,7 +118,8 @@ void restartEnvelope(EnvelopeState* envelope, int32_t output) {
 
 ChannelSound resolveSound(Song* song, const ChannelState* channel) {
     if (channel->instrumentIndex >= song->instrumentCount || !song->instruments) {
-        emptySample.data = nullptr;
+        // Shared by every song on every thread: written only if something ever set it.
+        if (emptySample.data) emptySample.data = nullptr;
         return {&emptyInstrument, &emptySample};
     }
     Instrument* instrument = &song->instruments[channel->instrumentIndex];

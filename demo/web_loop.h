@@ -2,7 +2,8 @@
 // main's endless loop the browser runs one scene pass per display refresh (requestAnimationFrame),
 // and instead of a mixing thread the Web Audio device polls the scheduler.
 //
-//     runOnPage(&scene, song);      // once the display is open and the scene started; never returns
+//     runOnPage(&scene, song);      // once the display is open and the scene started; never
+//     returns
 //
 // The page asks through exported functions whether the demo runs (bromDemoRunning: 1 once
 // runOnPage has started the song) and what is audible (bromDemoOrder, bromDemoRow,

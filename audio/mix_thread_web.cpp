@@ -4,9 +4,9 @@
 // (audio/device_webaudio.h).
 #include "audio/mix_thread.h"
 
-bool mixThreadStart(void (*)()) { return false; }
+bool mixThreadStart(MixThread*, void (*)(void*), void*) { return false; }
 
-void mixThreadJoin() {}
+void mixThreadJoin(MixThread*) {}
 
 // Nothing calls it without a thread; a page must never block its only thread anyway.
 void mixThreadSleep(int32_t) {}

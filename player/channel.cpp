@@ -3,11 +3,9 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "audio/scheduler.h"
+#include "player/sequencer.h"
 #include "player/effects.h"
 #include "player/envelopes.h"
-
-ChannelState channelTable[MAX_PLAYER_CHANNELS];
 
 namespace {
 
@@ -25,18 +23,18 @@ int32_t clampToByte(int64_t value) {
 // Starts a note on the channel's voice. A voice that still sounds is handed over to its twin
 // (c <-> c + 32), which takes the new note, while the old one keeps playing at gain 0 and so ramps
 // out in the mixer instead of stopping with a click.
-void triggerVoice(ChannelState* channel, const Sample* sample) {
-    Voice* voice = &voiceTable[channel->voice->index];
+void triggerVoice(ChannelState* channel, const Sample* sample, Voice* voices) {
+    Voice* voice = &voices[channel->voice->index];
     if (voice->sample) {
         const int32_t i = voice->index;
         const int32_t twin = i <= 31 ? i + TWIN_DISTANCE : i - TWIN_DISTANCE;
-        voiceTable[twin] = *voice;
-        voiceTable[twin].index = twin;
+        voices[twin] = *voice;
+        voices[twin].index = twin;
         voice->finalVolume = 0;
         voice->mixVolume = 0;
         voice->volumeLeft = 0;
         voice->volumeRight = 0;
-        voice = &voiceTable[twin];
+        voice = &voices[twin];
         channel->voice = voice;
     }
     // The mixer only reads sample records; the voice keeps a plain pointer.
@@ -97,6 +95,7 @@ void updatePitch(ChannelState* channel, const Song* song) {
     Voice* voice = channel->voice;
     int32_t frequency = frequencyOf(song, channel->period, channel->periodDelta);
     voice->frequency = frequency;
+    const int32_t sampleRate = song->player ? song->player->sampleRate : 0;
     if (sampleRate <= 0) return;
     if (frequency <= 99) frequency = 100;
     const uint32_t f = static_cast<uint32_t>(frequency);
@@ -205,7 +204,8 @@ void updateVoice(ChannelState* channel, const Sample* sample, const Song* song) 
         channel->updateFlags &= static_cast<uint8_t>(~UPDATE_PITCH);
     }
     const uint8_t flags = channel->updateFlags;
-    if (flags & UPDATE_TRIGGER) triggerVoice(channel, sample);
+    if ((flags & UPDATE_TRIGGER) && song->player)
+        triggerVoice(channel, sample, song->player->voices);
     if (flags & UPDATE_VOLUME) updateVolume(channel, song);
     if (flags & UPDATE_PANNING) updatePanning(channel);
     if (flags & UPDATE_PITCH) updatePitch(channel, song);

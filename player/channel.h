@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "audio/mixer.h"
 #include "module/song.h"
+#include "player/voice.h"
 
 constexpr int MAX_PLAYER_CHANNELS = 32;
 
@@ -72,8 +72,6 @@ struct ChannelState {
     uint8_t finePortaUpMemory;
     uint8_t finePortaDownMemory;
 };
-
-extern ChannelState channelTable[MAX_PLAYER_CHANNELS];
 
 // What a channel plays on this tick. A channel keeps no sample of its own: every tick resolves it
 // again from instrumentIndex and noteIndex.

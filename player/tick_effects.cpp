@@ -291,7 +291,7 @@ void processTickEffects(Song* song) {
     if (!cells) return;
     const int channels = playedChannelCount(song);
     for (int c = 0; c < channels; ++c) {
-        ChannelState* channel = &channelTable[c];
+        ChannelState* channel = &song->player->channels[c];
         const NoteCell& cell = cells[c];
         const ChannelSound sound = resolveSound(song, channel);
         channel->volumeDelta = 0;

@@ -11,9 +11,10 @@
 // the frames it has played; elsewhere a ScriptProcessor reads the buffer on the page's thread.
 // Either way, each time the audio side has moved on, the device polls the default engine's
 // scheduler (mixFinishedBlocks), which re-mixes the blocks just played, and hands them on: the
-// same poll the mixing thread makes natively. A page has one such device, for the default engine. Module.webAudioPath = "script" before open forces the
-// ScriptProcessor; the page reads Module.webAudio.state() and can capture the next frames
-// played with Module.webAudio.capture(frames) (the device_webaudio.js side).
+// same poll the mixing thread makes natively. A page has one such device, for the default engine.
+// Module.webAudioPath = "script" before open forces the ScriptProcessor; the page reads
+// Module.webAudio.state() and can capture the next frames played with
+// Module.webAudio.capture(frames) (the device_webaudio.js side).
 #pragma once
 
 #include "audio/output_device.h"

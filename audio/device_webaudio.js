@@ -180,10 +180,17 @@ mergeInto(LibraryManager.library, {
       window.isSecureContext && context.audioWorklet && Module["webAudioPath"] !== "script";
     if (useWorklet) {
       var url = Module["webAudioWorkletUrl"] || "brom-audio-worklet.js";
-      context.audioWorklet.addModule(url).then(BromAudio.makeWorkletNode, function (error) {
-        err("brom: no audio worklet (" + error + "); playing through a ScriptProcessor");
-        BromAudio.makeScriptNode();
-      });
+      // The module loads while the program goes on; a device closed meanwhile wants no node.
+      context.audioWorklet.addModule(url).then(
+        function () {
+          if (BromAudio.context === context) BromAudio.makeWorkletNode();
+        },
+        function (error) {
+          if (BromAudio.context !== context) return;
+          err("brom: no audio worklet (" + error + "); playing through a ScriptProcessor");
+          BromAudio.makeScriptNode();
+        },
+      );
     } else {
       BromAudio.makeScriptNode();
     }

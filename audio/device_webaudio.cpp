@@ -22,6 +22,7 @@ constexpr int CONTEXT_REFUSED = 2;
 const int16_t* loopBuffer = nullptr;
 uint32_t loopBytes = 0;
 const char* openError = "";
+void (*poll)() = [] { mixFinishedBlocks(); };
 
 int webOpen(int32_t rate) {
     int result = bromWebAudioOpen(rate);
@@ -56,5 +57,7 @@ const OutputDevice webAudioOutputDevice = {webOpen,      webPrepare, webWrite, w
 
 const char* webAudioDeviceError() { return openError; }
 
-// Called by the browser side whenever the audio side has played on: re-mixes what it has played.
-extern "C" EMSCRIPTEN_KEEPALIVE void bromWebAudioPoll() { mixFinishedBlocks(); }
+void setWebAudioPoll(void (*newPoll)()) { poll = newPoll; }
+
+// Called by the browser side whenever the audio side has played on.
+extern "C" EMSCRIPTEN_KEEPALIVE void bromWebAudioPoll() { poll(); }

@@ -5,16 +5,16 @@
 //     if (!audioOpen(44100)) ... webAudioDeviceError() ...;
 //     playSongWithoutThread(song);          // a page has no mixing thread (mix_thread_web.cpp)
 //
-// Browsers start sound only after the user has done something: the context is made suspended and
-// resumes on the page's first click or key. Where the page is served securely (https, or
-// localhost) an AudioWorklet plays a copy of the looping buffer on the audio thread and reports
-// the frames it has played; elsewhere a ScriptProcessor reads the buffer on the page's thread.
-// Either way, each time the audio side has moved on, the device polls the default engine's
-// scheduler (mixFinishedBlocks), which re-mixes the blocks just played, and hands them on: the
-// same poll the mixing thread makes natively. A page has one such device, for the default engine.
-// Module.webAudioPath = "script" before open forces the ScriptProcessor; the page reads
-// Module.webAudio.state() and can capture the next frames played with
-// Module.webAudio.capture(frames) (the device_webaudio.js side).
+// The context starts suspended, as browsers want it until the user has clicked or pressed a key
+// on the page: the page switches the sound on and off (Module.webAudio.play() and pause()).
+// Where the page is served securely (https, or localhost) an AudioWorklet plays a copy of the
+// looping buffer on the audio thread and reports the frames it has played; elsewhere a
+// ScriptProcessor reads the buffer on the page's thread. Either way, each time the audio side has
+// moved on, the device polls: by default the default engine's scheduler (mixFinishedBlocks),
+// which re-mixes the blocks just played, the same poll the mixing thread makes natively; the
+// device then hands the new blocks on. Module.webAudioPath = "script" before open forces the
+// ScriptProcessor; the page also reads Module.webAudio.state() and path(), and can capture the
+// next frames played with Module.webAudio.capture(frames) (see device_webaudio.js).
 #pragma once
 
 #include "audio/output_device.h"
@@ -23,3 +23,8 @@ extern const OutputDevice webAudioOutputDevice;
 
 // Why the last open failed ("" when it did not).
 const char* webAudioDeviceError();
+
+// What the device calls each time the audio side has played on, instead of the default engine's
+// mixFinishedBlocks: for a host that fills the looping buffer itself. The function reads the
+// device's position and writes the frames played since its last call anew.
+void setWebAudioPoll(void (*poll)());

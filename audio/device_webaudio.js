@@ -8,6 +8,8 @@
 // milliseconds, and after each report this side polls the scheduler and sends the part of the
 // loop played since the last report, which the poll has just mixed anew. With a ScriptProcessor
 // the callback runs on the page's thread, reads the loop in place and polls right after.
+// The context starts suspended, as browsers want it before the user has done anything: the page
+// switches the sound on (Module.webAudio.play()) on a click or key.
 mergeInto(LibraryManager.library, {
   $BromAudio: {
     context: null,
@@ -21,7 +23,6 @@ mergeInto(LibraryManager.library, {
     sentUpTo: 0, // AudioWorklet: the loop frame up to which its copy is current
     capture: null, // ScriptProcessor: a capture under way
     captureResolvers: [], // AudioWorklet: captures asked for, oldest first
-    resumeOnGesture: null,
 
     // The loop's frames [from, to) as a fresh Int16Array.
     ringSlice: function (from, to) {
@@ -126,12 +127,19 @@ mergeInto(LibraryManager.library, {
       capture.resolve({ startFrame: capture.startFrame, samples: capture.samples });
     },
 
-    // What the page sees: the context's state, the path taken, and captures of the next frames
-    // played (interleaved floats and the number of the first frame since the start).
+    // What the page sees: the context's state, sound on and off (browsers allow "on" only after
+    // the user has clicked or pressed a key on the page), the path taken, and captures of the
+    // next frames played (interleaved floats and the number of the first frame since the start).
     pageInterface: function () {
       return {
         state: function () {
           return BromAudio.context ? BromAudio.context.state : "closed";
+        },
+        play: function () {
+          return BromAudio.context ? BromAudio.context.resume() : Promise.resolve();
+        },
+        pause: function () {
+          return BromAudio.context ? BromAudio.context.suspend() : Promise.resolve();
         },
         path: function () {
           return BromAudio.node ? (BromAudio.worklet ? "worklet" : "script") : "none";
@@ -166,16 +174,10 @@ mergeInto(LibraryManager.library, {
       return 2;
     }
     var context = BromAudio.context;
+    // Silent until the page says otherwise, whatever the browser's policy on sound.
+    context.suspend();
     BromAudio.playing = false;
     BromAudio.framesPlayed = 0;
-    // Browsers keep a context made before any user gesture suspended: the first click or key
-    // starts the sound.
-    BromAudio.resumeOnGesture = function () {
-      context.resume();
-    };
-    ["pointerdown", "keydown", "touchend"].forEach(function (kind) {
-      window.addEventListener(kind, BromAudio.resumeOnGesture, true);
-    });
     var useWorklet =
       window.isSecureContext && context.audioWorklet && Module["webAudioPath"] !== "script";
     if (useWorklet) {
@@ -223,9 +225,6 @@ mergeInto(LibraryManager.library, {
 
   bromWebAudioClose__deps: ["$BromAudio"],
   bromWebAudioClose: function () {
-    ["pointerdown", "keydown", "touchend"].forEach(function (kind) {
-      window.removeEventListener(kind, BromAudio.resumeOnGesture, true);
-    });
     if (BromAudio.node) BromAudio.node.disconnect();
     if (BromAudio.context) BromAudio.context.close();
     BromAudio.node = null;

@@ -104,11 +104,22 @@ void updatePitch(ChannelState* channel, const Song* song) {
     voice->stepFraction = static_cast<uint32_t>((static_cast<uint64_t>(f % rate) << 32) / rate);
 }
 
+// Back to the envelope's start with `output` until its first point is reached. The envelope's value
+// is left as it was: it is set again when the first point is reached.
+void restartEnvelope(EnvelopeState* envelope, int32_t output) {
+    envelope->output = output;
+    envelope->point = 0;
+    envelope->tick = 0;
+    envelope->slope = 0;
+    envelope->done = 0;
+}
+
 }  // namespace
 
 ChannelSound resolveSound(Song* song, const ChannelState* channel) {
     if (channel->instrumentIndex >= song->instrumentCount || !song->instruments) {
-        emptySample.data = nullptr;
+        // Shared by every song on every thread: written only if something ever set it.
+        if (emptySample.data) emptySample.data = nullptr;
         return {&emptyInstrument, &emptySample};
     }
     Instrument* instrument = &song->instruments[channel->instrumentIndex];
@@ -138,19 +149,8 @@ int32_t notePeriodOf(const Song* song, int realNote, int finetune) {
 void resetChannelInstrument(ChannelState* channel, const Sample* sample) {
     channel->volume = sample->volume;
     channel->panning = sample->panning;
-    // The envelopes' value is left as it was: it is set again when the first point is reached.
-    EnvelopeState& volumeEnvelope = channel->volumeEnvelope;
-    volumeEnvelope.output = 64;
-    volumeEnvelope.point = 0;
-    volumeEnvelope.tick = 0;
-    volumeEnvelope.slope = 0;
-    volumeEnvelope.done = 0;
-    EnvelopeState& panningEnvelope = channel->panningEnvelope;
-    panningEnvelope.output = 32;
-    panningEnvelope.point = 0;
-    panningEnvelope.tick = 0;
-    panningEnvelope.slope = 0;
-    panningEnvelope.done = 0;
+    restartEnvelope(&channel->volumeEnvelope, 64);
+    restartEnvelope(&channel->panningEnvelope, 32);
     channel->keyOff = 0;
     channel->fadeoutVolume = FULL_FADEOUT;
     channel->autoVibratoSweepTicks = 0;

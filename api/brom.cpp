@@ -1,12 +1,16 @@
 // The public C API: a brom_module is a Song with an AudioEngine of its own, rendered offline
-// block by block; the caller's buffers are filled from those blocks, whatever sizes it asks for.
+// block by block, on one thread or, through the parallel renderer, on several; the caller's
+// buffers are filled from those blocks, whatever sizes it asks for.
 #include "brom/brom.h"
 
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <thread>
 
+#include "audio/parallel_render.h"
+#include "audio/playback_snapshot.h"
 #include "audio/scheduler.h"
 #include "module/file_access.h"
 #include "player/sequencer.h"
@@ -18,6 +22,8 @@ constexpr int32_t LOWEST_RATE = 8000;
 constexpr int32_t HIGHEST_RATE = 192000;
 // A song that never comes round ends after an hour of each pass.
 constexpr int64_t LONGEST_PASS_SECONDS = 3600;
+// Threads one render takes when left to choose: more seldom pay.
+constexpr int32_t MOST_AUTOMATIC_THREADS = 8;
 
 }  // namespace
 
@@ -28,7 +34,12 @@ struct brom_module {
     int8_t* loadedFinetunes;  // every sample's finetune as loaded, in file order
     int32_t sampleTotal;
 
-    int32_t block;  // engine block being handed out; -1 before the first
+    int32_t threads;  // asked for: 0 as many as the machine has cores, 1 one
+    ParallelRender* parallel;  // the parallel renderer while rendering on several threads
+    RenderedBlock parallelBlock;  // the parallel renderer's block being handed out
+
+    int32_t block;  // engine block being handed out (0 for the parallel renderer's); -1 before
+                    // the first
     int32_t blockOffset;  // its frames handed out already
     int64_t frame;  // engine frame of the next frame to hand out
     bool rendered;  // frames handed out since the load or the last seek
@@ -57,19 +68,6 @@ void report(brom_error* error, const char** reason, brom_error code, const char*
     if (reason) *reason = text;
 }
 
-// Calls `visit(sample, index)` for every sample the song owns, in file order.
-template <typename Visit>
-void forEachSample(const Song* song, Visit visit) {
-    if (!song->instruments) return;
-    int32_t index = 0;
-    for (int i = 0; i < song->instrumentCount; ++i) {
-        const Instrument& ins = song->instruments[i];
-        for (int j = 0; j < ins.sampleCount && j < MAX_INSTRUMENT_SAMPLES; ++j) {
-            if (ins.samples[j] && ins.samples[j] != &emptySample) visit(ins.samples[j], index++);
-        }
-    }
-}
-
 // The set-finetune effect rewrites samples as the song plays; every fresh start begins from the
 // finetunes the file gave.
 void restoreFinetunes(brom_module* module) {
@@ -83,6 +81,7 @@ bool restart(brom_module* module) {
     restoreFinetunes(module);
     prepareMixSettings(module->engine, module->rate);
     if (!startSongOffline(module->engine, module->song)) return false;
+    if (module->parallel) parallelReset(module->parallel);
     module->block = -1;
     module->blockOffset = 0;
     module->frame = 0;
@@ -90,28 +89,109 @@ bool restart(brom_module* module) {
     return true;
 }
 
-// The engine frame at which the output ends; -1 while not known yet.
+// The engine's state after the block being handed out as the parallel renderer noted it, while
+// it has run the engine ahead; null when the engine's own state is that.
+const BlockInfo* takenInfo(const brom_module* module) {
+    return module->parallel ? parallelTakenInfo(module->parallel) : nullptr;
+}
+
+// The engine frame at which the output ends, from the engine's frame count and end frame; -1
+// while not known yet.
+int64_t endFrameAfter(const brom_module* module, int64_t framesMixed, int64_t repeatFrame) {
+    const int32_t repeatCount = module->engine->repeatCount;
+    if (repeatCount < 0) return repeatFrame;  // without end
+    const int64_t cap = (repeatCount + int64_t{1}) * LONGEST_PASS_SECONDS * module->rate;
+    if (repeatFrame >= 0 && repeatFrame < cap) return repeatFrame;
+    return framesMixed >= cap ? cap : -1;
+}
+
+// The engine's frame count after the block being handed out.
+int64_t framesMixed(const brom_module* module) {
+    const BlockInfo* info = takenInfo(module);
+    return info ? info->framesMixed : module->engine->framesMixed;
+}
+
+// Where the output ends, as known after the block being handed out.
 int64_t endFrame(const brom_module* module) {
+    const BlockInfo* info = takenInfo(module);
+    return info ? endFrameAfter(module, info->framesMixed, info->repeatFrame)
+                : endFrameAfter(module, module->engine->framesMixed, module->engine->repeatFrame);
+}
+
+// Whether the engine's song, wherever the engine stands, has a block more to give.
+bool engineGoesOn(void* context) {
+    const auto* module = static_cast<const brom_module*>(context);
     const AudioEngine* engine = module->engine;
-    const int64_t end = engine->repeatFrame;
-    if (engine->repeatCount < 0) return end;  // without end
-    const int64_t cap = (engine->repeatCount + int64_t{1}) * LONGEST_PASS_SECONDS * module->rate;
-    if (end >= 0 && end < cap) return end;
-    return engine->framesMixed >= cap ? cap : -1;
+    const int64_t end = endFrameAfter(module, engine->framesMixed, engine->repeatFrame);
+    return end < 0 || engine->framesMixed < end;
+}
+
+int32_t threadsWanted(const brom_module* module) {
+    if (module->threads > 0) return module->threads;
+    const int32_t cores = static_cast<int32_t>(std::thread::hardware_concurrency());
+    return cores < 1 ? 1 : cores > MOST_AUTOMATIC_THREADS ? MOST_AUTOMATIC_THREADS : cores;
+}
+
+// Between two blocks: the parallel renderer is made when more than one thread is wanted and
+// ended (the engine brought back to where the caller is) when one is. Without memory for it, one
+// thread renders.
+bool chooseRenderer(brom_module* module) {
+    const bool parallel = threadsWanted(module) > 1;
+    if (parallel && !module->parallel) {
+        module->parallel =
+            createParallelRender(module->engine, threadsWanted(module), engineGoesOn, module);
+        if (module->parallel) parallelReset(module->parallel);
+    } else if (!parallel && module->parallel) {
+        const bool rewound = parallelRewind(module->parallel);
+        destroyParallelRender(module->parallel);
+        module->parallel = nullptr;
+        return rewound;
+    }
+    return true;
 }
 
 // Mixes the next block; false when the song has ended before it.
 bool nextBlock(brom_module* module) {
     const int64_t end = endFrame(module);
-    if (end >= 0 && module->engine->framesMixed >= end) return false;
-    module->frame = module->engine->framesMixed;
-    module->block = mixNextOfflineBlock(module->engine);
+    if (end >= 0 && framesMixed(module) >= end) return false;
+    if (!chooseRenderer(module)) return false;
+    module->frame = framesMixed(module);
     module->blockOffset = 0;
-    return module->block >= 0;
+    if (!module->parallel) {
+        module->block = mixNextOfflineBlock(module->engine);
+        return module->block >= 0;
+    }
+    if (!parallelNextBlock(module->parallel, &module->parallelBlock)) return false;
+    module->block = 0;
+    return true;
 }
 
-// Hands out up to `frames` frames, block by block: `copy(blockIndex, offset, count, done)`
-// copies `count` frames from frame `offset` of the engine block to the caller's frame `done`.
+// Frame `offset` of the block being handed out, as 16-bit PCM and as the float mix.
+const int16_t* blockPcm(const brom_module* module, int32_t offset) {
+    if (module->parallel) return module->parallelBlock.pcm + 2 * offset;
+    const AudioEngine* engine = module->engine;
+    return engine->outputBuffer +
+           2 * (int64_t{module->block} * engine->settings.blockFrames + offset);
+}
+
+const float* blockMix(const brom_module* module, int32_t offset) {
+    if (module->parallel) return module->parallelBlock.mix + 2 * offset;
+    const AudioEngine* engine = module->engine;
+    return engine->mixBuffer + 2 * (int64_t{module->block} * engine->settings.blockFrames + offset);
+}
+
+// Mute, gain and width act from the next block on, whichever the renderer.
+void controlsChanged(brom_module* module) {
+    if (module->parallel) parallelControlsChanged(module->parallel);
+}
+
+// Before a change to the player's state: the engine must stand where the caller is.
+bool bringEngineBack(brom_module* module) {
+    return !module->parallel || parallelRewind(module->parallel);
+}
+
+// Hands out up to `frames` frames, block by block: `copy(offset, count, done)` copies `count`
+// frames from frame `offset` of the block being handed out to the caller's frame `done`.
 template <typename Copy>
 size_t render(brom_module* module, size_t frames, Copy copy) {
     const int32_t blockFrames = module->engine->settings.blockFrames;
@@ -130,7 +210,7 @@ size_t render(brom_module* module, size_t frames, Copy copy) {
         const size_t count = frames - done < static_cast<size_t>(available)
                                  ? frames - done
                                  : static_cast<size_t>(available);
-        copy(module->block, module->blockOffset, count, done);
+        copy(module->blockOffset, count, done);
         module->blockOffset += static_cast<int32_t>(count);
         module->frame += static_cast<int64_t>(count);
         done += count;
@@ -163,30 +243,17 @@ bool seekToFrame(brom_module* module, int64_t target) {
     return true;
 }
 
-// What seeking changes, so that the measurement of a duration can put it all back.
-struct PlaybackSnapshot {
-    Song song;
-    PlayerState player;
-    Voice voices[VOICE_COUNT];
-};
-
 // Frames of one pass at the module's rate: the player alone runs from the start to where the
 // song comes round, adding up the ticks' lengths; everything it touched is then put back.
 int64_t measurePassFrames(brom_module* module) {
     Song* song = module->song;
     AudioEngine* engine = module->engine;
-    auto* snapshot = static_cast<PlaybackSnapshot*>(malloc(sizeof(PlaybackSnapshot)));
-    auto* finetunes = static_cast<int8_t*>(malloc(module->sampleTotal + size_t{1}));
-    if (!snapshot || !finetunes || !song->player) {
-        free(snapshot);
-        free(finetunes);
+    PlaybackSnapshot* snapshot = createPlaybackSnapshot(song);
+    if (!snapshot || !song->player) {
+        destroyPlaybackSnapshot(snapshot);
         return -1;
     }
-    memcpy(&snapshot->song, song, sizeof(Song));
-    memcpy(&snapshot->player, song->player, sizeof(PlayerState));
-    memcpy(snapshot->voices, engine->voices, sizeof engine->voices);
-    forEachSample(song, [finetunes](Sample* s, int32_t k) { finetunes[k] = s->finetune; });
-
+    savePlayback(snapshot, engine);
     restoreFinetunes(module);
     startSongPosition(song, engine->voices, module->rate);
     const int64_t limit = LONGEST_PASS_SECONDS * module->rate;
@@ -196,14 +263,8 @@ int64_t measurePassFrames(brom_module* module) {
         if (song->hasRepeated) break;
         frames += song->samplesPerTick > 0 ? song->samplesPerTick : 1;
     }
-
-    PlayerState* player = song->player;
-    memcpy(song, &snapshot->song, sizeof(Song));
-    memcpy(player, &snapshot->player, sizeof(PlayerState));
-    memcpy(engine->voices, snapshot->voices, sizeof engine->voices);
-    forEachSample(song, [finetunes](Sample* s, int32_t k) { s->finetune = finetunes[k]; });
-    free(snapshot);
-    free(finetunes);
+    restorePlayback(snapshot, engine);
+    destroyPlaybackSnapshot(snapshot);
     return frames < limit ? frames : limit;
 }
 
@@ -231,9 +292,8 @@ brom_module* loadModule(const FileCallbacks* files, const char* path, brom_error
     forEachSample(module->song, [module](Sample*, int32_t) { module->sampleTotal += 1; });
     module->loadedFinetunes = static_cast<int8_t*>(malloc(module->sampleTotal + size_t{1}));
     if (module->loadedFinetunes) {
-        forEachSample(module->song, [module](Sample* s, int32_t k) {
-            module->loadedFinetunes[k] = s->finetune;
-        });
+        forEachSample(module->song,
+                      [module](Sample* s, int32_t k) { module->loadedFinetunes[k] = s->finetune; });
     }
     if (!module->loadedFinetunes || !restart(module)) {
         report(error, reason, BROM_ERROR_MEMORY, "out of memory");
@@ -300,6 +360,7 @@ brom_module* brom_load_file_ex(const char* path, brom_error* error, const char**
 
 void brom_free(brom_module* module) {
     if (!module) return;
+    destroyParallelRender(module->parallel);
     if (module->song) freeSong(module->engine, module->song);
     destroyAudioEngine(module->engine);
     free(module->loadedFinetunes);
@@ -310,8 +371,8 @@ int brom_set_sample_rate(brom_module* module, int rate) {
     if (!module || rate < LOWEST_RATE || rate > HIGHEST_RATE || module->rendered) return 0;
     const int32_t previous = module->rate;
     module->rate = rate;
-    const bool ok = module->soughtMs >= 0 ? brom_seek_ms(module, module->soughtMs) == 1
-                                          : restart(module);
+    const bool ok =
+        module->soughtMs >= 0 ? brom_seek_ms(module, module->soughtMs) == 1 : restart(module);
     if (!ok) {
         module->rate = previous;
         restart(module);
@@ -322,22 +383,25 @@ int brom_set_sample_rate(brom_module* module, int rate) {
 
 int brom_sample_rate(const brom_module* module) { return module ? module->rate : 0; }
 
+int brom_set_render_threads(brom_module* module, int threads) {
+    if (!module || threads < 0 || threads > MOST_RENDER_THREADS) return 0;
+    module->threads = threads;
+    return 1;
+}
+
+int brom_render_threads(const brom_module* module) { return module ? threadsWanted(module) : 0; }
+
 size_t brom_render_s16(brom_module* module, int16_t* stereo, size_t frames) {
     if (!module || !stereo) return 0;
-    const AudioEngine* engine = module->engine;
-    return render(module, frames, [&](int32_t block, int32_t offset, size_t count, size_t done) {
-        const int16_t* from =
-            engine->outputBuffer + 2 * (int64_t{block} * engine->settings.blockFrames + offset);
-        memcpy(stereo + 2 * done, from, count * 4);
+    return render(module, frames, [&](int32_t offset, size_t count, size_t done) {
+        memcpy(stereo + 2 * done, blockPcm(module, offset), count * 4);
     });
 }
 
 size_t brom_render_f32(brom_module* module, float* stereo, size_t frames) {
     if (!module || !stereo) return 0;
-    const AudioEngine* engine = module->engine;
-    return render(module, frames, [&](int32_t block, int32_t offset, size_t count, size_t done) {
-        const float* from =
-            engine->mixBuffer + 2 * (int64_t{block} * engine->settings.blockFrames + offset);
+    return render(module, frames, [&](int32_t offset, size_t count, size_t done) {
+        const float* from = blockMix(module, offset);
         // 32768 is 1.0: a division by a power of two, exact.
         for (size_t k = 0; k < 2 * count; ++k) stereo[2 * done + k] = from[k] * (1.0f / 32768.0f);
     });
@@ -358,9 +422,10 @@ int brom_seek_order_row(brom_module* module, int order, int row) {
     Song* song = module->song;
     if (order < 0 || order >= song->songLength) return 0;
     const int pattern = song->orderTable[order];
-    const int rows = pattern < song->patternCount && song->patterns ? song->patterns[pattern].rowCount
-                                                                    : 0;
+    const int rows =
+        pattern < song->patternCount && song->patterns ? song->patterns[pattern].rowCount : 0;
     if (row < 0 || (row >= rows && !(row == 0 && rows == 0))) return 0;
+    if (!bringEngineBack(module)) return 0;
     AudioEngine* engine = module->engine;
     jumpToPosition(song, order, row);
     song->tickSamplesLeft = 0;  // the jump sounds from the next frame on
@@ -373,7 +438,7 @@ int brom_seek_order_row(brom_module* module, int order, int row) {
 }
 
 int brom_set_repeat_count(brom_module* module, int count) {
-    if (!module || count < -1) return 0;
+    if (!module || count < -1 || !bringEngineBack(module)) return 0;
     AudioEngine* engine = module->engine;
     engine->repeatCount = count;
     if (count < 0) {
@@ -398,14 +463,14 @@ int64_t brom_duration_ms(brom_module* module) {
 int brom_get_position(const brom_module* module, brom_position* position) {
     if (!module || !position) return 0;
     const Song* song = module->song;
+    const BlockInfo* info = takenInfo(module);
+    const int32_t order = info ? info->order : song->orderPosition;
     position->time_ms = module->frame * 1000 / module->rate;
-    position->order = song->orderPosition;
-    position->pattern = song->orderPosition >= 0 && song->orderPosition < 256
-                            ? song->orderTable[song->orderPosition]
-                            : 0;
-    position->row = song->row;
-    position->speed = song->speed;
-    position->bpm = song->bpm;
+    position->order = order;
+    position->pattern = order >= 0 && order < 256 ? song->orderTable[order] : 0;
+    position->row = info ? info->row : song->row;
+    position->speed = info ? info->speed : song->speed;
+    position->bpm = info ? info->bpm : song->bpm;
     return 1;
 }
 
@@ -416,45 +481,40 @@ int brom_channel_count(const brom_module* module) {
 int brom_set_channel_mute(brom_module* module, int channel, int muted) {
     if (!module || channel < 0 || channel >= playedChannelCount(module->song)) return 0;
     const uint32_t bit = uint32_t{1} << channel;
-    uint32_t& mask = module->engine->mutedChannels;
+    uint32_t& mask = module->engine->controls.mutedChannels;
     mask = muted ? (mask | bit) : (mask & ~bit);
+    controlsChanged(module);
     return 1;
 }
 
 int brom_channel_muted(const brom_module* module, int channel) {
     if (!module || channel < 0 || channel >= playedChannelCount(module->song)) return 0;
-    return (module->engine->mutedChannels >> channel) & 1;
+    return (module->engine->controls.mutedChannels >> channel) & 1;
 }
 
 int brom_channel_level(const brom_module* module, int channel) {
-    if (!module || !module->song->player || channel < 0 ||
-        channel >= playedChannelCount(module->song)) {
-        return 0;
-    }
-    const Voice* voice = module->song->player->channels[channel].voice;
-    if (!voice || !voice->sample) return 0;
-    const int32_t level = voice->volumeLeft > voice->volumeRight ? voice->volumeLeft
-                                                                  : voice->volumeRight;
-    return level < 0 ? 0 : level > 255 ? 255 : level;
+    if (!module || channel < 0 || channel >= playedChannelCount(module->song)) return 0;
+    const BlockInfo* info = takenInfo(module);
+    return info ? info->levels[channel] : channelLevel(module->song, channel);
 }
 
 int brom_set_gain_db(brom_module* module, double decibels) {
     if (!module || !(decibels >= -60.0 && decibels <= 24.0)) return 0;
-    module->engine->outputGain = decibels == 0.0 ? 1.0 : std::pow(10.0, decibels / 20.0);
+    module->engine->controls.outputGain = decibels == 0.0 ? 1.0 : std::pow(10.0, decibels / 20.0);
+    controlsChanged(module);
     return 1;
 }
 
 int brom_set_stereo_separation(brom_module* module, int percent) {
     if (!module || percent < 0 || percent > 200) return 0;
-    module->engine->stereoSeparation = percent;
+    module->engine->controls.stereoSeparation = percent;
+    controlsChanged(module);
     return 1;
 }
 
 const char* brom_title(const brom_module* module) { return module ? module->song->title : ""; }
 
-const char* brom_tracker(const brom_module* module) {
-    return module ? module->song->tracker : "";
-}
+const char* brom_tracker(const brom_module* module) { return module ? module->song->tracker : ""; }
 
 int brom_instrument_count(const brom_module* module) {
     return module && module->song->instruments ? module->song->instrumentCount : 0;
@@ -496,7 +556,8 @@ int brom_order_pattern(const brom_module* module, int order) {
 }
 
 int brom_pattern_rows(const brom_module* module, int pattern) {
-    if (!module || !module->song->patterns || pattern < 0 || pattern >= module->song->patternCount) {
+    if (!module || !module->song->patterns || pattern < 0 ||
+        pattern >= module->song->patternCount) {
         return -1;
     }
     return module->song->patterns[pattern].rowCount;

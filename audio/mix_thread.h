@@ -9,7 +9,8 @@
 //
 // On Windows the thread is the system's own (CreateThread at time-critical priority); on a web page
 // there is none (mixThreadStart refuses); elsewhere it is a std::thread, raised to real-time
-// scheduling where the user may have it.
+// scheduling where the user may have it. The parallel renderer's workers use the same threads at
+// normal priority.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +21,9 @@ struct MixThread {
 
 // Starts `body(argument)` on a new thread. False when no thread can be had (nothing runs then).
 bool mixThreadStart(MixThread* thread, void (*body)(void*), void* argument);
+// The same at the normal priority: a worker of the parallel renderer, which must not keep the
+// rest of the machine waiting.
+bool workerThreadStart(MixThread* thread, void (*body)(void*), void* argument);
 // Waits until the thread has ended; nothing when none is running.
 void mixThreadJoin(MixThread* thread);
 // Gives up the processor for about `milliseconds`.

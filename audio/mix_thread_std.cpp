@@ -24,9 +24,7 @@ void raisePriority(std::thread* thread) {
 #endif
 }
 
-}  // namespace
-
-bool mixThreadStart(MixThread* thread, void (*body)(void*), void* argument) {
+bool startThread(MixThread* thread, void (*body)(void*), void* argument, bool realTime) {
     auto* started = new (std::nothrow) std::thread();
     if (!started) return false;
     // std::thread reports a thread that cannot be created only by throwing; this is the one
@@ -37,9 +35,19 @@ bool mixThreadStart(MixThread* thread, void (*body)(void*), void* argument) {
         delete started;
         return false;
     }
-    raisePriority(started);
+    if (realTime) raisePriority(started);
     thread->handle = started;
     return true;
+}
+
+}  // namespace
+
+bool mixThreadStart(MixThread* thread, void (*body)(void*), void* argument) {
+    return startThread(thread, body, argument, true);
+}
+
+bool workerThreadStart(MixThread* thread, void (*body)(void*), void* argument) {
+    return startThread(thread, body, argument, false);
 }
 
 void mixThreadJoin(MixThread* thread) {

@@ -6,6 +6,8 @@
 
 bool mixThreadStart(MixThread*, void (*)(void*), void*) { return false; }
 
+bool workerThreadStart(MixThread*, void (*)(void*), void*) { return false; }
+
 void mixThreadJoin(MixThread*) {}
 
 // Nothing calls it without a thread; a page must never block its only thread anyway.

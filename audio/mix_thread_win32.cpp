@@ -17,9 +17,7 @@ DWORD WINAPI runBody(LPVOID parameter) {
     return 0;
 }
 
-}  // namespace
-
-bool mixThreadStart(MixThread* thread, void (*body)(void*), void* argument) {
+bool startThread(MixThread* thread, void (*body)(void*), void* argument, bool timeCritical) {
     auto* start = static_cast<ThreadStart*>(HeapAlloc(GetProcessHeap(), 0, sizeof(ThreadStart)));
     if (!start) return false;
     *start = {body, argument};
@@ -30,9 +28,19 @@ bool mixThreadStart(MixThread* thread, void (*body)(void*), void* argument) {
         return false;
     }
     // The mixer must never wait behind the frame loop or anything else on the machine.
-    SetThreadPriority(handle, THREAD_PRIORITY_TIME_CRITICAL);
+    if (timeCritical) SetThreadPriority(handle, THREAD_PRIORITY_TIME_CRITICAL);
     thread->handle = handle;
     return true;
+}
+
+}  // namespace
+
+bool mixThreadStart(MixThread* thread, void (*body)(void*), void* argument) {
+    return startThread(thread, body, argument, true);
+}
+
+bool workerThreadStart(MixThread* thread, void (*body)(void*), void* argument) {
+    return startThread(thread, body, argument, false);
 }
 
 void mixThreadJoin(MixThread* thread) {

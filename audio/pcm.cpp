@@ -54,3 +54,22 @@ void convertToPcm16(int16_t* destination, const float* source, int32_t frameCoun
     for (int64_t k = convertGroups(destination, source, sampleCount); k < sampleCount; ++k)
         destination[k] = pcmSample(source[k]);
 }
+
+void shapeMix(float* frames, int32_t count, const OutputControls& controls) {
+    if (controls.stereoSeparation != 100) {
+        const double width = controls.stereoSeparation / 100.0;
+        for (int32_t k = 0; k < count; ++k) {
+            const double mid = (static_cast<double>(frames[2 * k]) + frames[2 * k + 1]) * 0.5;
+            const double side = (static_cast<double>(frames[2 * k]) - frames[2 * k + 1]) * 0.5;
+            frames[2 * k] = static_cast<float>(mid + side * width);
+            frames[2 * k + 1] = static_cast<float>(mid - side * width);
+        }
+    }
+    if (controls.outputGain != 1.0) {
+        for (int32_t k = 0; k < 2 * count; ++k) {
+            const double value = frames[k] * controls.outputGain;
+            // Far beyond 16 bits either way: saturated at the conversion all the same.
+            frames[k] = static_cast<float>(value > 1e30 ? 1e30 : value < -1e30 ? -1e30 : value);
+        }
+    }
+}

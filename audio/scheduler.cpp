@@ -83,35 +83,16 @@ void runTick(AudioEngine* engine, Song* song) {
 // The voices of one piece of a block: the muted channels' voices (c and its twin c + 32) move on
 // without sound, and while skipping, all of them do.
 void mixPiece(AudioEngine* engine, float* out, int32_t frames) {
-    if (!engine->skipping && engine->mutedChannels == 0) {
+    if (engine->pieceHook) engine->pieceHook(engine->pieceContext, engine->voices, frames);
+    if (!engine->skipping && engine->controls.mutedChannels == 0) {
         mixVoices(engine->voices, engine->settings, out, frames);
         return;
     }
     for (int v = 0; v < MIXED_VOICE_COUNT; ++v) {
         Voice* voice = &engine->voices[v];
         if (!voice->sample) continue;
-        const bool muted = (engine->mutedChannels >> (v % TWIN_DISTANCE)) & 1;
-        mixVoice(voice, engine->settings, engine->skipping || muted ? nullptr : out, frames);
-    }
-}
-
-// The optional shaping of a mixed block before its conversion: stereo width, then gain.
-void shapeMix(const AudioEngine* engine, float* frames, int32_t count) {
-    if (engine->stereoSeparation != 100) {
-        const double width = engine->stereoSeparation / 100.0;
-        for (int32_t k = 0; k < count; ++k) {
-            const double mid = (static_cast<double>(frames[2 * k]) + frames[2 * k + 1]) * 0.5;
-            const double side = (static_cast<double>(frames[2 * k]) - frames[2 * k + 1]) * 0.5;
-            frames[2 * k] = static_cast<float>(mid + side * width);
-            frames[2 * k + 1] = static_cast<float>(mid - side * width);
-        }
-    }
-    if (engine->outputGain != 1.0) {
-        for (int32_t k = 0; k < 2 * count; ++k) {
-            const double value = frames[k] * engine->outputGain;
-            // Far beyond 16 bits either way: saturated at the conversion all the same.
-            frames[k] = static_cast<float>(value > 1e30 ? 1e30 : value < -1e30 ? -1e30 : value);
-        }
+        const bool silent = engine->skipping || voiceMuted(engine->controls, v);
+        mixVoice(voice, engine->settings, silent ? nullptr : out, frames);
     }
 }
 
@@ -273,7 +254,7 @@ void mixBlock(AudioEngine* engine) {
     engine->syncRecords[block].store(packRecord(song), std::memory_order_release);
     song->tickSamplesLeft = left;
     if (!engine->skipping) {
-        shapeMix(engine, engine->mixBuffer + 2 * start, blockFrames);
+        shapeMix(engine->mixBuffer + 2 * start, blockFrames, engine->controls);
         convertToPcm16(engine->outputBuffer + 2 * start, engine->mixBuffer + 2 * start,
                        blockFrames);
     }

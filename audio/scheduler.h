@@ -28,6 +28,7 @@
 #include "audio/mix_thread.h"
 #include "audio/mixer.h"
 #include "audio/output_device.h"
+#include "audio/pcm.h"
 #include "module/song.h"
 #include "player/voice.h"
 
@@ -46,6 +47,9 @@ constexpr int32_t BUFFER_BLOCKS = BUFFER_MILLISECONDS / 20 * 2;
 // Output rates audioOpen accepts; outside them the block and ramp sizes make no sense.
 constexpr int32_t MIN_SAMPLE_RATE = 1000;
 constexpr int32_t MAX_SAMPLE_RATE = 384000;
+
+// Sees the voices of one piece of a block before the piece is mixed.
+using PieceHook = void (*)(void* context, const Voice* voices, int32_t frames);
 
 struct AudioEngine {
     MixSettings settings;  // set by audioOpen or prepareMixSettings
@@ -69,14 +73,16 @@ struct AudioEngine {
     int32_t passesLeft;
     int32_t passesDone;
 
-    // What becomes of the mix. Muted channels (bit c for channel c) add nothing; their voices
-    // move on as if heard. While `skipping`, blocks advance the song and the voices exactly as
-    // mixing would, but produce no sound (the quick way to a later frame). Before the conversion
-    // the mix may be scaled and its stereo width changed (100: as the song pans; 0: mono).
-    uint32_t mutedChannels;
+    // What becomes of the mix: muted channels, gain and stereo width. While `skipping`, blocks
+    // advance the song and the voices exactly as mixing would, but produce no sound (the quick way
+    // to a later frame).
+    OutputControls controls;
     bool skipping;
-    double outputGain = 1.0;
-    int32_t stereoSeparation = 100;
+    // Called, when set, before each piece of a block is mixed (or skipped) with the voice table
+    // as it stands then and the piece's length: what the parallel renderer records to mix the
+    // block elsewhere (audio/parallel_render.h).
+    PieceHook pieceHook;
+    void* pieceContext;
 
     // Written by the mixing thread, read by the queries and the tests from other threads.
     std::atomic<int32_t> fillIndex;

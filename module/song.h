@@ -161,6 +161,20 @@ void copyName(char* out, size_t size, const uint8_t* bytes, int count);
 extern Instrument emptyInstrument;
 extern Sample emptySample;
 
+// Calls `visit(sample, index)` for every sample the song owns, in file order (the empty slots,
+// which hold the shared emptySample, left out).
+template <typename Visit>
+void forEachSample(const Song* song, Visit visit) {
+    if (!song->instruments) return;
+    int32_t index = 0;
+    for (int i = 0; i < song->instrumentCount; ++i) {
+        const Instrument& ins = song->instruments[i];
+        for (int j = 0; j < ins.sampleCount && j < MAX_INSTRUMENT_SAMPLES; ++j) {
+            if (ins.samples[j] && ins.samples[j] != &emptySample) visit(ins.samples[j], index++);
+        }
+    }
+}
+
 // Opens `path` through the registered file callbacks and reads the module into a new Song; null
 // on any failure, with the reason in *error (error may be null). The song has no tick handler
 // yet: the player gives it one (loadPlayableSong).

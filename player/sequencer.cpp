@@ -195,3 +195,12 @@ int playedChannelCount(const Song* song) {
     if (song->channelCount <= 0) return 0;
     return song->channelCount < MAX_PLAYER_CHANNELS ? song->channelCount : MAX_PLAYER_CHANNELS;
 }
+
+int channelLevel(const Song* song, int channel) {
+    if (!song->player || channel < 0 || channel >= playedChannelCount(song)) return 0;
+    const Voice* voice = song->player->channels[channel].voice;
+    if (!voice || !voice->sample) return 0;
+    const int32_t level =
+        voice->volumeLeft > voice->volumeRight ? voice->volumeLeft : voice->volumeRight;
+    return level < 0 ? 0 : level > 255 ? 255 : level;
+}

@@ -62,3 +62,6 @@ void forgetPlayedRows(Song* song);
 const NoteCell* currentRowCells(const Song* song);
 // Channels the player drives: the song's channelCount, at most MAX_PLAYER_CHANNELS.
 int playedChannelCount(const Song* song);
+// How loud the channel's note is now, 0 (silent, or no such channel) to 255: the louder side of its
+// voice's target gains, for level meters.
+int channelLevel(const Song* song, int channel);

@@ -29,6 +29,10 @@
    Threads. A module is used by one thread at a time: calls on one module must not overlap
    (guard it with a lock if an audio callback renders while another thread seeks). Different
    modules may be used on different threads at the same time; nothing is shared between them.
+   On a machine with more than one core a module renders on several threads of its own (see
+   brom_set_render_threads): the calling thread runs the song ahead and the others mix, while
+   the module renders and between calls. The frames are the same, bit for bit, on any number of
+   threads, and every setting acts exactly as it does on one.
 
    Errors. Functions returning int give 1 for done and 0 for refused (a null module, a value out
    of range); a refused call changes nothing. Strings are never null (empty when absent), valid
@@ -95,6 +99,15 @@ BROM_API int brom_sample_rate(const brom_module* module);
 BROM_API size_t brom_render_s16(brom_module* module, int16_t* stereo, size_t frames);
 BROM_API size_t brom_render_f32(brom_module* module, float* stereo, size_t frames);
 
+/* Threads rendering the module: 0 (the default) as many as the machine has cores (at most 8),
+   1 the calling thread alone, n up to 16 the calling thread and n - 1 threads of the module's
+   own, started with the first render and ended by brom_free. Accepted at any time; acts from
+   the next block (1/50 s) on. The frames do not depend on it. With several modules rendering at
+   once, say on one thread each, 1 spares the machine threads it has no cores for.
+   brom_render_threads tells how many the module renders with. */
+BROM_API int brom_set_render_threads(brom_module* module, int threads);
+BROM_API int brom_render_threads(const brom_module* module);
+
 /* ---- Position ---- */
 
 /* Sample-exact: rendering after brom_seek_ms(m, t) gives exactly the frames that rendering from
@@ -127,8 +140,8 @@ BROM_API int brom_get_position(const brom_module* module, brom_position* positio
 
 BROM_API int brom_channel_count(const brom_module* module);
 /* channel from 0. A muted channel contributes nothing; muting every channel gives silence. Mute,
-   gain and stereo separation act from the next block the engine mixes: the frames of 1/50 s
-   already mixed and not yet rendered keep what they had. */
+   gain and stereo separation act from the next block of 1/50 s: the frames of the block being
+   rendered keep what they had, whatever the module has mixed ahead. */
 BROM_API int brom_set_channel_mute(brom_module* module, int channel, int muted);
 BROM_API int brom_channel_muted(const brom_module* module, int channel);
 /* How loud the channel's note is now, 0 (silent) to 255, for level meters. */

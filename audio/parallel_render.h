@@ -1,0 +1,83 @@
+// The parallel renderer: one song rendered offline on several threads, bit for bit as one thread
+// renders it.
+//
+// The host's thread (the one that asks for blocks) runs the player ahead of what it has taken: it
+// advances the engine block by block while skipping, which moves the song and the voices exactly
+// as mixing would, and records for each piece of a block (the frames between two ticks) the
+// sounding voices as they stand before it. Worker threads, and the host's thread whenever it would
+// otherwise wait, mix blocks from those records into buffers of their own, shape them with the
+// output controls and convert them to PCM; the host takes the finished blocks in order. A voice
+// mixed from its recorded state adds exactly what the engine would have added, voice after voice
+// in the engine's order, so every sum rounds to the same bits.
+//
+// What the host changes takes effect from the block after the one it took last, as with one
+// thread: a change of the output controls (mute, gain, width) re-mixes the blocks made ahead from
+// their records, which the controls never change; before anything that changes the player's
+// state (a jump, the repeat count), parallelRewind brings the engine back to just after the block
+// taken last: from the newest snapshot at or before it, the blocks up to it run again.
+//
+//     ParallelRender* render = createParallelRender(engine, 2, songGoesOn, host);
+//     startSongOffline(engine, song);
+//     parallelReset(render);                     // the engine stands where the host does
+//     RenderedBlock block;
+//     while (parallelNextBlock(render, &block)) use(block.pcm, block.mix, block.info);
+//     destroyParallelRender(render);             // before the song is released
+//
+// Calls on one renderer come from one thread at a time; its workers only read the records, the
+// blocks and the samples' data, so that thread may use the engine and the song between calls.
+#pragma once
+
+#include <cstdint>
+
+#include "audio/scheduler.h"
+#include "player/channel.h"
+
+// The engine's state after a block, as a host asks about it.
+struct BlockInfo {
+    int64_t framesMixed;  // the engine's frame count after the block
+    int64_t repeatFrame;  // the engine's end frame as known after it, -1 while none
+    int32_t order;
+    int32_t row;
+    int32_t speed;
+    int32_t bpm;
+    uint8_t levels[MAX_PLAYER_CHANNELS];  // channelLevel of each played channel
+};
+
+// Threads a renderer takes at most.
+constexpr int32_t MOST_RENDER_THREADS = 16;
+
+// One finished block: blockFrames stereo frames of PCM and of the shaped float mix before its
+// conversion, valid until the next block is taken (or the renderer is reset or destroyed).
+struct RenderedBlock {
+    const int16_t* pcm;
+    const float* mix;
+    const BlockInfo* info;
+};
+
+// Whether the engine's song goes on for another block, asked of the host before each block is
+// made (the host knows where the song ends).
+using SongGoesOn = bool (*)(void* context);
+
+struct ParallelRender;
+
+// A renderer for the offline song of `engine` with `threads` threads in all (the host's and
+// threads - 1 workers, started with the first block); null when memory is short.
+ParallelRender* createParallelRender(AudioEngine* engine, int32_t threads, SongGoesOn goesOn,
+                                     void* context);
+// Ends the workers and releases everything; null is fine.
+void destroyParallelRender(ParallelRender* render);
+
+// Forgets every block: the engine's song has been started again (or moved on without the
+// renderer) and stands where the host is. Takes the engine's settings and output controls.
+void parallelReset(ParallelRender* render);
+// The next block in order; false when the song has ended (or memory ran short).
+bool parallelNextBlock(ParallelRender* render, RenderedBlock* block);
+// The engine's state after the block taken last while the engine has run ahead of it; null when
+// the engine stands right after that block, so that its own state says it.
+const BlockInfo* parallelTakenInfo(const ParallelRender* render);
+// Brings the engine back to just after the block taken last, dropping the blocks made ahead, so
+// that the host may change the player's state. False when memory ran short.
+bool parallelRewind(ParallelRender* render);
+// The engine's output controls have changed: blocks not yet taken are mixed with the new ones.
+void parallelControlsChanged(ParallelRender* render);
+

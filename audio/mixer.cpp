@@ -237,22 +237,6 @@ uint64_t renderRamp(Voice* voice, const int16_t* data, uint64_t position, uint64
     return position;
 }
 
-// A piece without sound: the position moves as rendering would move it, and a ramp runs its
-// gains on frame by frame, as renderRamp does, to the same levels.
-uint64_t skipPiece(Voice* voice, uint64_t position, uint64_t step, bool backward, int32_t frames,
-                   int32_t ramp) {
-    if (ramp > 0) {
-        double gainLeft = gainOfLevel(voice->levelLeft);
-        double gainRight = gainOfLevel(voice->levelRight);
-        for (int32_t k = 0; k < frames; ++k) {
-            gainLeft += voice->rampDeltaLeft;
-            gainRight += voice->rampDeltaRight;
-        }
-        finishRamp(voice, gainLeft, gainRight, frames, ramp);
-    }
-    return skipFrames(position, step, backward, frames);
-}
-
 // The vector paths render the same pieces with the kernels of mixer_kernels.h.
 
 struct Stride {
@@ -289,6 +273,32 @@ bool rampSumsExact(double gain, double delta, int32_t frames) {
     double largest = std::fabs(gain) + frames * std::fabs(delta);  // a normal number, not 0
     int exponent = static_cast<int>(std::bit_cast<uint64_t>(largest) >> 52) - 1023;  // its ilogb
     return std::isfinite(largest) && exponent < 52 + unit;
+}
+
+// A piece without sound: the position moves as rendering would move it, and a ramp runs its
+// gains on to the same levels as rendering would. Frame by frame the gains add the deltas up as
+// renderRamp does; where every partial sum is exact (rampSumsExact) the sum after the last frame
+// is the one product away, as renderRampWith takes it.
+uint64_t skipPiece(Voice* voice, uint64_t position, uint64_t step, bool backward, int32_t frames,
+                   int32_t ramp) {
+    if (ramp > 0) {
+        double gainLeft = gainOfLevel(voice->levelLeft);
+        double gainRight = gainOfLevel(voice->levelRight);
+        const double deltaLeft = voice->rampDeltaLeft;
+        const double deltaRight = voice->rampDeltaRight;
+        if (rampSumsExact(gainLeft, deltaLeft, frames) &&
+            rampSumsExact(gainRight, deltaRight, frames)) {
+            gainLeft += frames * deltaLeft;
+            gainRight += frames * deltaRight;
+        } else {
+            for (int32_t k = 0; k < frames; ++k) {
+                gainLeft += deltaLeft;
+                gainRight += deltaRight;
+            }
+        }
+        finishRamp(voice, gainLeft, gainRight, frames, ramp);
+    }
+    return skipFrames(position, step, backward, frames);
 }
 
 uint64_t renderSteadyWith(const MixerKernels* kernels, const Voice* voice, const int16_t* data,

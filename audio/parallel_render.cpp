@@ -23,8 +23,12 @@ constexpr int64_t VOICES_AHEAD_BUDGET = 65536;
 constexpr int32_t VOICES_KEPT = 4096;
 
 // A slot's block: RECORDED once the host has recorded it, MIXING while a thread mixes it, MIXED
-// when its buffers hold it, EMPTY when free again.
-enum class SlotState : uint8_t { EMPTY, RECORDED, MIXING, MIXED };
+// when its buffers hold it, EMPTY when free again. Threads claim a recorded block by moving it to
+// MIXING; everything else moves only on the host's thread.
+constexpr uint8_t EMPTY = 0;
+constexpr uint8_t RECORDED = 1;
+constexpr uint8_t MIXING = 2;
+constexpr uint8_t MIXED = 3;
 
 // The frames of one piece and where its voices lie among the slot's recorded voices.
 struct Piece {
@@ -33,9 +37,12 @@ struct Piece {
     int32_t voiceCount;
 };
 
+// One block. The host writes everything but the state and the buffers while no thread mixes the
+// block; the thread that claims it reads the records and the controls and writes the buffers.
 struct BlockSlot {
-    SlotState state;
-    uint64_t generation;  // of the output controls it was mixed with
+    std::atomic<uint8_t> state;
+    OutputControls controls;  // to mix with
+    uint64_t generation;  // of those controls
     BlockInfo info;
     Piece* pieces;
     int32_t pieceCount;
@@ -67,17 +74,24 @@ struct ParallelRender {
     int32_t snapshotCount;
     Snapshot* snapshots;
 
-    // Guarded by `lock`: the slots' states, the numbers of the blocks taken and made, the
-    // controls and settings the threads mix with, and the stop flag.
-    std::mutex lock;
-    std::condition_variable workToDo;  // a block was recorded, or the workers must stop
-    std::condition_variable blockMixed;
-    int64_t taken;  // the block the host has taken last (0: none since the reset)
-    int64_t made;  // the block the engine has made last
-    MixSettings settings;
+    // Written by the host only: the block taken last (0: none since the reset; the threads look
+    // for work after it) and made last, the controls of the blocks it records next and their
+    // generation, and the settings, which change only while no block is recorded.
+    std::atomic<int64_t> taken;
+    int64_t made;
     OutputControls controls;
     uint64_t generation;
-    bool stopping;
+    MixSettings settings;
+
+    // Sleeping and waking: a thread that finds no work sleeps on `workToDo`, the host waiting for
+    // a block a thread mixes on `blockMixed`. Each side says it sleeps before it looks once more,
+    // and the other wakes it only then, so that the lock is taken only around the sleeps.
+    std::mutex lock;
+    std::condition_variable workToDo;
+    std::condition_variable blockMixed;
+    std::atomic<int32_t> sleepingWorkers;
+    std::atomic<bool> hostWaiting;
+    std::atomic<bool> stopping;
 
     bool workersStarted;
     int32_t workerCount;
@@ -130,7 +144,8 @@ void recordPiece(void* context, const Voice* voices, int32_t frames) {
 // Mixes a recorded block into the slot's buffers: each piece's voices from their recorded states,
 // the muted ones left out (their states are not needed after the piece), then the shaping and the
 // conversion, as mixBlock does.
-void mixSlot(const MixSettings& settings, const OutputControls& controls, BlockSlot* slot) {
+void mixSlot(const MixSettings& settings, BlockSlot* slot) {
+    const OutputControls& controls = slot->controls;
     const int32_t blockFrames = settings.blockFrames;
     memset(slot->mix, 0, static_cast<size_t>(blockFrames) * 8);
     float* out = slot->mix;
@@ -146,43 +161,75 @@ void mixSlot(const MixSettings& settings, const OutputControls& controls, BlockS
     convertToPcm16(slot->pcm, slot->mix, blockFrames);
 }
 
-// The recorded block made earliest, now claimed for mixing; null when there is none. With the
-// lock held.
+bool claim(BlockSlot* slot) {
+    uint8_t expected = RECORDED;
+    return slot->state.compare_exchange_strong(expected, MIXING);
+}
+
+// A recorded block claimed for mixing, the earliest made first; null when there is none.
 BlockSlot* claimRecorded(ParallelRender* render) {
-    for (int64_t s = render->taken + 1; s <= render->made; ++s) {
-        BlockSlot* slot = slotOf(render, s);
-        if (slot->state == SlotState::RECORDED) {
-            slot->state = SlotState::MIXING;
-            return slot;
-        }
+    const int64_t first = render->taken.load() + 1;
+    for (int32_t k = 0; k < render->slotCount; ++k) {
+        BlockSlot* slot = slotOf(render, first + k);
+        if (claim(slot)) return slot;
     }
     return nullptr;
 }
 
-// Mixes a claimed slot with the lock released for the while, and marks it mixed.
-void mixClaimed(ParallelRender* render, BlockSlot* slot, std::unique_lock<std::mutex>& guard) {
-    const MixSettings settings = render->settings;
-    const OutputControls controls = render->controls;
-    const uint64_t generation = render->generation;
-    guard.unlock();
-    mixSlot(settings, controls, slot);
-    guard.lock();
-    slot->state = SlotState::MIXED;
-    slot->generation = generation;
-    render->blockMixed.notify_all();
+// The same, the latest made first: the host's work while it waits for a block, which leaves the
+// earliest to the threads, so that host and threads meet seldom (and a thread seldom sleeps).
+BlockSlot* claimLatest(ParallelRender* render) {
+    for (int64_t s = render->made; s > render->taken.load(); --s) {
+        BlockSlot* slot = slotOf(render, s);
+        if (claim(slot)) return slot;
+    }
+    return nullptr;
+}
+
+bool anyRecorded(ParallelRender* render) {
+    for (int32_t k = 0; k < render->slotCount; ++k) {
+        if (render->slots[k].state.load() == RECORDED) return true;
+    }
+    return false;
+}
+
+// Mixes a claimed block and hands it back, waking the host if it waits.
+void mixClaimed(ParallelRender* render, BlockSlot* slot) {
+    mixSlot(render->settings, slot);
+    slot->state.store(MIXED);
+    if (render->hostWaiting.load()) {
+        std::lock_guard<std::mutex> guard(render->lock);
+        render->blockMixed.notify_all();
+    }
 }
 
 void workerBody(void* argument) {
     auto* render = static_cast<ParallelRender*>(argument);
-    std::unique_lock<std::mutex> guard(render->lock);
-    while (!render->stopping) {
+    while (!render->stopping.load()) {
         BlockSlot* slot = claimRecorded(render);
         if (slot) {
-            mixClaimed(render, slot, guard);
-        } else {
-            render->workToDo.wait(guard);
+            mixClaimed(render, slot);
+            continue;
         }
+        std::unique_lock<std::mutex> guard(render->lock);
+        render->sleepingWorkers.fetch_add(1);
+        while (!render->stopping.load() && !anyRecorded(render)) render->workToDo.wait(guard);
+        render->sleepingWorkers.fetch_sub(1);
     }
+}
+
+void wakeWorkers(ParallelRender* render) {
+    if (render->sleepingWorkers.load() == 0) return;
+    std::lock_guard<std::mutex> guard(render->lock);
+    render->workToDo.notify_all();
+}
+
+// Waits while a thread mixes the block.
+void waitWhileMixing(ParallelRender* render, BlockSlot* slot) {
+    std::unique_lock<std::mutex> guard(render->lock);
+    render->hostWaiting.store(true);
+    while (slot->state.load() == MIXING) render->blockMixed.wait(guard);
+    render->hostWaiting.store(false);
 }
 
 void startWorkers(ParallelRender* render) {
@@ -197,22 +244,22 @@ void startWorkers(ParallelRender* render) {
 void stopWorkers(ParallelRender* render) {
     {
         std::lock_guard<std::mutex> guard(render->lock);
-        render->stopping = true;
+        render->stopping.store(true);
+        render->workToDo.notify_all();
     }
-    render->workToDo.notify_all();
     for (int32_t k = 0; k < render->workerCount; ++k) mixThreadJoin(&render->workers[k]);
     render->workerCount = 0;
 }
 
-// Frees the blocks made ahead of the one taken last, once no thread mixes them any more. With the
-// lock held.
-void dropBlocksAhead(ParallelRender* render, std::unique_lock<std::mutex>& guard) {
-    for (int64_t s = render->taken + 1; s <= render->made; ++s) {
+// Frees the blocks made ahead of the one taken last, once no thread mixes them any more.
+void dropBlocksAhead(ParallelRender* render) {
+    for (int64_t s = render->taken.load() + 1; s <= render->made; ++s) {
         BlockSlot* slot = slotOf(render, s);
-        while (slot->state == SlotState::MIXING) render->blockMixed.wait(guard);
-        slot->state = SlotState::EMPTY;
+        // A thread may claim a recorded block meanwhile: then it is waited for.
+        if (!claim(slot)) waitWhileMixing(render, slot);
+        slot->state.store(EMPTY);
     }
-    render->made = render->taken;
+    render->made = render->taken.load();
 }
 
 void forgetSnapshots(ParallelRender* render) {
@@ -279,24 +326,27 @@ bool makeBlock(ParallelRender* render) {
         return false;
     }
     noteInfo(render->engine, &slot->info);
-    {
-        std::lock_guard<std::mutex> guard(render->lock);
-        slot->state = SlotState::RECORDED;
-        render->made = sequence;
-    }
-    render->workToDo.notify_one();
+    slot->controls = render->controls;
+    slot->generation = render->generation;
+    slot->state.store(RECORDED);
+    render->made = sequence;
+    wakeWorkers(render);
     return true;
 }
 
 int64_t voicesAhead(ParallelRender* render) {
     int64_t voices = 0;
-    for (int64_t s = render->taken + 1; s <= render->made; ++s) voices += slotOf(render, s)->voiceCount;
+    for (int64_t s = render->taken.load() + 1; s <= render->made; ++s) {
+        voices += slotOf(render, s)->voiceCount;
+    }
     return voices;
 }
 
-// Makes blocks until every slot but the one taken holds one (or the song ends).
+// Once half the blocks made ahead are taken: makes blocks until every slot but the one taken
+// holds one (or the song ends). In batches, a sleeping thread is woken once for several blocks.
 void makeBlocksAhead(ParallelRender* render) {
-    while (render->made - render->taken < render->slotCount - 1 &&
+    if (render->made - render->taken.load() >= render->slotCount / 2) return;
+    while (render->made - render->taken.load() < render->slotCount - 1 &&
            voicesAhead(render) < VOICES_AHEAD_BUDGET && makeBlock(render)) {
     }
 }
@@ -317,7 +367,13 @@ void releaseSlots(ParallelRender* render) {
         free(slot->voices);
         free(slot->mixAllocation);
         free(slot->pcm);
-        *slot = BlockSlot{};
+        slot->pieces = nullptr;
+        slot->voices = nullptr;
+        slot->mixAllocation = nullptr;
+        slot->mix = nullptr;
+        slot->pcm = nullptr;
+        slot->pieceCapacity = 0;
+        slot->voiceCapacity = 0;
     }
 }
 
@@ -341,7 +397,9 @@ ParallelRender* createParallelRender(AudioEngine* engine, int32_t threads, SongG
     render->engine = engine;
     render->goesOn = goesOn;
     render->context = context;
-    render->threads = threads < 1 ? 1 : threads > MOST_RENDER_THREADS ? MOST_RENDER_THREADS : threads;
+    render->threads = threads < 1                     ? 1
+                      : threads > MOST_RENDER_THREADS ? MOST_RENDER_THREADS
+                                                      : threads;
     render->slotCount = SLOTS_PER_THREAD * render->threads;
     render->snapshotCount = render->slotCount / SNAPSHOT_INTERVAL + 2;
     render->slots = new (std::nothrow) BlockSlot[render->slotCount]{};
@@ -374,11 +432,10 @@ void destroyParallelRender(ParallelRender* render) {
 }
 
 void parallelReset(ParallelRender* render) {
-    std::unique_lock<std::mutex> guard(render->lock);
-    dropBlocksAhead(render, guard);
-    render->taken = 0;
+    dropBlocksAhead(render);
+    for (int32_t k = 0; k < render->slotCount; ++k) render->slots[k].state.store(EMPTY);
+    render->taken.store(0);
     render->made = 0;
-    for (int32_t k = 0; k < render->slotCount; ++k) render->slots[k].state = SlotState::EMPTY;
     render->broken = !fitSlots(render, render->engine->settings.blockFrames);
     render->settings = render->engine->settings;
     render->controls = render->engine->controls;
@@ -389,23 +446,28 @@ void parallelReset(ParallelRender* render) {
 bool parallelNextBlock(ParallelRender* render, RenderedBlock* block) {
     if (!render->workersStarted) startWorkers(render);
     makeBlocksAhead(render);
-    if (render->made == render->taken && !makeBlock(render)) return false;
-    const int64_t next = render->taken + 1;
-    BlockSlot* slot = slotOf(render, next);
-    std::unique_lock<std::mutex> guard(render->lock);
-    // Rather than wait, mix: the block wanted when no thread has it yet, else the earliest one
-    // that waits for a thread.
-    while (slot->state != SlotState::MIXED || slot->generation != render->generation) {
-        if (slot->state == SlotState::MIXED) slot->state = SlotState::RECORDED;  // old controls
-        BlockSlot* claimed = claimRecorded(render);
-        if (claimed) {
-            mixClaimed(render, claimed, guard);
+    const int64_t taken = render->taken.load();
+    if (render->made == taken && !makeBlock(render)) return false;
+    BlockSlot* slot = slotOf(render, taken + 1);
+    // Rather than wait, mix: the block wanted when no thread has it yet (or it was mixed with
+    // controls since changed), else the latest one that waits for a thread.
+    for (;;) {
+        const uint8_t state = slot->state.load();
+        if (state == MIXED && slot->generation == render->generation) break;
+        if (state == MIXED) {
+            slot->controls = render->controls;
+            slot->generation = render->generation;
+            mixSlot(render->settings, slot);
+        } else if (claim(slot)) {
+            mixClaimed(render, slot);
+        } else if (BlockSlot* other = claimLatest(render)) {
+            mixClaimed(render, other);
         } else {
-            render->blockMixed.wait(guard);
+            waitWhileMixing(render, slot);
         }
     }
-    if (render->taken > 0) slotOf(render, render->taken)->state = SlotState::EMPTY;
-    render->taken = next;
+    if (taken > 0) slotOf(render, taken)->state.store(EMPTY);
+    render->taken.store(taken + 1);
     block->pcm = slot->pcm;
     block->mix = slot->mix;
     block->info = &slot->info;
@@ -413,23 +475,22 @@ bool parallelNextBlock(ParallelRender* render, RenderedBlock* block) {
 }
 
 const BlockInfo* parallelTakenInfo(const ParallelRender* render) {
-    if (render->taken == 0 || render->made == render->taken) return nullptr;
-    return &render->slots[render->taken % render->slotCount].info;
+    const int64_t taken = render->taken.load();
+    if (taken == 0 || render->made == taken) return nullptr;
+    return &render->slots[taken % render->slotCount].info;
 }
 
 bool parallelRewind(ParallelRender* render) {
-    if (render->made > render->taken) {
-        {
-            std::unique_lock<std::mutex> guard(render->lock);
-            dropBlocksAhead(render, guard);
-        }
+    const int64_t taken = render->taken.load();
+    if (render->made > taken) {
+        dropBlocksAhead(render);
         // The newest snapshot of a state at or before the one wanted: the state before block
         // taken + 1. One is always kept (snapshots are forgotten only when the engine stands
         // where the host is, and the first block made after that takes one).
         const Snapshot* best = nullptr;
         for (int32_t k = 0; k < render->snapshotCount; ++k) {
             const Snapshot* snapshot = &render->snapshots[k];
-            if (snapshot->sequence < 0 || snapshot->sequence > render->taken + 1) continue;
+            if (snapshot->sequence < 0 || snapshot->sequence > taken + 1) continue;
             if (!best || snapshot->sequence > best->sequence) best = snapshot;
         }
         if (!best) {
@@ -437,7 +498,7 @@ bool parallelRewind(ParallelRender* render) {
             return false;
         }
         restorePlayback(best->playback, render->engine);
-        for (int64_t s = best->sequence; s <= render->taken; ++s) advanceEngine(render->engine, nullptr);
+        for (int64_t s = best->sequence; s <= taken; ++s) advanceEngine(render->engine, nullptr);
     }
     // The host changes the state next: no snapshot holds it.
     forgetSnapshots(render);
@@ -445,14 +506,16 @@ bool parallelRewind(ParallelRender* render) {
 }
 
 void parallelControlsChanged(ParallelRender* render) {
-    {
-        std::lock_guard<std::mutex> guard(render->lock);
-        render->controls = render->engine->controls;
-        render->generation += 1;
-        for (int64_t s = render->taken + 1; s <= render->made; ++s) {
-            BlockSlot* slot = slotOf(render, s);
-            if (slot->state == SlotState::MIXED) slot->state = SlotState::RECORDED;
-        }
+    render->controls = render->engine->controls;
+    render->generation += 1;
+    // Blocks not being mixed take the new controls; one being mixed is mixed again when taken.
+    for (int64_t s = render->taken.load() + 1; s <= render->made; ++s) {
+        BlockSlot* slot = slotOf(render, s);
+        uint8_t mixed = MIXED;
+        if (!claim(slot) && !slot->state.compare_exchange_strong(mixed, MIXING)) continue;
+        slot->controls = render->controls;
+        slot->generation = render->generation;
+        slot->state.store(RECORDED);
     }
-    render->workToDo.notify_all();
+    wakeWorkers(render);
 }

@@ -80,4 +80,3 @@ const BlockInfo* parallelTakenInfo(const ParallelRender* render);
 bool parallelRewind(ParallelRender* render);
 // The engine's output controls have changed: blocks not yet taken are mixed with the new ones.
 void parallelControlsChanged(ParallelRender* render);
-

@@ -1,14 +1,17 @@
 // brom-bench: how fast the engine and the demo run, figures to watch rather than pass or fail.
 //  - song:   the generated 16-channel module through the blocks the mixing thread makes;
-//  - render: the same module written to a WAV file by brom-play's render code;
+//  - render: the same module written to a WAV file by brom-play's render code, and rendered by
+//            the library on one thread and on as many as there are cores;
+//  - seek:   the library seeking to the end of a five-minute module;
+//  - files:  brom-play --render of generated modules of 4 to 32 channels, one process per file;
 //  - mixer:  the voice mixer alone, all 64 voices sounding;
 //  - frame:  one demo frame, drawing and conversion to the display's format.
 //
 // The song and render figures use the fastest mixer path, or the one --path names; the mixer
 // figure is given for every path the processor has.
 //
-//     brom-bench [--seconds N] [--path scalar|sse2|avx2|avx512] [--only song|render|mixer|frame]
-//                [--write FILE.xm]
+//     brom-bench [--seconds N] [--path scalar|sse2|avx2|avx512]
+//                [--only song|render|seek|files|mixer|frame] [--write FILE.xm]
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,7 +26,7 @@ const MixerPath PATHS[] = {MixerPath::SCALAR, MixerPath::SSE2, MixerPath::AVX2, 
 int usage() {
     fprintf(stderr,
             "usage: brom-bench [--seconds N] [--path scalar|sse2|avx2|avx512] "
-            "[--only song|render|mixer|frame] [--write FILE.xm]\n");
+            "[--only song|render|seek|files|mixer|frame] [--write FILE.xm]\n");
     return 2;
 }
 
@@ -70,6 +73,13 @@ int main(int argc, char** argv) {
     auto wanted = [only](const char* part) { return !only || strcmp(only, part) == 0; };
     if (wanted("song")) benchSong(module, seconds);
     if (wanted("render")) benchRender(module, 5);
+#if defined(BROM_BENCH_HAS_LIBRARY)
+    if (wanted("render")) benchLibraryRender(module, 5);
+    if (wanted("seek")) benchSeek(benchModule(40), 5);
+#endif
+#if defined(BROM_BENCH_HAS_PROCESSES)
+    if (wanted("files")) benchFiles(3);
+#endif
     if (wanted("mixer")) {
         for (MixerPath p : PATHS) {
             if (!setMixerPath(p)) continue;

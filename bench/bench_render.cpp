@@ -95,10 +95,12 @@ class QuietStandardError {
 
 }  // namespace
 
-std::vector<uint8_t> benchModule() {
+std::vector<uint8_t> benchModule(int orders) {
     XmSong xm = makeXmSong(CHANNELS, 4);
     xm.speed = 6;
     xm.bpm = 125;
+    xm.orders.clear();
+    for (int o = 0; o < orders; ++o) xm.orders.push_back(static_cast<uint8_t>(o % 4));
 
     XmSample pad = makeSample(sineFrames(2048, 64, 12000), true);  // forward loop
     pad.loopType = 1;
@@ -170,19 +172,29 @@ void benchSong(const std::vector<uint8_t>& module, double seconds) {
            audibleFrames / elapsed / 1e6, playingFrames / elapsed / 1e6);
 }
 
-void benchRender(const std::vector<uint8_t>& module, int rounds) {
+void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    FILE* file = fopen(path.c_str(), "wb");
+    if (!file || fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
+        fprintf(stderr, "brom-bench: %s: cannot write\n", path.c_str());
+        exit(1);
+    }
+    fclose(file);
+}
+
+std::string writeTempModule(const std::vector<uint8_t>& module) {
     std::error_code error;
     std::filesystem::path folder = std::filesystem::temp_directory_path(error);
     if (error) folder = ".";
     std::string tag = std::to_string(static_cast<long long>(threadCpuSeconds() * 1e9) % 1000000007);
     std::string xmPath = (folder / ("brom-bench-" + tag + ".xm")).string();
-    std::string wavPath = (folder / ("brom-bench-" + tag + ".wav")).string();
-    FILE* file = fopen(xmPath.c_str(), "wb");
-    if (!file || fwrite(module.data(), 1, module.size(), file) != module.size()) {
-        fprintf(stderr, "brom-bench: %s: cannot write\n", xmPath.c_str());
-        exit(1);
-    }
-    fclose(file);
+    writeFile(xmPath, module);
+    return xmPath;
+}
+
+void benchRender(const std::vector<uint8_t>& module, int rounds) {
+    std::error_code error;
+    std::string xmPath = writeTempModule(module);
+    std::string wavPath = xmPath.substr(0, xmPath.size() - 3) + ".wav";
 
     double best = 0;
     int status = 0;

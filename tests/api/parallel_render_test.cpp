@@ -66,7 +66,8 @@ class Session {
         std::vector<float> mix(2 * frames);
         const size_t got = brom_render_f32(module_, mix.data(), frames);
         seen_.push_back(static_cast<int64_t>(got));
-        for (size_t k = 0; k < 2 * got; ++k) seen_.push_back(static_cast<int64_t>(mix[k] * 65536.0f));
+        for (size_t k = 0; k < 2 * got; ++k)
+            seen_.push_back(static_cast<int64_t>(mix[k] * 65536.0f));
         note();
     }
     void answer(int64_t value) {
@@ -79,8 +80,9 @@ class Session {
     void note() {
         brom_position position;
         brom_get_position(module_, &position);
-        for (int64_t value : {position.time_ms, int64_t{position.order}, int64_t{position.pattern},
-                              int64_t{position.row}, int64_t{position.speed}, int64_t{position.bpm}}) {
+        for (int64_t value :
+             {position.time_ms, int64_t{position.order}, int64_t{position.pattern},
+              int64_t{position.row}, int64_t{position.speed}, int64_t{position.bpm}}) {
             seen_.push_back(value);
         }
         for (int c = 0; c < brom_channel_count(module_); ++c) {

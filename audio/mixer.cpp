@@ -4,6 +4,7 @@
 #include <atomic>
 #include <bit>
 #include <cmath>
+#include <cstdlib>
 
 #include "audio/mixer_kernels.h"
 
@@ -426,6 +427,127 @@ void reflect(Voice* voice, uint64_t& position, const Loop& loop) {
     if (static_cast<int32_t>(wholePart(position)) < 0) position = start;
 }
 
+// A piece as the voice stands at its start: rendered into `out`, the voice's ramp moved on.
+uint64_t renderPiece(const MixerKernels* kernels, Voice* voice, const int16_t* data,
+                     uint64_t position, uint64_t step, bool backward, float* out, int32_t piece,
+                     int32_t ramp) {
+    if (ramp > 0 && kernels) {
+        return renderRampWith(kernels, voice, data, position, step, backward, out, piece, ramp);
+    }
+    if (ramp > 0) return renderRamp(voice, data, position, step, backward, out, piece, ramp);
+    if (kernels)
+        return renderSteadyWith(kernels, voice, data, position, step, backward, out, piece);
+    return renderSteady(voice, data, position, step, backward, out, piece);
+}
+
+// Whether rendering the piece could add anything but zeros: a ramp, a gain, or the odd last frame
+// of a steady piece, which takes the gains of the levels.
+bool pieceAudible(const Voice* voice, int32_t piece, int32_t ramp) {
+    if (piece <= 0) return false;
+    if (ramp > 0 || voice->volumeLeft != 0 || voice->volumeRight != 0) return true;
+    return (piece & 1) && (voice->levelLeft != 0 || voice->levelRight != 0);
+}
+
+void planRun(MixPlan* plan, const Voice* voice, const int16_t* data, uint64_t position,
+             uint64_t step, bool backward, int32_t offset, int32_t piece, int32_t ramp) {
+    if (plan->failed) return;
+    if (plan->count == plan->capacity) {
+        const int32_t capacity = plan->capacity ? plan->capacity * 2 : 64;
+        auto* grown = static_cast<PlannedRun*>(realloc(plan->runs, sizeof(PlannedRun) * capacity));
+        if (!grown) {
+            plan->failed = true;
+            return;
+        }
+        plan->runs = grown;
+        plan->capacity = capacity;
+    }
+    PlannedRun& run = plan->runs[plan->count++];
+    run.data = data;
+    run.position = position;
+    run.step = step;
+    run.offset = offset;
+    run.frames = piece;
+    run.ramp = ramp;
+    run.backward = backward;
+    run.voice = voice->index;
+    run.volumeLeft = voice->volumeLeft;
+    run.volumeRight = voice->volumeRight;
+    run.levelLeft = voice->levelLeft;
+    run.levelRight = voice->levelRight;
+    run.rampDeltaLeft = voice->rampDeltaLeft;
+    run.rampDeltaRight = voice->rampDeltaRight;
+}
+
+// mixVoice, planVoice: the voice's frames piece by piece, rendered into `out`, or (with `out`
+// null) moved on without sound, the pieces that would sound recorded in `plan` when there is one.
+void runVoice(Voice* voice, const MixSettings& settings, float* out, int32_t frameCount,
+              MixPlan* plan, int32_t planOffset) {
+    if (!voice || !voice->sample || frameCount <= 0) return;
+    const Sample* sample = voice->sample;
+    if (!sample->data || sample->length == 0) {  // nothing to play, ever
+        endVoice(voice);
+        return;
+    }
+    const MixerKernels* kernels = currentChoice()->kernels;
+    const Loop loop = loopOf(sample);
+    const int16_t* data = sample->data;
+    const uint64_t step = fixed(static_cast<uint32_t>(voice->step), voice->stepFraction);
+    uint64_t position = fixed(voice->position, voice->positionFraction);
+    int32_t left = frameCount;
+    int emptyPieces = 0;
+
+    while (left > 0) {
+        bool backward = voice->direction == DIRECTION_BACKWARD;
+        // Moving backward the voice never stands past the loop end; a voice handed a shorter
+        // sample could, and is brought back inside.
+        if (backward && wholePart(position) > loop.end) position = fixed(loop.end, 0);
+
+        int32_t piece = left;
+        bool endsOnBoundary = false;
+        int64_t toBoundary = framesToBoundary(position, step, backward, loop, piece);
+        if (toBoundary != BEYOND && toBoundary <= piece) {
+            piece = static_cast<int32_t>(toBoundary);
+            endsOnBoundary = true;
+        }
+        int32_t ramp = decideRamp(voice, settings);
+        if (ramp > 0 && piece > ramp) {
+            piece = ramp;
+            endsOnBoundary = false;
+        }
+        if (out) {
+            position =
+                renderPiece(kernels, voice, data, position, step, backward, out, piece, ramp);
+            out += 2 * piece;
+        } else {
+            if (plan && pieceAudible(voice, piece, ramp)) {
+                planRun(plan, voice, data, position, step, backward, planOffset + frameCount - left,
+                        piece, ramp);
+            }
+            position = skipPiece(voice, position, step, backward, piece, ramp);
+        }
+        left -= piece;
+
+        if (endsOnBoundary) {
+            if (loop.mode == LOOP_FORWARD) {
+                wrapForward(voice, position, loop);
+            } else if (loop.mode == LOOP_PINGPONG) {
+                reflect(voice, position, loop);
+            } else {
+                endVoice(voice);
+                return;
+            }
+        }
+        // A voice that keeps meeting its boundary without moving would never finish the run.
+        if (piece == 0 && ++emptyPieces > 8) {
+            endVoice(voice);
+            return;
+        }
+        if (piece > 0) emptyPieces = 0;
+    }
+    voice->position = wholePart(position);
+    voice->positionFraction = static_cast<uint32_t>(position);
+}
+
 }  // namespace
 
 bool mixerPathAvailable(MixerPath path) {
@@ -480,71 +602,22 @@ void mixVoices(Voice* voices, const MixSettings& settings, float* frames, int32_
 }
 
 void mixVoice(Voice* voice, const MixSettings& settings, float* frames, int32_t frameCount) {
-    if (!voice || !voice->sample || frameCount <= 0) return;
-    const Sample* sample = voice->sample;
-    if (!sample->data || sample->length == 0) {  // nothing to play, ever
-        endVoice(voice);
-        return;
-    }
-    const MixerKernels* kernels = currentChoice()->kernels;
-    const Loop loop = loopOf(sample);
-    const int16_t* data = sample->data;
-    const uint64_t step = fixed(static_cast<uint32_t>(voice->step), voice->stepFraction);
-    uint64_t position = fixed(voice->position, voice->positionFraction);
-    float* out = frames;
-    int32_t left = frameCount;
-    int emptyPieces = 0;
+    runVoice(voice, settings, frames, frameCount, nullptr, 0);
+}
 
-    while (left > 0) {
-        bool backward = voice->direction == DIRECTION_BACKWARD;
-        // Moving backward the voice never stands past the loop end; a voice handed a shorter
-        // sample could, and is brought back inside.
-        if (backward && wholePart(position) > loop.end) position = fixed(loop.end, 0);
+void planVoice(Voice* voice, const MixSettings& settings, int32_t offset, int32_t frameCount,
+               MixPlan* plan) {
+    runVoice(voice, settings, nullptr, frameCount, plan, offset);
+}
 
-        int32_t piece = left;
-        bool endsOnBoundary = false;
-        int64_t toBoundary = framesToBoundary(position, step, backward, loop, piece);
-        if (toBoundary != BEYOND && toBoundary <= piece) {
-            piece = static_cast<int32_t>(toBoundary);
-            endsOnBoundary = true;
-        }
-        int32_t ramp = decideRamp(voice, settings);
-        if (ramp > 0 && piece > ramp) {
-            piece = ramp;
-            endsOnBoundary = false;
-        }
-        if (!out) {
-            position = skipPiece(voice, position, step, backward, piece, ramp);
-        } else if (ramp > 0 && kernels) {
-            position =
-                renderRampWith(kernels, voice, data, position, step, backward, out, piece, ramp);
-        } else if (ramp > 0) {
-            position = renderRamp(voice, data, position, step, backward, out, piece, ramp);
-        } else if (kernels) {
-            position = renderSteadyWith(kernels, voice, data, position, step, backward, out, piece);
-        } else {
-            position = renderSteady(voice, data, position, step, backward, out, piece);
-        }
-        if (out) out += 2 * piece;
-        left -= piece;
-
-        if (endsOnBoundary) {
-            if (loop.mode == LOOP_FORWARD) {
-                wrapForward(voice, position, loop);
-            } else if (loop.mode == LOOP_PINGPONG) {
-                reflect(voice, position, loop);
-            } else {
-                endVoice(voice);
-                return;
-            }
-        }
-        // A voice that keeps meeting its boundary without moving would never finish the run.
-        if (piece == 0 && ++emptyPieces > 8) {
-            endVoice(voice);
-            return;
-        }
-        if (piece > 0) emptyPieces = 0;
-    }
-    voice->position = wholePart(position);
-    voice->positionFraction = static_cast<uint32_t>(position);
+void renderPlannedRun(const PlannedRun& run, float* block) {
+    Voice voice = {};
+    voice.volumeLeft = run.volumeLeft;
+    voice.volumeRight = run.volumeRight;
+    voice.levelLeft = run.levelLeft;
+    voice.levelRight = run.levelRight;
+    voice.rampDeltaLeft = run.rampDeltaLeft;
+    voice.rampDeltaRight = run.rampDeltaRight;
+    renderPiece(currentChoice()->kernels, &voice, run.data, run.position, run.step, run.backward,
+                block + 2 * run.offset, run.frames, run.ramp);
 }

@@ -53,6 +53,44 @@ MixSettings mixSettingsFor(int32_t rate);
 // Adds voices 0..MIXED_VOICE_COUNT-1 of the table `voices` into `frameCount` stereo frames at
 // `frames`.
 void mixVoices(Voice* voices, const MixSettings& settings, float* frames, int32_t frameCount);
+// One run of a voice's frames as the mixer renders it (between two of its boundaries: a tick, a
+// loop end, a ramp end), kept to be rendered later, on another thread perhaps: where it starts
+// in the sample and in the block, and the voice's gains and ramp as it starts.
+struct PlannedRun {
+    const int16_t* data;
+    uint64_t position;  // 32.32
+    uint64_t step;
+    int32_t offset;  // first frame in the block
+    int32_t frames;
+    int32_t ramp;  // frames its volume ramp has left, 0 for none
+    bool backward;
+    int32_t voice;  // the voice's number
+    int32_t volumeLeft;
+    int32_t volumeRight;
+    int32_t levelLeft;
+    int32_t levelRight;
+    float rampDeltaLeft;
+    float rampDeltaRight;
+};
+
+// The runs of a block that add sound, in the order the mixer adds them. The runs are allocated
+// with realloc as needed (free(runs) releases them); `failed` when memory ran short.
+struct MixPlan {
+    PlannedRun* runs;
+    int32_t count;
+    int32_t capacity;
+    bool failed;
+};
+
+// Moves the voice on by `frameCount` frames exactly as mixVoice(voice, settings, nullptr, ...)
+// does, and appends to `plan` the runs that mixVoice(voice, settings, frames, ...) would render,
+// placed from frame `offset` of the plan's block on; runs that would add only zeros are left out.
+void planVoice(Voice* voice, const MixSettings& settings, int32_t offset, int32_t frameCount,
+               MixPlan* plan);
+// Adds a planned run into `block` (the plan's block of stereo frames) exactly as mixVoice would
+// have added it there. Rendering the runs of a plan in order adds the same bits as mixing.
+void renderPlannedRun(const PlannedRun& run, float* block);
+
 // Adds one voice into `frameCount` stereo frames at `frames`. With `frames` null the voice moves
 // on by `frameCount` frames exactly as if they were mixed (position, direction, ramp, end), and
 // nothing is added anywhere.

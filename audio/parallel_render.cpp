@@ -15,12 +15,12 @@ namespace {
 // Blocks made ahead per thread: enough that no thread waits for the host's next block.
 constexpr int32_t SLOTS_PER_THREAD = 8;
 // Blocks between two snapshots: a rewind runs at most about this many blocks again.
-constexpr int32_t SNAPSHOT_INTERVAL = 8;
-// Recorded voices of the blocks made ahead beyond which no more are made (a song of very short
-// ticks has hundreds of pieces to a block; ordinary blocks record a hundred voices or so).
-constexpr int64_t VOICES_AHEAD_BUDGET = 65536;
-// A slot whose records grew beyond this gives the memory back before it is used again.
-constexpr int32_t VOICES_KEPT = 4096;
+constexpr int32_t SNAPSHOT_INTERVAL = 16;
+// Planned runs of the blocks made ahead beyond which no more are made (a song of very short
+// ticks has thousands of runs to a block; ordinary blocks have some tens).
+constexpr int64_t RUNS_AHEAD_BUDGET = 65536;
+// A slot whose plan grew beyond this gives the memory back before it is used again.
+constexpr int32_t RUNS_KEPT = 4096;
 
 // A slot's block: RECORDED once the host has recorded it, MIXING while a thread mixes it, MIXED
 // when its buffers hold it, EMPTY when free again. Threads claim a recorded block by moving it to
@@ -30,13 +30,6 @@ constexpr uint8_t RECORDED = 1;
 constexpr uint8_t MIXING = 2;
 constexpr uint8_t MIXED = 3;
 
-// The frames of one piece and where its voices lie among the slot's recorded voices.
-struct Piece {
-    int32_t frames;
-    int32_t firstVoice;
-    int32_t voiceCount;
-};
-
 // One block. The host writes everything but the state and the buffers while no thread mixes the
 // block; the thread that claims it reads the records and the controls and writes the buffers.
 struct BlockSlot {
@@ -44,13 +37,7 @@ struct BlockSlot {
     OutputControls controls;  // to mix with
     uint64_t generation;  // of those controls
     BlockInfo info;
-    Piece* pieces;
-    int32_t pieceCount;
-    int32_t pieceCapacity;
-    Voice* voices;
-    int32_t voiceCount;
-    int32_t voiceCapacity;
-    bool recordFailed;  // memory ran short while recording
+    MixPlan plan;
     void* mixAllocation;
     float* mix;  // blockFrames stereo frames, 64-byte aligned in the above
     int16_t* pcm;
@@ -105,57 +92,15 @@ BlockSlot* slotOf(ParallelRender* render, int64_t sequence) {
     return &render->slots[sequence % render->slotCount];
 }
 
-bool growRecords(BlockSlot* slot, int32_t pieces, int32_t voices) {
-    if (pieces > slot->pieceCapacity) {
-        const int32_t capacity = pieces * 2;
-        auto* grown = static_cast<Piece*>(realloc(slot->pieces, sizeof(Piece) * capacity));
-        if (!grown) return false;
-        slot->pieces = grown;
-        slot->pieceCapacity = capacity;
-    }
-    if (voices > slot->voiceCapacity) {
-        const int32_t capacity = voices * 2;
-        auto* grown = static_cast<Voice*>(realloc(slot->voices, sizeof(Voice) * capacity));
-        if (!grown) return false;
-        slot->voices = grown;
-        slot->voiceCapacity = capacity;
-    }
-    return true;
-}
-
-// The engine's piece hook while a block is made: the piece and its sounding voices, in the order
-// the mixer adds them.
-void recordPiece(void* context, const Voice* voices, int32_t frames) {
-    auto* slot = static_cast<BlockSlot*>(context);
-    if (slot->recordFailed) return;
-    if (!growRecords(slot, slot->pieceCount + 1, slot->voiceCount + MIXED_VOICE_COUNT)) {
-        slot->recordFailed = true;
-        return;
-    }
-    Piece& piece = slot->pieces[slot->pieceCount++];
-    piece.frames = frames;
-    piece.firstVoice = slot->voiceCount;
-    for (int v = 0; v < MIXED_VOICE_COUNT; ++v) {
-        if (voices[v].sample) slot->voices[slot->voiceCount++] = voices[v];
-    }
-    piece.voiceCount = slot->voiceCount - piece.firstVoice;
-}
-
-// Mixes a recorded block into the slot's buffers: each piece's voices from their recorded states,
-// the muted ones left out (their states are not needed after the piece), then the shaping and the
-// conversion, as mixBlock does.
+// Mixes a planned block into the slot's buffers: its runs in order, the muted voices' left out,
+// then the shaping and the conversion, as mixBlock does.
 void mixSlot(const MixSettings& settings, BlockSlot* slot) {
     const OutputControls& controls = slot->controls;
     const int32_t blockFrames = settings.blockFrames;
     memset(slot->mix, 0, static_cast<size_t>(blockFrames) * 8);
-    float* out = slot->mix;
-    for (int32_t p = 0; p < slot->pieceCount; ++p) {
-        const Piece& piece = slot->pieces[p];
-        for (int32_t k = 0; k < piece.voiceCount; ++k) {
-            Voice voice = slot->voices[piece.firstVoice + k];
-            if (!voiceMuted(controls, voice.index)) mixVoice(&voice, settings, out, piece.frames);
-        }
-        out += 2 * piece.frames;
+    for (int32_t k = 0; k < slot->plan.count; ++k) {
+        const PlannedRun& run = slot->plan.runs[k];
+        if (!voiceMuted(controls, run.voice)) renderPlannedRun(run, slot->mix);
     }
     shapeMix(slot->mix, blockFrames, controls);
     convertToPcm16(slot->pcm, slot->mix, blockFrames);
@@ -281,15 +226,13 @@ void snapshotBefore(ParallelRender* render, int64_t sequence) {
     oldest->sequence = sequence;
 }
 
-// Advances the engine by one block without sound; with a slot, recording the block into it.
-void advanceEngine(AudioEngine* engine, BlockSlot* slot) {
+// Advances the engine by one block without sound; with a plan, planning the block into it.
+void advanceEngine(AudioEngine* engine, MixPlan* plan) {
     engine->skipping = true;
-    engine->pieceHook = slot ? recordPiece : nullptr;
-    engine->pieceContext = slot;
+    engine->plan = plan;
     mixNextOfflineBlock(engine);
     engine->skipping = false;
-    engine->pieceHook = nullptr;
-    engine->pieceContext = nullptr;
+    engine->plan = nullptr;
 }
 
 void noteInfo(const AudioEngine* engine, BlockInfo* info) {
@@ -300,9 +243,9 @@ void noteInfo(const AudioEngine* engine, BlockInfo* info) {
     info->row = song->row;
     info->speed = song->speed;
     info->bpm = song->bpm;
-    for (int c = 0; c < MAX_PLAYER_CHANNELS; ++c) {
+    const int channels = playedChannelCount(song);
+    for (int c = 0; c < channels; ++c)
         info->levels[c] = static_cast<uint8_t>(channelLevel(song, c));
-    }
 }
 
 // Makes the next block: records it into its slot and hands it to the threads. False when the
@@ -312,16 +255,14 @@ bool makeBlock(ParallelRender* render) {
     const int64_t sequence = render->made + 1;
     snapshotBefore(render, sequence);
     BlockSlot* slot = slotOf(render, sequence);
-    if (slot->voiceCapacity > VOICES_KEPT) {
-        free(slot->voices);
-        slot->voices = nullptr;
-        slot->voiceCapacity = 0;
+    MixPlan* plan = &slot->plan;
+    if (plan->capacity > RUNS_KEPT) {
+        free(plan->runs);
+        *plan = MixPlan{};
     }
-    slot->pieceCount = 0;
-    slot->voiceCount = 0;
-    slot->recordFailed = false;
-    advanceEngine(render->engine, slot);
-    if (slot->recordFailed) {
+    plan->count = 0;
+    advanceEngine(render->engine, plan);
+    if (plan->failed) {
         render->broken = true;
         return false;
     }
@@ -334,12 +275,12 @@ bool makeBlock(ParallelRender* render) {
     return true;
 }
 
-int64_t voicesAhead(ParallelRender* render) {
-    int64_t voices = 0;
+int64_t runsAhead(ParallelRender* render) {
+    int64_t runs = 0;
     for (int64_t s = render->taken.load() + 1; s <= render->made; ++s) {
-        voices += slotOf(render, s)->voiceCount;
+        runs += slotOf(render, s)->plan.count;
     }
-    return voices;
+    return runs;
 }
 
 // Once half the blocks made ahead are taken: makes blocks until every slot but the one taken
@@ -347,7 +288,7 @@ int64_t voicesAhead(ParallelRender* render) {
 void makeBlocksAhead(ParallelRender* render) {
     if (render->made - render->taken.load() >= render->slotCount / 2) return;
     while (render->made - render->taken.load() < render->slotCount - 1 &&
-           voicesAhead(render) < VOICES_AHEAD_BUDGET && makeBlock(render)) {
+           runsAhead(render) < RUNS_AHEAD_BUDGET && makeBlock(render)) {
     }
 }
 
@@ -357,23 +298,19 @@ bool allocateSlot(BlockSlot* slot, int32_t blockFrames) {
     if (!slot->mixAllocation || !slot->pcm) return false;
     auto address = reinterpret_cast<uintptr_t>(slot->mixAllocation);
     slot->mix = reinterpret_cast<float*>((address + 63) & ~uintptr_t{63});
-    return growRecords(slot, 8, 8 * MIXED_VOICE_COUNT);
+    return true;
 }
 
 void releaseSlots(ParallelRender* render) {
     for (int32_t k = 0; k < render->slotCount; ++k) {
         BlockSlot* slot = &render->slots[k];
-        free(slot->pieces);
-        free(slot->voices);
+        free(slot->plan.runs);
         free(slot->mixAllocation);
         free(slot->pcm);
-        slot->pieces = nullptr;
-        slot->voices = nullptr;
+        slot->plan = MixPlan{};
         slot->mixAllocation = nullptr;
         slot->mix = nullptr;
         slot->pcm = nullptr;
-        slot->pieceCapacity = 0;
-        slot->voiceCapacity = 0;
     }
 }
 

@@ -3,16 +3,16 @@
 //
 // The host's thread (the one that asks for blocks) runs the player ahead of what it has taken: it
 // advances the engine block by block while skipping, which moves the song and the voices exactly
-// as mixing would, and records for each piece of a block (the frames between two ticks) the
-// sounding voices as they stand before it. Worker threads, and the host's thread whenever it would
-// otherwise wait, mix blocks from those records into buffers of their own, shape them with the
-// output controls and convert them to PCM; the host takes the finished blocks in order. A voice
-// mixed from its recorded state adds exactly what the engine would have added, voice after voice
-// in the engine's order, so every sum rounds to the same bits.
+// as mixing would, and plans each block on the way: the runs of voice frames mixing would have
+// added, in the order it would have added them (planVoice). Worker threads, and the host's
+// thread whenever it would otherwise wait, render the planned runs into blocks of their own
+// (renderPlannedRun), shape them with the output controls and convert them to PCM; the host takes
+// the finished blocks in order. Every run adds exactly what mixing adds, in the same order, so
+// every sum rounds to the same bits.
 //
 // What the host changes takes effect from the block after the one it took last, as with one
-// thread: a change of the output controls (mute, gain, width) re-mixes the blocks made ahead from
-// their records, which the controls never change; before anything that changes the player's
+// thread: a change of the output controls (mute, gain, width) renders the blocks made ahead again
+// from their plans, which the controls never change; before anything that changes the player's
 // state (a jump, the repeat count), parallelRewind brings the engine back to just after the block
 // taken last: from the newest snapshot at or before it, the blocks up to it run again.
 //
@@ -23,7 +23,7 @@
 //     while (parallelNextBlock(render, &block)) use(block.pcm, block.mix, block.info);
 //     destroyParallelRender(render);             // before the song is released
 //
-// Calls on one renderer come from one thread at a time; its workers only read the records, the
+// Calls on one renderer come from one thread at a time; its workers only read the plans, the
 // blocks and the samples' data, so that thread may use the engine and the song between calls.
 #pragma once
 
@@ -40,7 +40,7 @@ struct BlockInfo {
     int32_t row;
     int32_t speed;
     int32_t bpm;
-    uint8_t levels[MAX_PLAYER_CHANNELS];  // channelLevel of each played channel
+    uint8_t levels[MAX_PLAYER_CHANNELS];  // channelLevel of each played channel (the others unset)
 };
 
 // Threads a renderer takes at most.

@@ -26,7 +26,7 @@ void savePlayback(PlaybackSnapshot* snapshot, const AudioEngine* engine) {
     memcpy(&snapshot->song, song, sizeof(Song));
     snapshot->hasPlayer = song->player != nullptr;
     if (song->player) memcpy(&snapshot->player, song->player, sizeof(PlayerState));
-    memcpy(snapshot->voices, engine->voices, sizeof engine->voices);
+    memcpy(snapshot->voices, engine->voices, sizeof snapshot->voices);
     snapshot->framesMixed = engine->framesMixed;
     snapshot->repeatFrame = engine->repeatFrame;
     snapshot->repeatTimeMs = engine->repeatTimeMs.load(std::memory_order_relaxed);
@@ -46,7 +46,7 @@ void restorePlayback(const PlaybackSnapshot* snapshot, AudioEngine* engine) {
     memcpy(song, &snapshot->song, sizeof(Song));
     song->player = player;
     if (player && snapshot->hasPlayer) memcpy(player, &snapshot->player, sizeof(PlayerState));
-    memcpy(engine->voices, snapshot->voices, sizeof engine->voices);
+    memcpy(engine->voices, snapshot->voices, sizeof snapshot->voices);
     engine->framesMixed = snapshot->framesMixed;
     engine->repeatFrame = snapshot->repeatFrame;
     engine->repeatTimeMs.store(snapshot->repeatTimeMs, std::memory_order_relaxed);

@@ -21,7 +21,7 @@ struct PlaybackSnapshot {
     Song song;
     PlayerState player;
     bool hasPlayer;  // the song had its player state when saved
-    Voice voices[VOICE_COUNT];
+    Voice voices[MIXED_VOICE_COUNT];  // the player drives no others
     int64_t framesMixed;
     int64_t repeatFrame;
     int32_t repeatTimeMs;

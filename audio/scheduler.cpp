@@ -80,10 +80,10 @@ void runTick(AudioEngine* engine, Song* song) {
     engine->repeatTimeMs.store(song->songTimeMs, std::memory_order_release);
 }
 
-// The voices of one piece of a block: the muted channels' voices (c and its twin c + 32) move on
-// without sound, and while skipping, all of them do.
-void mixPiece(AudioEngine* engine, float* out, int32_t frames) {
-    if (engine->pieceHook) engine->pieceHook(engine->pieceContext, engine->voices, frames);
+// The voices of one piece of a block, from frame `offset` of the block on: the muted channels'
+// voices (c and its twin c + 32) move on without sound, and while skipping, all of them do (and
+// their runs go to the engine's plan when it has one).
+void mixPiece(AudioEngine* engine, float* out, int32_t offset, int32_t frames) {
     if (!engine->skipping && engine->controls.mutedChannels == 0) {
         mixVoices(engine->voices, engine->settings, out, frames);
         return;
@@ -91,8 +91,12 @@ void mixPiece(AudioEngine* engine, float* out, int32_t frames) {
     for (int v = 0; v < MIXED_VOICE_COUNT; ++v) {
         Voice* voice = &engine->voices[v];
         if (!voice->sample) continue;
-        const bool silent = engine->skipping || voiceMuted(engine->controls, v);
-        mixVoice(voice, engine->settings, silent ? nullptr : out, frames);
+        if (engine->skipping && engine->plan) {
+            planVoice(voice, engine->settings, offset, frames, engine->plan);
+        } else {
+            const bool silent = engine->skipping || voiceMuted(engine->controls, v);
+            mixVoice(voice, engine->settings, silent ? nullptr : out, frames);
+        }
     }
 }
 
@@ -242,7 +246,7 @@ void mixBlock(AudioEngine* engine) {
             left = song->samplesPerTick > 0 ? song->samplesPerTick : 1;
         }
         int32_t frames = done + left > blockFrames ? blockFrames - done : left;
-        mixPiece(engine, out, frames);
+        mixPiece(engine, out, done, frames);
         done += frames;
         out += 2 * frames;
         left -= frames;

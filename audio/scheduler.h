@@ -48,9 +48,6 @@ constexpr int32_t BUFFER_BLOCKS = BUFFER_MILLISECONDS / 20 * 2;
 constexpr int32_t MIN_SAMPLE_RATE = 1000;
 constexpr int32_t MAX_SAMPLE_RATE = 384000;
 
-// Sees the voices of one piece of a block before the piece is mixed.
-using PieceHook = void (*)(void* context, const Voice* voices, int32_t frames);
-
 struct AudioEngine {
     MixSettings settings;  // set by audioOpen or prepareMixSettings
     Voice voices[VOICE_COUNT];
@@ -78,11 +75,9 @@ struct AudioEngine {
     // to a later frame).
     OutputControls controls;
     bool skipping;
-    // Called, when set, before each piece of a block is mixed (or skipped) with the voice table
-    // as it stands then and the piece's length: what the parallel renderer records to mix the
-    // block elsewhere (audio/parallel_render.h).
-    PieceHook pieceHook;
-    void* pieceContext;
+    // When set while skipping, receives the runs of voice frames the skipped block would have
+    // mixed (planVoice): what the parallel renderer mixes elsewhere (audio/parallel_render.h).
+    MixPlan* plan;
 
     // Written by the mixing thread, read by the queries and the tests from other threads.
     std::atomic<int32_t> fillIndex;

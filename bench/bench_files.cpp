@@ -49,7 +49,8 @@ ProcessRun runBromPlay(std::vector<std::string> arguments) {
     ProcessRun run = {-1, 0, 0, 0};
     const double start = wallSeconds();
     pid_t child = 0;
-    const int spawned = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
+    const int spawned =
+        posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) return run;
     int status = 0;
@@ -109,8 +110,10 @@ void benchFiles(int rounds) {
         wallTotal += run.wall;
         cpuTotal += run.cpu;
     }
-    printf("        one process per file: %.1f s of audio in %.1f ms wall, %.1f ms CPU: %.0f x real time\n",
-           audioTotal, wallTotal * 1e3, cpuTotal * 1e3, audioTotal / wallTotal);
+    printf(
+        "        one process per file: %.1f s of audio in %.1f ms wall, %.1f ms CPU: %.0f x real "
+        "time\n",
+        audioTotal, wallTotal * 1e3, cpuTotal * 1e3, audioTotal / wallTotal);
 
     // All of them by one brom-play, where it renders several files into a folder.
     const std::string out = (folder / "out").string();
@@ -119,8 +122,10 @@ void benchFiles(int rounds) {
     arguments.insert(arguments.end(), modules.begin(), modules.end());
     const ProcessRun together = bestRun(arguments, rounds);
     if (together.status == 0) {
-        printf("        all by one brom-play --render DIR FILE...: %.1f ms wall, %.1f ms CPU: %.0f x real time\n",
-               together.wall * 1e3, together.cpu * 1e3, audioTotal / together.wall);
+        printf(
+            "        all by one brom-play --render DIR FILE...: %.1f ms wall, %.1f ms CPU: %.0f x "
+            "real time\n",
+            together.wall * 1e3, together.cpu * 1e3, audioTotal / together.wall);
     } else {
         printf("        (this brom-play renders one file per run: no --render DIR FILE...)\n");
     }

@@ -58,7 +58,8 @@ RenderTime timeRender(const std::vector<uint8_t>& module, int threads, int round
         brom_free(loaded);
         const double wall = wallSeconds() - wallStart;
         if (r == 0 || wall < best.wall) {
-            best = {wall, processCpuSeconds() - cpuStart, static_cast<double>(frames) / 44100, used};
+            best = {wall, processCpuSeconds() - cpuStart, static_cast<double>(frames) / 44100,
+                    used};
         }
     }
     return best;
@@ -73,8 +74,8 @@ void benchLibraryRender(const std::vector<uint8_t>& module, int rounds) {
         printf(
             "render: the module through the library on %d thread%s, %.1f s of audio in %.2f ms "
             "(%.2f ms of CPU; best of %d): %.0f x real time\n",
-            time.threads, time.threads == 1 ? "" : "s", time.audio, time.wall * 1e3,
-            time.cpu * 1e3, rounds, time.audio / time.wall);
+            time.threads, time.threads == 1 ? "" : "s", time.audio, time.wall * 1e3, time.cpu * 1e3,
+            rounds, time.audio / time.wall);
     }
     printf("        %d threads: %.2f x one thread\n", many.threads, one.wall / many.wall);
 }

@@ -35,7 +35,8 @@ std::vector<int16_t> kickFrames(int count) {
     double phase = 0;
     for (int k = 0; k < count; ++k) {
         phase += 0.002 + 0.02 * std::exp(-8.0 * k / count);
-        frames[k] = static_cast<int16_t>(24000 * std::sin(phase * 6.2832) * std::exp(-4.0 * k / count));
+        frames[k] =
+            static_cast<int16_t>(24000 * std::sin(phase * 6.2832) * std::exp(-4.0 * k / count));
     }
     return frames;
 }
@@ -48,7 +49,8 @@ std::vector<int16_t> phraseFrames(int count) {
         const double t = static_cast<double>(k) / count;
         phase += 0.01 + 0.004 * std::sin(t * 40);
         const double loudness = 0.5 + 0.5 * std::sin(t * 23);
-        frames[k] = static_cast<int16_t>(12000 * loudness * std::sin(phase * 6.2832 + std::sin(phase * 3)));
+        frames[k] =
+            static_cast<int16_t>(12000 * loudness * std::sin(phase * 6.2832 + std::sin(phase * 3)));
     }
     return frames;
 }
@@ -102,11 +104,13 @@ XmCell cellFor(int role, int row, int pattern, Dice& dice) {
             if (row % 2 == 0) cell = {61, 3, static_cast<uint8_t>(row % 4 ? 0x28 : 0x40), 0, 0};
             break;
         case 2:  // bass: notes on the beats, a key-off before the next
-            if (row % 4 == 0) cell = {static_cast<uint8_t>(25 + (pattern * 5 + row / 16 * 7) % 12), 4, 0, 0, 0};
+            if (row % 4 == 0)
+                cell = {static_cast<uint8_t>(25 + (pattern * 5 + row / 16 * 7) % 12), 4, 0, 0, 0};
             if (row % 4 == 3) cell = {97, 0, 0, 0, 0};
             break;
         case 3:  // pad: a chord note every bar, held
-            if (row % 16 == 0) cell = {static_cast<uint8_t>(49 + (pattern * 3 + row / 16 * 4) % 12), 5, 0, 0, 0};
+            if (row % 16 == 0)
+                cell = {static_cast<uint8_t>(49 + (pattern * 3 + row / 16 * 4) % 12), 5, 0, 0, 0};
             if (row % 16 == 14) cell = {97, 0, 0, 0, 0};
             break;
         case 4:  // lead: a melody with rests, slides and vibrato
@@ -142,7 +146,8 @@ std::vector<uint8_t> shapedModule(int channels, int orders, uint32_t seed) {
             // Every channel but the drums sits out some patterns: a third of them, or more the more
             // channels there are.
             if (role != 0 && dice.below(channels + 12) < channels / 2 + 4) continue;
-            for (int row = 0; row < 64; ++row) cellAt(xm.patterns[p], channels, row, c) = cellFor(role, row, p, dice);
+            for (int row = 0; row < 64; ++row)
+                cellAt(xm.patterns[p], channels, row, c) = cellFor(role, row, p, dice);
         }
     }
     return writeXm(xm);

@@ -286,6 +286,7 @@ class PlayerPage(unittest.TestCase):
         wait_for("a running AudioContext", lambda: page_api(self.driver, "api.audioState()") == "running")
 
     def test_player_shows_the_song_and_plays_it(self):
+        self.driver.set_window_size(960, 760)  # the whole page, for the screenshot below
         self.open("?song=brom-boogie.xm")
         self.assertEqual(self.driver.find_element(By.ID, "title").text, song_title())
         self.play()

@@ -125,9 +125,15 @@
     audio.append = (generation, samples) => queue.append(generation, samples);
   }
 
-  // Silent until Play: browsers start sound only after a click or key anyway.
+  // At the device's own rate when the library can render at it; silent until Play (browsers start
+  // sound only after a click or key anyway).
   async function openAudio() {
     audio.context = new AudioContext({ latencyHint: "interactive" });
+    const rate = audio.context.sampleRate;
+    if (rate < 8000 || rate > 192000) {
+      audio.context.close();
+      audio.context = new AudioContext({ latencyHint: "interactive", sampleRate: 48000 });
+    }
     audio.context.suspend();
     const useWorklet =
       window.isSecureContext && audio.context.audioWorklet && params.get("audio") !== "script";
@@ -322,6 +328,7 @@
 
   // The whole song at 44100 Hz as a WAV file: a Uint8Array. `progress(fraction)` as it goes.
   async function renderWav(bytes, progress) {
+    if (!bytes) throw new Error("no song loaded");
     const handle = openSong(bytes);
     const buffer = M._malloc(WAV_STEP_FRAMES * 4);
     try {
@@ -476,7 +483,9 @@
       if (event.dataTransfer.files[0]) loadFile(event.dataTransfer.files[0]);
     });
     window.addEventListener("keydown", (event) => {
-      if (event.key === " " && event.target.tagName !== "INPUT" && player.handle) {
+      // A focused button or box takes Space itself.
+      const focused = ["INPUT", "BUTTON"].includes(event.target.tagName);
+      if (event.key === " " && !focused && player.handle) {
         event.preventDefault();
         togglePlay();
       }

@@ -4,7 +4,7 @@
 
 #include "audio/scheduler.h"
 #include "module/file_access.h"
-#include "module/xm_loader.h"
+#include "module/module_format.h"
 #include "player/sequencer.h"
 
 Instrument emptyInstrument = {};
@@ -51,7 +51,7 @@ Song* loadSong(const char* path, SampleDataHook hook) {
     song->sampleDataHook = hook;
     song->tickHandler = playerTick;
     LoadError error;
-    int loaded = loadXm(song, stream, &error);
+    int loaded = loadModule(song, stream, &error);
     streamClose(stream);
     if (!loaded) {
         lastLoadError = error.reason;

@@ -200,7 +200,8 @@ uint8_t noteOfPeriod(const NotePeriods& table, int filePeriod) {
     return static_cast<uint8_t>(n + 1);
 }
 
-// ProTracker keeps no memory for these parameters and stops Cxx at 64 (see the header).
+// ProTracker keeps no memory for these parameters, stops Cxx at 64 and plays on at F00 (see the
+// header).
 void rewriteProtrackerParameter(NoteCell* cell) {
     const uint8_t x = cell->param >> 4;
     const bool zero = cell->param == 0;
@@ -218,6 +219,9 @@ void rewriteProtrackerParameter(NoteCell* cell) {
             break;
         case 0xC:
             if (cell->param > 64) cell->param = 64;
+            break;
+        case 0xF:
+            if (zero) cell->effect = 0;  // not a speed of 0: rows of one tick are no MOD's meaning
             break;
         case 0xE:
             if ((x == 0x1 || x == 0x2 || x == 0xA || x == 0xB) && (cell->param & 0x0F) == 0) {

@@ -14,8 +14,8 @@
 // - each cell's Amiga period becomes the note of the nearest period; effects keep their numbers
 //   (the MOD effects are the XM effects 0..F and E0..EF), and the parameters ProTracker reads
 //   differently are rewritten into XM cells that sound the same: it keeps no memory for 1xx, 2xx,
-//   5xy, 6xy, Axy, E1x, E2x, EAx and EBx, so a zero parameter there slides nothing, and Cxx stops
-//   at 64;
+//   5xy, 6xy, Axy, E1x, E2x, EAx and EBx, so a zero parameter there slides nothing; Cxx stops
+//   at 64; F00 does nothing (MOD players play on at the same speed);
 // - Amiga periods, speed 6, tempo 125, channels panned hard left, right, right, left, ...,
 //   and song->protrackerRules set for the places where the player follows ProTracker.
 //

@@ -70,22 +70,36 @@ void updateVolume(ChannelState* channel, const Song* song) {
     setGains(voice, finalVolume, voice->mixPanning);
 }
 
-void updatePanning(ChannelState* channel) {
+// Draws a panning toward the centre by the song's stereo narrowing (0 leaves it as it is).
+int32_t narrowed(const Song* song, int32_t panning) {
+    if (song->stereoNarrowing == 0) return panning;
+    return 128 + (panning - 128) * (100 - song->stereoNarrowing) / 100;
+}
+
+void updatePanning(ChannelState* channel, const Song* song) {
     // The envelope swings the panning less the nearer it is to a side: 4 units per envelope step
     // at the centre, none at the edges.
     const int64_t swing = channel->panningEnvelope.output - 32;
     const int64_t panning = channel->panning;
     const int64_t reach = (128 - std::llabs(panning - 128)) / 32;
-    const int32_t finalPanning = clampToByte(panning + swing * reach);
+    const int32_t finalPanning = narrowed(song, clampToByte(panning + swing * reach));
     Voice* voice = channel->voice;
     voice->mixPanning = finalPanning;
     voice->finalPanning = finalPanning;
     setGains(voice, voice->mixVolume, finalPanning);
 }
 
+// Four times the clock the Amiga's periods count: FastTracker 2's, and the PAL Amiga's that
+// ProTracker songs were tuned on (a sixth of a semitone lower).
+constexpr int64_t AMIGA_CLOCK = 14317056;
+constexpr int64_t PAL_AMIGA_CLOCK = 4 * 3546895;
+
 // In linear mode a positive periodDelta raises the pitch, in Amiga mode it lowers it.
 int32_t frequencyOf(const Song* song, int64_t period, int64_t periodDelta) {
-    if (!usesLinearPeriods(song)) return static_cast<int32_t>(14317056 / (period + periodDelta));
+    if (!usesLinearPeriods(song)) {
+        const int64_t clock = song->protrackerRules ? PAL_AMIGA_CLOCK : AMIGA_CLOCK;
+        return static_cast<int32_t>(clock / (period + periodDelta));
+    }
     // Linear periods: 768 units per octave, 4608 being 8363 Hz.
     const double exponent = static_cast<double>((4608 - period) + periodDelta) / 768.0;
     const double frequency = std::pow(2.0, exponent) * 8363.0;
@@ -138,7 +152,7 @@ int32_t notePeriodOf(const Song* song, int realNote, int finetune) {
 
 void resetChannelInstrument(ChannelState* channel, const Sample* sample) {
     channel->volume = sample->volume;
-    channel->panning = sample->panning;
+    if (sample->panning != SAMPLE_PANNING_NONE) channel->panning = sample->panning;
     // The envelopes' value is left as it was: it is set again when the first point is reached.
     EnvelopeState& volumeEnvelope = channel->volumeEnvelope;
     volumeEnvelope.output = 64;
@@ -173,8 +187,10 @@ void startChannelRow(Song* song, ChannelState* channel, const NoteCell& cell, bo
     const ChannelSound sound = resolveSound(song, channel);
 
     const RowStartCopies before{channel->volume, channel->period, channel->panning};
-    // A tremolo that ends leaves its last offset in the volume.
-    if (channel->lastEffect == EFFECT_TREMOLO && cell.effect != EFFECT_TREMOLO) {
+    // A tremolo that ends leaves its last offset in the volume; in ProTracker the volume comes
+    // back.
+    if (channel->lastEffect == EFFECT_TREMOLO && cell.effect != EFFECT_TREMOLO &&
+        !song->protrackerRules) {
         channel->volume += channel->volumeDelta;
     }
     channel->lastEffect = cell.effect;
@@ -207,7 +223,7 @@ void updateVoice(ChannelState* channel, const Sample* sample, const Song* song) 
     const uint8_t flags = channel->updateFlags;
     if (flags & UPDATE_TRIGGER) triggerVoice(channel, sample);
     if (flags & UPDATE_VOLUME) updateVolume(channel, song);
-    if (flags & UPDATE_PANNING) updatePanning(channel);
+    if (flags & UPDATE_PANNING) updatePanning(channel, song);
     if (flags & UPDATE_PITCH) updatePitch(channel, song);
     if (flags & UPDATE_REWIND) {
         Voice* voice = channel->voice;

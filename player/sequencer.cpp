@@ -117,6 +117,7 @@ void startSongPosition(Song* song) {
     for (int c = 0; c < channels; ++c) {
         channelTable[c] = ChannelState{};
         channelTable[c].voice = &voiceTable[c];
+        channelTable[c].panning = song->channelPanning[c];
     }
 }
 

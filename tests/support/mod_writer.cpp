@@ -23,8 +23,8 @@ void putBe16(std::vector<uint8_t>& out, unsigned value) {
 
 void putSampleHeader(std::vector<uint8_t>& out, const ModSample& s) {
     putText(out, s.name, 22);
-    const int words = s.lengthWordsOverride >= 0 ? s.lengthWordsOverride
-                                                 : static_cast<int>(s.data.size() / 2);
+    const int words =
+        s.lengthWordsOverride >= 0 ? s.lengthWordsOverride : static_cast<int>(s.data.size() / 2);
     putBe16(out, static_cast<unsigned>(words));
     out.push_back(s.finetune);
     out.push_back(s.volume);
@@ -40,8 +40,8 @@ void putCell(std::vector<uint8_t>& out, const ModCell& cell) {
 }
 
 // Channels first..first+count-1 of every row.
-void putRows(std::vector<uint8_t>& out, const std::vector<ModCell>& cells, int channels,
-             int first, int count) {
+void putRows(std::vector<uint8_t>& out, const std::vector<ModCell>& cells, int channels, int first,
+             int count) {
     for (int row = 0; row < ROWS; ++row) {
         for (int c = first; c < first + count; ++c) putCell(out, cells[row * channels + c]);
     }
@@ -99,8 +99,8 @@ std::vector<uint8_t> writeMod(const ModSong& song) {
     for (size_t i = 0; i < sampleCount; ++i) {
         putSampleHeader(out, i < song.samples.size() ? song.samples[i] : ModSample{});
     }
-    const int length =
-        song.songLengthOverride >= 0 ? song.songLengthOverride : static_cast<int>(song.orders.size());
+    const int length = song.songLengthOverride >= 0 ? song.songLengthOverride
+                                                    : static_cast<int>(song.orders.size());
     out.push_back(static_cast<uint8_t>(length));
     out.push_back(song.restart);
     for (size_t i = 0; i < 128; ++i) {

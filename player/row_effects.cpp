@@ -36,18 +36,17 @@ void patternLoop(Song* song, ChannelState* channel, uint8_t count) {
 }
 
 void setFinetune(const Song* song, ChannelState* channel, Sample* sample, uint8_t y) {
-    // The sample record is shared: every later note of it, on any channel, hears the new
-    // finetune. The shared empty sample stays all zero.
-    if (sample == &emptySample) return;
     if (!song->protrackerRules) {
-        sample->finetune = static_cast<int8_t>(y);
+        // The sample record is shared: every later note of it, on any channel, hears the new
+        // finetune. The shared empty sample stays all zero.
+        if (sample != &emptySample) sample->finetune = static_cast<int8_t>(y);
         return;
     }
     // ProTracker reads the nibble signed, in eighths of a semitone, as in the sample header, and
-    // a note on the same row already plays at it.
-    sample->finetune = static_cast<int8_t>(((y ^ 8) - 8) * 16);
+    // tunes the channel, not the sample: here the note that starts on the same row, so that no
+    // other channel hears it.
     if (channel->updateFlags & UPDATE_TRIGGER) {
-        channel->notePeriod = notePeriodOf(song, channel->realNote, sample->finetune);
+        channel->notePeriod = notePeriodOf(song, channel->realNote, ((y ^ 8) - 8) * 16);
         channel->period = channel->notePeriod;
     }
 }

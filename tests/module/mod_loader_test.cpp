@@ -132,7 +132,7 @@ TEST(ModLoader, PeriodsBecomeTheNoteOfTheNearestPeriod) {
     const struct {
         uint16_t period;
         uint8_t note;
-    } between[] = {{0, 0},     {840, 37}, {820, 38}, {116, 72}, {111, 72},
+    } between[] = {{0, 0},     {840, 37}, {820, 38},  {116, 72}, {111, 72},
                    {1712, 25}, {57, 84},  {4095, 10}, {1, 96}};
     for (int k = 0; k < 9; ++k) modCellAt(mod, 0, 40 + k, 1).period = between[k].period;
     SongPtr song = loadOwnedSong(writeMod(mod));
@@ -149,7 +149,7 @@ TEST(ModLoader, FinetuneIsASignedNibbleInEighthsOfASemitone) {
     mod.samples[16].finetune = 0xF7;  // the top nibble is not part of it
     SongPtr song = loadOwnedSong(writeMod(mod));
     ASSERT_TRUE(song);
-    const int expected[16] = {0,    16,  32,  48,  64,  80,  96,  112,
+    const int expected[16] = {0,    16,   32,  48,  64,  80,  96,  112,
                               -128, -112, -96, -80, -64, -48, -32, -16};
     for (int i = 0; i < 16; ++i) EXPECT_EQ(sampleOf(*song, i + 1).finetune, expected[i]) << i;
     EXPECT_EQ(sampleOf(*song, 17).finetune, 112);
@@ -162,9 +162,9 @@ TEST(ModLoader, LengthsAndLoopsInWordsBecomeFramesAndStayInsideTheSample) {
         uint32_t start, length;  // frames, as loaded
     } cases[] = {
         {0, 1, LOOP_NONE, 0, 100},  // one word: no loop
-        {0, 0, LOOP_NONE, 0, 100},    {10, 20, LOOP_FORWARD, 20, 40},
+        {0, 0, LOOP_NONE, 0, 100},      {10, 20, LOOP_FORWARD, 20, 40},
         {40, 20, LOOP_FORWARD, 80, 20},  // past the end: clamped
-        {50, 5, LOOP_NONE, 0, 100},      // starts at the end: no loop
+        {50, 5, LOOP_NONE, 0, 100},  // starts at the end: no loop
         {0, 50, LOOP_FORWARD, 0, 100},
     };
     ModSong mod = makeModSong(4, 1);
@@ -227,15 +227,29 @@ TEST(ModLoader, ParametersProtrackerReadsDifferentlyAreRewritten) {
     const struct {
         uint8_t effect, param, wantEffect, wantParam;
     } cases[] = {
-        {0x1, 0x00, 0x0, 0x00}, {0x2, 0x00, 0x0, 0x00}, {0xA, 0x00, 0x0, 0x00},
-        {0x5, 0x00, 0x3, 0x00}, {0x6, 0x00, 0x4, 0x00}, {0xC, 0x7F, 0xC, 0x40},
-        {0xE, 0x10, 0x0, 0x00}, {0xE, 0x20, 0x0, 0x00}, {0xE, 0xA0, 0x0, 0x00},
-        {0xE, 0xB0, 0x0, 0x00}, {0xF, 0x00, 0x0, 0x00},
+        {0x1, 0x00, 0x0, 0x00},
+        {0x2, 0x00, 0x0, 0x00},
+        {0xA, 0x00, 0x0, 0x00},
+        {0x5, 0x00, 0x3, 0x00},
+        {0x6, 0x00, 0x4, 0x00},
+        {0xC, 0x7F, 0xC, 0x40},
+        {0xE, 0x10, 0x0, 0x00},
+        {0xE, 0x20, 0x0, 0x00},
+        {0xE, 0xA0, 0x0, 0x00},
+        {0xE, 0xB0, 0x0, 0x00},
+        {0xF, 0x00, 0x0, 0x00},
         // Kept as they are:
-        {0x1, 0x04, 0x1, 0x04}, {0x3, 0x00, 0x3, 0x00}, {0x4, 0x00, 0x4, 0x00},
-        {0x5, 0x01, 0x5, 0x01}, {0xC, 0x40, 0xC, 0x40}, {0xE, 0x60, 0xE, 0x60},
-        {0xE, 0x11, 0xE, 0x11}, {0x8, 0x80, 0x8, 0x80}, {0xF, 0x1F, 0xF, 0x1F},
-        {0xF, 0x20, 0xF, 0x20}, {0x9, 0x00, 0x9, 0x00},
+        {0x1, 0x04, 0x1, 0x04},
+        {0x3, 0x00, 0x3, 0x00},
+        {0x4, 0x00, 0x4, 0x00},
+        {0x5, 0x01, 0x5, 0x01},
+        {0xC, 0x40, 0xC, 0x40},
+        {0xE, 0x60, 0xE, 0x60},
+        {0xE, 0x11, 0xE, 0x11},
+        {0x8, 0x80, 0x8, 0x80},
+        {0xF, 0x1F, 0xF, 0x1F},
+        {0xF, 0x20, 0xF, 0x20},
+        {0x9, 0x00, 0x9, 0x00},
     };
     ModSong mod = makeModSong(4, 1);
     int row = 0;
@@ -270,7 +284,10 @@ TEST(ModLoader, FifteenSampleFilesAreReadOnlyWhenEveryCheckPasses) {
         {"a name that is no text", [](ModSong& m) { m.samples[2].name = "\x02"; }},
         {"a volume above 64", [](ModSong& m) { m.samples[2].volume = 65; }},
         {"a song length of 0", [](ModSong& m) { m.songLengthOverride = 0; }},
-        {"a pattern the file lacks", [](ModSong& m) { m.orders = {0, 1}; }},
+        {"a pattern the file lacks",
+         [](ModSong& m) {
+             m.orders = {0, 1};
+         }},
     };
     for (const auto& s : spoilt) {
         ModSong mod = soundtrackerSong();

@@ -3,9 +3,9 @@
 // and first tick, the end of a tremolo, the signed E5x and a slide without memory.
 #include <gtest/gtest.h>
 
-#include "audio/scheduler.h"
 #include "player/channel.h"
 #include "player/sequencer.h"
+#include "player/voice.h"
 #include "tests/support/load_bytes.h"
 #include "tests/support/mod_writer.h"
 
@@ -17,6 +17,7 @@ class ModPlaybackTest : public ::testing::Test {
   protected:
     ModSong mod = makeModSong(4, 1);
     SongPtr song;
+    Voice voices[VOICE_COUNT];
 
     ModPlaybackTest() {
         mod.samples[0] = makeModSample(squareWave(200, 20, 100), 0, 100);
@@ -27,15 +28,14 @@ class ModPlaybackTest : public ::testing::Test {
         song = loadOwnedSong(writeMod(mod));
         if (!song) return false;
         song->stereoNarrowing = stereoNarrowing;
-        prepareMixSettings(44100);
-        startSongPosition(song.get());
-        return true;
+        resetVoices(voices);
+        return startSongPosition(song.get(), voices, 44100) == 1;
     }
     // Plays `rows` rows at speed 6.
     void playRows(int rows) {
         for (int k = 0; k < 6 * rows; ++k) playerTick(song.get());
     }
-    ChannelState& channel(int c = 0) { return channelTable[c]; }
+    ChannelState& channel(int c = 0) { return song->player->channels[c]; }
 };
 
 }  // namespace

@@ -56,6 +56,7 @@ struct Sample {
     int8_t finetune;
     int32_t panning;  // 0..255, or SAMPLE_PANNING_NONE
     uint8_t bits;  // 16 once the data is converted
+    uint8_t fileBits;  // 8 or 16, as the file stores the data
     uint8_t loopMode;  // LOOP_NONE, LOOP_FORWARD or LOOP_PINGPONG
     int8_t relativeNote;
     char name[INSTRUMENT_NAME_SIZE];
@@ -91,6 +92,7 @@ constexpr uint8_t ENVELOPE_LOOP = 4;
 
 struct Song;
 struct PlayerState;
+struct FileCallbacks;
 using SongHandler = void (*)(Song* song);
 using SampleDataHook = int (*)(uint8_t* buffer, int byteCount, int bits, int instrumentIndex,
                                int sampleIndex);
@@ -176,6 +178,9 @@ extern Sample emptySample;
 // on any failure, with the reason in *error (error may be null). The song has no tick handler
 // yet: the player gives it one (loadPlayableSong).
 Song* readSong(const char* path, SampleDataHook hook, LoadError* error);
+// The same through the given set of file callbacks, whatever is registered (null: readSong).
+Song* readSongWith(const FileCallbacks* files, const char* path, SampleDataHook hook,
+                   LoadError* error);
 // Releases the song and everything it owns. Nothing may play it any more: freeSong, of the audio
 // engine, makes sure of that first.
 void releaseSong(Song* song);

@@ -121,9 +121,6 @@ struct Song {
     // Each channel's panning (0..255) at play start: MOD channels sit hard left or right; an XM
     // leaves them all 0, its instruments set the panning.
     uint8_t channelPanning[MAX_SONG_CHANNELS];
-    // Percent (0..100) by which every panning is drawn toward the centre: 0 plays the pannings as
-    // they are, 100 is mono. A stereo-width option sets it before play.
-    uint8_t stereoNarrowing;
     int16_t defaultSpeed;
     int16_t defaultBpm;
     uint8_t orderTable[256];

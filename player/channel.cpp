@@ -68,19 +68,13 @@ void updateVolume(ChannelState* channel, const Song* song) {
     setGains(voice, finalVolume, voice->mixPanning);
 }
 
-// Draws a panning toward the centre by the song's stereo narrowing (0 leaves it as it is).
-int32_t narrowed(const Song* song, int32_t panning) {
-    if (song->stereoNarrowing == 0) return panning;
-    return 128 + (panning - 128) * (100 - song->stereoNarrowing) / 100;
-}
-
-void updatePanning(ChannelState* channel, const Song* song) {
+void updatePanning(ChannelState* channel) {
     // The envelope swings the panning less the nearer it is to a side: 4 units per envelope step
     // at the centre, none at the edges.
     const int64_t swing = channel->panningEnvelope.output - 32;
     const int64_t panning = channel->panning;
     const int64_t reach = (128 - std::llabs(panning - 128)) / 32;
-    const int32_t finalPanning = narrowed(song, clampToByte(panning + swing * reach));
+    const int32_t finalPanning = clampToByte(panning + swing * reach);
     Voice* voice = channel->voice;
     voice->mixPanning = finalPanning;
     voice->finalPanning = finalPanning;
@@ -223,7 +217,7 @@ void updateVoice(ChannelState* channel, const Sample* sample, const Song* song) 
     if ((flags & UPDATE_TRIGGER) && song->player)
         triggerVoice(channel, sample, song->player->voices);
     if (flags & UPDATE_VOLUME) updateVolume(channel, song);
-    if (flags & UPDATE_PANNING) updatePanning(channel, song);
+    if (flags & UPDATE_PANNING) updatePanning(channel);
     if (flags & UPDATE_PITCH) updatePitch(channel, song);
     if (flags & UPDATE_REWIND) {
         Voice* voice = channel->voice;

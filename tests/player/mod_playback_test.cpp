@@ -1,5 +1,5 @@
 // MOD songs played where ProTracker and the XM rules differ: fixed channel panning that samples
-// leave alone, the stereo narrowing, the PAL clock, the portamento limits, the vibrato's direction
+// leave alone, the PAL clock, the portamento limits, the vibrato's direction
 // and first tick, the end of a tremolo, the signed E5x and a slide without memory.
 #include <gtest/gtest.h>
 
@@ -24,10 +24,9 @@ class ModPlaybackTest : public ::testing::Test {
         mod.samples[0].volume = 40;
     }
     ModCell& cell(int row, int channel) { return modCellAt(mod, 0, row, channel); }
-    bool start(uint8_t stereoNarrowing = 0) {
+    bool start() {
         song = loadOwnedSong(writeMod(mod));
         if (!song) return false;
-        song->stereoNarrowing = stereoNarrowing;
         resetVoices(voices);
         return startSongPosition(song.get(), voices, 44100) == 1;
     }
@@ -54,16 +53,6 @@ TEST_F(ModPlaybackTest, ChannelsSitLeftRightRightLeftAndSamplesLeaveThem) {
     }
     playRows(1);
     EXPECT_EQ(channel(1).panning, 0x80);
-}
-
-TEST_F(ModPlaybackTest, StereoNarrowingDrawsPanningsTowardTheCentre) {
-    cell(0, 0) = {modPeriod(2, 0), 1, 0, 0};
-    cell(0, 1) = {modPeriod(2, 0), 1, 0, 0};
-    ASSERT_TRUE(start(50));
-    playRows(1);
-    EXPECT_EQ(channel(0).voice->finalPanning, 64);
-    EXPECT_EQ(channel(1).voice->finalPanning, 191);
-    EXPECT_EQ(channel(0).panning, 0);  // the channel keeps its own panning
 }
 
 TEST_F(ModPlaybackTest, PeriodsCountThePalClock) {

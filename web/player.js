@@ -220,12 +220,13 @@
     finishIfDone();
   }
 
-  function finishIfDone() {
-    if (player.playing && player.ended && player.played >= player.sent) pause();
-  }
-
+  // The song's last frame has been heard.
   function atEnd() {
     return player.ended && player.played >= player.sent;
+  }
+
+  function finishIfDone() {
+    if (player.playing && atEnd()) pause();
   }
 
   function play() {

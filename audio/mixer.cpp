@@ -279,16 +279,15 @@ bool rampSumsExact(double gain, double delta, int32_t frames) {
 // A piece without sound: the position moves as rendering would move it, and a ramp runs its
 // gains on to the same levels as rendering would. Frame by frame the gains add the deltas up as
 // renderRamp does; where every partial sum is exact (rampSumsExact) the sum after the last frame
-// is the one product away, as renderRampWith takes it.
+// is the one product away, as renderRampWith takes it (`exact`: rampExact).
 uint64_t skipPiece(Voice* voice, uint64_t position, uint64_t step, bool backward, int32_t frames,
-                   int32_t ramp) {
+                   int32_t ramp, bool exact) {
     if (ramp > 0) {
         double gainLeft = gainOfLevel(voice->levelLeft);
         double gainRight = gainOfLevel(voice->levelRight);
         const double deltaLeft = voice->rampDeltaLeft;
         const double deltaRight = voice->rampDeltaRight;
-        if (rampSumsExact(gainLeft, deltaLeft, frames) &&
-            rampSumsExact(gainRight, deltaRight, frames)) {
+        if (exact) {
             gainLeft += frames * deltaLeft;
             gainRight += frames * deltaRight;
         } else {
@@ -300,6 +299,12 @@ uint64_t skipPiece(Voice* voice, uint64_t position, uint64_t step, bool backward
         finishRamp(voice, gainLeft, gainRight, frames, ramp);
     }
     return skipFrames(position, step, backward, frames);
+}
+
+// Whether the voice's ramp sums stay exact on both sides over `frames` frames.
+bool rampExact(const Voice* voice, int32_t frames) {
+    return rampSumsExact(gainOfLevel(voice->levelLeft), voice->rampDeltaLeft, frames) &&
+           rampSumsExact(gainOfLevel(voice->levelRight), voice->rampDeltaRight, frames);
 }
 
 uint64_t renderSteadyWith(const MixerKernels* kernels, const Voice* voice, const int16_t* data,
@@ -322,23 +327,28 @@ uint64_t renderSteadyWith(const MixerKernels* kernels, const Voice* voice, const
     return position;
 }
 
+// Frames along a ramp whose running sums are all exact (rampExact), by the kernels, the voice
+// left as it was; the position after them.
+uint64_t kernelRamp(const MixerKernels* kernels, const Voice* voice, const int16_t* data,
+                    uint64_t position, uint64_t step, bool backward, float* out, int32_t frames) {
+    if (frames <= 0) return position;
+    Stride stride = strideOf(position, step, backward);
+    kernels->ramp({data, out, stride.base, stride.increment, frames, gainOfLevel(voice->levelLeft),
+                   gainOfLevel(voice->levelRight), voice->rampDeltaLeft, voice->rampDeltaRight});
+    return stride.base + uint64_t(frames) * stride.increment;
+}
+
 uint64_t renderRampWith(const MixerKernels* kernels, Voice* voice, const int16_t* data,
                         uint64_t position, uint64_t step, bool backward, float* out, int32_t frames,
                         int32_t ramp) {
-    double gainLeft = gainOfLevel(voice->levelLeft);
-    double gainRight = gainOfLevel(voice->levelRight);
-    double deltaLeft = voice->rampDeltaLeft;
-    double deltaRight = voice->rampDeltaRight;
-    if (!rampSumsExact(gainLeft, deltaLeft, frames) ||
-        !rampSumsExact(gainRight, deltaRight, frames)) {
+    if (!rampExact(voice, frames)) {
         return renderRamp(voice, data, position, step, backward, out, frames, ramp);
     }
-    if (frames > 0) {
-        Stride stride = strideOf(position, step, backward);
-        kernels->ramp({data, out, stride.base, stride.increment, frames, gainLeft, gainRight,
-                       deltaLeft, deltaRight});
-        position = stride.base + uint64_t(frames) * stride.increment;
-    }
+    const double gainLeft = gainOfLevel(voice->levelLeft);
+    const double gainRight = gainOfLevel(voice->levelRight);
+    const double deltaLeft = voice->rampDeltaLeft;
+    const double deltaRight = voice->rampDeltaRight;
+    position = kernelRamp(kernels, voice, data, position, step, backward, out, frames);
     finishRamp(voice, gainLeft + frames * deltaLeft, gainRight + frames * deltaRight, frames, ramp);
     return position;
 }
@@ -449,7 +459,8 @@ bool pieceAudible(const Voice* voice, int32_t piece, int32_t ramp) {
 }
 
 void planRun(MixPlan* plan, const Voice* voice, const int16_t* data, uint64_t position,
-             uint64_t step, bool backward, int32_t offset, int32_t piece, int32_t ramp) {
+             uint64_t step, bool backward, int32_t offset, int32_t piece, int32_t ramp,
+             bool exact) {
     if (plan->failed) return;
     if (plan->count == plan->capacity) {
         const int32_t capacity = plan->capacity ? plan->capacity * 2 : 64;
@@ -468,6 +479,7 @@ void planRun(MixPlan* plan, const Voice* voice, const int16_t* data, uint64_t po
     run.offset = offset;
     run.frames = piece;
     run.ramp = ramp;
+    run.exactRamp = exact;
     run.backward = backward;
     run.voice = voice->index;
     run.volumeLeft = voice->volumeLeft;
@@ -519,11 +531,12 @@ void runVoice(Voice* voice, const MixSettings& settings, float* out, int32_t fra
                 renderPiece(kernels, voice, data, position, step, backward, out, piece, ramp);
             out += 2 * piece;
         } else {
+            const bool exact = ramp > 0 && rampExact(voice, piece);
             if (plan && pieceAudible(voice, piece, ramp)) {
                 planRun(plan, voice, data, position, step, backward, planOffset + frameCount - left,
-                        piece, ramp);
+                        piece, ramp, exact);
             }
-            position = skipPiece(voice, position, step, backward, piece, ramp);
+            position = skipPiece(voice, position, step, backward, piece, ramp, exact);
         }
         left -= piece;
 
@@ -618,6 +631,14 @@ void renderPlannedRun(const PlannedRun& run, float* block) {
     voice.levelRight = run.levelRight;
     voice.rampDeltaLeft = run.rampDeltaLeft;
     voice.rampDeltaRight = run.rampDeltaRight;
-    renderPiece(currentChoice()->kernels, &voice, run.data, run.position, run.step, run.backward,
-                block + 2 * run.offset, run.frames, run.ramp);
+    const MixerKernels* kernels = currentChoice()->kernels;
+    float* out = block + 2 * run.offset;
+    // An exact ramp needs no second look, and its levels after it are not wanted.
+    if (run.ramp > 0 && run.exactRamp && kernels) {
+        kernelRamp(kernels, &voice, run.data, run.position, run.step, run.backward, out,
+                   run.frames);
+        return;
+    }
+    renderPiece(kernels, &voice, run.data, run.position, run.step, run.backward, out, run.frames,
+                run.ramp);
 }

@@ -107,8 +107,10 @@ void mixSlot(const MixSettings& settings, BlockSlot* slot) {
 }
 
 bool claim(BlockSlot* slot) {
+    // Looked at first: a failed exchange would take the cache line from the other threads too.
     uint8_t expected = RECORDED;
-    return slot->state.compare_exchange_strong(expected, MIXING);
+    return slot->state.load(std::memory_order_relaxed) == RECORDED &&
+           slot->state.compare_exchange_strong(expected, MIXING);
 }
 
 // A recorded block claimed for mixing, the earliest made first; null when there is none.

@@ -19,6 +19,10 @@ std::vector<uint8_t> benchModule(int orders = 4);
 // and channels silent for whole patterns.
 std::vector<uint8_t> shapedModule(int channels, int orders, uint32_t seed);
 
+// Writes the generated set the whole-process figures render, shaped-4.xm to shaped-32.xm (the
+// channel count), 16 order positions each, into `folder`; their paths.
+std::vector<std::string> writeShapedSet(const std::string& folder);
+
 // Writes a file, or ends the program when it cannot.
 void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 // Writes `module` to a new file in the temporary folder and returns its path; ends the program

@@ -86,14 +86,11 @@ void benchFiles(int rounds) {
     const std::filesystem::path folder =
         std::filesystem::temp_directory_path() / ("brom-bench-files-" + std::to_string(getpid()));
     std::filesystem::create_directories(folder);
-    std::vector<std::string> modules;
+    const std::vector<std::string> modules = writeShapedSet(folder.string());
     double audioTotal = 0;
     double wallTotal = 0;
     double cpuTotal = 0;
-    for (int channels : {4, 8, 16, 32}) {
-        const std::string xm = (folder / ("shaped-" + std::to_string(channels) + ".xm")).string();
-        writeFile(xm, shapedModule(channels, 16, 1000u + channels));
-        modules.push_back(xm);
+    for (const std::string& xm : modules) {
         const std::string wav = xm.substr(0, xm.size() - 3) + ".wav";
         const ProcessRun run = bestRun({"--render", wav, xm}, rounds);
         const double audio = wavSeconds(wav);
@@ -102,10 +99,10 @@ void benchFiles(int rounds) {
             exit(1);
         }
         printf(
-            "files:  %2d channels, %.1f s of audio: %.1f ms wall, %.1f ms CPU, %ld KB at most "
+            "files:  %s, %.1f s of audio: %.1f ms wall, %.1f ms CPU, %ld KB at most "
             "resident (best of %d): %.0f x real time\n",
-            channels, audio, run.wall * 1e3, run.cpu * 1e3, run.peakKilobytes, rounds,
-            audio / run.wall);
+            std::filesystem::path(xm).filename().string().c_str(), audio, run.wall * 1e3,
+            run.cpu * 1e3, run.peakKilobytes, rounds, audio / run.wall);
         audioTotal += audio;
         wallTotal += run.wall;
         cpuTotal += run.cpu;

@@ -12,9 +12,14 @@
 //
 //     brom-bench [--seconds N] [--path scalar|sse2|avx2|avx512]
 //                [--only song|render|seek|files|mixer|frame] [--write FILE.xm]
+//                [--write-set FOLDER]
+//
+// --write saves the benchmark's module; --write-set saves the modules of the figures into a
+// folder (bench.xm, bench-5min.xm, shaped-4.xm to shaped-32.xm), to measure them otherwise.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "audio/mixer.h"
 #include "bench/bench.h"
@@ -26,7 +31,8 @@ const MixerPath PATHS[] = {MixerPath::SCALAR, MixerPath::SSE2, MixerPath::AVX2, 
 int usage() {
     fprintf(stderr,
             "usage: brom-bench [--seconds N] [--path scalar|sse2|avx2|avx512] "
-            "[--only song|render|seek|files|mixer|frame] [--write FILE.xm]\n");
+            "[--only song|render|seek|files|mixer|frame] [--write FILE.xm] "
+            "[--write-set FOLDER]\n");
     return 2;
 }
 
@@ -42,6 +48,12 @@ int main(int argc, char** argv) {
             seconds = atof(argv[++i]);
         } else if (strcmp(argv[i], "--write") == 0 && i + 1 < argc) {
             writePath = argv[++i];
+        } else if (strcmp(argv[i], "--write-set") == 0 && i + 1 < argc) {
+            const std::string folder = argv[++i];
+            writeFile(folder + "/bench.xm", benchModule());
+            writeFile(folder + "/bench-5min.xm", benchModule(40));
+            writeShapedSet(folder);
+            return 0;
         } else if (strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
             only = argv[++i];
         } else if (strcmp(argv[i], "--path") == 0 && i + 1 < argc) {
@@ -60,14 +72,7 @@ int main(int argc, char** argv) {
         }
     }
     std::vector<uint8_t> module = benchModule();
-    if (writePath) {
-        FILE* file = fopen(writePath, "wb");
-        if (!file || fwrite(module.data(), 1, module.size(), file) != module.size()) {
-            fprintf(stderr, "brom-bench: %s: cannot write\n", writePath);
-            return 1;
-        }
-        fclose(file);
-    }
+    if (writePath) writeFile(writePath, module);
     setMixerPath(path);
     printf("mixer path: %s\n", mixerPathName(path));
     auto wanted = [only](const char* part) { return !only || strcmp(only, part) == 0; };

@@ -3,6 +3,7 @@
 // key-offs and fades, and channels that sit out whole sections of the song.
 #include <cmath>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "bench/bench.h"
@@ -151,4 +152,13 @@ std::vector<uint8_t> shapedModule(int channels, int orders, uint32_t seed) {
         }
     }
     return writeXm(xm);
+}
+
+std::vector<std::string> writeShapedSet(const std::string& folder) {
+    std::vector<std::string> paths;
+    for (int channels : {4, 8, 16, 32}) {
+        paths.push_back(folder + "/shaped-" + std::to_string(channels) + ".xm");
+        writeFile(paths.back(), shapedModule(channels, 16, 1000u + channels));
+    }
+    return paths;
 }

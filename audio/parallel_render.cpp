@@ -273,7 +273,6 @@ bool makeBlock(ParallelRender* render) {
     slot->generation = render->generation;
     slot->state.store(RECORDED);
     render->made = sequence;
-    wakeWorkers(render);
     return true;
 }
 
@@ -286,12 +285,14 @@ int64_t runsAhead(ParallelRender* render) {
 }
 
 // Once half the blocks made ahead are taken: makes blocks until every slot but the one taken
-// holds one (or the song ends). In batches, a sleeping thread is woken once for several blocks.
+// holds one (or the song ends), then wakes the sleeping threads: once for several blocks, as
+// waking a thread can cost as much as mixing a light block.
 void makeBlocksAhead(ParallelRender* render) {
     if (render->made - render->taken.load() >= render->slotCount / 2) return;
     while (render->made - render->taken.load() < render->slotCount - 1 &&
            runsAhead(render) < RUNS_AHEAD_BUDGET && makeBlock(render)) {
     }
+    wakeWorkers(render);
 }
 
 bool allocateSlot(BlockSlot* slot, int32_t blockFrames) {

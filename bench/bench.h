@@ -10,6 +10,8 @@
 // CPU seconds the calling thread has used so far (wall-clock seconds where no fine such clock
 // exists, as on Windows).
 double threadCpuSeconds();
+// Seconds of the wall clock, from some fixed moment.
+double wallSeconds();
 
 // The generated 16-channel module the audio figures play: its four patterns once (30.7 s), or
 // over `orders` order positions.

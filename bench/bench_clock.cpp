@@ -13,6 +13,10 @@ double threadCpuSeconds() {
 #endif
     // Windows counts a thread's CPU time in scheduler ticks of 15 ms or so, too coarse for rounds
     // of a few milliseconds: the wall clock it is.
-    auto now = std::chrono::steady_clock::now().time_since_epoch();
-    return std::chrono::duration<double>(now).count();
+    return wallSeconds();
+}
+
+double wallSeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }

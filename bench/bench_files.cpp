@@ -9,7 +9,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -21,11 +20,6 @@
 extern char** environ;
 
 namespace {
-
-double wallSeconds() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 double secondsOf(const timeval& time) { return time.tv_sec + time.tv_usec * 1e-6; }
 

@@ -4,7 +4,6 @@
 #include <brom/brom.h>
 #include <sys/resource.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -12,11 +11,6 @@
 #include "bench/bench.h"
 
 namespace {
-
-double wallSeconds() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 double processCpuSeconds() {
     rusage usage = {};

@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
     if (wanted("song")) benchSong(module, seconds);
     if (wanted("render")) benchRender(module, 5);
 #if defined(BROM_BENCH_HAS_LIBRARY)
-    if (wanted("render")) benchLibraryRender(module, 5);
+    if (wanted("render")) benchLibraryRender(module, 15);
     if (wanted("seek")) benchSeek(benchModule(40), 5);
 #endif
 #if defined(BROM_BENCH_HAS_PROCESSES)

@@ -128,7 +128,8 @@ bool engineGoesOn(void* context) {
 
 int32_t threadsWanted(const brom_module* module) {
     if (module->threads > 0) return module->threads;
-    const int32_t cores = static_cast<int32_t>(std::thread::hardware_concurrency());
+    // Asked once: the system reads a file to answer, which would cost more than a block.
+    static const int32_t cores = static_cast<int32_t>(std::thread::hardware_concurrency());
     return cores < 1 ? 1 : cores > MOST_AUTOMATIC_THREADS ? MOST_AUTOMATIC_THREADS : cores;
 }
 

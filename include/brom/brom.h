@@ -111,6 +111,11 @@ BROM_API int brom_set_repeat_count(brom_module* module, int count);
 /* The length of one pass at the current rate, without moving the position; -1 on failure. */
 BROM_API int64_t brom_duration_ms(brom_module* module);
 
+/* Where one pass from the start first reaches the order position: the time rounded up to the
+   millisecond, so that brom_seek_ms to it lands in that order (at its first frame or within a
+   millisecond after). -1 when the pass never plays the order or it is not in the song. */
+BROM_API int64_t brom_order_time_ms(brom_module* module, int order);
+
 /* Where the song is: the frames rendered so far as time, and the song's order position, pattern,
    row, speed and tempo after the last frame rendered. */
 typedef struct brom_position {
@@ -163,6 +168,33 @@ BROM_API int brom_get_song_info(const brom_module* module, brom_song_info* info)
 /* The pattern played at an order position, -1 outside the song; rows of a pattern, -1 for none. */
 BROM_API int brom_order_pattern(const brom_module* module, int order);
 BROM_API int brom_pattern_rows(const brom_module* module, int pattern);
+
+/* One cell of a pattern; channel from 0. */
+typedef struct brom_cell {
+    int note; /* 0 none, 1..96 (C-0 to B-7), 97 key off; other bytes of the file as they are */
+    int instrument; /* 0 none, 1..128 */
+    int volume; /* the volume column's byte, 0 when empty */
+    int effect; /* as the file has it: 0..35 for 0-9 and A-Z */
+    int param;
+} brom_cell;
+BROM_API int brom_get_pattern_cell(const brom_module* module, int pattern, int row, int channel,
+                                   brom_cell* cell);
+
+typedef struct brom_instrument_info {
+    int samples; /* as brom_sample_count */
+    int volume_points; /* points of the volume envelope */
+    int volume_envelope; /* 1: the volume envelope is on */
+    int panning_points;
+    int panning_envelope;
+    int fadeout; /* the volume falls by this much of 65536 per tick after key-off (twice the
+                    file's value) */
+    int vibrato_type; /* the automatic vibrato: 0 sine, 1 square, 2 ramp down, 3 ramp up */
+    int vibrato_sweep;
+    int vibrato_depth;
+    int vibrato_rate;
+} brom_instrument_info;
+BROM_API int brom_get_instrument_info(const brom_module* module, int instrument,
+                                      brom_instrument_info* info);
 
 typedef enum brom_loop { BROM_LOOP_NONE = 0, BROM_LOOP_FORWARD, BROM_LOOP_PING_PONG } brom_loop;
 typedef struct brom_sample_info {

@@ -101,7 +101,9 @@ TEST(Api, DefaultRenderIsTheWavOfBromPlayAndFloatsGiveTheSameSamples) {
     ASSERT_EQ(mix.size(), 600000u);
     for (size_t k = 0; k < mix.size(); ++k) {
         const float scaled = std::nearbyint(mix[k] * 32768.0f);
-        const float saturated = scaled > 32767.0f ? 32767.0f : scaled < -32768.0f ? -32768.0f : scaled;
+        const float saturated = scaled > 32767.0f    ? 32767.0f
+                                : scaled < -32768.0f ? -32768.0f
+                                                     : scaled;
         ASSERT_EQ(static_cast<int16_t>(saturated), expected[k]) << k;
     }
 }

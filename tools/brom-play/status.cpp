@@ -1,0 +1,114 @@
+#include "tools/brom-play/status.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+namespace {
+
+// Nine steps from silent to full; a muted channel shows '-'.
+const char* const UTF8_LEVELS[] = {" ", "▁", "▂", "▃", "▄", "▅", "▆", "▇", "█"};
+const char ASCII_LEVELS[] = " .,:;+*#@";
+
+// "m:ss.t"
+std::string clock(int64_t ms) {
+    char text[32];
+    if (ms < 0) return "?:??.?";
+    snprintf(text, sizeof text, "%" PRId64 ":%02d.%d", ms / 60000, static_cast<int>(ms / 1000 % 60),
+             static_cast<int>(ms / 100 % 10));
+    return text;
+}
+
+// Muted channels counted from 1, runs joined: "2,5-8".
+std::string mutedList(uint32_t muted, int channels) {
+    std::string list;
+    for (int c = 0; c < channels && c < STATUS_CHANNELS; ++c) {
+        if (!((muted >> c) & 1)) continue;
+        int last = c;
+        while (last + 1 < channels && last + 1 < STATUS_CHANNELS && ((muted >> (last + 1)) & 1)) {
+            ++last;
+        }
+        if (!list.empty()) list += ',';
+        list += std::to_string(c + 1);
+        if (last > c) list += '-' + std::to_string(last + 1);
+        c = last;
+    }
+    return list;
+}
+
+std::string meters(const StatusView& view, bool utf8) {
+    std::string text = "[";
+    for (int c = 0; c < view.channels && c < STATUS_CHANNELS; ++c) {
+        if ((view.mutedChannels >> c) & 1) {
+            text += '-';
+            continue;
+        }
+        const int step = (view.levels[c] * 8 + 254) / 255;  // 0 only for silence
+        if (utf8) {
+            text += UTF8_LEVELS[step];
+        } else {
+            text += ASCII_LEVELS[step];
+        }
+    }
+    return text + "]";
+}
+
+// Cuts `text` to `width` columns, on a character boundary.
+std::string cut(const std::string& text, int width) {
+    int count = 0;
+    for (size_t k = 0; k < text.size(); ++k) {
+        if ((static_cast<unsigned char>(text[k]) & 0xC0) != 0x80 && count++ == width) {
+            return text.substr(0, k);
+        }
+    }
+    return text;
+}
+
+std::string fullForm(const StatusView& v, const std::string& muted, const std::string& levels) {
+    char text[256];
+    snprintf(text, sizeof text, "%d/%d  order %d/%d  pattern %d  row %d  %s/%s  speed %d bpm %d",
+             v.fileNumber, v.fileCount, v.position.order, v.songLength, v.position.pattern,
+             v.position.row, clock(v.position.time_ms).c_str(), clock(v.durationMs).c_str(),
+             v.position.speed, v.position.bpm);
+    std::string line = text;
+    if (v.gainDb != 0) {
+        snprintf(text, sizeof text, "  gain %+.0f dB", v.gainDb);
+        line += text;
+    }
+    if (v.paused) line += "  paused";
+    if (v.looping) line += "  loop";
+    if (!muted.empty()) line += "  muted " + muted;
+    return line + "  " + levels;
+}
+
+std::string shortForm(const StatusView& v, const std::string& muted, const std::string& levels) {
+    char text[256];
+    snprintf(text, sizeof text, "%d/%d %d/%d p%d r%d %s/%s %d/%d", v.fileNumber, v.fileCount,
+             v.position.order, v.songLength, v.position.pattern, v.position.row,
+             clock(v.position.time_ms).c_str(), clock(v.durationMs).c_str(), v.position.speed,
+             v.position.bpm);
+    std::string line = text;
+    if (v.gainDb != 0) {
+        snprintf(text, sizeof text, " %+.0fdB", v.gainDb);
+        line += text;
+    }
+    if (v.paused) line += " ||";
+    if (v.looping) line += " loop";
+    if (!muted.empty()) line += " m" + muted;
+    return line + " " + levels;
+}
+
+}  // namespace
+
+int statusColumns(const std::string& text) {
+    int count = 0;
+    for (unsigned char c : text) count += (c & 0xC0) != 0x80;
+    return count;
+}
+
+std::string formatStatus(const StatusView& view, int width, bool utf8) {
+    const std::string muted = mutedList(view.mutedChannels, view.channels);
+    const std::string levels = meters(view, utf8);
+    const std::string full = fullForm(view, muted, levels);
+    if (statusColumns(full) < width) return full;
+    return cut(shortForm(view, muted, levels), width > 1 ? width - 1 : 0);
+}

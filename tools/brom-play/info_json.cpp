@@ -55,8 +55,8 @@ void writeSample(const brom_module* module, int instrument, int sample) {
     printf(", \"length\": %" PRIu32 ", \"loop_start\": %" PRIu32 ", \"loop_length\": %" PRIu32
            ", \"loop\": \"%s\", \"volume\": %d, \"finetune\": %d, \"panning\": %d, "
            "\"relative_note\": %d, \"bits\": %d}",
-           s.length, s.loop_start, s.loop_length, loopName(s.loop), s.volume, s.finetune,
-           s.panning, s.relative_note, s.bits);
+           s.length, s.loop_start, s.loop_length, loopName(s.loop), s.volume, s.finetune, s.panning,
+           s.relative_note, s.bits);
 }
 
 void writeInstruments(const brom_module* module) {
@@ -90,8 +90,8 @@ void printInfoJson(brom_module* module, const char* path) {
     printf(",\n  \"channels\": %d,\n  \"duration_ms\": %" PRId64
            ",\n  \"song_length\": %d,\n  \"restart\": %d,\n  \"patterns\": %d,\n  \"speed\": "
            "%d,\n  \"bpm\": %d,\n  \"linear\": %s,\n  \"orders\": [",
-           song.channels, brom_duration_ms(module), song.song_length, song.restart,
-           song.patterns, song.speed, song.bpm, song.linear ? "true" : "false");
+           song.channels, brom_duration_ms(module), song.song_length, song.restart, song.patterns,
+           song.speed, song.bpm, song.linear ? "true" : "false");
     for (int i = 0; i < song.song_length; ++i) {
         printf("%s%d", i ? ", " : "", brom_order_pattern(module, i));
     }

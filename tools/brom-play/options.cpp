@@ -161,11 +161,15 @@ bool chooseMode(CommandLine* line, Mode mode) {
 const OptionRow OPTION_TABLE[] = {
     {"--info", false, [](CommandLine* l, const char*) { return chooseMode(l, Mode::INFO); }, ""},
     {"--json", false,
-     [](CommandLine* l, const char*) { return chooseMode(l, Mode::INFO) && (l->options->json = true); },
+     [](CommandLine* l, const char*) {
+         return chooseMode(l, Mode::INFO) && (l->options->json = true);
+     },
      ""},
     {"--trace", false, [](CommandLine* l, const char*) { return chooseMode(l, Mode::TRACE); }, ""},
     {"--render", true,
-     [](CommandLine* l, const char* v) { return chooseMode(l, Mode::RENDER) && (l->options->renderOut = v); },
+     [](CommandLine* l, const char* v) {
+         return chooseMode(l, Mode::RENDER) && (l->options->renderOut = v);
+     },
      "an output file, - or a folder"},
     {"--rate", true,
      [](CommandLine* l, const char* v) { return readInt32(v, 8000, 192000, &l->options->rate); },
@@ -177,7 +181,8 @@ const OptionRow OPTION_TABLE[] = {
      "a count of passes, -1 or more"},
     {"--start", true, [](CommandLine* l, const char* v) { return readOrderRow(v, l->options); },
      "ORDER or ORDER:ROW, counted from 0"},
-    {"--seek", true, [](CommandLine* l, const char* v) { return readTimeMs(v, &l->options->seekMs); },
+    {"--seek", true,
+     [](CommandLine* l, const char* v) { return readTimeMs(v, &l->options->seekMs); },
      "seconds, or m:ss[.fff]"},
     {"--seconds", true,
      [](CommandLine* l, const char* v) { return readDecimal(v, 0, 1e9, &l->options->seconds); },

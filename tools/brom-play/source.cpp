@@ -25,7 +25,9 @@ bool applyStart(brom_module* module, const char* path, const Options& options) {
 size_t allowed(const Source* source, size_t frames) {
     if (source->frameLimit < 0) return frames;
     const int64_t left = source->frameLimit - source->framesDone;
-    return left <= 0 ? 0 : static_cast<uint64_t>(left) < frames ? static_cast<size_t>(left) : frames;
+    return left <= 0                              ? 0
+           : static_cast<uint64_t>(left) < frames ? static_cast<size_t>(left)
+                                                  : frames;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "tools/brom-play/status.h"
 
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -42,7 +43,8 @@ std::string meters(const StatusView& view, bool utf8) {
             text += '-';
             continue;
         }
-        const int step = (view.levels[c] * 8 + 254) / 255;  // 0 only for silence
+        // A square-root scale: a centred note at full volume reads 127, which shows as 6 of 8.
+        const int step = static_cast<int>(std::ceil(std::sqrt(view.levels[c] / 255.0) * 8));
         if (utf8) {
             text += UTF8_LEVELS[step];
         } else {

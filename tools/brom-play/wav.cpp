@@ -67,9 +67,11 @@ bool writeWavFrames(FILE* file, const WavFormat& format, const void* samples, si
     std::vector<uint8_t> little(bytes);
     for (size_t k = 0; k < frames * 2; ++k) {
         if (format.floatSamples) {
-            putLe32(little.data() + 4 * k, std::bit_cast<uint32_t>(static_cast<const float*>(samples)[k]));
+            putLe32(little.data() + 4 * k,
+                    std::bit_cast<uint32_t>(static_cast<const float*>(samples)[k]));
         } else {
-            putLe16(little.data() + 2 * k, static_cast<uint16_t>(static_cast<const int16_t*>(samples)[k]));
+            putLe16(little.data() + 2 * k,
+                    static_cast<uint16_t>(static_cast<const int16_t*>(samples)[k]));
         }
     }
     return fwrite(little.data(), 1, bytes, file) == bytes;

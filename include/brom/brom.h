@@ -204,7 +204,7 @@ typedef struct brom_sample_info {
     brom_loop loop;
     int volume; /* 0..64 */
     int finetune; /* -128..127 */
-    int panning; /* 0..255 */
+    int panning; /* 0..255; -1: the sample leaves the channel's panning (MOD files) */
     int relative_note; /* semitones */
     int bits; /* 8 or 16, as stored in the file */
 } brom_sample_info;

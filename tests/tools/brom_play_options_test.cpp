@@ -1,6 +1,8 @@
 // brom-play's options, run as a program: each one's render against the render it must agree with.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstring>
 
@@ -33,8 +35,10 @@ const std::string& modulePath() {
 
 // The WAV file brom-play writes for the module with `options`.
 std::vector<uint8_t> renderWav(const std::string& options) {
+    // Tests run in parallel processes: each keeps its files apart.
     static int count = 0;
-    const std::string wav = testing::TempDir() + "options-" + std::to_string(++count) + ".wav";
+    const std::string wav = testing::TempDir() + std::to_string(getpid()) + "-options-" +
+                            std::to_string(++count) + ".wav";
     const ProgramResult r = runBromPlay("--render " + wav + " " + modulePath() + " " + options);
     EXPECT_EQ(r.status, 0) << options << ": " << r.err;
     return readFileBytes(wav);
@@ -42,9 +46,10 @@ std::vector<uint8_t> renderWav(const std::string& options) {
 
 template <typename Sample>
 std::vector<Sample> samplesOf(const std::vector<uint8_t>& wav, size_t headerBytes) {
-    std::vector<Sample> samples(wav.size() > headerBytes ? (wav.size() - headerBytes) / sizeof(Sample)
-                                                          : 0);
-    if (!samples.empty()) memcpy(samples.data(), wav.data() + headerBytes, samples.size() * sizeof(Sample));
+    std::vector<Sample> samples(
+        wav.size() > headerBytes ? (wav.size() - headerBytes) / sizeof(Sample) : 0);
+    if (!samples.empty())
+        memcpy(samples.data(), wav.data() + headerBytes, samples.size() * sizeof(Sample));
     return samples;
 }
 
@@ -84,7 +89,8 @@ TEST(BromPlayOptions, FloatIsTheMixBeforeItsConversionToSixteenBits) {
     ASSERT_EQ(floats.size(), shorts.size());
     for (size_t k = 0; k < floats.size(); ++k) {
         const float scaled = std::nearbyint(floats[k] * 32768.0f);
-        ASSERT_EQ(static_cast<int16_t>(std::fmax(-32768.0f, std::fmin(32767.0f, scaled))), shorts[k])
+        ASSERT_EQ(static_cast<int16_t>(std::fmax(-32768.0f, std::fmin(32767.0f, scaled))),
+                  shorts[k])
             << k;
     }
 }
@@ -128,7 +134,8 @@ TEST(BromPlayOptions, GainScalesAndStereoZeroIsMono) {
     const std::vector<int16_t> whole = pcm("");
     const std::vector<int16_t> half = pcm("--gain -6.0206");
     ASSERT_EQ(half.size(), whole.size());
-    for (size_t k = 0; k < whole.size(); ++k) ASSERT_LE(std::abs(half[k] - whole[k] / 2.0), 1.0) << k;
+    for (size_t k = 0; k < whole.size(); ++k)
+        ASSERT_LE(std::abs(half[k] - whole[k] / 2.0), 1.0) << k;
     const std::vector<int16_t> mono = pcm("--stereo 0");
     ASSERT_EQ(mono.size(), whole.size());
     EXPECT_NE(mono, whole);
@@ -144,12 +151,12 @@ TEST(BromPlayOptions, StandardOutputGetsTheBytesOfTheFile) {
 }
 
 TEST(BromPlayOptions, AFolderRenderGoesOnPastABadFile) {
-    const std::string out = testing::TempDir() + "rendered";
+    const std::string out = testing::TempDir() + std::to_string(getpid()) + "-rendered";
     runProgram("rm -rf " + out);
     const std::string other = writeTempFile("other.xm", twoOrderModule());
     const std::string bad = writeTempFile("bad.xm", {'n', 'o', 't', ' ', 'X', 'M'});
-    const ProgramResult r = runBromPlay("--render " + out + " --jobs 2 --seconds 1 " + modulePath() +
-                                        " " + bad + " " + other);
+    const ProgramResult r = runBromPlay("--render " + out + " --jobs 2 --seconds 1 " +
+                                        modulePath() + " " + bad + " " + other);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find(bad), std::string::npos) << r.err;
     const std::vector<uint8_t> single = renderWav("--seconds 1");

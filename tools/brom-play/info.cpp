@@ -74,10 +74,12 @@ void printSamples(const brom_module* module, int instrument, int count) {
             printf("  sample %2d  (empty)\n", j);
             continue;
         }
+        char panning[16] = "channel";  // the sample leaves the channel's panning (MOD files)
+        if (s.panning >= 0) snprintf(panning, sizeof panning, "%3d", s.panning);
         printf("  sample %2d  %-22s  length %7" PRIu32 "  loop %s %" PRIu32 "+%" PRIu32
-               "  volume %2d  finetune %4d  panning %3d  relative note %4d  bits %2d\n",
+               "  volume %2d  finetune %4d  panning %s  relative note %4d  bits %2d\n",
                j, brom_sample_name(module, instrument, j), s.length, loopName(s.loop), s.loop_start,
-               s.loop_length, s.volume, s.finetune, s.panning, s.relative_note, s.bits);
+               s.loop_length, s.volume, s.finetune, panning, s.relative_note, s.bits);
     }
 }
 

@@ -65,38 +65,37 @@ std::string cut(const std::string& text, int width) {
     return text;
 }
 
-std::string fullForm(const StatusView& v, const std::string& muted, const std::string& levels) {
-    char text[256];
-    snprintf(text, sizeof text, "%d/%d  order %d/%d  pattern %d  row %d  %s/%s  speed %d bpm %d",
-             v.fileNumber, v.fileCount, v.position.order, v.songLength, v.position.pattern,
-             v.position.row, clock(v.position.time_ms).c_str(), clock(v.durationMs).c_str(),
-             v.position.speed, v.position.bpm);
-    std::string line = text;
-    if (v.gainDb != 0) {
-        snprintf(text, sizeof text, "  gain %+.0f dB", v.gainDb);
-        line += text;
-    }
-    if (v.paused) line += "  paused";
-    if (v.looping) line += "  loop";
-    if (!muted.empty()) line += "  muted " + muted;
-    return line + "  " + levels;
-}
+// The words of one form of the line.
+struct Wording {
+    const char* position;  // file, order, pattern, row, clock, duration, speed, bpm
+    const char* gain;
+    const char* paused;
+    const char* loop;
+    const char* muted;
+    const char* gap;  // before the meters
+};
 
-std::string shortForm(const StatusView& v, const std::string& muted, const std::string& levels) {
+const Wording FULL_FORM = {
+    "%d/%d  order %d/%d  pattern %d  row %d  %s/%s  speed %d bpm %d",
+    "  gain %+.0f dB", "  paused", "  loop", "  muted ", "  "};
+const Wording SHORT_FORM = {"%d/%d %d/%d p%d r%d %s/%s %d/%d", " %+.0fdB", " ||", " loop", " m",
+                            " "};
+
+std::string line(const StatusView& v, const Wording& words, const std::string& muted,
+                 const std::string& levels) {
     char text[256];
-    snprintf(text, sizeof text, "%d/%d %d/%d p%d r%d %s/%s %d/%d", v.fileNumber, v.fileCount,
-             v.position.order, v.songLength, v.position.pattern, v.position.row,
-             clock(v.position.time_ms).c_str(), clock(v.durationMs).c_str(), v.position.speed,
-             v.position.bpm);
-    std::string line = text;
+    snprintf(text, sizeof text, words.position, v.fileNumber, v.fileCount, v.position.order,
+             v.songLength, v.position.pattern, v.position.row, clock(v.position.time_ms).c_str(),
+             clock(v.durationMs).c_str(), v.position.speed, v.position.bpm);
+    std::string out = text;
     if (v.gainDb != 0) {
-        snprintf(text, sizeof text, " %+.0fdB", v.gainDb);
-        line += text;
+        snprintf(text, sizeof text, words.gain, v.gainDb);
+        out += text;
     }
-    if (v.paused) line += " ||";
-    if (v.looping) line += " loop";
-    if (!muted.empty()) line += " m" + muted;
-    return line + " " + levels;
+    if (v.paused) out += words.paused;
+    if (v.looping) out += words.loop;
+    if (!muted.empty()) out += words.muted + muted;
+    return out + words.gap + levels;
 }
 
 }  // namespace
@@ -110,7 +109,7 @@ int statusColumns(const std::string& text) {
 std::string formatStatus(const StatusView& view, int width, bool utf8) {
     const std::string muted = mutedList(view.mutedChannels, view.channels);
     const std::string levels = meters(view, utf8);
-    const std::string full = fullForm(view, muted, levels);
+    const std::string full = line(view, FULL_FORM, muted, levels);
     if (statusColumns(full) < width) return full;
-    return cut(shortForm(view, muted, levels), width > 1 ? width - 1 : 0);
+    return cut(line(view, SHORT_FORM, muted, levels), width > 1 ? width - 1 : 0);
 }

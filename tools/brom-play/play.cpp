@@ -2,8 +2,10 @@
 // current file (a Source) on its own thread. On a terminal the keys steer and a status line is
 // redrawn in place every 50 ms; without one, each file gets one line and nothing more.
 //
-// Every call on the module happens under the sound device's lock. What the keys change (gain,
-// muted channels, looping) stays for the files that follow.
+// Every call on the module that plays happens under the sound device's lock. A seek takes a
+// while (the library renders its way there without sound): it happens on a second module of the
+// same file, off the lock, while the first plays on; then the two change places. What the keys
+// change (gain, muted channels, looping) stays for the files that follow.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -29,6 +31,8 @@ constexpr double LOWEST_GAIN_DB = -60, HIGHEST_GAIN_DB = 24;
 struct Player {
     Options live;  // the command line's options as the keys have changed them
     Source source;  // what the device renders; under the device's lock
+    brom_module* spare = nullptr;  // the same file, where seeks happen; loaded at the first
+    const char* path = nullptr;
     std::atomic<bool> ended{false};  // the source has given its last frame
     std::atomic<int64_t> quietFrames{0};  // silence handed out since then
     bool paused = false;
@@ -41,6 +45,14 @@ struct Player {
 };
 
 enum class Outcome : uint8_t { PLAYING, NEXT_FILE, PREVIOUS_FILE, QUIT, SIGNALLED };
+
+// Holds the sound device's lock for its lifetime.
+struct DeviceLock {
+    DeviceLock() { soundLock(); }
+    ~DeviceLock() { soundUnlock(); }
+    DeviceLock(const DeviceLock&) = delete;
+    DeviceLock& operator=(const DeviceLock&) = delete;
+};
 
 // The device's thread: the source's frames, then silence.
 void fillFrames(void* user, int16_t* stereo, int frames) {
@@ -63,12 +75,14 @@ bool playedOut(const Player& player) {
 void toggleMute(Player* player, int channel) {
     if (channel >= player->song.channels) return;
     player->live.mutedChannels ^= uint32_t{1} << channel;
+    DeviceLock hold;
     brom_set_channel_mute(player->source.module, channel,
                           (player->live.mutedChannels >> channel) & 1);
 }
 
 void unmuteAll(Player* player) {
     player->live.mutedChannels = 0;
+    DeviceLock hold;
     for (int c = 0; c < player->song.channels; ++c) {
         brom_set_channel_mute(player->source.module, c, 0);
     }
@@ -76,38 +90,65 @@ void unmuteAll(Player* player) {
 
 void changeGain(Player* player, double step) {
     player->live.gainDb = std::clamp(player->live.gainDb + step, LOWEST_GAIN_DB, HIGHEST_GAIN_DB);
+    DeviceLock hold;
     brom_set_gain_db(player->source.module, player->live.gainDb);
 }
 
 // Looping: repeats without end, or ends where the song next comes round.
 void toggleLoop(Player* player) {
     player->live.repeat = player->live.repeat < 0 ? 0 : -1;
+    DeviceLock hold;
     brom_set_repeat_count(player->source.module, player->live.repeat);
+}
+
+brom_position positionNow(const Player& player) {
+    brom_position at = {};
+    DeviceLock hold;
+    brom_get_position(player.source.module, &at);
+    return at;
+}
+
+// The spare module with the settings of the one playing; null when the file no longer loads.
+brom_module* spareModule(Player* player) {
+    if (!player->spare) player->spare = loadOrComplain(player->path);
+    if (player->spare) applySettings(player->spare, player->live);
+    return player->spare;
+}
+
+// Seeks the spare module, then lets it play in the place of the other.
+void seekTo(Player* player, int64_t ms) {
+    brom_module* spare = spareModule(player);
+    if (spare) brom_seek_ms(spare, ms);
+    DeviceLock hold;
+    if (!spare) {
+        brom_seek_ms(player->source.module, ms);
+        return;
+    }
+    std::swap(player->source.module, player->spare);
+    player->ended.store(false);
+    player->quietFrames.store(0);
 }
 
 // To the start of the order position `step` away, as a time, so that the clock stays right; an
 // order that one pass from the start never plays is jumped to.
 Outcome moveOrder(Player* player, int step) {
-    brom_position at = {};
-    brom_get_position(player->source.module, &at);
-    const int order = std::max(at.order + step, 0);
+    const int order = std::max(positionNow(*player).order + step, 0);
     if (order >= player->song.song_length) return Outcome::NEXT_FILE;
-    const int64_t ms = brom_order_time_ms(player->source.module, order);
+    brom_module* spare = spareModule(player);
+    const int64_t ms = spare ? brom_order_time_ms(spare, order) : -1;
     if (ms >= 0) {
-        brom_seek_ms(player->source.module, ms);
+        seekTo(player, ms);
     } else {
+        DeviceLock hold;
         brom_seek_order_row(player->source.module, order, 0);
     }
     return Outcome::PLAYING;
 }
 
 void seekBy(Player* player, int64_t ms) {
-    brom_position at = {};
-    brom_get_position(player->source.module, &at);
-    brom_seek_ms(player->source.module, std::max<int64_t>(at.time_ms + ms, 0));
+    seekTo(player, std::max<int64_t>(positionNow(*player).time_ms + ms, 0));
 }
 
-// Acts on one key, under the device's lock.
 Outcome handleKey(Player* player, int key) {
     switch (key) {
         case ' ':
@@ -179,9 +220,11 @@ void drawStatus(Player* player, int fileCount) {
                  std::string(KEY_HELP).substr(0, static_cast<size_t>(std::max(width - 1, 0))));
         return;
     }
-    soundLock();
-    const StatusView view = statusOf(*player, fileCount);
-    soundUnlock();
+    StatusView view;
+    {
+        DeviceLock hold;
+        view = statusOf(*player, fileCount);
+    }
     showLine(player, formatStatus(view, width, terminalUtf8()));
 }
 
@@ -194,13 +237,17 @@ void clearStatus(Player* player) {
 }
 
 // Swaps `next` in as the source the device plays; the old source goes back in `next`.
-void startFile(Player* player, Source* next) {
-    soundLock();
-    std::swap(player->source, *next);
-    player->ended.store(false);
-    player->quietFrames.store(0);
-    soundUnlock();
+void startFile(Player* player, Source* next, const char* path) {
+    {
+        DeviceLock hold;
+        std::swap(player->source, *next);
+        player->ended.store(false);
+        player->quietFrames.store(0);
+    }
     closeSource(next);
+    brom_free(player->spare);
+    player->spare = nullptr;
+    player->path = path;
     soundPause(player->paused);
 }
 
@@ -209,9 +256,7 @@ Outcome playFile(Player* player, int fileCount) {
         const int key = terminalReadKey(TICK_MS);
         if (terminalSignal()) return Outcome::SIGNALLED;
         if (key != KEY_NONE) {
-            soundLock();
             const Outcome outcome = handleKey(player, key);
-            soundUnlock();
             if (outcome != Outcome::PLAYING) return outcome;
         }
         if (playedOut(*player)) return Outcome::NEXT_FILE;
@@ -254,7 +299,7 @@ int runPlay(const Options& options) {
         }
         player.fileNumber = index + 1;
         announce(&player, &next, options.files[index], count);
-        startFile(&player, &next);
+        startFile(&player, &next, options.files[index]);
         const Outcome outcome = playFile(&player, count);
         clearStatus(&player);
         if (outcome == Outcome::QUIT) break;
@@ -268,5 +313,6 @@ int runPlay(const Options& options) {
     terminalStop();
     soundClose();
     closeSource(&player.source);
+    brom_free(player.spare);
     return status;
 }

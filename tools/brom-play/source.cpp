@@ -42,10 +42,7 @@ brom_module* loadOrComplain(const char* path) {
     return module;
 }
 
-bool openSource(Source* source, const char* path, const Options& options) {
-    *source = Source{};
-    brom_module* module = loadOrComplain(path);
-    if (!module) return false;
+void applySettings(brom_module* module, const Options& options) {
     // The values were checked when the command line was read: these calls are accepted.
     if (brom_sample_rate(module) != options.rate) brom_set_sample_rate(module, options.rate);
     brom_set_repeat_count(module, options.repeat);
@@ -54,6 +51,13 @@ bool openSource(Source* source, const char* path, const Options& options) {
     }
     brom_set_gain_db(module, options.gainDb);
     brom_set_stereo_separation(module, options.stereo);
+}
+
+bool openSource(Source* source, const char* path, const Options& options) {
+    *source = Source{};
+    brom_module* module = loadOrComplain(path);
+    if (!module) return false;
+    applySettings(module, options);
     if (!applyStart(module, path, options)) {
         brom_free(module);
         return false;

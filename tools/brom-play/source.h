@@ -24,6 +24,10 @@ struct Source {
 // Loads `path` as it is; on failure prints "brom-play: PATH: reason" on stderr and returns null.
 brom_module* loadOrComplain(const char* path);
 
+// The options that shape the sound of a loaded module: rate (while it is accepted), repeat
+// count, muted channels, gain and stereo separation.
+void applySettings(brom_module* module, const Options& options);
+
 // Loads `path` and applies `options`; on failure prints "brom-play: PATH: reason" on stderr and
 // leaves `source` empty.
 bool openSource(Source* source, const char* path, const Options& options);

@@ -75,11 +75,14 @@ struct Wording {
     const char* gap;  // before the meters
 };
 
-const Wording FULL_FORM = {
-    "%d/%d  order %d/%d  pattern %d  row %d  %s/%s  speed %d bpm %d",
-    "  gain %+.0f dB", "  paused", "  loop", "  muted ", "  "};
-const Wording SHORT_FORM = {"%d/%d %d/%d p%d r%d %s/%s %d/%d", " %+.0fdB", " ||", " loop", " m",
-                            " "};
+const Wording FULL_FORM = {"%d/%d  order %d/%d  pattern %d  row %d  %s/%s  speed %d bpm %d",
+                           "  gain %+.0f dB",
+                           "  paused",
+                           "  loop",
+                           "  muted ",
+                           "  "};
+const Wording SHORT_FORM = {
+    "%d/%d %d/%d p%d r%d %s/%s %d/%d", " %+.0fdB", " ||", " loop", " m", " "};
 
 std::string line(const StatusView& v, const Wording& words, const std::string& muted,
                  const std::string& levels) {

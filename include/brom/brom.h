@@ -2,7 +2,7 @@
 
    Load a module, then pull interleaved stereo frames from it at the rate you choose, as 16-bit
    integers or floats; seek by time or by order and row; mute channels; read the title, the
-   instrument and sample names and the duration.
+   instrument and sample names, the pattern cells, the duration and where each order starts.
 
        #include <brom/brom.h>
 

@@ -2,6 +2,8 @@
 
 #include <SDL.h>
 
+#include <cstdio>
+
 namespace {
 
 struct SdlDisplay {
@@ -13,20 +15,19 @@ struct SdlDisplay {
 };
 
 SdlDisplay sdl;
+char lastErrorText[200] = "";  // why the video driver did not start; SDL's own text otherwise
 
-// SDL falls back to drivers that draw into memory when there is no screen; a demo that nobody
-// can see has failed to open its display, unless such a driver was asked for by name.
-bool showsOnAScreen() {
-    const char* driver = SDL_GetCurrentVideoDriver();
-    const char* asked = SDL_getenv("SDL_VIDEODRIVER");
-    bool invisible =
-        driver && (SDL_strcmp(driver, "offscreen") == 0 || SDL_strcmp(driver, "dummy") == 0 ||
-                   SDL_strcmp(driver, "evdev") == 0);
-    if (invisible && !(asked && SDL_strcasecmp(asked, driver) == 0)) {
-        SDL_SetError("no screen to show on (SDL chose its \"%s\" video driver)", driver);
-        return false;
-    }
-    return true;
+// SDL's X11 driver, unless SDL_VIDEODRIVER names another: left to itself, SDL falls back to
+// drivers that draw into memory when X11 fails, and a demo that nobody can see has failed to open
+// its display. The reason SDL gives goes into the error, with the display it tried.
+bool startVideo() {
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");  // a hint that the environment overrides
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) return true;
+    const char* display = SDL_getenv("DISPLAY");
+    snprintf(lastErrorText, sizeof lastErrorText, "SDL's video driver: %s (DISPLAY %s%s%s)",
+             SDL_GetError(), display ? "\"" : "", display ? display : "not set",
+             display ? "\"" : "");
+    return false;
 }
 
 int open(const char* name, int32_t width, int32_t height) {
@@ -34,9 +35,9 @@ int open(const char* name, int32_t width, int32_t height) {
     SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
     // Big square pixels rather than a blur.
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return 0;
+    lastErrorText[0] = '\0';
+    if (!startVideo()) return 0;
     sdl.videoStarted = 1;
-    if (!showsOnAScreen()) return 0;
     sdl.lastActive = -1;
     // Created at the desktop's size: without a window manager nobody would resize it to full
     // screen.
@@ -165,7 +166,7 @@ void close() {
     sdl = {};
 }
 
-const char* lastError() { return SDL_GetError(); }
+const char* lastError() { return lastErrorText[0] ? lastErrorText : SDL_GetError(); }
 
 }  // namespace
 

@@ -68,10 +68,20 @@ void applyVolumeColumnTick(ChannelState* channel, uint8_t volumeColumn);
 void applyTickEffect(Song* song, ChannelState* channel, const NoteCell& cell,
                      const ChannelSound& sound);
 
-// Oscillators and slides, shared by both.
+// Slides, shared by both. The volume slides keep the volume at or above 0 going down and at or
+// below 64 going up (a volume set beyond 64 comes back only by sliding up); the panning slide
+// leaves the panning unlimited, as the volume column does.
+void slideVolumeUp(ChannelState* channel, int amount);
+void slideVolumeDown(ChannelState* channel, int amount);
+void slidePanning(ChannelState* channel, int change);
+
+// Oscillators, shared by both.
 void applyVibrato(ChannelState* channel);  // sets periodDelta from the phase; does not advance it
 void advanceVibrato(ChannelState* channel);
 void tremoloStep(ChannelState* channel);
 void tonePortamentoStep(ChannelState* channel);
 void tremorStep(ChannelState* channel);
 void retrigStep(ChannelState* channel, const Song* song);
+// A ProTracker song's portamentos (1xx, 2xx, E1x, E2x) stop at the ends of its three octaves:
+// upward at period 113 (B-3), downward at 856 (C-1). Nothing for other songs.
+void stopAtProtrackerLimit(const Song* song, ChannelState* channel, bool upward);

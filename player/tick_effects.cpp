@@ -40,11 +40,9 @@ void slideVolume(ChannelState* channel, uint8_t memory) {
     const int down = memory & 0x0F;
     // The upward slide wins when both nibbles are set.
     if (up) {
-        channel->volume += up;
-        if (channel->volume > 64) channel->volume = 64;
+        slideVolumeUp(channel, up);
     } else if (down) {
-        channel->volume -= down;
-        if (channel->volume < 0) channel->volume = 0;
+        slideVolumeDown(channel, down);
     }
     channel->updateFlags |= UPDATE_VOLUME;
 }
@@ -63,6 +61,14 @@ void arpeggio(const Song* song, ChannelState* channel, const Sample* sample, uin
         }
     }
     channel->updateFlags |= UPDATE_PITCH;
+}
+
+// The vibrato of 4xy and 6xy on a later tick. ProTracker's swings the other way round in Amiga
+// periods: it starts downward.
+void vibratoTick(const Song* song, ChannelState* channel) {
+    applyVibrato(channel);
+    if (song->protrackerRules) channel->periodDelta = -channel->periodDelta;
+    advanceVibrato(channel);
 }
 
 void globalVolumeSlide(Song* song) {
@@ -95,7 +101,7 @@ void noteDelay(const Song* song, ChannelState* channel, const NoteCell& cell,
                const Sample* sample) {
     const int delay = cell.param & 0x0F;
     if (song->tick != delay) {
-        channel->updateFlags &= 0xF0;
+        holdSoundUpdates(channel);
         return;
     }
     resetChannelInstrument(channel, sample);
@@ -127,6 +133,23 @@ void extendedTickEffect(const Song* song, ChannelState* channel, const NoteCell&
 }
 
 }  // namespace
+
+void slideVolumeUp(ChannelState* channel, int amount) {
+    channel->volume += amount;
+    if (channel->volume > 64) channel->volume = 64;
+    channel->updateFlags |= UPDATE_VOLUME;
+}
+
+void slideVolumeDown(ChannelState* channel, int amount) {
+    channel->volume -= amount;
+    if (channel->volume < 0) channel->volume = 0;
+    channel->updateFlags |= UPDATE_VOLUME;
+}
+
+void slidePanning(ChannelState* channel, int change) {
+    channel->panning = addSaturated(channel->panning, change);
+    channel->updateFlags |= UPDATE_PANNING;
+}
 
 void applyVibrato(ChannelState* channel) {
     const int phase = channel->vibratoPosition;
@@ -211,32 +234,27 @@ void retrigStep(ChannelState* channel, const Song* song) {
     channel->updateFlags |= UPDATE_VOLUME | UPDATE_TRIGGER;
 }
 
+void stopAtProtrackerLimit(const Song* song, ChannelState* channel, bool upward) {
+    // The player's Amiga periods are four times the file's.
+    constexpr int32_t HIGHEST_PITCH_PERIOD = 4 * 113;
+    constexpr int32_t LOWEST_PITCH_PERIOD = 4 * 856;
+    if (!song->protrackerRules) return;
+    if (upward && channel->period < HIGHEST_PITCH_PERIOD) channel->period = HIGHEST_PITCH_PERIOD;
+    if (!upward && channel->period > LOWEST_PITCH_PERIOD) channel->period = LOWEST_PITCH_PERIOD;
+}
+
 void applyVolumeColumnTick(ChannelState* channel, uint8_t v) {
     const int x = v & 0x0F;
     switch (v >> 4) {
-        case 0x6:
-            channel->volume -= x;
-            if (channel->volume < 0) channel->volume = 0;
-            channel->updateFlags |= UPDATE_VOLUME;
-            break;
-        case 0x7:
-            channel->volume += x;
-            if (channel->volume > 64) channel->volume = 64;
-            channel->updateFlags |= UPDATE_VOLUME;
-            break;
+        case 0x6: slideVolumeDown(channel, x); break;
+        case 0x7: slideVolumeUp(channel, x); break;
         case 0xB:
             channel->vibratoDepth = static_cast<uint8_t>(x);
             applyVibrato(channel);
             advanceVibrato(channel);
             break;
-        case 0xD:
-            channel->panning = addSaturated(channel->panning, -x);
-            channel->updateFlags |= UPDATE_PANNING;
-            break;
-        case 0xE:
-            channel->panning = addSaturated(channel->panning, x);
-            channel->updateFlags |= UPDATE_PANNING;
-            break;
+        case 0xD: slidePanning(channel, -x); break;
+        case 0xE: slidePanning(channel, x); break;
         case 0xF: tonePortamentoStep(channel); break;
         default: break;
     }
@@ -250,29 +268,27 @@ void applyTickEffect(Song* song, ChannelState* channel, const NoteCell& cell,
             channel->periodDelta = 0;
             channel->period = addSaturated(channel->period, -4 * channel->portaUpMemory);
             if (channel->period <= 55) channel->period = 56;
+            stopAtProtrackerLimit(song, channel, true);
             channel->updateFlags |= UPDATE_PITCH;
             break;
         case EFFECT_PORTA_DOWN:
             channel->periodDelta = 0;
             channel->period = addSaturated(channel->period, 4 * channel->portaDownMemory);
+            stopAtProtrackerLimit(song, channel, false);
             channel->updateFlags |= UPDATE_PITCH;
             break;
         case EFFECT_TONE_PORTA:
             channel->periodDelta = 0;
             tonePortamentoStep(channel);
             break;
-        case EFFECT_VIBRATO:
-            applyVibrato(channel);
-            advanceVibrato(channel);
-            break;
+        case EFFECT_VIBRATO: vibratoTick(song, channel); break;
         case EFFECT_TONE_PORTA_VOLUME_SLIDE:
             channel->periodDelta = 0;
             tonePortamentoStep(channel);
             slideVolume(channel, channel->volumeSlideMemory);
             break;
         case EFFECT_VIBRATO_VOLUME_SLIDE:
-            applyVibrato(channel);
-            advanceVibrato(channel);
+            vibratoTick(song, channel);
             slideVolume(channel, channel->volumeSlideMemory);
             break;
         case EFFECT_TREMOLO: tremoloStep(channel); break;
@@ -291,7 +307,7 @@ void processTickEffects(Song* song) {
     if (!cells) return;
     const int channels = playedChannelCount(song);
     for (int c = 0; c < channels; ++c) {
-        ChannelState* channel = &channelTable[c];
+        ChannelState* channel = &song->player->channels[c];
         const NoteCell& cell = cells[c];
         const ChannelSound sound = resolveSound(song, channel);
         channel->volumeDelta = 0;

@@ -1,15 +1,17 @@
 // The player's sound through SDL2: an audio device whose callback pulls frames from the player.
-// brom-play's only use of SDL.
-#include <SDL.h>
+// brom-play's only use of SDL, which is loaded here, when playing starts (sdl/sdl_library.h):
+// the other modes never map it.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <string>
 
+#include "sdl/sdl_library.h"
 #include "tools/brom-play/sound.h"
 
 namespace {
 
+const SdlLibrary* sdl = nullptr;  // set by an open that found SDL
 SDL_AudioDeviceID device = 0;
 SoundFill fillFrames = nullptr;
 void* fillUser = nullptr;
@@ -27,8 +29,13 @@ Uint16 callbackFrames(int32_t rate) {
 }
 
 bool openDevice(int32_t rate) {
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        openError = SDL_GetError();
+    sdl = sdlLibrary();
+    if (!sdl) {
+        openError = sdlLibraryError();
+        return false;
+    }
+    if (sdl->SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        openError = sdl->SDL_GetError();
         return false;
     }
     SDL_AudioSpec wanted = {};
@@ -39,10 +46,10 @@ bool openDevice(int32_t rate) {
     wanted.callback = onAudio;
     SDL_AudioSpec obtained = {};
     // No changes allowed: SDL converts to what the hardware wants.
-    device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+    device = sdl->SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
     if (device == 0) {
-        openError = SDL_GetError();
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        openError = sdl->SDL_GetError();
+        sdl->SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return false;
     }
     return true;
@@ -70,13 +77,13 @@ bool soundOpen(int32_t rate, SoundFill fill, void* user) {
 
 const char* soundError() { return openError.c_str(); }
 
-void soundPause(bool paused) { SDL_PauseAudioDevice(device, paused ? 1 : 0); }
-void soundLock() { SDL_LockAudioDevice(device); }
-void soundUnlock() { SDL_UnlockAudioDevice(device); }
+void soundPause(bool paused) { sdl->SDL_PauseAudioDevice(device, paused ? 1 : 0); }
+void soundLock() { sdl->SDL_LockAudioDevice(device); }
+void soundUnlock() { sdl->SDL_UnlockAudioDevice(device); }
 
 void soundClose() {
     if (device == 0) return;
-    SDL_CloseAudioDevice(device);
+    sdl->SDL_CloseAudioDevice(device);
     device = 0;
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    sdl->SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }

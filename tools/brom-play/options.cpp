@@ -10,8 +10,8 @@
 #include <cstring>
 
 const char KEY_HELP[] =
-    "keys: space pause, left/right order, up/down seek 10 s, +/- volume, 1-9 0 mute channel, "
-    "! unmute all, l loop, n/p next/previous file, q quit";
+    "keys: space pause  left/right order  up/down seek 10 s  +/- gain  1-9,0 mute  ! unmute all  "
+    "l loop  n/p file  q quit";
 
 namespace {
 

@@ -63,6 +63,16 @@ void printInstruments(const Song* song) {
     }
 }
 
+// What the loader repaired, so that a user knows the file is damaged (or of an older layout).
+void printRepairs(const Song* song) {
+    for (int k = 0; k < song->repairCount && k < REPAIR_NOTE_SLOTS; ++k) {
+        printf("note            %s\n", song->repairNotes[k]);
+    }
+    if (song->repairCount > REPAIR_NOTE_SLOTS) {
+        printf("note            and %d more repairs\n", song->repairCount - REPAIR_NOTE_SLOTS);
+    }
+}
+
 }  // namespace
 
 int runInfo(const char* path) {
@@ -70,6 +80,7 @@ int runInfo(const char* path) {
     if (!song) return 1;
     printf("file            %s\n", path);
     printHeader(song);
+    printRepairs(song);
     printPatterns(song);
     printInstruments(song);
     freeSong(song);

@@ -19,14 +19,14 @@ constexpr size_t HEADER_END = 60 + 276;
 XmSong richSong(uint16_t version) {
     XmSong xm = makeXmSong(CHANNELS, 0);
     xm.version = version;
-    xm.patterns = {makePattern(7, CHANNELS), makePattern(1, CHANNELS),
-                   makePattern(256, CHANNELS)};
+    xm.patterns = {makePattern(7, CHANNELS), makePattern(1, CHANNELS), makePattern(256, CHANNELS)};
     xm.orders = {0, 2, 1, 0};
-    for (int r = 0; r < 7; ++r) cellAt(xm.patterns[0], CHANNELS, r, r % CHANNELS) = {
-        uint8_t(40 + r), 1, 0x30, 0x0C, uint8_t(r)};
+    for (int r = 0; r < 7; ++r)
+        cellAt(xm.patterns[0], CHANNELS, r, r % CHANNELS) = {uint8_t(40 + r), 1, 0x30, 0x0C,
+                                                             uint8_t(r)};
     cellAt(xm.patterns[1], CHANNELS, 0, 2) = {97, 0, 0, 0, 0};
-    for (int r = 0; r < 256; r += 5) cellAt(xm.patterns[2], CHANNELS, r, r % CHANNELS) = {
-        uint8_t(1 + r % 96), 2, 0, 0x0A, 0x21};
+    for (int r = 0; r < 256; r += 5)
+        cellAt(xm.patterns[2], CHANNELS, r, r % CHANNELS) = {uint8_t(1 + r % 96), 2, 0, 0x0A, 0x21};
     XmInstrument first = makeInstrument(makeSample(sineFrames(90, 30, 100), false));
     first.volumeEnvelope = {{0, 64}, {6, 20}, {12, 40}};
     first.volumeFlags = 1;
@@ -144,7 +144,8 @@ TEST(XmRepairs, CutsAtEveryByteKeepWhatTheFileHolds) {
             }
             int frames = 0, whole = 0;
             for (size_t i = 0; i < layout.instruments.size(); ++i) {
-                size_t headersEnd = layout.instruments[i] + 263 + 40 * full->instruments[i].sampleCount;
+                size_t headersEnd =
+                    layout.instruments[i] + 263 + 40 * full->instruments[i].sampleCount;
                 whole += length >= headersEnd;
             }
             ASSERT_EQ(song->instrumentCount, whole);

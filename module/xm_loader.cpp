@@ -143,8 +143,8 @@ bool nextByte(PackedData& data, uint8_t* value) {
     return true;
 }
 
-// Decodes one packed cell; false when the data ends inside it. The fields read so far are kept,
-// the others stay empty, as the established players read a cell cut short.
+// Decodes one packed cell; false when the data ends inside it. The fields read so far are kept and
+// the others stay empty: what the file holds of a cell is still that cell's.
 bool decodeCell(PackedData& data, NoteCell* cell) {
     uint8_t first;
     if (!nextByte(data, &first)) return false;
@@ -171,8 +171,8 @@ struct PatternHeader {
 
 // Reads a pattern header and moves to its data; false when the file ends inside it. Version 1.02
 // wrote 8 bytes with the row count less one in one byte, later versions 9 bytes with a 16-bit row
-// count. The data starts where the header's length field says, as the established players read
-// it, unless that length is shorter than the fields or reaches past the end of the file: then it
+// count. The data starts where the header's length field says (a longer header is padding),
+// unless that length is shorter than the fields or reaches past the end of the file: then it
 // cannot be right, and the data follows the fields.
 bool readPatternHeader(Song* song, Reader& reader, int p, PatternHeader* header) {
     int64_t start = streamTell(reader.stream);
@@ -215,8 +215,8 @@ int readPattern(Song* song, Reader& reader, int p, int64_t* emptyCellBudget) {
         return fail(reader, LoadFailure::OUT_OF_MEMORY, "out of memory for pattern data");
     if (header.packedSize == 0) return WHOLE;
 
-    // The packed size bounds the data, as the established players read it: cells it leaves out
-    // stay empty, and bytes it holds beyond the last cell are skipped.
+    // The packed size is where the file puts the next pattern, so it bounds the data: cells it
+    // leaves out stay empty, and bytes it holds beyond the last cell are skipped.
     PackedData data{&reader, available};
     int64_t whole = 0;
     while (whole < cellCount && decodeCell(data, &pattern.cells[whole])) ++whole;
@@ -307,7 +307,7 @@ void readEnvelopePoints(const uint8_t* bytes, EnvelopePoint* points) {
 constexpr int INSTRUMENT_FIELD_BYTES = 4 + 96 + 48 + 48 + 16;
 
 // Reads the fields an instrument header of `size` bytes holds after its first 29; a shorter
-// header leaves the fields beyond it at zero, as the established players read it.
+// header stores fewer fields, and those beyond it are zero.
 int readInstrumentHeader(Instrument* ins, Reader& reader, uint32_t size) {
     uint8_t bytes[INSTRUMENT_FIELD_BYTES] = {};
     uint32_t stored = size - 29 < sizeof bytes ? size - 29 : sizeof bytes;
@@ -449,25 +449,25 @@ int readSampleData(Song* song, Sample* smp, Reader& reader, int instrumentIndex,
     return 1;
 }
 
-// Instrument i's header and sample headers. A header size of 0 stands for the usual 263 bytes, as
-// the established players read it, and one below the 29 bytes every header has cannot be right.
-// CUT when the file ends inside them (the instrument is then left half read; see
-// clearInstrument).
+// Instrument i's header and sample headers. A header size of 0 stands for the usual 263 bytes
+// (some writers leave the field at 0); one below the 29 bytes every header has cannot be right
+// and is taken as the usual size too (263 with samples, 29 without). CUT when the file ends inside
+// them (the instrument is then left half read; see clearInstrument).
 int readInstrumentHeaders(Song* song, Reader& reader, int i) {
     Instrument* ins = &song->instruments[i];
     int64_t start = streamTell(reader.stream);
     uint8_t head[29];
     if (!readExact(reader, head, sizeof head)) return CUT;
     copyName(ins->name, sizeof ins->name, head + 4, 22);
-    uint32_t size = le32(head);
-    if (size < 29) {
-        uint32_t taken = size == 0 ? 263 : 29;
-        noteRepair(song, "instrument %d header size %u taken as %u", i + 1, size, taken);
-        size = taken;
-    }
     int sampleCount = le16(head + 27);
     if (sampleCount > MAX_INSTRUMENT_SAMPLES)
         return fail(reader, LoadFailure::DAMAGED, "an instrument has more than 16 samples");
+    uint32_t size = le32(head);
+    if (size < 29) {
+        uint32_t taken = size == 0 || sampleCount > 0 ? 263 : 29;
+        noteRepair(song, "instrument %d header size %u taken as %u", i + 1, size, taken);
+        size = taken;
+    }
     ins->sampleCount = sampleCount;
     for (int j = 0; j < MAX_INSTRUMENT_SAMPLES; ++j) ins->samples[j] = &emptySample;
     int64_t headerEnd = start + size;

@@ -265,6 +265,7 @@ TEST(XmRepairs, InstrumentHeaderSizes) {
     };
     const Case alike[] = {
         {263, 0, "instrument 2 header size 0 taken as 263"},
+        {263, 4, "instrument 2 header size 4 taken as 263"},
         {241, -1, nullptr},  // the header's fields end at 241 bytes
         {300, -1, nullptr},
     };

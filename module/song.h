@@ -1,9 +1,9 @@
 // The loaded module: one Song record holds what the file says (header, order table, patterns,
 // instruments and samples in playback-ready form) and the sequencer's running state.
 //
-//     Song* song = loadSong("brom-boogie.xm", nullptr);   // null on failure
+//     Song* song = readSong("brom-boogie.xm", nullptr, &error);   // null on failure
 //     ...
-//     freeSong(song);
+//     releaseSong(song);
 //
 // Every array is allocated zeroed with calloc and released with free; a zeroed record is a valid
 // empty value. The Song owns its patterns, cells, instruments, samples and sample data.
@@ -52,6 +52,7 @@ struct Sample {
     int8_t finetune;
     int32_t panning;  // 0..255
     uint8_t bits;  // 16 once the data is converted
+    uint8_t fileBits;  // 8 or 16, as the file stores the data
     uint8_t loopMode;  // LOOP_NONE, LOOP_FORWARD or LOOP_PINGPONG
     int8_t relativeNote;
     char name[INSTRUMENT_NAME_SIZE];
@@ -86,6 +87,8 @@ constexpr uint8_t ENVELOPE_SUSTAIN = 2;
 constexpr uint8_t ENVELOPE_LOOP = 4;
 
 struct Song;
+struct PlayerState;
+struct FileCallbacks;
 using SongHandler = void (*)(Song* song);
 using SampleDataHook = int (*)(uint8_t* buffer, int byteCount, int bits, int instrumentIndex,
                                int sampleIndex);
@@ -138,6 +141,11 @@ struct Song {
     uint8_t playedRows[PLAYED_ROW_BYTES];
     uint8_t hasRepeated;
 
+    // The player's own state of this song (channels, row bookkeeping, the voices it drives): a
+    // plain record the player allocates with calloc when the song is first started; null before.
+    // Released with the song.
+    PlayerState* player;
+
     char repairNotes[REPAIR_NOTE_SLOTS][REPAIR_NOTE_SIZE];
     int32_t repairCount;
 };
@@ -162,10 +170,13 @@ void copyName(char* out, size_t size, const uint8_t* bytes, int count);
 extern Instrument emptyInstrument;
 extern Sample emptySample;
 
-// Opens `path` through the registered file callbacks and loads it; null on any failure, with the
-// reason in songLoadError().
-Song* loadSong(const char* path, SampleDataHook hook);
-// Why the last loadSong failed, as one short line of text ("" after a success).
-const char* songLoadError();
-// Stops playback of the song if it plays, then releases it. 0 for null, else 1.
-int freeSong(Song* song);
+// Opens `path` through the registered file callbacks and reads the module into a new Song; null
+// on any failure, with the reason in *error (error may be null). The song has no tick handler
+// yet: the player gives it one (loadPlayableSong).
+Song* readSong(const char* path, SampleDataHook hook, LoadError* error);
+// The same through the given set of file callbacks, whatever is registered (null: readSong).
+Song* readSongWith(const FileCallbacks* files, const char* path, SampleDataHook hook,
+                   LoadError* error);
+// Releases the song and everything it owns. Nothing may play it any more: freeSong, of the audio
+// engine, makes sure of that first.
+void releaseSong(Song* song);

@@ -365,6 +365,7 @@ void readSampleHeader(Sample* smp, const uint8_t* bytes) {
     if (type & 1) smp->loopMode = LOOP_FORWARD;
     if (type & 2) smp->loopMode = LOOP_PINGPONG;
     if (type & 0x10) smp->bits = 16;
+    smp->fileBits = smp->bits;
     if (smp->loopMode == LOOP_NONE) {
         smp->loopStart = 0;
         smp->loopLength = smp->length;

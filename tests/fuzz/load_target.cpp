@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "audio/scheduler.h"
 #include "module/file_access.h"
 #include "tests/fuzz/fuzz_targets.h"
 

@@ -42,7 +42,7 @@ constexpr int32_t MAX_VOICE_GAIN = 511;
 // Every voice the mixer adds has a gain it can scale by and sample data under it.
 const char* voiceRuleBroken() {
     for (int v = 0; v < MIXED_VOICE_COUNT; ++v) {
-        const Voice& voice = voiceTable[v];
+        const Voice& voice = defaultAudioEngine()->voices[v];
         if (voice.volumeLeft < 0 || voice.volumeLeft > MAX_VOICE_GAIN || voice.volumeRight < 0 ||
             voice.volumeRight > MAX_VOICE_GAIN) {
             return "a voice gain outside 0..511";
@@ -55,7 +55,8 @@ const char* voiceRuleBroken() {
 }
 
 bool openManualDevice(int32_t rate) {
-    if (sampleRate == rate && outputDevice() == &manualOutputDevice && manualDeviceStatus().open) {
+    if (defaultAudioEngine()->settings.sampleRate == rate &&
+        outputDevice() == &manualOutputDevice && manualDeviceStatus().open) {
         return true;
     }
     useMemoryFiles();

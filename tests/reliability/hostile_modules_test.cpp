@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/scheduler.h"
 #include "tests/fuzz/fuzz_targets.h"
 #include "tests/reliability/build_kind.h"
 #include "tests/support/load_bytes.h"

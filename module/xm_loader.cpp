@@ -577,10 +577,11 @@ int loadXm(Song* song, ModuleStream* stream, LoadError* error) {
 
     int filePatternCount = 0;
     if (!readHeader(song, reader, &filePatternCount)) return 0;
-    // Versions 1.02 and 1.03 store every instrument's headers first, then the patterns, then all
-    // the sample data; 1.04 stores the patterns, then each instrument with its sample data.
-    if (reader.version == 0x0102 || reader.version == 0x0103) {
-        noteRepair(song, "version 1.%02x layout", reader.version & 0xFF);
+    // Versions before 1.04 (1.02 and 1.03 were written) store every instrument's headers first,
+    // then the patterns, then all the sample data; 1.04 and later store the patterns, then each
+    // instrument with its sample data.
+    if (reader.version < 0x0104) {
+        noteRepair(song, "version %d.%02x layout", reader.version >> 8, reader.version & 0xFF);
         return readInstruments(song, reader, false) &&
                readPatterns(song, reader, filePatternCount) && readAllInstrumentData(song, reader);
     }

@@ -222,9 +222,9 @@ std::vector<uint8_t> writeXm(const XmSong& song, XmLayout* layout) {
     b.u16(static_cast<unsigned>(song.bpm));
     for (size_t k = 0; k < 256; ++k) b.u8(k < song.orders.size() ? song.orders[k] : 0);
     b.out.resize(headerStart + song.headerSize, 0);
-    // Versions 1.02 and 1.03 store the instruments' headers before the patterns and all the sample
+    // Versions before 1.04 store the instruments' headers before the patterns and all the sample
     // data after them.
-    bool instrumentsFirst = song.version == 0x0102 || song.version == 0x0103;
+    bool instrumentsFirst = song.version < 0x0104;
     auto headers = [&] {
         for (const XmInstrument& ins : song.instruments) {
             layout->instruments.push_back(b.out.size());

@@ -6,9 +6,9 @@
 //     song.instruments.push_back(makeInstrument(makeSample(sineFrames(64), true)));
 //     std::vector<uint8_t> bytes = writeXm(song);
 //
-// Version 1.04 is written by default; `version = 0x0102` or `0x0103` writes the older layout
-// (every instrument's headers first, then the patterns, then all the sample data; in 1.02 an
-// 8-byte pattern header with the row count less one in one byte). The override fields write
+// Version 1.04 is written by default; a version before it (`version = 0x0102`, `0x0103`) writes the
+// older layout (every instrument's headers first, then the patterns, then all the sample data; in
+// 1.02 an 8-byte pattern header with the row count less one in one byte). The override fields write
 // headers that disagree with the data, for the tests of damaged files.
 #pragma once
 

@@ -391,14 +391,12 @@ int readSampleData(Song* song, Sample* smp, Reader& reader, int instrumentIndex,
     int64_t byteCount = static_cast<int64_t>(smp->bits) * smp->length / 8;
     int64_t available = bytesLeft(reader);
     if (byteCount > available) {
+        int64_t frames = smp->bits == 16 ? available / 2 : available;
         if (!reader.sampleDataCut) {
             noteRepair(song, "instrument %d sample %d cut short: %lld of %u frames",
-                       instrumentIndex + 1, slot,
-                       static_cast<long long>(smp->bits == 16 ? available / 2 : available),
-                       smp->length);
+                       instrumentIndex + 1, slot, static_cast<long long>(frames), smp->length);
             reader.sampleDataCut = true;
         }
-        int64_t frames = smp->bits == 16 ? available / 2 : available;
         smp->length = static_cast<uint32_t>(frames);
         if (smp->loopMode == LOOP_NONE) smp->loopLength = smp->length;
         clampLoop(smp);

@@ -231,9 +231,8 @@ brom_module* loadModule(const FileCallbacks* files, const char* path, brom_error
     forEachSample(module->song, [module](Sample*, int32_t) { module->sampleTotal += 1; });
     module->loadedFinetunes = static_cast<int8_t*>(malloc(module->sampleTotal + size_t{1}));
     if (module->loadedFinetunes) {
-        forEachSample(module->song, [module](Sample* s, int32_t k) {
-            module->loadedFinetunes[k] = s->finetune;
-        });
+        forEachSample(module->song,
+                      [module](Sample* s, int32_t k) { module->loadedFinetunes[k] = s->finetune; });
     }
     if (!module->loadedFinetunes || !restart(module)) {
         report(error, reason, BROM_ERROR_MEMORY, "out of memory");
@@ -310,8 +309,8 @@ int brom_set_sample_rate(brom_module* module, int rate) {
     if (!module || rate < LOWEST_RATE || rate > HIGHEST_RATE || module->rendered) return 0;
     const int32_t previous = module->rate;
     module->rate = rate;
-    const bool ok = module->soughtMs >= 0 ? brom_seek_ms(module, module->soughtMs) == 1
-                                          : restart(module);
+    const bool ok =
+        module->soughtMs >= 0 ? brom_seek_ms(module, module->soughtMs) == 1 : restart(module);
     if (!ok) {
         module->rate = previous;
         restart(module);
@@ -358,8 +357,8 @@ int brom_seek_order_row(brom_module* module, int order, int row) {
     Song* song = module->song;
     if (order < 0 || order >= song->songLength) return 0;
     const int pattern = song->orderTable[order];
-    const int rows = pattern < song->patternCount && song->patterns ? song->patterns[pattern].rowCount
-                                                                    : 0;
+    const int rows =
+        pattern < song->patternCount && song->patterns ? song->patterns[pattern].rowCount : 0;
     if (row < 0 || (row >= rows && !(row == 0 && rows == 0))) return 0;
     AudioEngine* engine = module->engine;
     jumpToPosition(song, order, row);
@@ -433,8 +432,8 @@ int brom_channel_level(const brom_module* module, int channel) {
     }
     const Voice* voice = module->song->player->channels[channel].voice;
     if (!voice || !voice->sample) return 0;
-    const int32_t level = voice->volumeLeft > voice->volumeRight ? voice->volumeLeft
-                                                                  : voice->volumeRight;
+    const int32_t level =
+        voice->volumeLeft > voice->volumeRight ? voice->volumeLeft : voice->volumeRight;
     return level < 0 ? 0 : level > 255 ? 255 : level;
 }
 
@@ -452,9 +451,7 @@ int brom_set_stereo_separation(brom_module* module, int percent) {
 
 const char* brom_title(const brom_module* module) { return module ? module->song->title : ""; }
 
-const char* brom_tracker(const brom_module* module) {
-    return module ? module->song->tracker : "";
-}
+const char* brom_tracker(const brom_module* module) { return module ? module->song->tracker : ""; }
 
 int brom_instrument_count(const brom_module* module) {
     return module && module->song->instruments ? module->song->instrumentCount : 0;
@@ -496,7 +493,8 @@ int brom_order_pattern(const brom_module* module, int order) {
 }
 
 int brom_pattern_rows(const brom_module* module, int pattern) {
-    if (!module || !module->song->patterns || pattern < 0 || pattern >= module->song->patternCount) {
+    if (!module || !module->song->patterns || pattern < 0 ||
+        pattern >= module->song->patternCount) {
         return -1;
     }
     return module->song->patterns[pattern].rowCount;

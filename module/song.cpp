@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "module/file_access.h"
-#include "module/xm_loader.h"
+#include "module/module_format.h"
 
 Instrument emptyInstrument = {};
 Sample emptySample = {};
@@ -39,7 +39,7 @@ Song* readSongWith(const FileCallbacks* files, const char* path, SampleDataHook 
         return nullptr;
     }
     song->sampleDataHook = hook;
-    int loaded = loadXm(song, stream, error);
+    int loaded = loadModule(song, stream, error);
     streamClose(stream);
     if (!loaded) {
         releaseSong(song);

@@ -13,12 +13,16 @@
 #include <cstdint>
 
 constexpr uint8_t NOTE_KEY_OFF = 255;
+constexpr int MAX_SONG_CHANNELS = 32;
 constexpr int MAX_INSTRUMENT_SAMPLES = 16;
 constexpr int MAX_ENVELOPE_POINTS = 12;  // points an instrument loads from the file
 
 constexpr uint8_t LOOP_NONE = 1;
 constexpr uint8_t LOOP_FORWARD = 2;
 constexpr uint8_t LOOP_PINGPONG = 4;
+
+// A sample panning that leaves the channel's panning as it is (MOD channels keep a fixed panning).
+constexpr int32_t SAMPLE_PANNING_NONE = -1;
 
 struct NoteCell {
     uint8_t note;  // 0 none, 1..96 a note, NOTE_KEY_OFF
@@ -50,7 +54,7 @@ struct Sample {
     uint32_t loopLength;  // frames; never 0 after loading
     uint8_t volume;  // 0..64
     int8_t finetune;
-    int32_t panning;  // 0..255
+    int32_t panning;  // 0..255, or SAMPLE_PANNING_NONE
     uint8_t bits;  // 16 once the data is converted
     uint8_t fileBits;  // 8 or 16, as the file stores the data
     uint8_t loopMode;  // LOOP_NONE, LOOP_FORWARD or LOOP_PINGPONG
@@ -116,7 +120,13 @@ struct Song {
     int32_t usedPatternCount;
     int32_t patternCount;
     int16_t instrumentCount;
-    int16_t songFlags;  // bit 0: linear frequency table
+    int16_t songFlags;  // bit 0: linear frequency table, as the file says
+    // 1 when the song follows ProTracker where it and FastTracker 2 differ (set by the MOD loader
+    // for the behaviours MOD files rely on; each use in player/ says which).
+    uint8_t protrackerRules;
+    // Each channel's panning (0..255) at play start: MOD channels sit hard left or right; an XM
+    // leaves them all 0, its instruments set the panning.
+    uint8_t channelPanning[MAX_SONG_CHANNELS];
     int16_t defaultSpeed;
     int16_t defaultBpm;
     uint8_t orderTable[256];

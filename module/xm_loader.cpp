@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "module/module_reader.h"
+
 namespace {
 
 const char XM_SIGNATURE[] = "Extended Module: ";
@@ -13,21 +15,6 @@ constexpr int SIGNATURE_LENGTH = 17;
 // Cells that patterns stored empty (packed size 0) may ask for in all; such a pattern costs the
 // file 9 bytes whatever its size, so without a limit a small file could demand gigabytes.
 constexpr int64_t EMPTY_PATTERN_CELL_BUDGET = 8 * 1024 * 1024;
-
-// The stream and the number of bytes the file holds, so that sizes read from a damaged header are
-// checked against what is really there before anything is allocated; and where a failure goes.
-struct Reader {
-    ModuleStream* stream;
-    int64_t fileSize;
-    LoadError* error;
-    uint16_t version;  // the header's version field
-    bool sampleDataCut;  // whether a repair note already says where the sample data ends
-};
-
-int fail(Reader& reader, LoadFailure kind, const char* reason) {
-    *reader.error = {kind, reason};
-    return 0;
-}
 
 // Adds a line to the song's repair notes (see Song::repairNotes).
 [[gnu::format(printf, 2, 3)]] void noteRepair(Song* song, const char* format, ...) {
@@ -50,35 +37,6 @@ void noteAbsent(Song* song, const char* what, int first, int last) {
     }
 }
 
-int64_t measureFile(ModuleStream* stream) {
-    uint8_t scratch[16384];
-    streamSeek(stream, 0, STREAM_SEEK_SET);
-    int64_t size = 0;
-    for (;;) {
-        int got = streamRead(scratch, sizeof scratch, stream);
-        if (got <= 0) break;
-        size += got;
-        if (size >= INT32_MAX) return INT32_MAX;
-    }
-    streamSeek(stream, 0, STREAM_SEEK_SET);
-    return size;
-}
-
-bool readExact(Reader& reader, void* buffer, int size) {
-    return streamRead(buffer, size, reader.stream) == size;
-}
-
-int64_t bytesLeft(Reader& reader) {
-    int64_t left = reader.fileSize - streamTell(reader.stream);
-    return left < 0 ? 0 : left;
-}
-
-bool seekTo(Reader& reader, int64_t position) {
-    if (position < 0 || position > INT32_MAX) return false;
-    streamSeek(reader.stream, static_cast<int32_t>(position), STREAM_SEEK_SET);
-    return true;
-}
-
 uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 uint32_t le32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
@@ -87,14 +45,14 @@ uint32_t le32(const uint8_t* p) {
 
 // ---- header ----
 
-int readHeader(Song* song, Reader& reader, int* filePatternCount) {
+int readHeader(Song* song, Reader& reader, int* filePatternCount, uint16_t* version) {
     uint8_t header[80 + 256];
     seekTo(reader, 0);
     if (!readExact(reader, header, sizeof header))
         return fail(reader, LoadFailure::TRUNCATED, "the file ends inside its header");
     copyName(song->title, sizeof song->title, header + 17, 20);
     copyName(song->tracker, sizeof song->tracker, header + 38, 20);
-    reader.version = le16(header + 58);
+    *version = le16(header + 58);
     uint32_t headerSize = le32(header + 60);
     song->songLength = static_cast<int16_t>(le16(header + 64));
     song->restartPosition = static_cast<int16_t>(le16(header + 66));
@@ -174,12 +132,12 @@ struct PatternHeader {
 // count. The data starts where the header's length field says (a longer header is padding),
 // unless that length is shorter than the fields or reaches past the end of the file: then it
 // cannot be right, and the data follows the fields.
-bool readPatternHeader(Song* song, Reader& reader, int p, PatternHeader* header) {
+bool readPatternHeader(Song* song, Reader& reader, uint16_t version, int p, PatternHeader* header) {
     int64_t start = streamTell(reader.stream);
     uint8_t bytes[9];
-    const int fieldBytes = reader.version == 0x0102 ? 8 : 9;
+    const int fieldBytes = version == 0x0102 ? 8 : 9;
     if (!readExact(reader, bytes, fieldBytes)) return false;
-    if (reader.version == 0x0102) {
+    if (version == 0x0102) {
         header->rowCount = bytes[5] + 1;
         header->packedSize = le16(bytes + 6);
     } else {
@@ -195,9 +153,9 @@ bool readPatternHeader(Song* song, Reader& reader, int p, PatternHeader* header)
     return seekTo(reader, start + length);
 }
 
-int readPattern(Song* song, Reader& reader, int p, int64_t* emptyCellBudget) {
+int readPattern(Song* song, Reader& reader, uint16_t version, int p, int64_t* emptyCellBudget) {
     PatternHeader header;
-    if (!readPatternHeader(song, reader, p, &header)) return CUT;
+    if (!readPatternHeader(song, reader, version, p, &header)) return CUT;
     Pattern& pattern = song->patterns[p];
     pattern.rowCount = header.rowCount;
     const int64_t cellCount = static_cast<int64_t>(song->channelCount) * header.rowCount;
@@ -232,7 +190,7 @@ int readPattern(Song* song, Reader& reader, int p, int64_t* emptyCellBudget) {
 // Reads the file's patterns. A pattern the file cuts short keeps the cells it holds; those after
 // it are absent and, like patterns the order table names beyond the file's count, become 64
 // empty rows where the order table names them.
-int readPatterns(Song* song, Reader& reader, int filePatternCount) {
+int readPatterns(Song* song, Reader& reader, uint16_t version, int filePatternCount) {
     song->usedPatternCount = 0;
     for (int i = 0; i < song->songLength; ++i) {
         if (song->orderTable[i] >= song->usedPatternCount) {
@@ -248,7 +206,7 @@ int readPatterns(Song* song, Reader& reader, int filePatternCount) {
     int64_t emptyCellBudget = EMPTY_PATTERN_CELL_BUDGET;
     int read = 0;
     while (read < filePatternCount) {
-        int outcome = readPattern(song, reader, read, &emptyCellBudget);
+        int outcome = readPattern(song, reader, version, read, &emptyCellBudget);
         if (outcome == FAILED) return 0;
         if (song->patterns[read].cells) ++read;
         if (outcome == CUT) {
@@ -338,19 +296,6 @@ int readInstrumentHeader(Instrument* ins, Reader& reader, uint32_t size) {
     return 1;
 }
 
-// Puts a loop that reaches beyond the sample back inside it; a loop starting at or beyond the end
-// is no loop.
-void clampLoop(Sample* smp) {
-    if (smp->loopMode == LOOP_NONE) return;
-    if (smp->loopStart >= smp->length) {
-        smp->loopMode = LOOP_NONE;
-        smp->loopStart = 0;
-        smp->loopLength = smp->length;
-    } else if (static_cast<uint64_t>(smp->loopStart) + smp->loopLength > smp->length) {
-        smp->loopLength = smp->length - smp->loopStart;
-    }
-}
-
 constexpr int SAMPLE_HEADER_BYTES = 40;
 
 void readSampleHeader(Sample* smp, const uint8_t* bytes) {
@@ -383,69 +328,6 @@ void readSampleHeader(Sample* smp, const uint8_t* bytes) {
     smp->panning = bytes[15];
     smp->relativeNote = static_cast<int8_t>(bytes[16]);
     copyName(smp->name, sizeof smp->name, bytes + 18, 22);
-}
-
-// Reads (or asks the hook for) one sample's data and turns it into 16-bit frames. A sample whose
-// data runs past the end of the file keeps the frames the file holds and ends there.
-int readSampleData(Song* song, Sample* smp, Reader& reader, int instrumentIndex, int slot) {
-    int64_t byteCount = static_cast<int64_t>(smp->bits) * smp->length / 8;
-    int64_t available = bytesLeft(reader);
-    if (byteCount > available) {
-        int64_t frames = smp->bits == 16 ? available / 2 : available;
-        if (!reader.sampleDataCut) {
-            noteRepair(song, "instrument %d sample %d cut short: %lld of %u frames",
-                       instrumentIndex + 1, slot, static_cast<long long>(frames), smp->length);
-            reader.sampleDataCut = true;
-        }
-        smp->length = static_cast<uint32_t>(frames);
-        if (smp->loopMode == LOOP_NONE) smp->loopLength = smp->length;
-        clampLoop(smp);
-        byteCount = static_cast<int64_t>(smp->bits) * smp->length / 8;
-        if (smp->length == 0) {
-            smp->loopStart = 0;
-            smp->loopLength = 0;
-            smp->loopMode = LOOP_NONE;
-            return 1;
-        }
-    }
-    // Both widths end up as length + 8 zeroed 16-bit frames; 16-bit data is read in place.
-    size_t bufferBytes = 2 * static_cast<size_t>(smp->length) + 16;
-    auto* buffer = static_cast<uint8_t*>(calloc(bufferBytes, 1));
-    if (!buffer) return fail(reader, LoadFailure::OUT_OF_MEMORY, "out of memory for sample data");
-    if (smp->bits == 8) {
-        smp->data = static_cast<int16_t*>(calloc(smp->length + 8, sizeof(int16_t)));
-        if (!smp->data) {
-            free(buffer);
-            return fail(reader, LoadFailure::OUT_OF_MEMORY, "out of memory for sample data");
-        }
-    }
-    if (song->sampleDataHook) {
-        song->sampleDataHook(buffer, static_cast<int>(byteCount), smp->bits, instrumentIndex, slot);
-        streamSeek(reader.stream, static_cast<int32_t>(byteCount), STREAM_SEEK_CUR);
-    } else {
-        streamRead(buffer, static_cast<int>(byteCount), reader.stream);
-    }
-    if (smp->bits == 8) {
-        for (uint32_t k = 0; k < smp->length; ++k) {
-            smp->data[k] = static_cast<int16_t>(static_cast<int8_t>(buffer[k]) * 256);
-        }
-        smp->bits = 16;
-        free(buffer);
-    } else {
-        smp->data = reinterpret_cast<int16_t*>(buffer);
-    }
-    if (!song->sampleDataHook) {
-        uint16_t sum = 0;
-        for (uint32_t k = 0; k < smp->length; ++k) {
-            sum = static_cast<uint16_t>(sum + static_cast<uint16_t>(smp->data[k]));
-            smp->data[k] = static_cast<int16_t>(sum);
-        }
-    }
-    // The frame at the loop end is the interpolation partner of the loop's last frame.
-    uint32_t loopEnd = smp->loopStart + smp->loopLength;
-    if (smp->loopMode == LOOP_PINGPONG) smp->data[loopEnd] = smp->data[loopEnd - 1];
-    if (smp->loopMode == LOOP_FORWARD) smp->data[loopEnd] = smp->data[smp->loopStart];
-    return 1;
 }
 
 // Instrument i's header and sample headers. A header size of 0 stands for the usual 263 bytes
@@ -496,13 +378,21 @@ int readInstrumentHeaders(Song* song, Reader& reader, int i) {
 
 // Instrument i's sample data. Sample data is allocated only once its size has been checked against
 // the bytes the file still holds (readSampleData), so a damaged length cannot ask for gigabytes.
-int readInstrumentData(Song* song, Reader& reader, int i) {
+// The first sample the file cuts short gets a repair note (*dataCut says whether one has).
+int readInstrumentData(Song* song, Reader& reader, int i, bool* dataCut) {
     Instrument* ins = &song->instruments[i];
     for (int j = 0; j < ins->sampleCount; ++j) {
         Sample* smp = ins->samples[j];
         if (smp->length == 0) continue;
         clampLoop(smp);
-        if (!readSampleData(song, smp, reader, i, j)) return 0;
+        int64_t available = bytesLeft(reader);
+        if (!*dataCut && static_cast<int64_t>(smp->bits) * smp->length / 8 > available) {
+            noteRepair(song, "instrument %d sample %d cut short: %lld of %u frames", i + 1, j,
+                       static_cast<long long>(smp->bits == 16 ? available / 2 : available),
+                       smp->length);
+            *dataCut = true;
+        }
+        if (!readSampleData(song, smp, reader, i, j, {true})) return 0;
     }
     return 1;
 }
@@ -530,6 +420,7 @@ int readInstruments(Song* song, Reader& reader, bool dataFollowsHeaders) {
     song->instruments = static_cast<Instrument*>(calloc(song->instrumentCount, sizeof(Instrument)));
     if (!song->instruments)
         return fail(reader, LoadFailure::OUT_OF_MEMORY, "out of memory for the instrument table");
+    bool dataCut = false;
     for (int i = 0; i < song->instrumentCount; ++i) {
         int outcome = readInstrumentHeaders(song, reader, i);
         if (outcome == FAILED) return 0;
@@ -539,7 +430,7 @@ int readInstruments(Song* song, Reader& reader, bool dataFollowsHeaders) {
             seekTo(reader, reader.fileSize);  // nothing after a cut can be read
             break;
         }
-        if (dataFollowsHeaders && !readInstrumentData(song, reader, i)) return 0;
+        if (dataFollowsHeaders && !readInstrumentData(song, reader, i, &dataCut)) return 0;
     }
     if (song->instrumentCount < declared)
         noteAbsent(song, "instrument", song->instrumentCount + 1, declared);
@@ -547,8 +438,9 @@ int readInstruments(Song* song, Reader& reader, bool dataFollowsHeaders) {
 }
 
 int readAllInstrumentData(Song* song, Reader& reader) {
+    bool dataCut = false;
     for (int i = 0; i < song->instrumentCount; ++i) {
-        if (!readInstrumentData(song, reader, i)) return 0;
+        if (!readInstrumentData(song, reader, i, &dataCut)) return 0;
     }
     return 1;
 }
@@ -564,24 +456,25 @@ bool isXm(ModuleStream* stream) {
 
 int loadXm(Song* song, ModuleStream* stream, LoadError* error) {
     LoadError ignored;
-    Reader reader{stream, 0, error ? error : &ignored, 0, false};
-    *reader.error = {LoadFailure::NONE, ""};
+    Reader reader = openReader(stream, error ? error : &ignored);
     if (!song || !stream) return fail(reader, LoadFailure::DAMAGED, "no song or no stream");
     if (!isXm(stream)) {
         return fail(reader, LoadFailure::NOT_A_MODULE, "not an XM module (signature missing)");
     }
     song->initialGlobalVolume = 64;
-    reader.fileSize = measureFile(stream);
 
     int filePatternCount = 0;
-    if (!readHeader(song, reader, &filePatternCount)) return 0;
+    uint16_t version = 0;
+    if (!readHeader(song, reader, &filePatternCount, &version)) return 0;
     // Versions before 1.04 (1.02 and 1.03 were written) store every instrument's headers first,
     // then the patterns, then all the sample data; 1.04 and later store the patterns, then each
     // instrument with its sample data.
-    if (reader.version < 0x0104) {
-        noteRepair(song, "version %d.%02x layout", reader.version >> 8, reader.version & 0xFF);
+    if (version < 0x0104) {
+        noteRepair(song, "version %d.%02x layout", version >> 8, version & 0xFF);
         return readInstruments(song, reader, false) &&
-               readPatterns(song, reader, filePatternCount) && readAllInstrumentData(song, reader);
+               readPatterns(song, reader, version, filePatternCount) &&
+               readAllInstrumentData(song, reader);
     }
-    return readPatterns(song, reader, filePatternCount) && readInstruments(song, reader, true);
+    return readPatterns(song, reader, version, filePatternCount) &&
+           readInstruments(song, reader, true);
 }

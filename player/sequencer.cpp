@@ -117,6 +117,7 @@ int startSongPosition(Song* song, Voice* voices, int32_t sampleRate) {
     for (int c = 0; c < channels; ++c) {
         player->channels[c] = ChannelState{};
         player->channels[c].voice = &voices[c];
+        player->channels[c].panning = song->channelPanning[c];
     }
     return 1;
 }

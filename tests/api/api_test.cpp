@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "module/xm_writer.h"
+#include "tests/support/mod_writer.h"
 #include "tests/support/run_program.h"
 
 namespace {
@@ -101,9 +102,33 @@ TEST(Api, DefaultRenderIsTheWavOfBromPlayAndFloatsGiveTheSameSamples) {
     ASSERT_EQ(mix.size(), 600000u);
     for (size_t k = 0; k < mix.size(); ++k) {
         const float scaled = std::nearbyint(mix[k] * 32768.0f);
-        const float saturated = scaled > 32767.0f ? 32767.0f : scaled < -32768.0f ? -32768.0f : scaled;
+        const float saturated = scaled > 32767.0f    ? 32767.0f
+                                : scaled < -32768.0f ? -32768.0f
+                                                     : scaled;
         ASSERT_EQ(static_cast<int16_t>(saturated), expected[k]) << k;
     }
+}
+
+TEST(Api, AModNamesItsFormatAndPlaysOnItsChannelsSide) {
+    ModSong mod = makeModSong(4, 1);
+    mod.title = "amiga";
+    mod.samples[0] = makeModSample(squareWave(64, 16, 100), 0, 32);
+    modCellAt(mod, 0, 0, 0) = {modPeriod(2, 0), 1, 0, 0};  // channel 0: hard left
+    const std::vector<uint8_t> bytes = writeMod(mod);
+    ModulePtr module(brom_load_memory(bytes.data(), bytes.size(), nullptr));
+    ASSERT_TRUE(module);
+    EXPECT_STREQ(brom_tracker(module.get()), "ProTracker M.K.");
+    EXPECT_STREQ(brom_title(module.get()), "amiga");
+    EXPECT_EQ(brom_channel_count(module.get()), 4);
+    const std::vector<int16_t> all = renderAll(module.get());
+    ASSERT_EQ(all.size(), 2u * 338688);  // one pattern: 64 rows of 6 ticks at tempo 125
+    int16_t loudestLeft = 0, loudestRight = 0;
+    for (size_t k = 0; k < all.size(); k += 2) {
+        loudestLeft = std::max<int16_t>(loudestLeft, static_cast<int16_t>(std::abs(all[k])));
+        loudestRight = std::max<int16_t>(loudestRight, static_cast<int16_t>(std::abs(all[k + 1])));
+    }
+    EXPECT_GT(loudestLeft, 1000);
+    EXPECT_EQ(loudestRight, 0);
 }
 
 TEST(Api, SeeksAreSampleExactForwardsAndBackwardsAtAnyRate) {

@@ -25,6 +25,7 @@
 #define BROM_PLAY_HAS_DEVICE 1
 #endif
 
+#if BROM_PLAY_HAS_DEVICE
 namespace {
 
 constexpr int32_t PLAY_RATE = 44100;
@@ -151,7 +152,6 @@ int playUntilDone(Song* song) {
 }  // namespace
 
 int runPlay(const char* path) {
-#if BROM_PLAY_HAS_DEVICE
     Song* song = loadSongOrComplain(path);
     if (!song) return 1;
 #ifdef _WIN32
@@ -171,9 +171,10 @@ int runPlay(const char* path) {
     freeSong(song);
     audioClose();
     return status;
-#else
-    (void)PLAY_RATE;
-    fprintf(stderr, "brom-play: %s: no sound device in this build (SDL2 was not found)\n", path);
-    return 1;
-#endif
 }
+#else
+int runPlay(const char* path) {
+    fprintf(stderr, "brom-play: %s: no sound device in this build (built without SDL2)\n", path);
+    return 1;
+}
+#endif

@@ -325,6 +325,15 @@ void brom_free(brom_module* module) {
     free(module);
 }
 
+int brom_repair_count(const brom_module* module) { return module ? module->song->repairCount : 0; }
+
+const char* brom_repair_note(const brom_module* module, int index) {
+    if (!module || index < 0 || index >= module->song->repairCount || index >= REPAIR_NOTE_SLOTS) {
+        return "";
+    }
+    return module->song->repairNotes[index];
+}
+
 int brom_set_sample_rate(brom_module* module, int rate) {
     if (!module || rate < LOWEST_RATE || rate > HIGHEST_RATE || module->rendered) return 0;
     const int32_t previous = module->rate;

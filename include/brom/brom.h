@@ -83,6 +83,12 @@ BROM_API brom_module* brom_load_file_ex(const char* path, brom_error* error, con
 /* Releases the module; null is fine. */
 BROM_API void brom_free(brom_module* module);
 
+/* What the loader repaired in a damaged file or read in an older layout, one short line each
+   ("pattern 12 cut short: 17 of 64 rows", "version 1.02 layout"): how many there were, and the
+   text of the first few (index from 0; "" beyond those kept). */
+BROM_API int brom_repair_count(const brom_module* module);
+BROM_API const char* brom_repair_note(const brom_module* module, int index);
+
 /* ---- Rendering ---- */
 
 /* 8000..192000, default 44100. Accepted before the first render and right after a seek, refused

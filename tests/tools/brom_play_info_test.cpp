@@ -82,6 +82,27 @@ TEST(BromPlayInfo, SeveralFilesGoOnPastABadOne) {
     EXPECT_EQ(r.out.substr(r.out.size() - 4), "}\n]\n");
 }
 
+TEST(BromPlayInfo, RepairedFilesSayWhatWasRepaired) {
+    std::vector<uint8_t> module = smallModule();
+    // 55 bytes into pattern 0's data: a 3-byte note and 52 one-byte empty cells, 13 rows of 4.
+    std::vector<uint8_t> cut(module.begin(), module.begin() + 400);
+    ProgramResult r = runBromPlay("--info " + writeTempFile("cut.xm", cut));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("note            pattern 0 cut short: 13 of 64 rows\n"
+                         "note            pattern 1 absent: the file ends\n"
+                         "note            instrument 1 absent: the file ends\n"),
+              std::string::npos)
+        << r.out;
+    XmSong lying = makeXmSong(2, 12);
+    for (XmPattern& p : lying.patterns) p.headerLength = 4;
+    r = runBromPlay("--info " + writeTempFile("lying.xm", writeXm(lying)));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("note            pattern 7 header length 4 taken as 9\n"
+                         "note            and 4 more repairs\n"),
+              std::string::npos)
+        << r.out;
+}
+
 TEST(BromPlayInfo, EveryModeReadsAMod) {
     ModSong mod = makeModSong(4, 1);
     mod.title = "mod title";
@@ -117,12 +138,12 @@ TEST(BromPlayInfo, EveryModeReadsAMod) {
 
 TEST(BromPlayInfo, BadFilesGetOneLineAndStatusOne) {
     std::vector<uint8_t> module = smallModule();
-    std::vector<uint8_t> cutBeforeSamples(module.begin(), module.begin() + 400);
+    std::vector<uint8_t> cutInsideHeader(module.begin(), module.begin() + 200);
     std::vector<uint8_t> notXm = {'M', 'T', 'h', 'd', 0, 0, 0, 6};
     const std::string files[] = {
         testing::TempDir() + "does-not-exist.xm",
         writeTempFile("not.xm", notXm),
-        writeTempFile("cut.xm", cutBeforeSamples),
+        writeTempFile("cut.xm", cutInsideHeader),
     };
     for (const std::string& path : files) {
         ProgramResult r = runBromPlay("--info " + path);

@@ -98,6 +98,16 @@ void printInstruments(const brom_module* module) {
     }
 }
 
+// What the loader repaired, so that a user knows the file is damaged (or of an older layout).
+void printRepairs(const brom_module* module) {
+    const int count = brom_repair_count(module);
+    int shown = 0;
+    for (; shown < count && brom_repair_note(module, shown)[0]; ++shown) {
+        printf("note            %s\n", brom_repair_note(module, shown));
+    }
+    if (count > shown) printf("note            and %d more repairs\n", count - shown);
+}
+
 }  // namespace
 
 void formatDuration(int64_t ms, char* text) {
@@ -111,6 +121,7 @@ void formatDuration(int64_t ms, char* text) {
 
 void printInfoText(brom_module* module, const char* path) {
     printHeader(module, path);
+    printRepairs(module);
     printPatterns(module);
     printInstruments(module);
 }

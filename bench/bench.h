@@ -46,5 +46,9 @@ void benchSeek(const std::vector<uint8_t>& longModule, int rounds);
 // file, and all of them by one process where brom-play can.
 void benchFiles(int rounds);
 
+// Start-up: brom-play --info of the module as a process of its own, its CPU time as the system
+// counts it (not on Windows).
+void benchStartup(const std::vector<uint8_t>& module, int runs);
+
 // One demo frame: the scene's restore and drawing, and the conversion of the whole frame.
 void benchFrame(int rounds, int framesPerRound);

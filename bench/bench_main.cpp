@@ -5,13 +5,14 @@
 //  - seek:   the library seeking to the end of a five-minute module;
 //  - files:  brom-play --render of generated modules of 4 to 32 channels, one process per file;
 //  - mixer:  the voice mixer alone, all 64 voices sounding;
-//  - frame:  one demo frame, drawing and conversion to the display's format.
+//  - frame:  one demo frame, drawing and conversion to the display's format;
+//  - startup: brom-play --info of the module as a process of its own, its CPU time.
 //
 // The song and render figures use the fastest mixer path, or the one --path names; the mixer
 // figure is given for every path the processor has.
 //
 //     brom-bench [--seconds N] [--path scalar|sse2|avx2|avx512]
-//                [--only song|render|seek|files|mixer|frame] [--write FILE.xm]
+//                [--only song|render|seek|files|mixer|frame|startup] [--write FILE.xm]
 //                [--write-set FOLDER]
 //
 // --write saves the benchmark's module; --write-set saves the modules of the figures into a
@@ -31,7 +32,7 @@ const MixerPath PATHS[] = {MixerPath::SCALAR, MixerPath::SSE2, MixerPath::AVX2, 
 int usage() {
     fprintf(stderr,
             "usage: brom-bench [--seconds N] [--path scalar|sse2|avx2|avx512] "
-            "[--only song|render|seek|files|mixer|frame] [--write FILE.xm] "
+            "[--only song|render|seek|files|mixer|frame|startup] [--write FILE.xm] "
             "[--write-set FOLDER]\n");
     return 2;
 }
@@ -94,6 +95,9 @@ int main(int argc, char** argv) {
     }
 #if defined(BROM_BENCH_HAS_SCENE)
     if (wanted("frame")) benchFrame(10, 200);
+#endif
+#if defined(BROM_BENCH_HAS_STARTUP)
+    if (wanted("startup")) benchStartup(module, 50);
 #endif
     return 0;
 }

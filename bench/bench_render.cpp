@@ -196,13 +196,17 @@ void benchRender(const std::vector<uint8_t>& module, int rounds) {
     std::string xmPath = writeTempModule(module);
     std::string wavPath = xmPath.substr(0, xmPath.size() - 3) + ".wav";
 
+    Options options;
+    options.mode = Mode::RENDER;
+    options.renderOut = wavPath.c_str();
+    options.files = {xmPath.c_str()};
     double best = 0;
     int status = 0;
     for (int r = 0; r < rounds && status == 0; ++r) {
         std::filesystem::remove(wavPath, error);  // a new file each time, as a first render makes
         QuietStandardError quiet;
         double start = threadCpuSeconds();
-        status = runRender(wavPath.c_str(), xmPath.c_str(), -1);
+        status = runRender(options);
         double elapsed = threadCpuSeconds() - start;
         if (r == 0 || elapsed < best) best = elapsed;
     }

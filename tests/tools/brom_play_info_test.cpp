@@ -159,8 +159,9 @@ TEST(BromPlayInfo, WrongUsageExitsTwo) {
          {"", "--info", "--bogus x.xm", "--trace x.xm --ticks abc",
           "--render out.wav x.xm --seconds", "--rate 7999 x.xm", "--mute 0 x.xm", "--solo 3-1 x.xm",
           "--seek 1:60 x.xm", "--start 1:x x.xm", "--gain 25 x.xm", "--stereo 201 x.xm",
-          "--repeat -2 x.xm", "--jobs 0 x.xm", "--render - a.xm b.xm", "--info --render out x.xm",
-          "--start 1 --seek 2 x.xm", "--render out.wav --repeat -1 x.xm"}) {
+          "--repeat -2 x.xm", "--jobs 0 x.xm", "--threads 17 x.xm", "--render - a.xm b.xm",
+          "--info --render out x.xm", "--start 1 --seek 2 x.xm",
+          "--render out.wav --repeat -1 x.xm"}) {
         ProgramResult r = runBromPlay(args);
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_EQ(r.err.rfind("brom-play: ", 0), 0u) << args << ": " << r.err;

@@ -150,6 +150,12 @@ TEST(BromPlayOptions, StandardOutputGetsTheBytesOfTheFile) {
     EXPECT_TRUE(std::vector<uint8_t>(piped.out.begin(), piped.out.end()) == file);
 }
 
+TEST(BromPlayOptions, ThreadsChangeNothingInTheSound) {
+    const std::vector<uint8_t> one = renderWav("--threads 1 --repeat 2");
+    ASSERT_GT(one.size(), 44u);
+    EXPECT_TRUE(renderWav("--threads 3 --repeat 2") == one);
+}
+
 TEST(BromPlayOptions, AFolderRenderGoesOnPastABadFile) {
     const std::string out = testing::TempDir() + std::to_string(getpid()) + "-rendered";
     runProgram("rm -rf " + out);

@@ -35,6 +35,8 @@ const char USAGE[] =
     "  --gain DB             gain before the conversion to 16 bits, -60..24 (default 0)\n"
     "  --stereo PERCENT      stereo separation, 0 (mono) to 200 (default 100)\n"
     "  --jobs N              --render: files rendered at once (default: one per processor)\n"
+    "  --threads N           threads rendering each song, 1..16 (default: one per processor;\n"
+    "                        one when several files render at once); the sound is the same\n"
     "  --ticks N             --trace: ticks to print (default: until the song comes round)\n"
     "  --help, --version\n"
     "\n";
@@ -200,6 +202,9 @@ const OptionRow OPTION_TABLE[] = {
     {"--jobs", true,
      [](CommandLine* l, const char* v) { return readInt32(v, 1, 1024, &l->options->jobs); },
      "a count from 1 to 1024"},
+    {"--threads", true,
+     [](CommandLine* l, const char* v) { return readInt32(v, 1, 16, &l->options->threads); },
+     "a count from 1 to 16"},
     {"--ticks", true,
      [](CommandLine* l, const char* v) {
          return readInteger(v, 0, INT64_C(1) << 40, &l->options->ticks);

@@ -196,16 +196,19 @@ int renderIntoFolder(const Options& options, const WavFormat& format) {
             status[i] = 1;
         }
     }
+    size_t jobs =
+        options.jobs > 0 ? static_cast<size_t>(options.jobs) : std::thread::hardware_concurrency();
+    jobs = jobs < 1 ? 1 : jobs > count ? count : jobs;
+    // Files rendering at once keep the processors busy already: one thread each, unless asked.
+    Options each = options;
+    if (each.threads == 0 && jobs > 1) each.threads = 1;
     std::atomic<size_t> next{0};
     auto work = [&] {
         for (size_t i; (i = next.fetch_add(1)) < count;) {
             if (status[i] != 0) continue;
-            status[i] = renderOne({outPaths[i].c_str(), options.files[i], &options, format, false});
+            status[i] = renderOne({outPaths[i].c_str(), options.files[i], &each, format, false});
         }
     };
-    size_t jobs =
-        options.jobs > 0 ? static_cast<size_t>(options.jobs) : std::thread::hardware_concurrency();
-    jobs = jobs < 1 ? 1 : jobs > count ? count : jobs;
     std::vector<std::thread> threads;
     for (size_t t = 1; t < jobs; ++t) threads.emplace_back(work);
     work();

@@ -51,6 +51,7 @@ void applySettings(brom_module* module, const Options& options) {
     }
     brom_set_gain_db(module, options.gainDb);
     brom_set_stereo_separation(module, options.stereo);
+    brom_set_render_threads(module, options.threads);
 }
 
 bool openSource(Source* source, const char* path, const Options& options) {

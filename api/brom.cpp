@@ -130,6 +130,11 @@ bool engineGoesOn(void* context) {
 }
 
 int32_t threadsWanted(const brom_module* module) {
+#if defined(__EMSCRIPTEN__)
+    // A web page's library has no threads to start (one would be the page's only thread).
+    (void)module;
+    return 1;
+#endif
     if (module->threads > 0) return module->threads;
     // Asked once: the system reads a file to answer, which would cost more than a block.
     static const int32_t cores = static_cast<int32_t>(std::thread::hardware_concurrency());

@@ -130,17 +130,11 @@ int startPlayback(AudioEngine* engine, Song* song, bool withThread) {
 
 // Voices keep their sample from one playback to the next; none may keep one that is released.
 void forgetSongInVoices(AudioEngine* engine, const Song* song) {
-    if (!song->instruments) return;
-    for (int i = 0; i < song->instrumentCount; ++i) {
-        const Instrument& ins = song->instruments[i];
-        for (int j = 0; j < ins.sampleCount && j < MAX_INSTRUMENT_SAMPLES; ++j) {
-            const Sample* smp = ins.samples[j];
-            if (!smp || smp == &emptySample) continue;
-            for (Voice& voice : engine->voices) {
-                if (voice.sample == smp) voice.sample = nullptr;
-            }
+    forEachSample(song, [engine](const Sample* sample, int32_t) {
+        for (Voice& voice : engine->voices) {
+            if (voice.sample == sample) voice.sample = nullptr;
         }
-    }
+    });
 }
 
 }  // namespace

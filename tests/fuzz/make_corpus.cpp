@@ -1,12 +1,16 @@
-// Writes the fuzzers' seed corpus: one small module per feature of the format and of the player,
-// so that mutation starts from files that reach deep into the loader, the effects and the mixer.
+// Writes the fuzzers' seeds. The small corpus, committed in tests/fuzz/corpus, holds one small
+// module per feature of the format and of the player, so that mutation starts from files that
+// reach deep into the loader, the effects and the mixer. The real-sized seeds (real_sized_songs.h)
+// are megabytes each: the build writes them into its own tree (tests/fuzz/CMakeLists.txt).
 //
 //     make_fuzz_corpus tests/fuzz/corpus
+//     make_fuzz_corpus --real-sized build/tests/fuzz/seeds
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "module/xm_writer.h"
+#include "tests/fuzz/real_sized_songs.h"
 
 namespace {
 
@@ -240,14 +244,21 @@ void writeEffects(Corpus& corpus) {
 
 }  // namespace
 
+// Seeds of every format go into the same two sets: a loader for another format adds its small
+// seeds and its real-sized seeds beside the XM ones below.
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        fprintf(stderr, "usage: make_fuzz_corpus DIRECTORY\n");
+    bool realSized = argc == 3 && std::string(argv[1]) == "--real-sized";
+    if (argc != 2 && !realSized) {
+        fprintf(stderr, "usage: make_fuzz_corpus [--real-sized] DIRECTORY\n");
         return 2;
     }
-    Corpus corpus{argv[1]};
-    writeFormatFeatures(corpus);
-    writeEffects(corpus);
-    printf("%d files written to %s\n", corpus.written, argv[1]);
+    Corpus corpus{argv[argc - 1]};
+    if (realSized) {
+        for (const RealSizedSong& song : realSizedSongs()) corpus.write(song.name, song.make());
+    } else {
+        writeFormatFeatures(corpus);
+        writeEffects(corpus);
+    }
+    printf("%d files written to %s\n", corpus.written, corpus.dir.c_str());
     return corpus.ok ? 0 : 1;
 }

@@ -1,6 +1,7 @@
-// The fuzzers' seed corpus, replayed through the fuzz targets in every build: each seed is a valid
-// module that loads and keeps the song rules, and each target takes it without a fault. Inputs
-// that once made a target fail are kept in tests/fuzz/regressions/ and replayed the same way.
+// The fuzzers' seeds, replayed through the fuzz targets in every build: each seed is a valid module
+// that loads and keeps the song rules, and each target takes it without a fault. The small seeds
+// are kept in tests/fuzz/corpus/, the real-sized ones are written by the build. Inputs that once
+// made a target fail are kept in tests/fuzz/regressions/ and replayed the same way.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -34,14 +35,23 @@ std::vector<uint8_t> readFile(const fs::path& path) {
 }
 
 const fs::path fuzzDir = BROM_FUZZ_DIR;
+const fs::path realSizedDir = BROM_FUZZ_SEEDS_DIR;
+
+std::vector<fs::path> allSeeds() {
+    std::vector<fs::path> seeds = filesIn(fuzzDir / "corpus");
+    std::vector<fs::path> realSized = filesIn(realSizedDir);
+    seeds.insert(seeds.end(), realSized.begin(), realSized.end());
+    return seeds;
+}
 
 }  // namespace
 
 TEST(SeedCorpus, EverySeedLoadsAndKeepsTheSongRules) {
-    std::vector<fs::path> seeds = filesIn(fuzzDir / "corpus");
-    // One seed per feature of the format and per effect.
-    ASSERT_GE(seeds.size(), 50u);
-    for (const fs::path& seed : seeds) {
+    // One small seed per feature of the format and per effect.
+    ASSERT_GE(filesIn(fuzzDir / "corpus").size(), 50u);
+    // The real-sized songs, the composer's song and the stand-in song.
+    ASSERT_GE(filesIn(realSizedDir).size(), 5u);
+    for (const fs::path& seed : allSeeds()) {
         SongPtr song = loadOwnedSong(readFile(seed));
         ASSERT_TRUE(song) << seed.filename() << ": " << songLoadError();
         EXPECT_EQ(songRuleBroken(song.get()), nullptr) << seed.filename();
@@ -49,7 +59,7 @@ TEST(SeedCorpus, EverySeedLoadsAndKeepsTheSongRules) {
 }
 
 std::vector<fs::path> seedsAndRegressions() {
-    std::vector<fs::path> inputs = filesIn(fuzzDir / "corpus");
+    std::vector<fs::path> inputs = allSeeds();
     std::vector<fs::path> regressions = filesIn(fuzzDir / "regressions");
     inputs.insert(inputs.end(), regressions.begin(), regressions.end());
     return inputs;

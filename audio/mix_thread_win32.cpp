@@ -4,31 +4,42 @@
 
 namespace {
 
-HANDLE thread = nullptr;
-void (*threadBody)() = nullptr;
+struct ThreadStart {
+    void (*body)(void*);
+    void* argument;
+};
 
-DWORD WINAPI runBody(LPVOID) {
-    threadBody();
+// The body and its argument reach the new thread through this record, which the thread frees.
+DWORD WINAPI runBody(LPVOID parameter) {
+    ThreadStart start = *static_cast<ThreadStart*>(parameter);
+    HeapFree(GetProcessHeap(), 0, parameter);
+    start.body(start.argument);
     return 0;
 }
 
 }  // namespace
 
-bool mixThreadStart(void (*body)()) {
-    threadBody = body;
+bool mixThreadStart(MixThread* thread, void (*body)(void*), void* argument) {
+    auto* start = static_cast<ThreadStart*>(HeapAlloc(GetProcessHeap(), 0, sizeof(ThreadStart)));
+    if (!start) return false;
+    *start = {body, argument};
     DWORD id = 0;  // received, not used
-    thread = CreateThread(nullptr, 0, runBody, nullptr, 0, &id);
-    if (!thread) return false;
+    HANDLE handle = CreateThread(nullptr, 0, runBody, start, 0, &id);
+    if (!handle) {
+        HeapFree(GetProcessHeap(), 0, start);
+        return false;
+    }
     // The mixer must never wait behind the frame loop or anything else on the machine.
-    SetThreadPriority(thread, THREAD_PRIORITY_TIME_CRITICAL);
+    SetThreadPriority(handle, THREAD_PRIORITY_TIME_CRITICAL);
+    thread->handle = handle;
     return true;
 }
 
-void mixThreadJoin() {
-    if (!thread) return;
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
-    thread = nullptr;
+void mixThreadJoin(MixThread* thread) {
+    if (!thread->handle) return;
+    WaitForSingleObject(static_cast<HANDLE>(thread->handle), INFINITE);
+    CloseHandle(static_cast<HANDLE>(thread->handle));
+    thread->handle = nullptr;
 }
 
 void mixThreadSleep(int32_t milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }

@@ -6,7 +6,6 @@
 #include <cmath>
 
 #include "audio/mixer_kernels.h"
-#include "audio/scheduler.h"
 
 // How one voice is mixed. A run of frames is cut into pieces: a piece ends where the voice reaches
 // its loop boundary (the loop rule then moves it), where a volume ramp ends, or where the run ends.
@@ -149,7 +148,7 @@ double gainOfLevel(int32_t level) {
 
 // Continues the running ramp, or starts a new one when the target volumes have changed since; the
 // frames the ramp has left, 0 for none.
-int32_t decideRamp(Voice* voice) {
+int32_t decideRamp(Voice* voice, const MixSettings& settings) {
     if (voice->rampRemaining > 0 && voice->volumeLeft == voice->rampTargetLeft &&
         voice->volumeRight == voice->rampTargetRight) {
         return voice->rampRemaining;
@@ -162,15 +161,15 @@ int32_t decideRamp(Voice* voice) {
     int32_t deltaRight =
         voice->volumeRight - static_cast<int32_t>(uint32_t(voice->levelRight) >> 8);
     double perFrame = static_cast<double>(GAIN_SCALE);
-    voice->rampDeltaLeft =
-        deltaLeft
-            ? static_cast<float>(deltaLeft * perFrame * static_cast<double>(inverseRampFrames))
-            : 0.0f;
+    voice->rampDeltaLeft = deltaLeft
+                               ? static_cast<float>(deltaLeft * perFrame *
+                                                    static_cast<double>(settings.inverseRampFrames))
+                               : 0.0f;
     voice->rampDeltaRight =
-        deltaRight
-            ? static_cast<float>(deltaRight * perFrame * static_cast<double>(inverseRampFrames))
-            : 0.0f;
-    voice->rampRemaining = (deltaLeft || deltaRight) ? rampFrames : 0;
+        deltaRight ? static_cast<float>(deltaRight * perFrame *
+                                        static_cast<double>(settings.inverseRampFrames))
+                   : 0.0f;
+    voice->rampRemaining = (deltaLeft || deltaRight) ? settings.rampFrames : 0;
     if (voice->rampRemaining < 0) voice->rampRemaining = 0;
     return voice->rampRemaining;
 }
@@ -434,14 +433,27 @@ const char* mixerPathName(MixerPath path) {
     return "unknown";
 }
 
-void mixVoices(float* frames, int32_t frameCount) {
+MixSettings mixSettingsFor(int32_t rate) {
+    MixSettings settings;
+    settings.sampleRate = rate;
+    settings.blockFrames = (rate / 50 + 3) & ~3;
+    settings.bufferFrames = settings.blockFrames * (BUFFER_MILLISECONDS / 20) * 2;
+    settings.blockCount = settings.blockFrames ? settings.bufferFrames / settings.blockFrames : 0;
+    settings.rampFrames = rate * 128 / 44100;
+    settings.inverseRate = rate ? 1.0f / static_cast<float>(rate) : 0.0f;
+    settings.inverseRampFrames =
+        settings.rampFrames ? 1.0f / static_cast<float>(settings.rampFrames) : 0.0f;
+    return settings;
+}
+
+void mixVoices(Voice* voices, const MixSettings& settings, float* frames, int32_t frameCount) {
     if (frameCount <= 0) return;
     for (int v = 0; v < MIXED_VOICE_COUNT; ++v) {
-        if (voiceTable[v].sample) mixVoice(&voiceTable[v], frames, frameCount);
+        if (voices[v].sample) mixVoice(&voices[v], settings, frames, frameCount);
     }
 }
 
-void mixVoice(Voice* voice, float* frames, int32_t frameCount) {
+void mixVoice(Voice* voice, const MixSettings& settings, float* frames, int32_t frameCount) {
     if (!voice || !voice->sample || frameCount <= 0) return;
     const Sample* sample = voice->sample;
     if (!sample->data || sample->length == 0) {  // nothing to play, ever
@@ -470,7 +482,7 @@ void mixVoice(Voice* voice, float* frames, int32_t frameCount) {
             piece = static_cast<int32_t>(toBoundary);
             endsOnBoundary = true;
         }
-        int32_t ramp = decideRamp(voice);
+        int32_t ramp = decideRamp(voice, settings);
         if (ramp > 0 && piece > ramp) {
             piece = ramp;
             endsOnBoundary = false;

@@ -9,23 +9,11 @@
 
 #include <immintrin.h>
 
-#include <cstring>
-
 #include "audio/mixer.h"
 
 #define AVX2_FUNCTION __attribute__((target("avx2")))
 
 namespace {
-
-// 2^52 as a double: with a 32-bit integer in the low half of its bits it is 2^52 plus that integer.
-constexpr long long TWO_TO_52_BITS = 0x4330000000000000LL;
-constexpr double TWO_TO_52 = 4503599627370496.0;
-
-inline uint32_t framePair(const int16_t* data, uint64_t position) {
-    uint32_t pair;  // data[i] in the low half, data[i + 1] in the high half
-    memcpy(&pair, data + (position >> 32), 4);
-    return pair;
-}
 
 // The frames of a step go in the lanes in the order 0, 2, 1, 3: then the products of the values
 // with the left and the right gains interleave, within each half, into frames 0 and 1 and frames
@@ -33,11 +21,8 @@ inline uint32_t framePair(const int16_t* data, uint64_t position) {
 template <bool RAMP>
 AVX2_FUNCTION void render(const FrameRun& run) {
     const int16_t* const data = run.data;
-    const int32_t frameCount = run.frames;
-    const uint64_t base = run.base & ~uint64_t{1};  // bit 0 is never read; the increment is even
+    const uint64_t base = evenBase(run);
     const uint64_t increment = run.increment;
-    const double gainLeft = run.gainLeft, gainRight = run.gainRight;
-    const double deltaLeft = run.deltaLeft, deltaRight = run.deltaRight;
     const double interpolationScale = static_cast<double>(INTERPOLATION_SCALE);
 
     // The weight of a position is its fraction's top 31 bits times the scale: with bit 0 clear,
@@ -47,14 +32,14 @@ AVX2_FUNCTION void render(const FrameRun& run) {
     const __m256d twoTo52 = _mm256_set1_pd(TWO_TO_52);
     // Frame k's gains are gain + k x delta, exactly (the caller made sure), so adding four deltas
     // to them, exact as well, gives the gains four frames on.
-    __m256d leftGains =
-        _mm256_add_pd(_mm256_set1_pd(gainLeft),
-                      _mm256_mul_pd(_mm256_setr_pd(0.0, 2.0, 1.0, 3.0), _mm256_set1_pd(deltaLeft)));
+    __m256d leftGains = _mm256_add_pd(
+        _mm256_set1_pd(run.gainLeft),
+        _mm256_mul_pd(_mm256_setr_pd(0.0, 2.0, 1.0, 3.0), _mm256_set1_pd(run.deltaLeft)));
     __m256d rightGains = _mm256_add_pd(
-        _mm256_set1_pd(gainRight),
-        _mm256_mul_pd(_mm256_setr_pd(0.0, 2.0, 1.0, 3.0), _mm256_set1_pd(deltaRight)));
-    const __m256d leftSteps = _mm256_set1_pd(4.0 * deltaLeft);
-    const __m256d rightSteps = _mm256_set1_pd(4.0 * deltaRight);
+        _mm256_set1_pd(run.gainRight),
+        _mm256_mul_pd(_mm256_setr_pd(0.0, 2.0, 1.0, 3.0), _mm256_set1_pd(run.deltaRight)));
+    const __m256d leftSteps = _mm256_set1_pd(4.0 * run.deltaLeft);
+    const __m256d rightSteps = _mm256_set1_pd(4.0 * run.deltaRight);
     __m256i positions = _mm256_setr_epi64x(
         static_cast<long long>(base), static_cast<long long>(base + 2 * increment),
         static_cast<long long>(base + increment), static_cast<long long>(base + 3 * increment));
@@ -64,7 +49,7 @@ AVX2_FUNCTION void render(const FrameRun& run) {
     float* out = run.out;
     uint64_t position = base;
     int32_t k = 0;
-    for (; k + 4 <= frameCount; k += 4, out += 8) {
+    for (; k + 4 <= run.frames; k += 4, out += 8) {
         // Each position straight from the first, so that no frame waits for the one before.
         const uint64_t p0 = position, p1 = p0 + increment, p2 = p0 + twice, p3 = p0 + thrice;
         position += fourfold;

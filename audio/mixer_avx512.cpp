@@ -8,8 +8,6 @@
 
 #include <immintrin.h>
 
-#include <cstring>
-
 #include "audio/mixer.h"
 
 #define AVX512_FUNCTION __attribute__((target("avx2,avx512f")))
@@ -23,16 +21,6 @@
 
 namespace {
 
-// 2^52 as a double: with a 32-bit integer in the low half of its bits it is 2^52 plus that integer.
-constexpr long long TWO_TO_52_BITS = 0x4330000000000000LL;
-constexpr double TWO_TO_52 = 4503599627370496.0;
-
-inline uint32_t framePair(const int16_t* data, uint64_t position) {
-    uint32_t pair;  // data[i] in the low half, data[i + 1] in the high half
-    memcpy(&pair, data + (position >> 32), 4);
-    return pair;
-}
-
 inline long long twoPairs(const int16_t* data, uint64_t first, uint64_t second) {
     return static_cast<long long>(uint64_t{framePair(data, first)} |
                                   uint64_t{framePair(data, second)} << 32);
@@ -44,11 +32,8 @@ inline long long twoPairs(const int16_t* data, uint64_t first, uint64_t second) 
 template <bool RAMP>
 AVX512_FUNCTION void render(const FrameRun& run) {
     const int16_t* const data = run.data;
-    const int32_t frameCount = run.frames;
-    const uint64_t base = run.base & ~uint64_t{1};  // bit 0 is never read; the increment is even
+    const uint64_t base = evenBase(run);
     const uint64_t increment = run.increment;
-    const double gainLeft = run.gainLeft, gainRight = run.gainRight;
-    const double deltaLeft = run.deltaLeft, deltaRight = run.deltaRight;
     const double interpolationScale = static_cast<double>(INTERPOLATION_SCALE);
 
     // The weight of a position is its fraction's top 31 bits times the scale: with bit 0 clear,
@@ -59,12 +44,12 @@ AVX512_FUNCTION void render(const FrameRun& run) {
     // Frame k's gains are gain + k x delta, exactly (the caller made sure), so adding eight
     // deltas to them, exact as well, gives the gains eight frames on.
     const __m512d order = _mm512_setr_pd(0.0, 4.0, 1.0, 5.0, 2.0, 6.0, 3.0, 7.0);
-    __m512d leftGains =
-        _mm512_add_pd(_mm512_set1_pd(gainLeft), _mm512_mul_pd(order, _mm512_set1_pd(deltaLeft)));
-    __m512d rightGains =
-        _mm512_add_pd(_mm512_set1_pd(gainRight), _mm512_mul_pd(order, _mm512_set1_pd(deltaRight)));
-    const __m512d leftSteps = _mm512_set1_pd(8.0 * deltaLeft);
-    const __m512d rightSteps = _mm512_set1_pd(8.0 * deltaRight);
+    __m512d leftGains = _mm512_add_pd(_mm512_set1_pd(run.gainLeft),
+                                      _mm512_mul_pd(order, _mm512_set1_pd(run.deltaLeft)));
+    __m512d rightGains = _mm512_add_pd(_mm512_set1_pd(run.gainRight),
+                                       _mm512_mul_pd(order, _mm512_set1_pd(run.deltaRight)));
+    const __m512d leftSteps = _mm512_set1_pd(8.0 * run.deltaLeft);
+    const __m512d rightSteps = _mm512_set1_pd(8.0 * run.deltaRight);
     auto at = [&](uint64_t k) { return static_cast<long long>(base + k * increment); };
     __m512i positions = _mm512_setr_epi64(at(0), at(4), at(1), at(5), at(2), at(6), at(3), at(7));
     const __m512i advance = _mm512_set1_epi64(static_cast<long long>(8 * increment));
@@ -74,7 +59,7 @@ AVX512_FUNCTION void render(const FrameRun& run) {
     float* out = run.out;
     uint64_t position = base;
     int32_t k = 0;
-    for (; k + 8 <= frameCount; k += 8, out += 16) {
+    for (; k + 8 <= run.frames; k += 8, out += 16) {
         // Each position straight from the first, so that no frame waits for the one before.
         const uint64_t p0 = position, p1 = p0 + increment, p2 = p0 + twice, p3 = p0 + thrice;
         const uint64_t p4 = p0 + fourfold, p5 = p4 + increment, p6 = p4 + twice, p7 = p4 + thrice;

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 struct FrameRun {
     const int16_t* data;
@@ -23,6 +24,21 @@ struct FrameRun {
     double deltaLeft;
     double deltaRight;
 };
+
+// The two frames a position interpolates between: data[i] in the low half, data[i + 1] in the
+// high half.
+inline uint32_t framePair(const int16_t* data, uint64_t position) {
+    uint32_t pair;
+    memcpy(&pair, data + (position >> 32), 4);
+    return pair;
+}
+
+// 2^52 as a double: with a 32-bit integer in the low half of its bits it is 2^52 plus that integer.
+constexpr long long TWO_TO_52_BITS = 0x4330000000000000LL;
+constexpr double TWO_TO_52 = 4503599627370496.0;
+
+// The run's first position with bit 0 cleared: bit 0 is never read, and the increment is even.
+inline uint64_t evenBase(const FrameRun& run) { return run.base & ~uint64_t{1}; }
 
 // One frame the scalar way, for the frames a kernel's groups leave over: the value interpolated at
 // `position`, times each gain, added to the frame and rounded to single precision.

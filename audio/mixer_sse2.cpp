@@ -6,16 +6,12 @@
 
 #include <emmintrin.h>
 
-#include <cstring>
-
 #include "audio/mixer.h"
 
 namespace {
 
-inline int32_t framePair(const int16_t* data, uint64_t position) {
-    int32_t pair;  // data[i] in the low half, data[i + 1] in the high half
-    memcpy(&pair, data + (position >> 32), 4);
-    return pair;
+inline int32_t signedFramePair(const int16_t* data, uint64_t position) {
+    return static_cast<int32_t>(framePair(data, position));
 }
 
 inline int32_t weightOf(uint64_t position) {
@@ -52,8 +48,8 @@ void render(const FrameRun& run) {
     for (; k + 4 <= run.frames; k += 4, out += 8) {
         uint64_t p0 = position, p1 = p0 + increment, p2 = p1 + increment, p3 = p2 + increment;
         position = p3 + increment;
-        __m128i pairs = _mm_set_epi32(framePair(data, p3), framePair(data, p2), framePair(data, p1),
-                                      framePair(data, p0));
+        __m128i pairs = _mm_set_epi32(signedFramePair(data, p3), signedFramePair(data, p2),
+                                      signedFramePair(data, p1), signedFramePair(data, p0));
         __m128i weights = _mm_set_epi32(weightOf(p3), weightOf(p2), weightOf(p1), weightOf(p0));
         __m128i s0 = _mm_srai_epi32(_mm_slli_epi32(pairs, 16), 16);
         __m128i difference = _mm_sub_epi32(_mm_srai_epi32(pairs, 16), s0);

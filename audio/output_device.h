@@ -30,7 +30,3 @@ struct OutputDevice {
     // Releases the device.
     void (*close)();
 };
-
-// The device that audioOpen opens; null (the default) makes audioOpen fail.
-void setOutputDevice(const OutputDevice* device);
-const OutputDevice* outputDevice();

@@ -2,53 +2,13 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
-#include "audio/mix_thread.h"
 #include "audio/pcm.h"
 #include "module/file_access.h"
 #include "player/sequencer.h"
 
-int32_t sampleRate = 0;
-int32_t blockFrames = 0;
-int32_t bufferFrames = 0;
-int32_t blockCount = 0;
-float inverseRate = 0.0f;
-int32_t rampFrames = 0;
-float inverseRampFrames = 0.0f;
-
-Voice voiceTable[VOICE_COUNT];
-
-std::atomic<uint8_t> stopRequested{0};
-std::atomic<uint8_t> mixerBusy{0};
-std::atomic<uint8_t> mixerFinished{1};
-
 namespace {
-
-// Blocks of 1/50 s, two buffers of BUFFER_MILLISECONDS: the block count does not depend on the
-// rate.
-constexpr int32_t BLOCKS = BUFFER_MILLISECONDS / 20 * 2;
-
-const OutputDevice* chosenDevice = nullptr;
-const OutputDevice* openDevice = nullptr;  // null while no device is open
-
-Song* currentSong = nullptr;
-bool offline = false;  // the current song is rendered block by block, with no device
-int16_t* outputBuffer = nullptr;  // bufferFrames stereo frames of 16-bit PCM, what the device loops
-void* mixAllocation = nullptr;
-float* mixBuffer = nullptr;  // bufferFrames stereo frames of floats, 16-byte aligned in the above
-
-// Written by the mixing thread, read by the queries and the tests from other threads.
-std::atomic<int32_t> fillIndex{0};
-std::atomic<int32_t> playIndex{0};
-// One record per block, packed in 64 bits. The table is never released, so a query racing with
-// stopSong reads stale values at worst; `recordsValid` says whether they mean anything.
-std::atomic<uint64_t> syncRecords[BLOCKS];
-std::atomic<bool> recordsValid{false};
-
-// The device's byte count as the mixing thread last saw it, and the bytes played since the song
-// started, which do not wrap.
-uint32_t lastDeviceBytes = 0;
-uint64_t deviceBytesPlayed = 0;
 
 uint64_t packRecord(const Song* song) {
     return uint64_t{static_cast<uint8_t>(song->orderPosition)} |
@@ -56,9 +16,9 @@ uint64_t packRecord(const Song* song) {
            uint64_t{static_cast<uint32_t>(song->songTimeMs)} << 16;
 }
 
-SyncRecord playingRecord() {
-    uint64_t packed =
-        syncRecords[playIndex.load(std::memory_order_acquire)].load(std::memory_order_acquire);
+SyncRecord playingRecord(const AudioEngine* engine) {
+    int32_t block = engine->playIndex.load(std::memory_order_acquire);
+    uint64_t packed = engine->syncRecords[block].load(std::memory_order_acquire);
     SyncRecord record;
     record.order = static_cast<uint8_t>(packed);
     record.row = static_cast<uint8_t>(packed >> 8);
@@ -66,166 +26,184 @@ SyncRecord playingRecord() {
     return record;
 }
 
-void releaseBuffers() {
-    free(mixAllocation);
-    mixAllocation = nullptr;
-    mixBuffer = nullptr;
-    free(outputBuffer);
-    outputBuffer = nullptr;
+void releaseBuffers(AudioEngine* engine) {
+    free(engine->mixAllocation);
+    engine->mixAllocation = nullptr;
+    engine->mixBuffer = nullptr;
+    free(engine->outputBuffer);
+    engine->outputBuffer = nullptr;
 }
 
 // The output buffer, the mix buffer and fresh (zero) sync records.
-bool allocateBuffers() {
-    outputBuffer = static_cast<int16_t*>(calloc(static_cast<size_t>(bufferFrames), 4));
-    mixAllocation = calloc(static_cast<size_t>(bufferFrames) * 8 + 256, 1);
-    if (!outputBuffer || !mixAllocation) {
-        releaseBuffers();
+bool allocateBuffers(AudioEngine* engine) {
+    const size_t frames = static_cast<size_t>(engine->settings.bufferFrames);
+    engine->outputBuffer = static_cast<int16_t*>(calloc(frames, 4));
+    engine->mixAllocation = calloc(frames * 8 + 256, 1);
+    if (!engine->outputBuffer || !engine->mixAllocation) {
+        releaseBuffers(engine);
         return false;
     }
-    auto address = reinterpret_cast<uintptr_t>(mixAllocation);
-    mixBuffer = reinterpret_cast<float*>((address + 15) & ~uintptr_t{15});
-    for (auto& record : syncRecords) record.store(0, std::memory_order_relaxed);
-    recordsValid.store(true, std::memory_order_release);
+    auto address = reinterpret_cast<uintptr_t>(engine->mixAllocation);
+    engine->mixBuffer = reinterpret_cast<float*>((address + 15) & ~uintptr_t{15});
+    for (auto& record : engine->syncRecords) record.store(0, std::memory_order_relaxed);
+    engine->recordsValid.store(true, std::memory_order_release);
     return true;
 }
 
-}  // namespace
+// Play start, shared by the device and the offline paths: the song's position, the player's
+// state and the first-repeat bookkeeping.
+bool startSong(AudioEngine* engine, Song* song) {
+    if (!startSongPosition(song, engine->voices, engine->settings.sampleRate)) return false;
+    engine->currentSong = song;
+    engine->framesMixed = 0;
+    engine->repeatFrame = -1;
+    engine->repeatTimeMs.store(-1, std::memory_order_relaxed);
+    engine->fillIndex.store(0);
+    engine->playIndex.store(0);
+    return true;
+}
 
-// One poll: re-mix every block the device has finished since the last one, in order, up to but
-// not including the block it is playing now.
-void mixFinishedBlocks() {
-    if (!openDevice || !currentSong || offline) return;
-    uint32_t bytes = openDevice->position();
-    // The count wraps at 2^32 bytes; its change since the last poll, taken modulo 2^32, does not.
-    deviceBytesPlayed += static_cast<uint32_t>(bytes - lastDeviceBytes);
-    lastDeviceBytes = bytes;
-    uint64_t frame = deviceBytesPlayed / 4;
-    int32_t target =
-        static_cast<int32_t>(frame % static_cast<uint64_t>(bufferFrames)) / blockFrames;
-    while (fillIndex.load(std::memory_order_relaxed) != target &&
-           !stopRequested.load(std::memory_order_acquire)) {
-        mixerBusy.store(1, std::memory_order_release);
-        mixBlock();
-        int32_t next = playIndex.load(std::memory_order_relaxed) + 1;
-        playIndex.store(next == blockCount ? 0 : next, std::memory_order_release);
-        mixerBusy.store(0, std::memory_order_release);
+// One tick of the song; notes the frame at which the song first comes round.
+void runTick(AudioEngine* engine, Song* song) {
+    if (song->tickHandler) song->tickHandler(song);
+    if (song->hasRepeated && engine->repeatFrame < 0) {
+        engine->repeatFrame = engine->framesMixed;
+        engine->repeatTimeMs.store(song->songTimeMs, std::memory_order_release);
     }
 }
-
-void setOutputDevice(const OutputDevice* device) { chosenDevice = device; }
-const OutputDevice* outputDevice() { return chosenDevice; }
-
-void prepareMixSettings(int32_t rate) {
-    sampleRate = rate;
-    blockFrames = (rate / 50 + 3) & ~3;
-    bufferFrames = blockFrames * (BUFFER_MILLISECONDS / 20) * 2;
-    blockCount = blockFrames ? bufferFrames / blockFrames : 0;
-    rampFrames = rate * 128 / 44100;
-    inverseRate = rate ? 1.0f / static_cast<float>(rate) : 0.0f;
-    inverseRampFrames = rampFrames ? 1.0f / static_cast<float>(rampFrames) : 0.0f;
-    memset(voiceTable, 0, sizeof voiceTable);
-    for (int j = 0; j < VOICE_COUNT; ++j) {
-        voiceTable[j].index = j;
-        voiceTable[j].step = 1;
-    }
-}
-
-int audioOpen(int32_t rate) {
-    if (!fileCallbacksComplete()) return 0;
-    audioClose();
-    if (!chosenDevice || rate < MIN_SAMPLE_RATE || rate > MAX_SAMPLE_RATE) return 0;
-    if (!chosenDevice->open(rate)) return 0;
-    openDevice = chosenDevice;
-    prepareMixSettings(rate);
-    return 1;
-}
-
-void audioClose() {
-    if (currentSong) stopSong(currentSong);
-    if (!openDevice) return;
-    openDevice->reset();
-    openDevice->close();
-    openDevice = nullptr;
-}
-
-namespace {
 
 // playSong, with or without the mixing thread: without it, the host polls with mixFinishedBlocks.
-int startPlayback(Song* song, bool withThread) {
-    if (!song || !openDevice) return 0;
-    stopSong(song);
-    startSongPosition(song);
-    currentSong = song;
-    if (!allocateBuffers()) {
-        stopSong(song);
+int startPlayback(AudioEngine* engine, Song* song, bool withThread) {
+    if (!song || !engine->openDevice) return 0;
+    stopSong(engine, song);
+    if (!startSong(engine, song) || !allocateBuffers(engine)) {
+        stopSong(engine, song);
         return 0;
     }
-    openDevice->prepare(outputBuffer, static_cast<uint32_t>(bufferFrames) * 4);
-    fillIndex.store(0);
-    playIndex.store(0);
+    const OutputDevice* device = engine->openDevice;
+    device->prepare(engine->outputBuffer, static_cast<uint32_t>(engine->settings.bufferFrames) * 4);
     // Prime the whole buffer: blocks 0 to blockCount - 1, the first beginning with a tick.
-    for (int32_t block = 0; block < blockCount; ++block) mixBlock();
+    for (int32_t block = 0; block < engine->settings.blockCount; ++block) mixBlock(engine);
 
-    lastDeviceBytes = openDevice->position();
-    deviceBytesPlayed = 0;
-    openDevice->write();
-    stopRequested.store(0);
+    engine->lastDeviceBytes = device->position();
+    engine->deviceBytesPlayed = 0;
+    device->write();
+    engine->stopRequested.store(0);
     if (!withThread) return 1;
     // Counts as running from here on, even before the thread gets to run.
-    mixerFinished.store(0);
-    if (!mixThreadStart(mixingThread)) {
-        stopSong(song);
+    engine->mixerFinished.store(0);
+    auto body = [](void* argument) { mixingThread(static_cast<AudioEngine*>(argument)); };
+    if (!mixThreadStart(&engine->thread, body, engine)) {
+        stopSong(engine, song);
         return 0;
     }
     return 1;
+}
+
+// Voices keep their sample from one playback to the next; none may keep one that is released.
+void forgetSongInVoices(AudioEngine* engine, const Song* song) {
+    if (!song->instruments) return;
+    for (int i = 0; i < song->instrumentCount; ++i) {
+        const Instrument& ins = song->instruments[i];
+        for (int j = 0; j < ins.sampleCount && j < MAX_INSTRUMENT_SAMPLES; ++j) {
+            const Sample* smp = ins.samples[j];
+            if (!smp || smp == &emptySample) continue;
+            for (Voice& voice : engine->voices) {
+                if (voice.sample == smp) voice.sample = nullptr;
+            }
+        }
+    }
 }
 
 }  // namespace
 
-int playSong(Song* song) { return startPlayback(song, true); }
+AudioEngine* createAudioEngine() { return new (std::nothrow) AudioEngine{}; }
 
-int playSongWithoutThread(Song* song) { return startPlayback(song, false); }
+void destroyAudioEngine(AudioEngine* engine) {
+    if (!engine) return;
+    audioClose(engine);
+    if (engine->currentSong) stopSong(engine, engine->currentSong);
+    delete engine;
+}
 
-int stopSong(Song* song) {
-    if (!song) return 0;
-    stopRequested.store(1, std::memory_order_release);
-    while (mixerBusy.load(std::memory_order_acquire) != 0) {
-    }
-    mixThreadJoin();
-    mixerFinished.store(1);
-    recordsValid.store(false, std::memory_order_release);
-    if (outputBuffer && !offline && openDevice) {
-        // Silence first: the device must not go on looping a buffer about to be released.
-        openDevice->reset();
-        openDevice->unprepare();
-    }
-    releaseBuffers();
-    currentSong = nullptr;
-    offline = false;
+void setOutputDevice(AudioEngine* engine, const OutputDevice* device) {
+    engine->chosenDevice = device;
+}
+
+const OutputDevice* outputDevice(const AudioEngine* engine) { return engine->chosenDevice; }
+
+void prepareMixSettings(AudioEngine* engine, int32_t rate) {
+    engine->settings = mixSettingsFor(rate);
+    resetVoices(engine->voices);
+}
+
+int audioOpen(AudioEngine* engine, int32_t rate) {
+    if (!fileCallbacksComplete()) return 0;
+    audioClose(engine);
+    const OutputDevice* device = engine->chosenDevice;
+    if (!device || rate < MIN_SAMPLE_RATE || rate > MAX_SAMPLE_RATE) return 0;
+    if (!device->open(rate)) return 0;
+    engine->openDevice = device;
+    prepareMixSettings(engine, rate);
     return 1;
 }
 
-int playingOrder(const Song* song) {
-    if (!song || !recordsValid.load(std::memory_order_acquire)) return 0;
-    return playingRecord().order;
+void audioClose(AudioEngine* engine) {
+    if (engine->currentSong) stopSong(engine, engine->currentSong);
+    if (!engine->openDevice) return;
+    engine->openDevice->reset();
+    engine->openDevice->close();
+    engine->openDevice = nullptr;
 }
 
-int playingRow(const Song* song) {
-    if (!song || !recordsValid.load(std::memory_order_acquire)) return 0;
-    return playingRecord().row;
+int playSong(AudioEngine* engine, Song* song) { return startPlayback(engine, song, true); }
+
+int playSongWithoutThread(AudioEngine* engine, Song* song) {
+    return startPlayback(engine, song, false);
 }
 
-int playingTimeMs(const Song* song) {
-    if (!song || !recordsValid.load(std::memory_order_acquire)) return 0;
-    return playingRecord().timeMs;
+int stopSong(AudioEngine* engine, Song* song) {
+    if (!song) return 0;
+    engine->stopRequested.store(1, std::memory_order_release);
+    while (engine->mixerBusy.load(std::memory_order_acquire) != 0) {
+    }
+    mixThreadJoin(&engine->thread);
+    engine->mixerFinished.store(1);
+    engine->recordsValid.store(false, std::memory_order_release);
+    if (engine->outputBuffer && !engine->offline && engine->openDevice) {
+        // Silence first: the device must not go on looping a buffer about to be released.
+        engine->openDevice->reset();
+        engine->openDevice->unprepare();
+    }
+    releaseBuffers(engine);
+    engine->currentSong = nullptr;
+    engine->offline = false;
+    return 1;
 }
 
-void mixBlock() {
-    Song* song = currentSong;
-    if (!song || !mixBuffer) return;
-    int32_t block = fillIndex.load(std::memory_order_relaxed);
+int playingOrder(const AudioEngine* engine, const Song* song) {
+    if (!song || !engine->recordsValid.load(std::memory_order_acquire)) return 0;
+    return playingRecord(engine).order;
+}
+
+int playingRow(const AudioEngine* engine, const Song* song) {
+    if (!song || !engine->recordsValid.load(std::memory_order_acquire)) return 0;
+    return playingRecord(engine).row;
+}
+
+int playingTimeMs(const AudioEngine* engine, const Song* song) {
+    if (!song || !engine->recordsValid.load(std::memory_order_acquire)) return 0;
+    return playingRecord(engine).timeMs;
+}
+
+void mixBlock(AudioEngine* engine) {
+    Song* song = engine->currentSong;
+    if (!song || !engine->mixBuffer) return;
+    const MixSettings& settings = engine->settings;
+    const int32_t blockFrames = settings.blockFrames;
+    int32_t block = engine->fillIndex.load(std::memory_order_relaxed);
     int32_t start = block * blockFrames;
-    float* out = mixBuffer + 2 * start;
+    float* out = engine->mixBuffer + 2 * start;
     memset(out, 0, static_cast<size_t>(blockFrames) * 8);
 
     // The block is mixed in pieces that end at tick boundaries; each tick runs before its first
@@ -234,58 +212,112 @@ void mixBlock() {
     int32_t left = song->tickSamplesLeft;
     while (done < blockFrames) {
         if (left <= 0) {
-            if (song->tickHandler) song->tickHandler(song);
+            runTick(engine, song);
             // Read after the tick: a tempo change made by the tick already sets its length. A
             // tick of no frames would never let the block end.
             left = song->samplesPerTick > 0 ? song->samplesPerTick : 1;
         }
         int32_t frames = done + left > blockFrames ? blockFrames - done : left;
-        mixVoices(out, frames);
+        mixVoices(engine->voices, settings, out, frames);
         done += frames;
         out += 2 * frames;
         left -= frames;
+        engine->framesMixed += frames;
         // Each piece adds its own truncated milliseconds, so song time runs a little behind.
-        song->songTimeMs += static_cast<int32_t>(static_cast<double>(frames) *
-                                                 static_cast<double>(inverseRate) * 1000.0);
+        song->songTimeMs += static_cast<int32_t>(
+            static_cast<double>(frames) * static_cast<double>(settings.inverseRate) * 1000.0);
     }
-    syncRecords[block].store(packRecord(song), std::memory_order_release);
+    engine->syncRecords[block].store(packRecord(song), std::memory_order_release);
     song->tickSamplesLeft = left;
-    convertToPcm16(outputBuffer + 2 * start, mixBuffer + 2 * start, blockFrames);
-    fillIndex.store(block + 1 == blockCount ? 0 : block + 1, std::memory_order_relaxed);
+    convertToPcm16(engine->outputBuffer + 2 * start, engine->mixBuffer + 2 * start, blockFrames);
+    engine->fillIndex.store(block + 1 == settings.blockCount ? 0 : block + 1,
+                            std::memory_order_relaxed);
 }
 
-void mixingThread() {
-    mixerFinished.store(0);
-    while (stopRequested.load(std::memory_order_acquire) == 0) {
-        mixFinishedBlocks();
+// One poll: re-mix every block the device has finished since the last one, in order, up to but
+// not including the block it is playing now.
+void mixFinishedBlocks(AudioEngine* engine) {
+    if (!engine->openDevice || !engine->currentSong || engine->offline) return;
+    const MixSettings& settings = engine->settings;
+    uint32_t bytes = engine->openDevice->position();
+    // The count wraps at 2^32 bytes; its change since the last poll, taken modulo 2^32, does not.
+    engine->deviceBytesPlayed += static_cast<uint32_t>(bytes - engine->lastDeviceBytes);
+    engine->lastDeviceBytes = bytes;
+    uint64_t frame = engine->deviceBytesPlayed / 4;
+    int32_t target = static_cast<int32_t>(frame % static_cast<uint64_t>(settings.bufferFrames)) /
+                     settings.blockFrames;
+    while (engine->fillIndex.load(std::memory_order_relaxed) != target &&
+           !engine->stopRequested.load(std::memory_order_acquire)) {
+        engine->mixerBusy.store(1, std::memory_order_release);
+        mixBlock(engine);
+        int32_t next = engine->playIndex.load(std::memory_order_relaxed) + 1;
+        engine->playIndex.store(next == settings.blockCount ? 0 : next, std::memory_order_release);
+        engine->mixerBusy.store(0, std::memory_order_release);
+    }
+}
+
+void mixingThread(AudioEngine* engine) {
+    engine->mixerFinished.store(0);
+    while (engine->stopRequested.load(std::memory_order_acquire) == 0) {
+        mixFinishedBlocks(engine);
         mixThreadSleep(5);
     }
-    mixerFinished.store(1);
+    engine->mixerFinished.store(1);
 }
 
-int startSongOffline(Song* song) {
-    if (!song || blockFrames <= 0) return 0;
-    if (currentSong && !offline) return 0;
-    if (currentSong) stopSong(currentSong);
-    startSongPosition(song);
-    currentSong = song;
-    if (!allocateBuffers()) {
-        currentSong = nullptr;
+int startSongOffline(AudioEngine* engine, Song* song) {
+    if (!song || engine->settings.blockFrames <= 0) return 0;
+    if (engine->currentSong && !engine->offline) return 0;
+    if (engine->currentSong) stopSong(engine, engine->currentSong);
+    if (!startSong(engine, song) || !allocateBuffers(engine)) {
+        releaseBuffers(engine);
+        engine->currentSong = nullptr;
         return 0;
     }
-    offline = true;
-    fillIndex.store(0);
-    playIndex.store(0);
+    engine->offline = true;
     return 1;
 }
 
-const int16_t* renderNextBlock() {
-    if (!offline || !currentSong) return nullptr;
-    int32_t block = fillIndex.load(std::memory_order_relaxed);
-    mixBlock();
-    playIndex.store(block, std::memory_order_release);
-    return outputBuffer + 2 * block * blockFrames;
+namespace {
+
+// Mixes the next offline block; its index, or -1 when no offline song runs.
+int32_t mixNextOfflineBlock(AudioEngine* engine) {
+    if (!engine->offline || !engine->currentSong) return -1;
+    int32_t block = engine->fillIndex.load(std::memory_order_relaxed);
+    mixBlock(engine);
+    engine->playIndex.store(block, std::memory_order_release);
+    return block;
 }
 
-int32_t playingBlockIndex() { return playIndex.load(std::memory_order_acquire); }
-int32_t fillingBlockIndex() { return fillIndex.load(std::memory_order_acquire); }
+}  // namespace
+
+const int16_t* renderNextBlock(AudioEngine* engine) {
+    int32_t block = mixNextOfflineBlock(engine);
+    if (block < 0) return nullptr;
+    return engine->outputBuffer + 2 * block * engine->settings.blockFrames;
+}
+
+const float* renderNextMixBlock(AudioEngine* engine) {
+    int32_t block = mixNextOfflineBlock(engine);
+    if (block < 0) return nullptr;
+    return engine->mixBuffer + 2 * block * engine->settings.blockFrames;
+}
+
+int32_t playingBlockIndex(const AudioEngine* engine) {
+    return engine->playIndex.load(std::memory_order_acquire);
+}
+
+int32_t fillingBlockIndex(const AudioEngine* engine) {
+    return engine->fillIndex.load(std::memory_order_acquire);
+}
+
+int freeSong(AudioEngine* engine, Song* song) {
+    if (!song) return 0;
+    // Never release memory under the mixing thread's feet.
+    while (engine->mixerBusy.load(std::memory_order_acquire) != 0) {
+    }
+    if (engine->currentSong == song) stopSong(engine, song);
+    forgetSongInVoices(engine, song);
+    releaseSong(song);
+    return 1;
+}

@@ -1,8 +1,12 @@
-// The mix scheduler: opens the output device, owns the voice table, and keeps one looping output
-// buffer of 100 blocks filled. The device plays the buffer endlessly; a mixing thread polls the
-// play position every 5 ms and re-mixes each block the device has finished. Mixing a block
-// advances the song tick by tick and stores a SyncRecord (order, row, song time) for it, so a
-// host can ask what is audible now.
+// The mix scheduler: turns a playing song into 16-bit stereo PCM, block by block. An AudioEngine
+// holds everything of one playback: the mix settings, the voice table, the output device it plays
+// through, one looping output buffer of 100 blocks, the sync records and the mixing thread. The
+// device plays the buffer endlessly; the mixing thread polls the play position every 5 ms and
+// re-mixes each block the device has finished. Mixing a block advances the song tick by tick and
+// stores a SyncRecord (order, row, song time) for it, so a host can ask what is audible now.
+//
+// Every function comes twice: with an AudioEngine* first, acting on that engine, and without,
+// acting on one default engine of the process, which is what a program with one song uses:
 //
 //     useStandardFiles();
 //     setOutputDevice(&sdlOutputDevice);
@@ -14,33 +18,18 @@
 //     audioClose();
 //
 // Offline, without a device or a thread, the same blocks come from startSongOffline and
-// renderNextBlock, in the order the device would have played them.
+// renderNextBlock, in the order the device would have played them. Engines are independent: two
+// threads may each render a song on an engine of their own at the same time.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
+#include "audio/mix_thread.h"
 #include "audio/mixer.h"
 #include "audio/output_device.h"
 #include "module/song.h"
-
-constexpr int32_t BUFFER_MILLISECONDS = 1000;
-
-// Sizes and constants, set by audioOpen (or prepareMixSettings) from the output rate.
-extern int32_t sampleRate;
-extern int32_t blockFrames;
-extern int32_t bufferFrames;
-extern int32_t blockCount;
-extern float inverseRate;
-extern int32_t rampFrames;
-extern float inverseRampFrames;
-
-extern Voice voiceTable[VOICE_COUNT];
-
-// Cross-thread flags of the mixing thread.
-extern std::atomic<uint8_t> stopRequested;
-extern std::atomic<uint8_t> mixerBusy;
-extern std::atomic<uint8_t> mixerFinished;
+#include "player/voice.h"
 
 // What was playing when one block had been mixed. Kept packed in one 64-bit word so that a query
 // from another thread always sees a whole record.
@@ -50,51 +39,141 @@ struct SyncRecord {
     int32_t timeMs;  // its songTimeMs
 };
 
+// Blocks of 1/50 s, two buffers of BUFFER_MILLISECONDS: the block count does not depend on the
+// rate.
+constexpr int32_t BUFFER_BLOCKS = BUFFER_MILLISECONDS / 20 * 2;
+
 // Output rates audioOpen accepts; outside them the block and ramp sizes make no sense.
 constexpr int32_t MIN_SAMPLE_RATE = 1000;
 constexpr int32_t MAX_SAMPLE_RATE = 384000;
 
+struct AudioEngine {
+    MixSettings settings;  // set by audioOpen or prepareMixSettings
+    Voice voices[VOICE_COUNT];
+
+    const OutputDevice* chosenDevice;
+    const OutputDevice* openDevice;  // null while no device is open
+    Song* currentSong;
+    bool offline;  // the current song is rendered block by block, with no device
+    int16_t* outputBuffer;  // bufferFrames stereo frames of 16-bit PCM, what the device loops
+    void* mixAllocation;
+    float* mixBuffer;  // bufferFrames stereo frames of floats, 16-byte aligned in the above
+
+    // Frames mixed since the song started, and the frame and song time at which the tick began
+    // that first came back to a row already played (-1 until then): where one pass ends.
+    int64_t framesMixed;
+    int64_t repeatFrame;
+    std::atomic<int32_t> repeatTimeMs;
+
+    // Written by the mixing thread, read by the queries and the tests from other threads.
+    std::atomic<int32_t> fillIndex;
+    std::atomic<int32_t> playIndex;
+    // One record per block. The table is never released, so a query racing with stopSong reads
+    // stale values at worst; `recordsValid` says whether they mean anything.
+    std::atomic<uint64_t> syncRecords[BUFFER_BLOCKS];
+    std::atomic<bool> recordsValid;
+
+    // The device's byte count as the mixing thread last saw it, and the bytes played since the
+    // song started, which do not wrap.
+    uint32_t lastDeviceBytes;
+    uint64_t deviceBytesPlayed;
+
+    // Cross-thread flags of the mixing thread.
+    std::atomic<uint8_t> stopRequested;
+    std::atomic<uint8_t> mixerBusy;
+    std::atomic<uint8_t> mixerFinished{1};
+    MixThread thread;
+};
+
+// A new engine with no settings and no device (null when memory is short), and its release
+// (stops what it plays and closes its device; null is fine).
+AudioEngine* createAudioEngine();
+void destroyAudioEngine(AudioEngine* engine);
+// The engine the functions without an engine argument act on.
+AudioEngine* defaultAudioEngine();
+
+// The device that audioOpen opens; null (the default) makes audioOpen fail.
+void setOutputDevice(AudioEngine* engine, const OutputDevice* device);
+const OutputDevice* outputDevice(const AudioEngine* engine);
+
 // Sets the rate and the sizes derived from it, and clears the voice table (index = own number,
 // step = 1). audioOpen does this once the device is open; offline tools call it directly.
-void prepareMixSettings(int32_t rate);
+void prepareMixSettings(AudioEngine* engine, int32_t rate);
 
 // Opens the chosen output device at `rate`. 0 when the file callbacks are incomplete, no device
 // is chosen, the rate is out of range or the device does not open.
-int audioOpen(int32_t rate);
+int audioOpen(AudioEngine* engine, int32_t rate);
 // Stops any playback, then resets and closes the device.
-void audioClose();
+void audioClose(AudioEngine* engine);
 // Plays the song from its start: primes the whole buffer, starts the device and the mixing
 // thread. 0 for a null song, before a successful audioOpen, or when memory or the thread cannot
 // be had (nothing is left running then).
-int playSong(Song* song);
+int playSong(AudioEngine* engine, Song* song);
 // Plays the song as playSong does, but starts no mixing thread: the host polls the device itself
 // with mixFinishedBlocks. Tests use it to drive the manual-clock device through hours of
 // playback without waiting for them; a host with an audio thread of its own could too.
-int playSongWithoutThread(Song* song);
+int playSongWithoutThread(AudioEngine* engine, Song* song);
 // Ends the mixing thread, silences the device and releases the buffers. 0 for a null song.
-int stopSong(Song* song);
+int stopSong(AudioEngine* engine, Song* song);
 // What is audible now: order, row (0 to 255) and song time of the block the device is playing.
 // 0 for a null song and while nothing plays. May be called from any thread while the song plays.
-int playingOrder(const Song* song);
-int playingRow(const Song* song);
-int playingTimeMs(const Song* song);
+int playingOrder(const AudioEngine* engine, const Song* song);
+int playingRow(const AudioEngine* engine, const Song* song);
+int playingTimeMs(const AudioEngine* engine, const Song* song);
 
 // Mixes block `fillIndex` of the playing song and moves on to the next block.
-void mixBlock();
+void mixBlock(AudioEngine* engine);
 // One poll of the device: re-mixes every block it has finished since the last poll, in order, up
 // to but not including the block it is playing now. The mixing thread's work every 5 ms.
-void mixFinishedBlocks();
+void mixFinishedBlocks(AudioEngine* engine);
 // The mixing thread's body: polls the device and re-mixes the blocks it has finished.
-void mixingThread();
+void mixingThread(AudioEngine* engine);
 
 // Starts the song as playSong does, with buffers but without device, priming or thread, for
 // rendering offline. Needs prepareMixSettings (or audioOpen) first; stopSong ends it. 0 for a
 // null song, no settings, no memory, or a song already playing through the device.
-int startSongOffline(Song* song);
+int startSongOffline(AudioEngine* engine, Song* song);
 // Mixes the next block of an offline song; its blockFrames stereo frames of 16-bit PCM, valid
 // until the next call. Null when no offline song is running.
-const int16_t* renderNextBlock();
+const int16_t* renderNextBlock(AudioEngine* engine);
+// The same block before its conversion to 16 bits: the single-precision mix, blockFrames
+// stereo frames valid until the next call. Null when no offline song is running.
+const float* renderNextMixBlock(AudioEngine* engine);
 
 // The block whose record the queries report, and the block mixBlock fills next.
+int32_t playingBlockIndex(const AudioEngine* engine);
+int32_t fillingBlockIndex(const AudioEngine* engine);
+
+// Releases a song that `engine` may have played: stops it if it plays there and forgets its
+// samples in the voice table (voices keep their sample from one playback to the next), then
+// frees it. 0 for null, else 1.
+int freeSong(AudioEngine* engine, Song* song);
+
+// ---- The same on the default engine ----
+
+void setOutputDevice(const OutputDevice* device);
+const OutputDevice* outputDevice();
+void prepareMixSettings(int32_t rate);
+int audioOpen(int32_t rate);
+void audioClose();
+int playSong(Song* song);
+int playSongWithoutThread(Song* song);
+int stopSong(Song* song);
+int playingOrder(const Song* song);
+int playingRow(const Song* song);
+int playingTimeMs(const Song* song);
+void mixBlock();
+void mixFinishedBlocks();
+void mixingThread();
+int startSongOffline(Song* song);
+const int16_t* renderNextBlock();
 int32_t playingBlockIndex();
 int32_t fillingBlockIndex();
+
+// Opens `path` through the registered file callbacks and loads it, ready to play; null on any
+// failure, with the reason in songLoadError().
+Song* loadSong(const char* path, SampleDataHook hook);
+// Why the last loadSong failed, as one short line of text ("" after a success).
+const char* songLoadError();
+// Stops playback of the song on the default engine if it plays, then releases it. 0 for null.
+int freeSong(Song* song);

@@ -55,7 +55,7 @@ struct VoiceCount {
 VoiceCount countVoices() {
     VoiceCount count = {0, 0};
     for (int v = 0; v < MIXED_VOICE_COUNT; ++v) {
-        const Voice& voice = voiceTable[v];
+        const Voice& voice = defaultAudioEngine()->voices[v];
         if (!voice.sample) continue;
         ++count.playing;
         count.audible += voice.volumeLeft || voice.volumeRight || voice.levelLeft ||
@@ -146,23 +146,24 @@ void benchSong(const std::vector<uint8_t>& module, double seconds) {
     }
     prepareMixSettings(RATE);
     startSongOffline(song.get());
-    int64_t blocks = static_cast<int64_t>(seconds * RATE / blockFrames);
+    int64_t blocks =
+        static_cast<int64_t>(seconds * RATE / defaultAudioEngine()->settings.blockFrames);
     int64_t playingFrames = 0;
     int64_t audibleFrames = 0;
     double elapsed = 0;
     for (int64_t b = 0; b < blocks; ++b) {
         VoiceCount count = countVoices();
-        playingFrames += int64_t{count.playing} * blockFrames;
-        audibleFrames += int64_t{count.audible} * blockFrames;
+        playingFrames += int64_t{count.playing} * defaultAudioEngine()->settings.blockFrames;
+        audibleFrames += int64_t{count.audible} * defaultAudioEngine()->settings.blockFrames;
         double start = threadCpuSeconds();
         renderNextBlock();
         elapsed += threadCpuSeconds() - start;
     }
     stopSong(song.get());
-    double audio = static_cast<double>(blocks * blockFrames) / RATE;
+    double audio = static_cast<double>(blocks * defaultAudioEngine()->settings.blockFrames) / RATE;
     printf("song:   %d channels, %.1f s of audio in %.3f s: %.0f x real time (blocks only)\n",
            CHANNELS, audio, elapsed, audio / elapsed);
-    double frames = static_cast<double>(blocks * blockFrames);
+    double frames = static_cast<double>(blocks * defaultAudioEngine()->settings.blockFrames);
     printf("        voices on average: %.1f playing, %.1f of them audible\n",
            playingFrames / frames, audibleFrames / frames);
     printf("        %.1f M audible voice-frames/s (%.1f M counting voices at gain 0)\n",
@@ -208,7 +209,6 @@ void benchRender(const std::vector<uint8_t>& module, int rounds) {
 }
 
 void benchMixer(double seconds) {
-    prepareMixSettings(RATE);
     static int16_t frames[4096 + 8];
     for (int k = 0; k < 4096 + 8; ++k) frames[k] = static_cast<int16_t>(10000 * std::sin(k * 0.05));
     Sample looped = {};
@@ -219,8 +219,11 @@ void benchMixer(double seconds) {
     looped.loopMode = LOOP_FORWARD;
     Sample pingPong = looped;
     pingPong.loopMode = LOOP_PINGPONG;
+    std::vector<Voice> voices(VOICE_COUNT);
+    resetVoices(voices.data());
+    const MixSettings settings = mixSettingsFor(RATE);
     for (int v = 0; v < MIXED_VOICE_COUNT; ++v) {
-        Voice& voice = voiceTable[v];
+        Voice& voice = voices[v];
         voice.sample = v % 2 ? &pingPong : &looped;
         voice.step = v % 3;
         voice.stepFraction = 0x9E3779B9u * static_cast<uint32_t>(v + 1);
@@ -238,7 +241,7 @@ void benchMixer(double seconds) {
         double start = threadCpuSeconds();
         for (int64_t b = 0; b < blocks; ++b) {
             memset(block.data(), 0, block.size() * sizeof(float));
-            mixVoices(block.data(), 884);
+            mixVoices(voices.data(), settings, block.data(), 884);
         }
         double elapsed = threadCpuSeconds() - start;
         if (r == 0 || elapsed < best) best = elapsed;

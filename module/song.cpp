@@ -2,28 +2,11 @@
 
 #include <cstdlib>
 
-#include "audio/scheduler.h"
 #include "module/file_access.h"
 #include "module/xm_loader.h"
-#include "player/sequencer.h"
 
 Instrument emptyInstrument = {};
 Sample emptySample = {};
-
-namespace {
-
-const char* lastLoadError = "";
-
-// Voices keep their sample from one playback to the next; none may keep one that is released.
-void forgetSampleInVoices(const Sample* smp) {
-    for (Voice& voice : voiceTable) {
-        if (voice.sample == smp) voice.sample = nullptr;
-    }
-}
-
-}  // namespace
-
-const char* songLoadError() { return lastLoadError; }
 
 void copyName(char* out, size_t size, const uint8_t* bytes, int count) {
     if (!out || size == 0) return;
@@ -35,45 +18,39 @@ void copyName(char* out, size_t size, const uint8_t* bytes, int count) {
     out[length] = '\0';
 }
 
-Song* loadSong(const char* path, SampleDataHook hook) {
-    lastLoadError = "";
+Song* readSong(const char* path, SampleDataHook hook, LoadError* error) {
+    LoadError ignored;
+    if (!error) error = &ignored;
+    *error = {LoadFailure::NONE, ""};
     ModuleStream* stream = streamOpen(path);
     if (!stream) {
-        lastLoadError = "cannot open the file";
+        *error = {LoadFailure::CANNOT_OPEN, "cannot open the file"};
         return nullptr;
     }
     auto* song = static_cast<Song*>(calloc(1, sizeof(Song)));
     if (!song) {
         streamClose(stream);
-        lastLoadError = "out of memory";
+        *error = {LoadFailure::OUT_OF_MEMORY, "out of memory"};
         return nullptr;
     }
     song->sampleDataHook = hook;
-    song->tickHandler = playerTick;
-    LoadError error;
-    int loaded = loadXm(song, stream, &error);
+    int loaded = loadXm(song, stream, error);
     streamClose(stream);
     if (!loaded) {
-        lastLoadError = error.reason;
-        freeSong(song);
+        releaseSong(song);
         return nullptr;
     }
     return song;
 }
 
-int freeSong(Song* song) {
-    if (!song) return 0;
-    // Never release memory under the mixing thread's feet.
-    while (mixerBusy.load(std::memory_order_acquire) != 0) {
-    }
-    stopSong(song);
+void releaseSong(Song* song) {
+    if (!song) return;
     if (song->instruments) {
         for (int i = 0; i < song->instrumentCount; ++i) {
             Instrument& ins = song->instruments[i];
             for (int j = 0; j < ins.sampleCount && j < MAX_INSTRUMENT_SAMPLES; ++j) {
                 Sample* smp = ins.samples[j];
                 if (!smp || smp == &emptySample) continue;
-                forgetSampleInVoices(smp);
                 free(smp->data);
                 free(smp);
             }
@@ -84,6 +61,6 @@ int freeSong(Song* song) {
         for (int p = 0; p < song->patternCount; ++p) free(song->patterns[p].cells);
         free(song->patterns);
     }
+    free(song->player);
     free(song);
-    return 1;
 }

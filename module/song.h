@@ -1,9 +1,9 @@
 // The loaded module: one Song record holds what the file says (header, order table, patterns,
 // instruments and samples in playback-ready form) and the sequencer's running state.
 //
-//     Song* song = loadSong("brom-boogie.xm", nullptr);   // null on failure
+//     Song* song = readSong("brom-boogie.xm", nullptr, &error);   // null on failure
 //     ...
-//     freeSong(song);
+//     releaseSong(song);
 //
 // Every array is allocated zeroed with calloc and released with free; a zeroed record is a valid
 // empty value. The Song owns its patterns, cells, instruments, samples and sample data.
@@ -86,6 +86,7 @@ constexpr uint8_t ENVELOPE_SUSTAIN = 2;
 constexpr uint8_t ENVELOPE_LOOP = 4;
 
 struct Song;
+struct PlayerState;
 using SongHandler = void (*)(Song* song);
 using SampleDataHook = int (*)(uint8_t* buffer, int byteCount, int bits, int instrumentIndex,
                                int sampleIndex);
@@ -131,6 +132,11 @@ struct Song {
     // and 1 once a row start has reached a pair already played.
     uint8_t playedRows[PLAYED_ROW_BYTES];
     uint8_t hasRepeated;
+
+    // The player's own state of this song (channels, row bookkeeping, the voices it drives): a
+    // plain record the player allocates with calloc when the song is first started; null before.
+    // Released with the song.
+    PlayerState* player;
 };
 
 // Why a load failed: the kind of fault and one short line of text ("" after a success).
@@ -153,10 +159,10 @@ void copyName(char* out, size_t size, const uint8_t* bytes, int count);
 extern Instrument emptyInstrument;
 extern Sample emptySample;
 
-// Opens `path` through the registered file callbacks and loads it; null on any failure, with the
-// reason in songLoadError().
-Song* loadSong(const char* path, SampleDataHook hook);
-// Why the last loadSong failed, as one short line of text ("" after a success).
-const char* songLoadError();
-// Stops playback of the song if it plays, then releases it. 0 for null, else 1.
-int freeSong(Song* song);
+// Opens `path` through the registered file callbacks and reads the module into a new Song; null
+// on any failure, with the reason in *error (error may be null). The song has no tick handler
+// yet: the player gives it one (loadPlayableSong).
+Song* readSong(const char* path, SampleDataHook hook, LoadError* error);
+// Releases the song and everything it owns. Nothing may play it any more: freeSong, of the audio
+// engine, makes sure of that first.
+void releaseSong(Song* song);

@@ -3,11 +3,9 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "audio/scheduler.h"
+#include "player/sequencer.h"
 #include "player/effects.h"
 #include "player/envelopes.h"
-
-ChannelState channelTable[MAX_PLAYER_CHANNELS];
 
 namespace {
 
@@ -25,18 +23,18 @@ int32_t clampToByte(int64_t value) {
 // Starts a note on the channel's voice. A voice that still sounds is handed over to its twin
 // (c <-> c + 32), which takes the new note, while the old one keeps playing at gain 0 and so ramps
 // out in the mixer instead of stopping with a click.
-void triggerVoice(ChannelState* channel, const Sample* sample) {
-    Voice* voice = &voiceTable[channel->voice->index];
+void triggerVoice(ChannelState* channel, const Sample* sample, Voice* voices) {
+    Voice* voice = &voices[channel->voice->index];
     if (voice->sample) {
         const int32_t i = voice->index;
         const int32_t twin = i <= 31 ? i + TWIN_DISTANCE : i - TWIN_DISTANCE;
-        voiceTable[twin] = *voice;
-        voiceTable[twin].index = twin;
+        voices[twin] = *voice;
+        voices[twin].index = twin;
         voice->finalVolume = 0;
         voice->mixVolume = 0;
         voice->volumeLeft = 0;
         voice->volumeRight = 0;
-        voice = &voiceTable[twin];
+        voice = &voices[twin];
         channel->voice = voice;
     }
     // The mixer only reads sample records; the voice keeps a plain pointer.
@@ -97,6 +95,7 @@ void updatePitch(ChannelState* channel, const Song* song) {
     Voice* voice = channel->voice;
     int32_t frequency = frequencyOf(song, channel->period, channel->periodDelta);
     voice->frequency = frequency;
+    const int32_t sampleRate = song->player ? song->player->sampleRate : 0;
     if (sampleRate <= 0) return;
     if (frequency <= 99) frequency = 100;
     const uint32_t f = static_cast<uint32_t>(frequency);
@@ -105,11 +104,22 @@ void updatePitch(ChannelState* channel, const Song* song) {
     voice->stepFraction = static_cast<uint32_t>((static_cast<uint64_t>(f % rate) << 32) / rate);
 }
 
+// Back to the envelope's start with `output` until its first point is reached. The envelope's value
+// is left as it was: it is set again when the first point is reached.
+void restartEnvelope(EnvelopeState* envelope, int32_t output) {
+    envelope->output = output;
+    envelope->point = 0;
+    envelope->tick = 0;
+    envelope->slope = 0;
+    envelope->done = 0;
+}
+
 }  // namespace
 
 ChannelSound resolveSound(Song* song, const ChannelState* channel) {
     if (channel->instrumentIndex >= song->instrumentCount || !song->instruments) {
-        emptySample.data = nullptr;
+        // Shared by every song on every thread: written only if something ever set it.
+        if (emptySample.data) emptySample.data = nullptr;
         return {&emptyInstrument, &emptySample};
     }
     Instrument* instrument = &song->instruments[channel->instrumentIndex];
@@ -139,19 +149,8 @@ int32_t notePeriodOf(const Song* song, int realNote, int finetune) {
 void resetChannelInstrument(ChannelState* channel, const Sample* sample) {
     channel->volume = sample->volume;
     channel->panning = sample->panning;
-    // The envelopes' value is left as it was: it is set again when the first point is reached.
-    EnvelopeState& volumeEnvelope = channel->volumeEnvelope;
-    volumeEnvelope.output = 64;
-    volumeEnvelope.point = 0;
-    volumeEnvelope.tick = 0;
-    volumeEnvelope.slope = 0;
-    volumeEnvelope.done = 0;
-    EnvelopeState& panningEnvelope = channel->panningEnvelope;
-    panningEnvelope.output = 32;
-    panningEnvelope.point = 0;
-    panningEnvelope.tick = 0;
-    panningEnvelope.slope = 0;
-    panningEnvelope.done = 0;
+    restartEnvelope(&channel->volumeEnvelope, 64);
+    restartEnvelope(&channel->panningEnvelope, 32);
     channel->keyOff = 0;
     channel->fadeoutVolume = FULL_FADEOUT;
     channel->autoVibratoSweepTicks = 0;
@@ -205,7 +204,8 @@ void updateVoice(ChannelState* channel, const Sample* sample, const Song* song) 
         channel->updateFlags &= static_cast<uint8_t>(~UPDATE_PITCH);
     }
     const uint8_t flags = channel->updateFlags;
-    if (flags & UPDATE_TRIGGER) triggerVoice(channel, sample);
+    if ((flags & UPDATE_TRIGGER) && song->player)
+        triggerVoice(channel, sample, song->player->voices);
     if (flags & UPDATE_VOLUME) updateVolume(channel, song);
     if (flags & UPDATE_PANNING) updatePanning(channel);
     if (flags & UPDATE_PITCH) updatePitch(channel, song);

@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "audio/mixer.h"
 #include "module/song.h"
+#include "player/voice.h"
 
 constexpr int MAX_PLAYER_CHANNELS = 32;
 
@@ -16,6 +16,8 @@ constexpr uint8_t UPDATE_VOLUME = 2;
 constexpr uint8_t UPDATE_PANNING = 4;
 constexpr uint8_t UPDATE_TRIGGER = 8;
 constexpr uint8_t UPDATE_REWIND = 32;
+// What a tick may change of the sound: a delayed note holds all of it back until its tick.
+constexpr uint8_t UPDATE_SOUND = UPDATE_PITCH | UPDATE_VOLUME | UPDATE_PANNING | UPDATE_TRIGGER;
 
 struct EnvelopeState {
     int32_t tick;  // ticks since the envelope started
@@ -73,8 +75,6 @@ struct ChannelState {
     uint8_t finePortaDownMemory;
 };
 
-extern ChannelState channelTable[MAX_PLAYER_CHANNELS];
-
 // What a channel plays on this tick. A channel keeps no sample of its own: every tick resolves it
 // again from instrumentIndex and noteIndex.
 struct ChannelSound {
@@ -95,6 +95,10 @@ int amigaPeriod(int note, int finetune);
 // Period of a 0-based note (relative note already added) in the song's period system.
 int32_t notePeriodOf(const Song* song, int realNote, int finetune);
 void resetChannelInstrument(ChannelState* channel, const Sample* sample);
+// Drops the tick's pitch, volume, panning and trigger updates (a note delay before its tick).
+inline void holdSoundUpdates(ChannelState* channel) {
+    channel->updateFlags &= static_cast<uint8_t>(~UPDATE_SOUND);
+}
 // Pushes the tick's changes (updateFlags) into the channel's voice: note start with the twin voice
 // switch, volume and panning gains, pitch step, rewind.
 void updateVoice(ChannelState* channel, const Sample* sample, const Song* song);

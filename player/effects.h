@@ -68,7 +68,14 @@ void applyVolumeColumnTick(ChannelState* channel, uint8_t volumeColumn);
 void applyTickEffect(Song* song, ChannelState* channel, const NoteCell& cell,
                      const ChannelSound& sound);
 
-// Oscillators and slides, shared by both.
+// Slides, shared by both. The volume slides keep the volume at or above 0 going down and at or
+// below 64 going up (a volume set beyond 64 comes back only by sliding up); the panning slide
+// leaves the panning unlimited, as the volume column does.
+void slideVolumeUp(ChannelState* channel, int amount);
+void slideVolumeDown(ChannelState* channel, int amount);
+void slidePanning(ChannelState* channel, int change);
+
+// Oscillators, shared by both.
 void applyVibrato(ChannelState* channel);  // sets periodDelta from the phase; does not advance it
 void advanceVibrato(ChannelState* channel);
 void tremoloStep(ChannelState* channel);

@@ -65,15 +65,11 @@ void extendedRowEffect(Song* song, ChannelState* channel, Sample* sample, uint8_
             break;
         case EXTENDED_FINE_VOLUME_UP:
             if (y) channel->fineVolumeSlideMemory = y;
-            channel->volume += channel->fineVolumeSlideMemory;
-            if (channel->volume > 64) channel->volume = 64;
-            channel->updateFlags |= UPDATE_VOLUME;
+            slideVolumeUp(channel, channel->fineVolumeSlideMemory);
             break;
         case EXTENDED_FINE_VOLUME_DOWN:
             if (y) channel->fineVolumeSlideMemory = y;
-            channel->volume -= channel->fineVolumeSlideMemory;
-            if (channel->volume < 0) channel->volume = 0;
-            channel->updateFlags |= UPDATE_VOLUME;
+            slideVolumeDown(channel, channel->fineVolumeSlideMemory);
             break;
         case EXTENDED_NOTE_DELAY:
             // Nothing sounds different until the delay ends; what the cell set up (instrument
@@ -81,7 +77,7 @@ void extendedRowEffect(Song* song, ChannelState* channel, Sample* sample, uint8_
             channel->volume = before.volume;
             channel->period = before.period;
             channel->panning = before.panning;
-            channel->updateFlags &= 0xF0;
+            holdSoundUpdates(channel);
             break;
         case EXTENDED_PATTERN_DELAY: song->patternDelayTicks = y * song->speed; break;
         default: break;  // E0, E3, E9 and EC act on later ticks or not at all; EF does nothing
@@ -112,31 +108,17 @@ void applyVolumeColumnRow(ChannelState* channel, uint8_t v) {
     }
     switch (v >> 4) {
         case 0x6:
-        case 0x8:
-            channel->volume -= x;
-            if (channel->volume < 0) channel->volume = 0;
-            channel->updateFlags |= UPDATE_VOLUME;
-            break;
+        case 0x8: slideVolumeDown(channel, x); break;
         case 0x7:
-        case 0x9:
-            channel->volume += x;
-            if (channel->volume > 64) channel->volume = 64;
-            channel->updateFlags |= UPDATE_VOLUME;
-            break;
+        case 0x9: slideVolumeUp(channel, x); break;
         case 0xA: channel->vibratoSpeed = static_cast<uint8_t>(x); break;
         case 0xB: channel->vibratoDepth = static_cast<uint8_t>(x); break;
         case 0xC:
             channel->panning = x * 16;
             channel->updateFlags |= UPDATE_PANNING;
             break;
-        case 0xD:
-            channel->panning = addSaturated(channel->panning, -x);
-            channel->updateFlags |= UPDATE_PANNING;
-            break;
-        case 0xE:
-            channel->panning = addSaturated(channel->panning, x);
-            channel->updateFlags |= UPDATE_PANNING;
-            break;
+        case 0xD: slidePanning(channel, -x); break;
+        case 0xE: slidePanning(channel, x); break;
         case 0xF:
             // Slides toward the note without restarting it; the cell is not a portamento cell,
             // so a note in it has already set the period and the pitch jumps at once.

@@ -1,24 +1,10 @@
 #include "player/sequencer.h"
 
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 
-#include "audio/scheduler.h"
-#include "player/channel.h"
-
 namespace {
-
-// Row that the last row start read; -1 before the first.
-int32_t startedRow = -1;
-
-// Rows replayed by an E6x loop are not a repeat of the song. After a loop jump, the rows of the
-// same order position up to the row that jumped are replays, until the song leaves them.
-struct LoopReplay {
-    bool active;
-    int32_t order;
-    int32_t lastRow;
-};
-LoopReplay loopReplay;
 
 const Pattern* patternAt(const Song* song, int32_t order) {
     if (!song->patterns || order < 0 || order >= 256) return nullptr;
@@ -56,6 +42,7 @@ void enterPosition(Song* song) {
 // Marks the (order, row) pair as played; reaching one already played, other than by an E6x loop,
 // means the song has come round. Rows from 256 on are not tracked.
 void notePlayedRow(Song* song) {
+    LoopReplay& loopReplay = song->player->loopReplay;
     const bool replay = loopReplay.active && song->orderPosition == loopReplay.order &&
                         song->row <= loopReplay.lastRow;
     if (!replay) loopReplay.active = false;
@@ -68,7 +55,8 @@ void notePlayedRow(Song* song) {
 }
 
 void rememberLoopJump(const Song* song) {
-    int32_t lastRow = startedRow;
+    LoopReplay& loopReplay = song->player->loopReplay;
+    int32_t lastRow = song->player->startedRow;
     // An inner loop inside an outer one must not shorten the outer one's replay.
     if (loopReplay.active && loopReplay.order == song->orderPosition &&
         loopReplay.lastRow > lastRow) {
@@ -80,10 +68,10 @@ void rememberLoopJump(const Song* song) {
 // The row after this one, unless a jump or break has chosen it already.
 void chooseNextRow(Song* song) {
     if (song->nextRow != -1) {
-        loopReplay.active = false;  // a jump or break leaves any loop
+        song->player->loopReplay.active = false;  // a jump or break leaves any loop
         return;
     }
-    if (song->row != startedRow) rememberLoopJump(song);
+    if (song->row != song->player->startedRow) rememberLoopJump(song);
     song->nextRow = song->row + 1;
     if (song->nextRow >= rowCountAt(song, song->orderPosition)) {
         song->nextOrderPosition = song->orderPosition + 1;
@@ -96,7 +84,20 @@ void chooseNextRow(Song* song) {
 
 }  // namespace
 
-void startSongPosition(Song* song) {
+Song* loadPlayableSong(const char* path, SampleDataHook hook, LoadError* error) {
+    Song* song = readSong(path, hook, error);
+    if (song) song->tickHandler = playerTick;
+    return song;
+}
+
+int startSongPosition(Song* song, Voice* voices, int32_t sampleRate) {
+    if (!song->player) song->player = static_cast<PlayerState*>(calloc(1, sizeof(PlayerState)));
+    if (!song->player) return 0;
+    PlayerState* player = song->player;
+    player->voices = voices;
+    player->sampleRate = sampleRate;
+    player->startedRow = -1;
+    player->loopReplay = {};
     song->globalVolume = song->initialGlobalVolume;
     song->speed = song->defaultSpeed;
     song->row = 0;
@@ -109,15 +110,14 @@ void startSongPosition(Song* song) {
     song->songTimeMs = 0;
     memset(song->playedRows, 0, sizeof song->playedRows);
     song->hasRepeated = 0;
-    startedRow = -1;
-    loopReplay = {};
     if (song->startHandler) song->startHandler(song);
     setBpm(song, song->defaultBpm);
     const int channels = playedChannelCount(song);
     for (int c = 0; c < channels; ++c) {
-        channelTable[c] = ChannelState{};
-        channelTable[c].voice = &voiceTable[c];
+        player->channels[c] = ChannelState{};
+        player->channels[c].voice = &voices[c];
     }
+    return 1;
 }
 
 void setBpm(Song* song, int bpm) {
@@ -126,6 +126,7 @@ void setBpm(Song* song, int bpm) {
     // Evaluated step by step in extended precision: bpm 35 and 70 fall just short of an integer.
     long double step = static_cast<long double>(bpm + bpm) / 5.0L;
     step = 1000.0L / step;
+    const int32_t sampleRate = song->player ? song->player->sampleRate : 0;
     step = step * static_cast<long double>(sampleRate);
     step = step / 1000.0L;
     int32_t frames = static_cast<int32_t>(step);
@@ -133,6 +134,7 @@ void setBpm(Song* song, int bpm) {
 }
 
 void playerTick(Song* song) {
+    if (!song->player) return;  // never started
     if (song->tick == 0) {
         enterPosition(song);
         notePlayedRow(song);
@@ -152,17 +154,19 @@ void playerTick(Song* song) {
 void processRow(Song* song) {
     song->nextOrderPosition = -1;
     song->nextRow = -1;
-    startedRow = song->row;
+    song->player->startedRow = song->row;
     const NoteCell* cells = rowCells(song, song->orderPosition, song->row);
     if (!cells) return;
     // Channels act in order: a later channel sees what the earlier ones did to the song.
     bool jumpSeen = false;
     const int channels = playedChannelCount(song);
-    for (int c = 0; c < channels; ++c) startChannelRow(song, &channelTable[c], cells[c], &jumpSeen);
+    for (int c = 0; c < channels; ++c)
+        startChannelRow(song, &song->player->channels[c], cells[c], &jumpSeen);
 }
 
 const NoteCell* currentRowCells(const Song* song) {
-    return rowCells(song, song->orderPosition, startedRow);
+    if (!song->player) return nullptr;
+    return rowCells(song, song->orderPosition, song->player->startedRow);
 }
 
 int playedChannelCount(const Song* song) {

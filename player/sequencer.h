@@ -3,18 +3,41 @@
 // also notices when the song first comes back to a row it has already played (hasRepeated), for
 // tools that play a song once.
 //
-//     startSongPosition(song);            // play start: position, speed, tempo, channels
+//     startSongPosition(song, voices, 44100);   // play start: position, speed, tempo, channels
 //     for (;;) song->tickHandler(song);   // playerTick; samplesPerTick frames between calls
 #pragma once
 
 #include <cstdint>
 
 #include "module/song.h"
+#include "player/channel.h"
+#include "player/voice.h"
+
+// Rows replayed by an E6x loop are not a repeat of the song. After a loop jump, the rows of the
+// same order position up to the row that jumped are replays, until the song leaves them.
+struct LoopReplay {
+    bool active;
+    int32_t order;
+    int32_t lastRow;
+};
+
+// What the player keeps of a playing song beside the Song's own position fields.
+struct PlayerState {
+    ChannelState channels[MAX_PLAYER_CHANNELS];
+    Voice* voices;  // the VOICE_COUNT voices the channels drive; the mixer reads them
+    int32_t sampleRate;  // the output rate that pitch steps and tick lengths are made for
+    int32_t startedRow;  // row that the last row start read; -1 before the first
+    LoopReplay loopReplay;
+};
 
 // Resets the song's playback fields to its start, calls its startHandler, sets the tempo from
-// defaultBpm and hands voice c to channel c (the channel states are zeroed). Play start of the
-// mixer and of the offline tools.
-void startSongPosition(Song* song);
+// defaultBpm and hands voice c of `voices` (VOICE_COUNT of them) to channel c (the channel states
+// are zeroed); pitch steps and tick lengths are computed for `sampleRate`. Play start of the
+// mixer and of the offline tools. 0 when the player's state cannot be allocated.
+int startSongPosition(Song* song, Voice* voices, int32_t sampleRate);
+
+// Reads the module at `path` (readSong) and makes it playable: its tick handler is playerTick.
+Song* loadPlayableSong(const char* path, SampleDataHook hook, LoadError* error);
 
 // One tick: a row start when the song's tick is 0, the per-tick effects otherwise.
 void playerTick(Song* song);

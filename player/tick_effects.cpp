@@ -40,11 +40,9 @@ void slideVolume(ChannelState* channel, uint8_t memory) {
     const int down = memory & 0x0F;
     // The upward slide wins when both nibbles are set.
     if (up) {
-        channel->volume += up;
-        if (channel->volume > 64) channel->volume = 64;
+        slideVolumeUp(channel, up);
     } else if (down) {
-        channel->volume -= down;
-        if (channel->volume < 0) channel->volume = 0;
+        slideVolumeDown(channel, down);
     }
     channel->updateFlags |= UPDATE_VOLUME;
 }
@@ -95,7 +93,7 @@ void noteDelay(const Song* song, ChannelState* channel, const NoteCell& cell,
                const Sample* sample) {
     const int delay = cell.param & 0x0F;
     if (song->tick != delay) {
-        channel->updateFlags &= 0xF0;
+        holdSoundUpdates(channel);
         return;
     }
     resetChannelInstrument(channel, sample);
@@ -127,6 +125,23 @@ void extendedTickEffect(const Song* song, ChannelState* channel, const NoteCell&
 }
 
 }  // namespace
+
+void slideVolumeUp(ChannelState* channel, int amount) {
+    channel->volume += amount;
+    if (channel->volume > 64) channel->volume = 64;
+    channel->updateFlags |= UPDATE_VOLUME;
+}
+
+void slideVolumeDown(ChannelState* channel, int amount) {
+    channel->volume -= amount;
+    if (channel->volume < 0) channel->volume = 0;
+    channel->updateFlags |= UPDATE_VOLUME;
+}
+
+void slidePanning(ChannelState* channel, int change) {
+    channel->panning = addSaturated(channel->panning, change);
+    channel->updateFlags |= UPDATE_PANNING;
+}
 
 void applyVibrato(ChannelState* channel) {
     const int phase = channel->vibratoPosition;
@@ -214,29 +229,15 @@ void retrigStep(ChannelState* channel, const Song* song) {
 void applyVolumeColumnTick(ChannelState* channel, uint8_t v) {
     const int x = v & 0x0F;
     switch (v >> 4) {
-        case 0x6:
-            channel->volume -= x;
-            if (channel->volume < 0) channel->volume = 0;
-            channel->updateFlags |= UPDATE_VOLUME;
-            break;
-        case 0x7:
-            channel->volume += x;
-            if (channel->volume > 64) channel->volume = 64;
-            channel->updateFlags |= UPDATE_VOLUME;
-            break;
+        case 0x6: slideVolumeDown(channel, x); break;
+        case 0x7: slideVolumeUp(channel, x); break;
         case 0xB:
             channel->vibratoDepth = static_cast<uint8_t>(x);
             applyVibrato(channel);
             advanceVibrato(channel);
             break;
-        case 0xD:
-            channel->panning = addSaturated(channel->panning, -x);
-            channel->updateFlags |= UPDATE_PANNING;
-            break;
-        case 0xE:
-            channel->panning = addSaturated(channel->panning, x);
-            channel->updateFlags |= UPDATE_PANNING;
-            break;
+        case 0xD: slidePanning(channel, -x); break;
+        case 0xE: slidePanning(channel, x); break;
         case 0xF: tonePortamentoStep(channel); break;
         default: break;
     }
@@ -291,7 +292,7 @@ void processTickEffects(Song* song) {
     if (!cells) return;
     const int channels = playedChannelCount(song);
     for (int c = 0; c < channels; ++c) {
-        ChannelState* channel = &channelTable[c];
+        ChannelState* channel = &song->player->channels[c];
         const NoteCell& cell = cells[c];
         const ChannelSound sound = resolveSound(song, channel);
         channel->volumeDelta = 0;

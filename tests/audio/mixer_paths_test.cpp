@@ -108,8 +108,10 @@ Voice randomVoice(std::mt19937& rng, Sample* sample) {
             v.rampTargetRight = v.volumeRight;
             v.levelLeft = std::uniform_int_distribution<int32_t>(0, 300 * 256)(rng);
             v.levelRight = std::uniform_int_distribution<int32_t>(0, 300 * 256)(rng);
-            v.rampRemaining = std::uniform_int_distribution<int32_t>(1, rampFrames)(rng);
-            double perFrame = static_cast<double>(GAIN_SCALE) * inverseRampFrames;
+            v.rampRemaining = std::uniform_int_distribution<int32_t>(
+                1, defaultAudioEngine()->settings.rampFrames)(rng);
+            double perFrame =
+                static_cast<double>(GAIN_SCALE) * defaultAudioEngine()->settings.inverseRampFrames;
             v.rampDeltaLeft = static_cast<float>((v.volumeLeft - (v.levelLeft >> 8)) * perFrame);
             v.rampDeltaRight = static_cast<float>((v.volumeRight - (v.levelRight >> 8)) * perFrame);
             break;
@@ -170,9 +172,9 @@ void compareOnce(std::mt19937& rng, MixerPath path, int caseNumber) {
             std::to_string(s->sample.loopLength) + " mode " + std::to_string(s->sample.loopMode) +
             " length " + std::to_string(s->sample.length);
         ASSERT_TRUE(setMixerPath(MixerPath::SCALAR));
-        mixVoice(&reference, expected.data() + 2 * done, count);
+        mixVoice(&reference, defaultAudioEngine()->settings, expected.data() + 2 * done, count);
         ASSERT_TRUE(setMixerPath(path));
-        mixVoice(&tested, actual.data() + 2 * done, count);
+        mixVoice(&tested, defaultAudioEngine()->settings, actual.data() + 2 * done, count);
         ASSERT_EQ(describe(tested), describe(reference))
             << mixerPathName(path) << ", case " << caseNumber << ", run " << run;
         size_t first = 0;
@@ -236,7 +238,7 @@ TEST_F(MixerPaths, ARampStartsFromTheLevelsGainInSinglePrecision) {
             v.volumeLeft = 200;
             v.levelLeft = level;
             std::vector<float> out(2 * 100, 0.0f);
-            mixVoice(&v, out.data(), 100);
+            mixVoice(&v, defaultAudioEngine()->settings, out.data(), 100);
             double gain = static_cast<float>(level / 256.0 * static_cast<double>(GAIN_SCALE));
             double delta =
                 static_cast<float>((200 - level / 256) * static_cast<double>(GAIN_SCALE) / 128);
@@ -264,15 +266,16 @@ TEST_F(MixerPaths, AllVoicesTogetherMixTheSameBitsOnEveryPath) {
     std::vector<float> initial = randomBuffer(rng, 3000);
     auto mixAll = [&](MixerPath path) {
         EXPECT_TRUE(setMixerPath(path));
-        memcpy(voiceTable, start, sizeof start);
+        memcpy(defaultAudioEngine()->voices, start, sizeof start);
         std::vector<float> buffer = initial;
         int at = 0;
         for (int frames : pieces) {
-            mixVoices(buffer.data() + 2 * at, frames);
+            mixVoices(defaultAudioEngine()->voices, defaultAudioEngine()->settings,
+                      buffer.data() + 2 * at, frames);
             at += frames;
         }
         for (int v = 0; v < MIXED_VOICE_COUNT; ++v) {
-            std::string state = describe(voiceTable[v]);
+            std::string state = describe(defaultAudioEngine()->voices[v]);
             buffer.insert(buffer.end(), state.begin(), state.end());  // compared with the frames
         }
         return buffer;
@@ -336,7 +339,7 @@ std::vector<int16_t> renderBlocks(const std::vector<uint8_t>& module, MixerPath 
     std::vector<int16_t> pcm;
     for (int b = 0; b < blocks; ++b) {
         const int16_t* frames = renderNextBlock();
-        pcm.insert(pcm.end(), frames, frames + 2 * blockFrames);
+        pcm.insert(pcm.end(), frames, frames + 2 * defaultAudioEngine()->settings.blockFrames);
     }
     stopSong(song.get());
     return pcm;
@@ -346,7 +349,8 @@ TEST_F(MixerPaths, ASongRendersToTheSameBytesOnEveryPath) {
     const std::vector<uint8_t> module = busyModule();
     const int blocks = 500;  // ten seconds: the song and its repeat
     std::vector<int16_t> expected = renderBlocks(module, MixerPath::SCALAR, blocks);
-    ASSERT_EQ(expected.size(), static_cast<size_t>(blocks) * 2 * blockFrames);
+    ASSERT_EQ(expected.size(),
+              static_cast<size_t>(blocks) * 2 * defaultAudioEngine()->settings.blockFrames);
     int loud = 0;
     for (int16_t x : expected) loud += x > 1000 || x < -1000;
     ASSERT_GT(loud, static_cast<int>(expected.size() / 4));  // it is no silence that agrees

@@ -94,7 +94,7 @@ class MixerTest : public ::testing::Test {
     void SetUp() override { prepareMixSettings(44100); }
     std::vector<float> mix(Voice& v, int frames) {
         std::vector<float> out(2 * frames, 0.0f);
-        mixVoice(&v, out.data(), frames);
+        mixVoice(&v, defaultAudioEngine()->settings, out.data(), frames);
         return out;
     }
 };
@@ -287,7 +287,7 @@ TEST_F(MixerTest, AddsToWhatTheBufferHolds) {
     auto s = makeSample(std::vector<int16_t>(64, 1000), LOOP_FORWARD, 0, 64);
     Voice v = steadyVoice(&s->sample, 0, 1.0, 255, 0);
     std::vector<float> out{0.25f, -7.0f};
-    mixVoice(&v, out.data(), 1);
+    mixVoice(&v, defaultAudioEngine()->settings, out.data(), 1);
     EXPECT_EQ(out[0], static_cast<float>(0.25 + 1000.0 * steadyGain(255)));
     EXPECT_EQ(out[1], -7.0f);
 }
@@ -384,24 +384,25 @@ TEST_F(MixerTest, ASampleWithoutDataEndsTheVoiceAtOnce) {
     std::vector<float> out = mix(v, 16);
     EXPECT_EQ(out, std::vector<float>(32, 0.0f));
     EXPECT_EQ(v.sample, nullptr);
-    mixVoice(nullptr, out.data(), 16);  // a null voice is nothing to mix
+    mixVoice(nullptr, defaultAudioEngine()->settings, out.data(),
+             16);  // a null voice is nothing to mix
 }
 
 TEST_F(MixerTest, MixVoicesAddsTheFirstSixtyFourVoicesAndNoneForNoFrames) {
     auto s = makeSample(std::vector<int16_t>(64, 1000), LOOP_FORWARD, 0, 64);
-    voiceTable[0] = steadyVoice(&s->sample, 0, 1.0, 255, 0);
-    voiceTable[63] = steadyVoice(&s->sample, 0, 1.0, 0, 255);
-    voiceTable[64] = steadyVoice(&s->sample, 0, 1.0, 255, 255);  // never mixed
+    defaultAudioEngine()->voices[0] = steadyVoice(&s->sample, 0, 1.0, 255, 0);
+    defaultAudioEngine()->voices[63] = steadyVoice(&s->sample, 0, 1.0, 0, 255);
+    defaultAudioEngine()->voices[64] = steadyVoice(&s->sample, 0, 1.0, 255, 255);  // never mixed
     std::vector<float> out(8, 3.0f);
-    mixVoices(out.data(), 0);
-    mixVoices(out.data(), -1);
+    mixVoices(defaultAudioEngine()->voices, defaultAudioEngine()->settings, out.data(), 0);
+    mixVoices(defaultAudioEngine()->voices, defaultAudioEngine()->settings, out.data(), -1);
     EXPECT_EQ(out, std::vector<float>(8, 3.0f));
-    EXPECT_EQ(voiceTable[0].position, 0u);
-    mixVoices(out.data(), 4);
+    EXPECT_EQ(defaultAudioEngine()->voices[0].position, 0u);
+    mixVoices(defaultAudioEngine()->voices, defaultAudioEngine()->settings, out.data(), 4);
     EXPECT_EQ(out[0], static_cast<float>(3.0 + 1000.0 * steadyGain(255)));
     EXPECT_EQ(out[1], out[0]);
-    EXPECT_EQ(voiceTable[0].position, 4u);
-    EXPECT_EQ(voiceTable[64].position, 0u);
+    EXPECT_EQ(defaultAudioEngine()->voices[0].position, 4u);
+    EXPECT_EQ(defaultAudioEngine()->voices[64].position, 0u);
     prepareMixSettings(44100);
 }
 

@@ -55,7 +55,7 @@ TEST(RenderEndToEnd, TheFirstFramesOfASongAreWhatTheArithmeticSays) {
     std::vector<int16_t> pcm;
     for (int block = 0; block < 6; ++block) {
         const int16_t* frames = renderNextBlock();
-        pcm.insert(pcm.end(), frames, frames + 2 * blockFrames);
+        pcm.insert(pcm.end(), frames, frames + 2 * defaultAudioEngine()->settings.blockFrames);
     }
     // The side that carries both channels: whichever is louder on frame 1, the same ever after.
     const int bothSide = pcm[2] > pcm[3] ? 0 : 1;

@@ -47,7 +47,7 @@ void startTone(Song*) {
     tone.loopLength = 64;
     tone.loopMode = LOOP_FORWARD;
     tone.bits = 16;
-    Voice& v = voiceTable[0];
+    Voice& v = defaultAudioEngine()->voices[0];
     v.sample = &tone;
     v.position = 0;
     v.positionFraction = 0;
@@ -62,7 +62,7 @@ void startTone(Song*) {
 // Like startTone, but the note fades in from silence and sits left of centre.
 void startNote(Song* song) {
     startTone(song);
-    Voice& v = voiceTable[0];
+    Voice& v = defaultAudioEngine()->voices[0];
     v.levelLeft = v.levelRight = 0;
     v.volumeLeft = 200;
     v.volumeRight = 55;
@@ -115,18 +115,19 @@ TEST(MixSettings, BlockAndRampSizesFollowTheRate) {
     for (Case c : {Case{44100, 884, 88400, 128}, Case{48000, 960, 96000, 139},
                    Case{22050, 444, 44400, 64}, Case{11025, 220, 22000, 32}}) {
         prepareMixSettings(c.rate);
-        EXPECT_EQ(blockFrames, c.block) << c.rate;
-        EXPECT_EQ(bufferFrames, c.buffer) << c.rate;
-        EXPECT_EQ(blockCount, 100) << c.rate;
-        EXPECT_EQ(rampFrames, c.ramp) << c.rate;
-        EXPECT_EQ(inverseRampFrames, 1.0f / static_cast<float>(c.ramp));
+        EXPECT_EQ(defaultAudioEngine()->settings.blockFrames, c.block) << c.rate;
+        EXPECT_EQ(defaultAudioEngine()->settings.bufferFrames, c.buffer) << c.rate;
+        EXPECT_EQ(defaultAudioEngine()->settings.blockCount, 100) << c.rate;
+        EXPECT_EQ(defaultAudioEngine()->settings.rampFrames, c.ramp) << c.rate;
+        EXPECT_EQ(defaultAudioEngine()->settings.inverseRampFrames,
+                  1.0f / static_cast<float>(c.ramp));
     }
     prepareMixSettings(44100);
-    EXPECT_EQ(std::bit_cast<uint32_t>(inverseRate), 0x37BE37C6u);
-    EXPECT_EQ(inverseRampFrames, 0.0078125f);
-    EXPECT_EQ(voiceTable[200].index, 200);
-    EXPECT_EQ(voiceTable[200].step, 1);
-    EXPECT_EQ(voiceTable[200].sample, nullptr);
+    EXPECT_EQ(std::bit_cast<uint32_t>(defaultAudioEngine()->settings.inverseRate), 0x37BE37C6u);
+    EXPECT_EQ(defaultAudioEngine()->settings.inverseRampFrames, 0.0078125f);
+    EXPECT_EQ(defaultAudioEngine()->voices[200].index, 200);
+    EXPECT_EQ(defaultAudioEngine()->voices[200].step, 1);
+    EXPECT_EQ(defaultAudioEngine()->voices[200].sample, nullptr);
 }
 
 TEST(AudioOpen, FailsWithoutCompleteFileCallbacksAndLeavesTheDeviceAlone) {
@@ -155,7 +156,7 @@ TEST(AudioOpen, FailsWithoutADeviceOrWhenItDoesNotOpen) {
     EXPECT_EQ(audioOpen(48000), 1);
     EXPECT_TRUE(manualDeviceStatus().open);
     EXPECT_EQ(manualDeviceStatus().rate, 48000);
-    EXPECT_EQ(blockFrames, 960);
+    EXPECT_EQ(defaultAudioEngine()->settings.blockFrames, 960);
     audioClose();
     EXPECT_FALSE(manualDeviceStatus().open);
     EXPECT_EQ(manualDeviceStatus().closeCount, 1);
@@ -261,14 +262,14 @@ TEST_F(SchedulerTest, StopSongSilencesTheDeviceAndForgetsTheRecords) {
     ASSERT_TRUE(playTo(5 * BLOCK_BYTES, 5));
     EXPECT_EQ(stopSong(nullptr), 0);  // leaves playback running
     EXPECT_TRUE(manualDeviceStatus().playing);
-    EXPECT_EQ(mixerFinished.load(), 0);
+    EXPECT_EQ(defaultAudioEngine()->mixerFinished.load(), 0);
 
     EXPECT_EQ(stopSong(song.get()), 1);
     ManualDeviceStatus status = manualDeviceStatus();
     EXPECT_FALSE(status.playing);
     EXPECT_EQ(status.buffer, nullptr);
     EXPECT_EQ(status.resetCount, 1);
-    EXPECT_EQ(mixerFinished.load(), 1);
+    EXPECT_EQ(defaultAudioEngine()->mixerFinished.load(), 1);
     EXPECT_EQ(playingRow(song.get()), 0);
     EXPECT_EQ(playingTimeMs(song.get()), 0);
     int ticksAtStop = ticks;
@@ -307,7 +308,7 @@ TEST_F(SchedulerTest, FreeingAPlayingSongStopsItFirst) {
     ASSERT_TRUE(playTo(3 * BLOCK_BYTES, 3));
     song.reset();
     EXPECT_FALSE(manualDeviceStatus().playing);
-    EXPECT_EQ(mixerFinished.load(), 1);
+    EXPECT_EQ(defaultAudioEngine()->mixerFinished.load(), 1);
 }
 
 TEST_F(SchedulerTest, QueriesFromAnotherThreadWhileTheSongPlays) {

@@ -1,4 +1,5 @@
 // Fuzz target: arbitrary bytes loaded as a module through the memory file callbacks.
+#include "audio/scheduler.h"
 #include "module/file_access.h"
 #include "tests/fuzz/fuzz_targets.h"
 

@@ -39,7 +39,7 @@ constexpr int32_t MAX_VOICE_GAIN = 511;
 // Every voice the mixer adds has a gain it can scale by and sample data under it.
 const char* voiceRuleBroken() {
     for (int v = 0; v < MIXED_VOICE_COUNT; ++v) {
-        const Voice& voice = voiceTable[v];
+        const Voice& voice = defaultAudioEngine()->voices[v];
         if (voice.volumeLeft < 0 || voice.volumeLeft > MAX_VOICE_GAIN || voice.volumeRight < 0 ||
             voice.volumeRight > MAX_VOICE_GAIN) {
             return "a voice gain outside 0..511";
@@ -59,9 +59,10 @@ const char* voiceRuleBroken() {
 constexpr int MAX_EFFECT_BPM = 255;
 
 int64_t tickBudget(int blocks) {
-    int32_t fastestTickFrames = sampleRate * 5 / (2 * MAX_EFFECT_BPM);
+    const MixSettings& settings = defaultAudioEngine()->settings;
+    int32_t fastestTickFrames = settings.sampleRate * 5 / (2 * MAX_EFFECT_BPM);
     if (fastestTickFrames < 1) fastestTickFrames = 1;
-    return int64_t{blocks} * (blockFrames / fastestTickFrames + 1);
+    return int64_t{blocks} * (settings.blockFrames / fastestTickFrames + 1);
 }
 
 // The ticks the player runs, counted by standing in for the song's tick handler.
@@ -81,7 +82,8 @@ void countTick(Song* song) {
 
 bool openPlayDevice(int32_t rate) {
     useMemoryFiles();
-    if (sampleRate == rate && outputDevice() == &manualOutputDevice && manualDeviceStatus().open) {
+    if (defaultAudioEngine()->settings.sampleRate == rate &&
+        outputDevice() == &manualOutputDevice && manualDeviceStatus().open) {
         return true;
     }
     setOutputDevice(&manualOutputDevice);
@@ -90,7 +92,7 @@ bool openPlayDevice(int32_t rate) {
 
 const char* playAndCheck(Song* song, int blocks) {
     // Voices outlive a song; starting from clear voices lets a finding be replayed on its own.
-    prepareMixSettings(sampleRate);
+    prepareMixSettings(defaultAudioEngine()->settings.sampleRate);
     if (!startSongOffline(song)) return "the song does not start";
     tickCount = {song->tickHandler, 0, 0};
     song->tickHandler = countTick;

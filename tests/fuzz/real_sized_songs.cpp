@@ -41,11 +41,13 @@ XmCell effectCell(Random& random, int order, int orderCount) {
     } while ((cell.effect == 0x0B || cell.effect == 0x0D) && random.below(64) != 0);
     cell.param = random.byte();
     if (cell.effect == 0x0B) {
-        cell.param = static_cast<uint8_t>(std::min<uint32_t>(order + 1 + random.below(3), orderCount - 1));
+        cell.param =
+            static_cast<uint8_t>(std::min<uint32_t>(order + 1 + random.below(3), orderCount - 1));
     }
     if (cell.effect == 0x0D) cell.param = static_cast<uint8_t>(random.below(64));
     if (cell.effect == 0x0F) {
-        cell.param = static_cast<uint8_t>(random.below(2) ? 1 + random.below(4) : 0x80 + random.below(0x80));
+        cell.param =
+            static_cast<uint8_t>(random.below(2) ? 1 + random.below(4) : 0x80 + random.below(0x80));
     }
     if (cell.effect == 0x0E && (cell.param >> 4) == 0xE) cell.param &= 0xE3;  // short delays
     return cell;
@@ -126,9 +128,9 @@ XmSong longSamplesSong() {
     fillPatterns(xm, 0x5EED0001, 6);
     XmPattern& first = xm.patterns[0];
     const XmCell opening[channels] = {
-        {96, 1, 0, 0, 0},        {96, 2, 0, 0x01, 0xFF},  {49, 1, 0, 0x09, 0xFF},
-        {49, 2, 0, 0x09, 0xFF},  {72, 2, 0x50, 0, 0},     {1, 1, 0, 0x02, 0x10},
-        {84, 2, 0, 0x1B, 0x81},  {60, 1, 0xC0, 0x0E, 0x93},
+        {96, 1, 0, 0, 0},       {96, 2, 0, 0x01, 0xFF},    {49, 1, 0, 0x09, 0xFF},
+        {49, 2, 0, 0x09, 0xFF}, {72, 2, 0x50, 0, 0},       {1, 1, 0, 0x02, 0x10},
+        {84, 2, 0, 0x1B, 0x81}, {60, 1, 0xC0, 0x0E, 0x93},
     };
     for (int c = 0; c < channels; ++c) cellAt(first, channels, 0, c) = opening[c];
     return xm;

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "audio/scheduler.h"
 #include "module/xm_loader.h"
 #include "tests/support/load_bytes.h"
 #include "module/xm_writer.h"

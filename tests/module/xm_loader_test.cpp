@@ -1,4 +1,5 @@
 // Loading modules built by the XM writer: header runs, pattern unpacking, instruments and samples.
+#include "audio/scheduler.h"
 #include "module/xm_loader.h"
 
 #include <gtest/gtest.h>

@@ -67,15 +67,15 @@ TEST_F(ChannelTest, EachNewNoteMovesToTheTwinVoiceAndTheOldOneFadesOut) {
     tick();
     EXPECT_EQ(voice(0).index, 0);
     EXPECT_EQ(voice(1).index, 1);
-    voiceTable[0].position = 300;  // as if mixed for a while
-    voiceTable[0].levelLeft = 63 * 256;
+    voices[0].position = 300;  // as if mixed for a while
+    voices[0].levelLeft = 63 * 256;
     tick(6);
     EXPECT_EQ(voice(0).index, 32);
     EXPECT_EQ(voice(0).position, 0u);
     EXPECT_EQ(voice(0).levelLeft, 0);
     EXPECT_EQ(voice(0).finalVolume, 127);
     // The voice left behind keeps its sample and position and ramps to silence.
-    const Voice& old = voiceTable[0];
+    const Voice& old = voices[0];
     EXPECT_NE(old.sample, nullptr);
     EXPECT_EQ(old.position, 300u);
     EXPECT_EQ(old.finalVolume, 0);
@@ -84,7 +84,7 @@ TEST_F(ChannelTest, EachNewNoteMovesToTheTwinVoiceAndTheOldOneFadesOut) {
     EXPECT_EQ(old.volumeRight, 0);
     tick(6);
     EXPECT_EQ(voice(0).index, 0);
-    EXPECT_EQ(voiceTable[32].volumeLeft, 0);
+    EXPECT_EQ(voices[32].volumeLeft, 0);
     EXPECT_EQ(voice(1).index, 1);
 }
 
@@ -100,7 +100,7 @@ TEST_F(ChannelTest, InstrumentAloneResetsWithoutRestartAndNoteAloneKeepsTheLevel
     tick();
     EXPECT_EQ(channel().volume, 16);
     EXPECT_EQ(channel().panning, 64);
-    voiceTable[0].position = 300;
+    voices[0].position = 300;
     tick(6);
     EXPECT_EQ(channel().volume, 48);
     EXPECT_EQ(channel().panning, 200);

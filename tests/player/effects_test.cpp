@@ -21,13 +21,13 @@ class EffectsTest : public PlayerTest {
         return values;
     }
     std::vector<int> volumes(int ticks, int c = 0) {
-        return track(ticks, [c] { return channelTable[c].volume; });
+        return track(ticks, [this, c] { return channel(c).volume; });
     }
     std::vector<int> periods(int ticks) {
-        return track(ticks, [] { return channelTable[0].period; });
+        return track(ticks, [this] { return channel(0).period; });
     }
     std::vector<int> periodDeltas(int ticks, int c = 0) {
-        return track(ticks, [c] { return channelTable[c].periodDelta; });
+        return track(ticks, [this, c] { return channel(c).periodDelta; });
     }
 };
 
@@ -65,7 +65,7 @@ TEST_F(EffectsTest, VolumeColumnPanningSlidesHaveNoLimitButTheFinalPanningHas) {
     EXPECT_EQ(channel(0).panning, 0);
     EXPECT_EQ(channel(1).panning, 240);
     tick(5);
-    EXPECT_EQ(track(6, [] { return channelTable[0].panning; }),
+    EXPECT_EQ(track(6, [this] { return channel(0).panning; }),
               (Values{-5, -10, -15, -20, -25, -30}));
     EXPECT_EQ(voice(0).finalPanning, 0);
     EXPECT_EQ(voice(0).volumeLeft, 127);
@@ -148,7 +148,7 @@ TEST_F(EffectsTest, TonePortamentoSlidesToTheNoteWithoutRestartingIt) {
     cell(3, 0) = {C4 + 2, 0, 0, 0x05, 0x01};  // with volume slide; speed still 5
     ASSERT_TRUE(start());
     tick(6);
-    voiceTable[0].position = 300;
+    voices[0].position = 300;
     EXPECT_EQ(periods(6), (Values{4608, 4588, 4568, 4548, 4544, 4544}));
     EXPECT_EQ(channel().portaTarget, 4544);
     EXPECT_EQ(voice().index, 0);
@@ -225,7 +225,7 @@ TEST_F(EffectsTest, TremoloStaysWithin0To64AndLeavesItsLastOffsetInTheVolume) {
     cell(2, 1) = {0, 0, 0, 0x07, 0x00};
     ASSERT_TRUE(start());
     tick(6);
-    EXPECT_EQ(track(6, [] { return channelTable[0].volumeDelta; }), (Values{0, 0, 4, 4, 4, 4}));
+    EXPECT_EQ(track(6, [this] { return channel(0).volumeDelta; }), (Values{0, 0, 4, 4, 4, 4}));
     // Phases 0, 8, 16, 24, -32, then -24 on the next row: limited at 64 and at 0.
     EXPECT_EQ(channel(1).volumeDelta, 0);
     EXPECT_EQ(voice(1).finalVolume, 10 * 255 / 128);
@@ -238,7 +238,7 @@ TEST_F(EffectsTest, TremoloStaysWithin0To64AndLeavesItsLastOffsetInTheVolume) {
 TEST_F(EffectsTest, TremoloPositiveHalf) {
     cell(0, 1) = {C4, 1, 0x1A, 0x07, 0x8F};
     ASSERT_TRUE(start());
-    EXPECT_EQ(track(6, [] { return channelTable[1].volumeDelta; }), (Values{0, 0, 42, 54, 42, 0}));
+    EXPECT_EQ(track(6, [this] { return channel(1).volumeDelta; }), (Values{0, 0, 42, 54, 42, 0}));
 }
 
 TEST_F(EffectsTest, ArpeggioCyclesThroughTheRowAndItsPatternDelay) {
@@ -265,7 +265,7 @@ TEST_F(EffectsTest, RetriggerRestartsTheSampleButNotTheEnvelopes) {
     ASSERT_TRUE(start());
     tick(9);
     EXPECT_EQ(voice().index, 0);
-    voiceTable[0].position = 300;
+    voices[0].position = 300;
     tick();
     EXPECT_EQ(voice().index, 32);
     EXPECT_EQ(voice().position, 0u);
@@ -340,7 +340,7 @@ TEST_F(EffectsTest, TremorCountsAcrossRows) {
     cell(0, 0) = {C4, 1, 0, 0x1D, 0x21};
     cell(1, 0) = {0, 0, 0, 0x1D, 0x00};
     ASSERT_TRUE(start());
-    EXPECT_EQ(track(10, [] { return channelTable[0].volumeDelta; }),
+    EXPECT_EQ(track(10, [this] { return channel(0).volumeDelta; }),
               (Values{0, 0, 0, -64, -64, 0, 0, 0, -64, -64}));
     EXPECT_EQ(voice().finalVolume, 0);
 }
@@ -403,7 +403,7 @@ TEST_F(EffectsTest, SampleOffset) {
     tick(6);
     EXPECT_EQ(voice().index, 32);
     EXPECT_EQ(voice().position, 768u);
-    voiceTable[32].position = 900;
+    voices[32].position = 900;
     tick(6);
     EXPECT_EQ(voice().index, 32);
     EXPECT_EQ(voice().position, 0u);
@@ -418,7 +418,7 @@ TEST_F(EffectsTest, SetFinetuneChangesTheSampleForEveryLaterNote) {
     EXPECT_EQ(channel(0).period, 4608);
     tick(6);
     EXPECT_EQ(channel(1).period, 4608 - 4);  // finetune 8 stored as it is: trunc(8 / 2)
-    startSongPosition(song.get());
+    restart();
     tick();
     EXPECT_EQ(channel(0).period, 4604);
 }

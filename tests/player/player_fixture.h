@@ -8,6 +8,7 @@
 
 #include "audio/scheduler.h"
 #include "player/channel.h"
+#include "player/voice.h"
 #include "player/sequencer.h"
 #include "tests/support/load_bytes.h"
 #include "module/xm_writer.h"
@@ -29,6 +30,7 @@ class PlayerTest : public ::testing::Test {
   protected:
     XmSong xm = makeXmSong(2, 1);
     SongPtr song;
+    Voice voices[VOICE_COUNT];
 
     PlayerTest() { xm.instruments.push_back(makeInstrument(loopedSample())); }
 
@@ -39,13 +41,14 @@ class PlayerTest : public ::testing::Test {
     bool start() {
         song = loadOwnedSong(writeXm(xm));
         if (!song) return false;
-        prepareMixSettings(44100);
-        startSongPosition(song.get());
-        return true;
+        resetVoices(voices);
+        return restart();
     }
+    // Play start again, as the mixer does at every playSong.
+    bool restart() { return startSongPosition(song.get(), voices, 44100) == 1; }
     void tick(int count = 1) {
         for (int k = 0; k < count; ++k) playerTick(song.get());
     }
-    ChannelState& channel(int c = 0) { return channelTable[c]; }
-    Voice& voice(int c = 0) { return *channelTable[c].voice; }
+    ChannelState& channel(int c = 0) { return song->player->channels[c]; }
+    Voice& voice(int c = 0) { return *channel(c).voice; }
 };

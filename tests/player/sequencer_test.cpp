@@ -196,7 +196,7 @@ TEST_F(SequencerTest, FirstRepeatIsTheFirstRowStartOnARowAlreadyPlayed) {
     tick();
     EXPECT_EQ(song->hasRepeated, 1);
     EXPECT_EQ(Position(song->orderPosition, song->row), Position(0, 0));
-    startSongPosition(song.get());
+    restart();
     EXPECT_EQ(song->hasRepeated, 0);
     tick();
     EXPECT_EQ(song->hasRepeated, 0);

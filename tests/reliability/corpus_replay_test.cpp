@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/scheduler.h"
 #include "tests/fuzz/fuzz_targets.h"
 #include "tests/support/load_bytes.h"
 

@@ -49,9 +49,10 @@ TEST(FoundFaults, FreeingASongLeavesNoVoiceOnItsSamples) {
     ASSERT_EQ(startSongOffline(song), 1);
     for (int b = 0; b < 10; ++b) ASSERT_NE(renderNextBlock(), nullptr);
     int sounding = 0;
-    for (const Voice& voice : voiceTable) sounding += voice.sample != nullptr;
+    for (const Voice& voice : defaultAudioEngine()->voices) sounding += voice.sample != nullptr;
     EXPECT_EQ(sounding, 4);
     freeSong(song);
-    for (const Voice& voice : voiceTable) EXPECT_EQ(voice.sample, nullptr) << voice.index;
+    for (const Voice& voice : defaultAudioEngine()->voices)
+        EXPECT_EQ(voice.sample, nullptr) << voice.index;
     audioClose();
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/scheduler.h"
 #include "tests/fuzz/fuzz_targets.h"
 #include "tests/fuzz/real_sized_songs.h"
 #include "tests/reliability/build_kind.h"

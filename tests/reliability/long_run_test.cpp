@@ -43,7 +43,7 @@ void numberBlock(Song* song) {
     if (fillingBlockIndex() != static_cast<int32_t>((n - 1) % 100)) ++blockLog.outOfOrder;
     song->orderPosition = static_cast<int32_t>(n & 0xFF);
     song->row = static_cast<int32_t>((n >> 8) & 0xFF);
-    song->samplesPerTick = blockFrames;
+    song->samplesPerTick = defaultAudioEngine()->settings.blockFrames;
 }
 
 }  // namespace

@@ -97,7 +97,7 @@ TEST(PlaybackThreads, StartStopRestartAndFreeWhileTheMixingThreadRuns) {
         switch (round % 4) {
             case 0:  // stop, then free
                 EXPECT_EQ(stopSong(song), 1);
-                EXPECT_EQ(mixerFinished.load(), 1);
+                EXPECT_EQ(defaultAudioEngine()->mixerFinished.load(), 1);
                 break;
             case 1:  // restart while playing, then free while playing
                 EXPECT_EQ(playSong(song), 1);
@@ -111,8 +111,8 @@ TEST(PlaybackThreads, StartStopRestartAndFreeWhileTheMixingThreadRuns) {
                 break;
         }
         EXPECT_EQ(freeSong(song), 1);
-        EXPECT_EQ(mixerBusy.load(), 0);
-        EXPECT_EQ(mixerFinished.load(), 1);
+        EXPECT_EQ(defaultAudioEngine()->mixerBusy.load(), 0);
+        EXPECT_EQ(defaultAudioEngine()->mixerFinished.load(), 1);
         // Nothing plays now: the queries say 0.
         EXPECT_EQ(playingTimeMs(keeper.get()), 0);
     }

@@ -33,8 +33,9 @@ Rendering renderSong() {
         const int16_t* block = renderNextBlock();
         if (!block) break;
         if (r.framesBeforeRepeat < 0 && song->hasRepeated) r.framesBeforeRepeat = frames;
-        r.samples.insert(r.samples.end(), block, block + 2 * blockFrames);
-        frames += blockFrames;
+        r.samples.insert(r.samples.end(), block,
+                         block + 2 * defaultAudioEngine()->settings.blockFrames);
+        frames += defaultAudioEngine()->settings.blockFrames;
         if (r.framesBeforeRepeat >= 0 &&
             frames >= r.framesBeforeRepeat + int64_t(AFTER_RESTART_SECONDS * RATE)) {
             break;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "audio/scheduler.h"
 #include "module/song.h"
 
 // Registers the memory callbacks and loads `bytes` with loadSong; null when the load fails.

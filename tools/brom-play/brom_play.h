@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "audio/scheduler.h"
 #include "module/song.h"
 
 // Loads `path` with the standard-file callbacks; on failure prints "brom-play: PATH: reason" on

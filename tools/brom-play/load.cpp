@@ -1,6 +1,7 @@
 // Loading a module for any of brom-play's modes.
 #include <cstdio>
 
+#include "audio/scheduler.h"
 #include "module/file_access.h"
 #include "tools/brom-play/brom_play.h"
 

@@ -11,7 +11,6 @@
 #include <unistd.h>
 #endif
 
-#include <atomic>
 #include <csignal>
 #include <cstdio>
 
@@ -32,18 +31,6 @@ constexpr int32_t PLAY_RATE = 44100;
 
 volatile sig_atomic_t interrupted = 0;
 void onInterrupt(int) { interrupted = 1; }
-
-// The song time at which the song first repeats, -1 until the mixing thread gets there. The
-// player's own tick handler runs inside a watcher that notes it.
-std::atomic<int32_t> repeatTimeMs{-1};
-SongHandler playerTickHandler = nullptr;
-
-void tickAndWatchForRepeat(Song* song) {
-    playerTickHandler(song);
-    if (song->hasRepeated && repeatTimeMs.load(std::memory_order_relaxed) < 0) {
-        repeatTimeMs.store(song->songTimeMs, std::memory_order_release);
-    }
-}
 
 #ifdef _WIN32
 // The console hands over single keys as they come; Ctrl-C still interrupts.
@@ -138,9 +125,6 @@ int openQuietly(int32_t rate) {
 #endif
 
 int playUntilDone(Song* song) {
-    playerTickHandler = song->tickHandler ? song->tickHandler : [](Song*) {};
-    song->tickHandler = tickAndWatchForRepeat;
-    repeatTimeMs.store(-1);
     if (!playSong(song)) {
         fprintf(stderr, "brom-play: cannot start playback (out of memory or threads)\n");
         return 1;
@@ -152,7 +136,8 @@ int playUntilDone(Song* song) {
     bool terminal = isTerminal(stdout);
     while (!interrupted) {
         if (terminal) showStatus(song);
-        int32_t repeatAt = repeatTimeMs.load(std::memory_order_acquire);
+        // The song time at which the song first came round, -1 until the mixer got there.
+        int32_t repeatAt = defaultAudioEngine()->repeatTimeMs.load(std::memory_order_acquire);
         if (repeatAt >= 0 && playingTimeMs(song) >= repeatAt) break;
         if (waitForQuitKey(keyboard, 50)) break;
     }

@@ -24,8 +24,8 @@ constexpr int64_t LONGEST_WAV_FRAMES = (int64_t{0xFFFFFFFF} - 36) / 4;
 
 // Frames from the start to the tick at which the song first comes back to a row it has played,
 // found by running the player on its own (no mixing, so it takes a moment). `limit` when sooner.
-int64_t framesUntilRepeat(Song* song, int64_t limit) {
-    startSongPosition(song);
+int64_t framesUntilRepeat(AudioEngine* engine, Song* song, int64_t limit) {
+    startSongPosition(song, engine->voices, RENDER_RATE);
     int64_t frames = 0;
     while (frames < limit && song->tickHandler) {
         song->tickHandler(song);
@@ -33,22 +33,6 @@ int64_t framesUntilRepeat(Song* song, int64_t limit) {
         frames += song->samplesPerTick > 0 ? song->samplesPerTick : 1;
     }
     return frames < limit ? frames : limit;
-}
-
-// The same count taken while the song is rendered: the song's tick handler is watched, and the
-// frames of the ticks before the one that repeats are added up as framesUntilRepeat does.
-struct RepeatWatch {
-    SongHandler tick;  // the song's own handler
-    int64_t tickStart;  // frames before the tick now running
-    int64_t repeatAt;  // frames before the tick that repeated; -1 until it has
-};
-
-RepeatWatch repeatWatch;
-
-void watchedTick(Song* song) {
-    repeatWatch.tick(song);
-    if (repeatWatch.repeatAt < 0 && song->hasRepeated) repeatWatch.repeatAt = repeatWatch.tickStart;
-    repeatWatch.tickStart += song->samplesPerTick > 0 ? song->samplesPerTick : 1;
 }
 
 void putLe16(uint8_t* at, uint32_t value) {
@@ -144,26 +128,24 @@ int renderSong(Song* song, const char* outPath, const char* songPath, int64_t li
     // find it. Otherwise the repeat is found while rendering and the header is written at the end.
     bool findWhileRendering = !progress && song->tickHandler && fseek(file, 0, SEEK_CUR) == 0;
     int64_t frames = limit;
-    prepareMixSettings(RENDER_RATE);
+    AudioEngine* engine = defaultAudioEngine();
+    prepareMixSettings(engine, RENDER_RATE);
     if (!findWhileRendering) {
-        frames = framesUntilRepeat(song, limit);
+        frames = framesUntilRepeat(engine, song, limit);
         warnIfEndless(songPath, untilRepeat, frames);
-        prepareMixSettings(RENDER_RATE);  // fresh voices: the measuring run has played them
+        prepareMixSettings(engine, RENDER_RATE);  // fresh voices: the measuring run played them
     }
-    startSongOffline(song);
-    if (findWhileRendering) {
-        repeatWatch = {song->tickHandler, 0, -1};
-        song->tickHandler = watchedTick;
-    }
+    startSongOffline(engine, song);
+    const int32_t blockFrames = engine->settings.blockFrames;
     bool written = writeWavHeader(file, frames);
     FrameWriter writer = {file, std::vector<uint8_t>(size_t{96} << 10), 0};
     int64_t done = 0;
     int64_t shownAt = -RENDER_RATE;
     while (written && done < frames) {
-        const int16_t* pcm = renderNextBlock();
+        const int16_t* pcm = renderNextBlock(engine);
         // The tick that repeats started within this block.
-        if (findWhileRendering && repeatWatch.repeatAt >= 0 && repeatWatch.repeatAt < frames) {
-            frames = repeatWatch.repeatAt;
+        if (findWhileRendering && engine->repeatFrame >= 0 && engine->repeatFrame < frames) {
+            frames = engine->repeatFrame;
         }
         int64_t piece = frames - done < blockFrames ? frames - done : blockFrames;
         written = writeFrames(writer, pcm, static_cast<int32_t>(piece));
@@ -175,11 +157,10 @@ int renderSong(Song* song, const char* outPath, const char* songPath, int64_t li
     }
     if (written) written = flushFrames(writer);
     if (findWhileRendering) {
-        song->tickHandler = repeatWatch.tick;
         warnIfEndless(songPath, untilRepeat, frames);
         written = written && fseek(file, 0, SEEK_SET) == 0 && writeWavHeader(file, frames);
     }
-    stopSong(song);
+    stopSong(engine, song);
     if (progress) {
         showProgress(done, frames);
         fputc('\n', stderr);

@@ -4,6 +4,7 @@
 
 #include "audio/scheduler.h"
 #include "player/channel.h"
+#include "player/voice.h"
 #include "player/sequencer.h"
 #include "tools/brom-play/brom_play.h"
 
@@ -20,7 +21,7 @@ void printTick(const Song* song, int64_t tickIndex, int32_t tick) {
     const NoteCell* cells = currentRowCells(song);
     const int channels = playedChannelCount(song);
     for (int c = 0; c < channels; ++c) {
-        const ChannelState& ch = channelTable[c];
+        const ChannelState& ch = song->player->channels[c];
         const NoteCell cell = cells ? cells[c] : NoteCell{};
         const Voice empty{};
         const Voice& voice = ch.voice ? *ch.voice : empty;
@@ -40,8 +41,13 @@ void printTick(const Song* song, int64_t tickIndex, int32_t tick) {
 int runTrace(const char* path, int64_t ticks) {
     Song* song = loadSongOrComplain(path);
     if (!song) return 1;
-    prepareMixSettings(44100);
-    startSongPosition(song);
+    Voice voices[VOICE_COUNT];
+    resetVoices(voices);
+    if (!startSongPosition(song, voices, 44100)) {
+        fprintf(stderr, "brom-play: out of memory\n");
+        freeSong(song);
+        return 1;
+    }
     // Without a tick count: one pass through the song; the tick that comes round is not printed.
     const bool untilRepeat = ticks < 0;
     const int64_t limit = untilRepeat ? DEFAULT_TICK_LIMIT : ticks;

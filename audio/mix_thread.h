@@ -7,8 +7,9 @@
 //     ... mixThreadSleep(5) inside the body between polls ...
 //     mixThreadJoin(&thread);                                   // after the body was told to end
 //
-// On Windows the thread is the system's own (CreateThread at time-critical priority); elsewhere
-// it is a std::thread, raised to real-time scheduling where the user may have it.
+// On Windows the thread is the system's own (CreateThread at time-critical priority); on a web page
+// there is none (mixThreadStart refuses); elsewhere it is a std::thread, raised to real-time
+// scheduling where the user may have it.
 #pragma once
 
 #include <cstdint>

@@ -237,6 +237,22 @@ uint64_t renderRamp(Voice* voice, const int16_t* data, uint64_t position, uint64
     return position;
 }
 
+// A piece without sound: the position moves as rendering would move it, and a ramp runs its
+// gains on frame by frame, as renderRamp does, to the same levels.
+uint64_t skipPiece(Voice* voice, uint64_t position, uint64_t step, bool backward, int32_t frames,
+                   int32_t ramp) {
+    if (ramp > 0) {
+        double gainLeft = gainOfLevel(voice->levelLeft);
+        double gainRight = gainOfLevel(voice->levelRight);
+        for (int32_t k = 0; k < frames; ++k) {
+            gainLeft += voice->rampDeltaLeft;
+            gainRight += voice->rampDeltaRight;
+        }
+        finishRamp(voice, gainLeft, gainRight, frames, ramp);
+    }
+    return skipFrames(position, step, backward, frames);
+}
+
 // The vector paths render the same pieces with the kernels of mixer_kernels.h.
 
 struct Stride {
@@ -487,7 +503,9 @@ void mixVoice(Voice* voice, const MixSettings& settings, float* frames, int32_t 
             piece = ramp;
             endsOnBoundary = false;
         }
-        if (ramp > 0 && kernels) {
+        if (!out) {
+            position = skipPiece(voice, position, step, backward, piece, ramp);
+        } else if (ramp > 0 && kernels) {
             position =
                 renderRampWith(kernels, voice, data, position, step, backward, out, piece, ramp);
         } else if (ramp > 0) {
@@ -497,7 +515,7 @@ void mixVoice(Voice* voice, const MixSettings& settings, float* frames, int32_t 
         } else {
             position = renderSteady(voice, data, position, step, backward, out, piece);
         }
-        out += 2 * piece;
+        if (out) out += 2 * piece;
         left -= piece;
 
         if (endsOnBoundary) {

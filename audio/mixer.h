@@ -53,5 +53,7 @@ MixSettings mixSettingsFor(int32_t rate);
 // Adds voices 0..MIXED_VOICE_COUNT-1 of the table `voices` into `frameCount` stereo frames at
 // `frames`.
 void mixVoices(Voice* voices, const MixSettings& settings, float* frames, int32_t frameCount);
-// Adds one voice into `frameCount` stereo frames at `frames`.
+// Adds one voice into `frameCount` stereo frames at `frames`. With `frames` null the voice moves
+// on by `frameCount` frames exactly as if they were mixed (position, direction, ramp, end), and
+// nothing is added anywhere.
 void mixVoice(Voice* voice, const MixSettings& settings, float* frames, int32_t frameCount);

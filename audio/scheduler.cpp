@@ -57,18 +57,61 @@ bool startSong(AudioEngine* engine, Song* song) {
     engine->currentSong = song;
     engine->framesMixed = 0;
     engine->repeatFrame = -1;
+    engine->passesLeft = engine->repeatCount;
+    engine->passesDone = 0;
     engine->repeatTimeMs.store(-1, std::memory_order_relaxed);
     engine->fillIndex.store(0);
     engine->playIndex.store(0);
     return true;
 }
 
-// One tick of the song; notes the frame at which the song first comes round.
+// One tick of the song. Where the song comes round, another pass begins, or, with none left,
+// the frame is noted at which the song ends.
 void runTick(AudioEngine* engine, Song* song) {
     if (song->tickHandler) song->tickHandler(song);
-    if (song->hasRepeated && engine->repeatFrame < 0) {
-        engine->repeatFrame = engine->framesMixed;
-        engine->repeatTimeMs.store(song->songTimeMs, std::memory_order_release);
+    if (!song->hasRepeated || engine->repeatFrame >= 0) return;
+    if (engine->passesLeft != 0) {
+        if (engine->passesLeft > 0) engine->passesLeft -= 1;
+        engine->passesDone += 1;
+        forgetPlayedRows(song);
+        return;
+    }
+    engine->repeatFrame = engine->framesMixed;
+    engine->repeatTimeMs.store(song->songTimeMs, std::memory_order_release);
+}
+
+// The voices of one piece of a block: the muted channels' voices (c and its twin c + 32) move on
+// without sound, and while skipping, all of them do.
+void mixPiece(AudioEngine* engine, float* out, int32_t frames) {
+    if (!engine->skipping && engine->mutedChannels == 0) {
+        mixVoices(engine->voices, engine->settings, out, frames);
+        return;
+    }
+    for (int v = 0; v < MIXED_VOICE_COUNT; ++v) {
+        Voice* voice = &engine->voices[v];
+        if (!voice->sample) continue;
+        const bool muted = (engine->mutedChannels >> (v % TWIN_DISTANCE)) & 1;
+        mixVoice(voice, engine->settings, engine->skipping || muted ? nullptr : out, frames);
+    }
+}
+
+// The optional shaping of a mixed block before its conversion: stereo width, then gain.
+void shapeMix(const AudioEngine* engine, float* frames, int32_t count) {
+    if (engine->stereoSeparation != 100) {
+        const double width = engine->stereoSeparation / 100.0;
+        for (int32_t k = 0; k < count; ++k) {
+            const double mid = (static_cast<double>(frames[2 * k]) + frames[2 * k + 1]) * 0.5;
+            const double side = (static_cast<double>(frames[2 * k]) - frames[2 * k + 1]) * 0.5;
+            frames[2 * k] = static_cast<float>(mid + side * width);
+            frames[2 * k + 1] = static_cast<float>(mid - side * width);
+        }
+    }
+    if (engine->outputGain != 1.0) {
+        for (int32_t k = 0; k < 2 * count; ++k) {
+            const double value = frames[k] * engine->outputGain;
+            // Far beyond 16 bits either way: saturated at the conversion all the same.
+            frames[k] = static_cast<float>(value > 1e30 ? 1e30 : value < -1e30 ? -1e30 : value);
+        }
     }
 }
 
@@ -204,7 +247,7 @@ void mixBlock(AudioEngine* engine) {
     int32_t block = engine->fillIndex.load(std::memory_order_relaxed);
     int32_t start = block * blockFrames;
     float* out = engine->mixBuffer + 2 * start;
-    memset(out, 0, static_cast<size_t>(blockFrames) * 8);
+    if (!engine->skipping) memset(out, 0, static_cast<size_t>(blockFrames) * 8);
 
     // The block is mixed in pieces that end at tick boundaries; each tick runs before its first
     // frame is mixed.
@@ -218,7 +261,7 @@ void mixBlock(AudioEngine* engine) {
             left = song->samplesPerTick > 0 ? song->samplesPerTick : 1;
         }
         int32_t frames = done + left > blockFrames ? blockFrames - done : left;
-        mixVoices(engine->voices, settings, out, frames);
+        mixPiece(engine, out, frames);
         done += frames;
         out += 2 * frames;
         left -= frames;
@@ -229,7 +272,11 @@ void mixBlock(AudioEngine* engine) {
     }
     engine->syncRecords[block].store(packRecord(song), std::memory_order_release);
     song->tickSamplesLeft = left;
-    convertToPcm16(engine->outputBuffer + 2 * start, engine->mixBuffer + 2 * start, blockFrames);
+    if (!engine->skipping) {
+        shapeMix(engine, engine->mixBuffer + 2 * start, blockFrames);
+        convertToPcm16(engine->outputBuffer + 2 * start, engine->mixBuffer + 2 * start,
+                       blockFrames);
+    }
     engine->fillIndex.store(block + 1 == settings.blockCount ? 0 : block + 1,
                             std::memory_order_relaxed);
 }
@@ -278,9 +325,6 @@ int startSongOffline(AudioEngine* engine, Song* song) {
     return 1;
 }
 
-namespace {
-
-// Mixes the next offline block; its index, or -1 when no offline song runs.
 int32_t mixNextOfflineBlock(AudioEngine* engine) {
     if (!engine->offline || !engine->currentSong) return -1;
     int32_t block = engine->fillIndex.load(std::memory_order_relaxed);
@@ -289,18 +333,10 @@ int32_t mixNextOfflineBlock(AudioEngine* engine) {
     return block;
 }
 
-}  // namespace
-
 const int16_t* renderNextBlock(AudioEngine* engine) {
     int32_t block = mixNextOfflineBlock(engine);
     if (block < 0) return nullptr;
     return engine->outputBuffer + 2 * block * engine->settings.blockFrames;
-}
-
-const float* renderNextMixBlock(AudioEngine* engine) {
-    int32_t block = mixNextOfflineBlock(engine);
-    if (block < 0) return nullptr;
-    return engine->mixBuffer + 2 * block * engine->settings.blockFrames;
 }
 
 int32_t playingBlockIndex(const AudioEngine* engine) {

@@ -60,10 +60,23 @@ struct AudioEngine {
     float* mixBuffer;  // bufferFrames stereo frames of floats, 16-byte aligned in the above
 
     // Frames mixed since the song started, and the frame and song time at which the tick began
-    // that first came back to a row already played (-1 until then): where one pass ends.
+    // that came back to a row already played once no passes were left (-1 until then): where
+    // the song ends. `repeatCount` more passes follow the first (-1: without end).
     int64_t framesMixed;
     int64_t repeatFrame;
     std::atomic<int32_t> repeatTimeMs;
+    int32_t repeatCount;
+    int32_t passesLeft;
+    int32_t passesDone;
+
+    // What becomes of the mix. Muted channels (bit c for channel c) add nothing; their voices
+    // move on as if heard. While `skipping`, blocks advance the song and the voices exactly as
+    // mixing would, but produce no sound (the quick way to a later frame). Before the conversion
+    // the mix may be scaled and its stereo width changed (100: as the song pans; 0: mono).
+    uint32_t mutedChannels;
+    bool skipping;
+    double outputGain = 1.0;
+    int32_t stereoSeparation = 100;
 
     // Written by the mixing thread, read by the queries and the tests from other threads.
     std::atomic<int32_t> fillIndex;
@@ -136,9 +149,10 @@ int startSongOffline(AudioEngine* engine, Song* song);
 // Mixes the next block of an offline song; its blockFrames stereo frames of 16-bit PCM, valid
 // until the next call. Null when no offline song is running.
 const int16_t* renderNextBlock(AudioEngine* engine);
-// The same block before its conversion to 16 bits: the single-precision mix, blockFrames
-// stereo frames valid until the next call. Null when no offline song is running.
-const float* renderNextMixBlock(AudioEngine* engine);
+// Mixes the next block of an offline song; the block's index (its frames start at blockFrames x
+// index in the output buffer and, before their conversion, in the mix buffer), -1 when no
+// offline song is running.
+int32_t mixNextOfflineBlock(AudioEngine* engine);
 
 // The block whose record the queries report, and the block mixBlock fills next.
 int32_t playingBlockIndex(const AudioEngine* engine);

@@ -10,8 +10,17 @@
 #include "module/file_access.h"
 #include "module/song.h"
 
-// The system's own back ends on Windows, SDL2 elsewhere.
-#ifdef _WIN32
+// The system's own back ends on Windows, the browser's on a web page, SDL2 elsewhere.
+#if defined(__EMSCRIPTEN__)
+#include "audio/device_webaudio.h"
+#include "demo/web_loop.h"
+#include "display/display_canvas.h"
+namespace {
+const OutputDevice* const soundDevice = &webAudioOutputDevice;
+const char* (*const soundDeviceError)() = webAudioDeviceError;
+const DisplayBackend* const displayBackend = &canvasDisplayBackend;
+}  // namespace
+#elif defined(_WIN32)
 #include "audio/device_waveout.h"
 #include "display/display_ddraw.h"
 namespace {
@@ -53,6 +62,10 @@ int main() {
         return 1;
     }
     sceneStart(&scene, scrollText);
+#if defined(__EMSCRIPTEN__)
+    return runOnPage(&scene, song) ? 0 : 1;
+#else
     playSong(song);
     for (;;) scenePass(&scene);
+#endif
 }

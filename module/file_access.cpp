@@ -21,11 +21,23 @@ int fileCallbacksComplete() {
     return (f.open && f.close && f.read && f.seek && f.tell) ? 1 : 0;
 }
 
-ModuleStream* streamOpen(const char* path) {
-    if (!fileCallbacks.open) return nullptr;
+namespace {
+
+const FileCallbacks& callbacksOf(const ModuleStream* stream) {
+    return stream->callbacks ? *stream->callbacks : fileCallbacks;
+}
+
+}  // namespace
+
+ModuleStream* streamOpen(const char* path) { return streamOpenWith(nullptr, path); }
+
+ModuleStream* streamOpenWith(const FileCallbacks* set, const char* path) {
+    const FileCallbacks& callbacks = set ? *set : fileCallbacks;
+    if (!callbacks.open) return nullptr;
     auto* stream = static_cast<ModuleStream*>(calloc(1, sizeof(ModuleStream)));
     if (!stream) return nullptr;
-    stream->handle = fileCallbacks.open(path);
+    stream->callbacks = set;
+    stream->handle = callbacks.open(path);
     if (!stream->handle) {
         free(stream);
         return nullptr;
@@ -35,23 +47,23 @@ ModuleStream* streamOpen(const char* path) {
 
 void streamClose(ModuleStream* stream) {
     if (!stream) return;
-    fileCallbacks.close(stream->handle);
+    callbacksOf(stream).close(stream->handle);
     free(stream);
 }
 
 int streamRead(void* buffer, int size, ModuleStream* stream) {
     if (!stream) return 0;
-    return fileCallbacks.read(buffer, size, stream->handle);
+    return callbacksOf(stream).read(buffer, size, stream->handle);
 }
 
 int streamSeek(ModuleStream* stream, int32_t offset, int8_t origin) {
     if (!stream) return 0;
-    return fileCallbacks.seek(stream->handle, offset, origin);
+    return callbacksOf(stream).seek(stream->handle, offset, origin);
 }
 
 int streamTell(ModuleStream* stream) {
     if (!stream) return 0;
-    return fileCallbacks.tell(stream->handle);
+    return callbacksOf(stream).tell(stream->handle);
 }
 
 // ---- standard files ----
@@ -71,6 +83,9 @@ int stdFileSeek(void* handle, int32_t offset, int8_t origin) {
 }
 
 int stdFileTell(void* handle) { return static_cast<int>(ftell(static_cast<FILE*>(handle))); }
+
+const FileCallbacks standardFileCallbacks = {stdFileOpen, stdFileClose, stdFileRead, stdFileSeek,
+                                             stdFileTell};
 
 void useStandardFiles() {
     setFileCallbacks(stdFileOpen, stdFileClose, stdFileRead, stdFileSeek, stdFileTell);
@@ -141,6 +156,9 @@ int memFileTell(void* handle) {
     auto* file = static_cast<MemoryFile*>(handle);
     return file->position > INT32_MAX ? INT32_MAX : static_cast<int>(file->position);
 }
+
+const FileCallbacks memoryFileCallbacks = {memFileOpen, memFileClose, memFileRead, memFileSeek,
+                                           memFileTell};
 
 void useMemoryFiles() {
     setFileCallbacks(memFileOpen, memFileClose, memFileRead, memFileSeek, memFileTell);

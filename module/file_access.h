@@ -28,6 +28,7 @@ struct FileCallbacks {
 
 struct ModuleStream {
     void* handle;
+    const FileCallbacks* callbacks;  // the set it was opened with; null: the registered set
 };
 
 constexpr int8_t STREAM_SEEK_SET = 0;
@@ -42,8 +43,12 @@ void setFileCallbacks(FileOpenFn open, FileCloseFn close, FileReadFn read, FileS
 // 1 when a complete set is registered.
 int fileCallbacksComplete();
 
-// Null when no set is registered or the file cannot be opened.
+// Null when no set is registered or the file cannot be opened. Every later request goes to the
+// set registered at the moment of the request.
 ModuleStream* streamOpen(const char* path);
+// Opens `path` with the given set, which serves every request of the stream whatever is
+// registered: for a library whose callers each read in their own way. Null set: streamOpen.
+ModuleStream* streamOpenWith(const FileCallbacks* set, const char* path);
 void streamClose(ModuleStream* stream);
 int streamRead(void* buffer, int size, ModuleStream* stream);
 int streamSeek(ModuleStream* stream, int32_t offset, int8_t origin);
@@ -68,6 +73,10 @@ int memFileTell(void* handle);
 // Writes into `path` (at least 64 bytes) the name under which memFileOpen opens `size` bytes at
 // `data`. Returns 0 when `path` is null.
 int memoryModulePath(char* path, size_t pathSize, const void* data, size_t size);
+
+// The two sets as records, for streamOpenWith.
+extern const FileCallbacks standardFileCallbacks;
+extern const FileCallbacks memoryFileCallbacks;
 
 // Registers the memory set.
 void useMemoryFiles();

@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "module/file_access.h"
-#include "module/xm_loader.h"
+#include "module/module_format.h"
 
 Instrument emptyInstrument = {};
 Sample emptySample = {};
@@ -19,10 +19,15 @@ void copyName(char* out, size_t size, const uint8_t* bytes, int count) {
 }
 
 Song* readSong(const char* path, SampleDataHook hook, LoadError* error) {
+    return readSongWith(nullptr, path, hook, error);
+}
+
+Song* readSongWith(const FileCallbacks* files, const char* path, SampleDataHook hook,
+                   LoadError* error) {
     LoadError ignored;
     if (!error) error = &ignored;
     *error = {LoadFailure::NONE, ""};
-    ModuleStream* stream = streamOpen(path);
+    ModuleStream* stream = streamOpenWith(files, path);
     if (!stream) {
         *error = {LoadFailure::CANNOT_OPEN, "cannot open the file"};
         return nullptr;
@@ -34,7 +39,7 @@ Song* readSong(const char* path, SampleDataHook hook, LoadError* error) {
         return nullptr;
     }
     song->sampleDataHook = hook;
-    int loaded = loadXm(song, stream, error);
+    int loaded = loadModule(song, stream, error);
     streamClose(stream);
     if (!loaded) {
         releaseSong(song);

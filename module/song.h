@@ -13,12 +13,16 @@
 #include <cstdint>
 
 constexpr uint8_t NOTE_KEY_OFF = 255;
+constexpr int MAX_SONG_CHANNELS = 32;
 constexpr int MAX_INSTRUMENT_SAMPLES = 16;
 constexpr int MAX_ENVELOPE_POINTS = 12;  // points an instrument loads from the file
 
 constexpr uint8_t LOOP_NONE = 1;
 constexpr uint8_t LOOP_FORWARD = 2;
 constexpr uint8_t LOOP_PINGPONG = 4;
+
+// A sample panning that leaves the channel's panning as it is (MOD channels keep a fixed panning).
+constexpr int32_t SAMPLE_PANNING_NONE = -1;
 
 struct NoteCell {
     uint8_t note;  // 0 none, 1..96 a note, NOTE_KEY_OFF
@@ -50,8 +54,9 @@ struct Sample {
     uint32_t loopLength;  // frames; never 0 after loading
     uint8_t volume;  // 0..64
     int8_t finetune;
-    int32_t panning;  // 0..255
+    int32_t panning;  // 0..255, or SAMPLE_PANNING_NONE
     uint8_t bits;  // 16 once the data is converted
+    uint8_t fileBits;  // 8 or 16, as the file stores the data
     uint8_t loopMode;  // LOOP_NONE, LOOP_FORWARD or LOOP_PINGPONG
     int8_t relativeNote;
     char name[INSTRUMENT_NAME_SIZE];
@@ -87,6 +92,7 @@ constexpr uint8_t ENVELOPE_LOOP = 4;
 
 struct Song;
 struct PlayerState;
+struct FileCallbacks;
 using SongHandler = void (*)(Song* song);
 using SampleDataHook = int (*)(uint8_t* buffer, int byteCount, int bits, int instrumentIndex,
                                int sampleIndex);
@@ -108,7 +114,13 @@ struct Song {
     int32_t usedPatternCount;
     int32_t patternCount;
     int16_t instrumentCount;
-    int16_t songFlags;  // bit 0: linear frequency table
+    int16_t songFlags;  // bit 0: linear frequency table, as the file says
+    // 1 when the song follows ProTracker where it and FastTracker 2 differ (set by the MOD loader
+    // for the behaviours MOD files rely on; each use in player/ says which).
+    uint8_t protrackerRules;
+    // Each channel's panning (0..255) at play start: MOD channels sit hard left or right; an XM
+    // leaves them all 0, its instruments set the panning.
+    uint8_t channelPanning[MAX_SONG_CHANNELS];
     int16_t defaultSpeed;
     int16_t defaultBpm;
     uint8_t orderTable[256];
@@ -163,6 +175,9 @@ extern Sample emptySample;
 // on any failure, with the reason in *error (error may be null). The song has no tick handler
 // yet: the player gives it one (loadPlayableSong).
 Song* readSong(const char* path, SampleDataHook hook, LoadError* error);
+// The same through the given set of file callbacks, whatever is registered (null: readSong).
+Song* readSongWith(const FileCallbacks* files, const char* path, SampleDataHook hook,
+                   LoadError* error);
 // Releases the song and everything it owns. Nothing may play it any more: freeSong, of the audio
 // engine, makes sure of that first.
 void releaseSong(Song* song);

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "module/module_reader.h"
+
 namespace {
 
 const char XM_SIGNATURE[] = "Extended Module: ";
@@ -11,48 +13,6 @@ constexpr int SIGNATURE_LENGTH = 17;
 // Cells that patterns stored empty (packed size 0) may ask for in all; such a pattern costs the
 // file 9 bytes whatever its size, so without a limit a small file could demand gigabytes.
 constexpr int64_t EMPTY_PATTERN_CELL_BUDGET = 8 * 1024 * 1024;
-
-// The stream and the number of bytes the file holds, so that sizes read from a damaged header are
-// checked against what is really there before anything is allocated; and where a failure goes.
-struct Reader {
-    ModuleStream* stream;
-    int64_t fileSize;
-    LoadError* error;
-};
-
-int fail(Reader& reader, LoadFailure kind, const char* reason) {
-    *reader.error = {kind, reason};
-    return 0;
-}
-
-int64_t measureFile(ModuleStream* stream) {
-    uint8_t scratch[16384];
-    streamSeek(stream, 0, STREAM_SEEK_SET);
-    int64_t size = 0;
-    for (;;) {
-        int got = streamRead(scratch, sizeof scratch, stream);
-        if (got <= 0) break;
-        size += got;
-        if (size >= INT32_MAX) return INT32_MAX;
-    }
-    streamSeek(stream, 0, STREAM_SEEK_SET);
-    return size;
-}
-
-bool readExact(Reader& reader, void* buffer, int size) {
-    return streamRead(buffer, size, reader.stream) == size;
-}
-
-int64_t bytesLeft(Reader& reader) {
-    int64_t left = reader.fileSize - streamTell(reader.stream);
-    return left < 0 ? 0 : left;
-}
-
-bool seekTo(Reader& reader, int64_t position) {
-    if (position < 0 || position > INT32_MAX) return false;
-    streamSeek(reader.stream, static_cast<int32_t>(position), STREAM_SEEK_SET);
-    return true;
-}
 
 uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 uint32_t le32(const uint8_t* p) {
@@ -241,19 +201,6 @@ int readInstrumentHeader(Instrument* ins, Reader& reader) {
     return 1;
 }
 
-// Puts a loop that reaches beyond the sample back inside it; a loop starting at or beyond the end
-// is no loop.
-void clampLoop(Sample* smp) {
-    if (smp->loopMode == LOOP_NONE) return;
-    if (smp->loopStart >= smp->length) {
-        smp->loopMode = LOOP_NONE;
-        smp->loopStart = 0;
-        smp->loopLength = smp->length;
-    } else if (static_cast<uint64_t>(smp->loopStart) + smp->loopLength > smp->length) {
-        smp->loopLength = smp->length - smp->loopStart;
-    }
-}
-
 int readSampleHeader(Sample* smp, Reader& reader) {
     uint8_t bytes[40];
     if (!readExact(reader, bytes, sizeof bytes))
@@ -269,6 +216,7 @@ int readSampleHeader(Sample* smp, Reader& reader) {
     if (type & 1) smp->loopMode = LOOP_FORWARD;
     if (type & 2) smp->loopMode = LOOP_PINGPONG;
     if (type & 0x10) smp->bits = 16;
+    smp->fileBits = smp->bits;
     if (smp->loopMode == LOOP_NONE) {
         smp->loopStart = 0;
         smp->loopLength = smp->length;
@@ -286,64 +234,6 @@ int readSampleHeader(Sample* smp, Reader& reader) {
     smp->panning = bytes[15];
     smp->relativeNote = static_cast<int8_t>(bytes[16]);
     copyName(smp->name, sizeof smp->name, bytes + 18, 22);
-    return 1;
-}
-
-// Reads (or asks the hook for) one sample's data and turns it into 16-bit frames. A sample whose
-// data runs past the end of the file keeps the frames the file holds and ends there.
-int readSampleData(Song* song, Sample* smp, Reader& reader, int instrumentIndex, int slot) {
-    int64_t byteCount = static_cast<int64_t>(smp->bits) * smp->length / 8;
-    int64_t available = bytesLeft(reader);
-    if (byteCount > available) {
-        int64_t frames = smp->bits == 16 ? available / 2 : available;
-        smp->length = static_cast<uint32_t>(frames);
-        if (smp->loopMode == LOOP_NONE) smp->loopLength = smp->length;
-        clampLoop(smp);
-        byteCount = static_cast<int64_t>(smp->bits) * smp->length / 8;
-        if (smp->length == 0) {
-            smp->loopStart = 0;
-            smp->loopLength = 0;
-            smp->loopMode = LOOP_NONE;
-            return 1;
-        }
-    }
-    // Both widths end up as length + 8 zeroed 16-bit frames; 16-bit data is read in place.
-    size_t bufferBytes = 2 * static_cast<size_t>(smp->length) + 16;
-    auto* buffer = static_cast<uint8_t*>(calloc(bufferBytes, 1));
-    if (!buffer) return fail(reader, LoadFailure::OUT_OF_MEMORY, "out of memory for sample data");
-    if (smp->bits == 8) {
-        smp->data = static_cast<int16_t*>(calloc(smp->length + 8, sizeof(int16_t)));
-        if (!smp->data) {
-            free(buffer);
-            return fail(reader, LoadFailure::OUT_OF_MEMORY, "out of memory for sample data");
-        }
-    }
-    if (song->sampleDataHook) {
-        song->sampleDataHook(buffer, static_cast<int>(byteCount), smp->bits, instrumentIndex, slot);
-        streamSeek(reader.stream, static_cast<int32_t>(byteCount), STREAM_SEEK_CUR);
-    } else {
-        streamRead(buffer, static_cast<int>(byteCount), reader.stream);
-    }
-    if (smp->bits == 8) {
-        for (uint32_t k = 0; k < smp->length; ++k) {
-            smp->data[k] = static_cast<int16_t>(static_cast<int8_t>(buffer[k]) * 256);
-        }
-        smp->bits = 16;
-        free(buffer);
-    } else {
-        smp->data = reinterpret_cast<int16_t*>(buffer);
-    }
-    if (!song->sampleDataHook) {
-        uint16_t sum = 0;
-        for (uint32_t k = 0; k < smp->length; ++k) {
-            sum = static_cast<uint16_t>(sum + static_cast<uint16_t>(smp->data[k]));
-            smp->data[k] = static_cast<int16_t>(sum);
-        }
-    }
-    // The frame at the loop end is the interpolation partner of the loop's last frame.
-    uint32_t loopEnd = smp->loopStart + smp->loopLength;
-    if (smp->loopMode == LOOP_PINGPONG) smp->data[loopEnd] = smp->data[loopEnd - 1];
-    if (smp->loopMode == LOOP_FORWARD) smp->data[loopEnd] = smp->data[smp->loopStart];
     return 1;
 }
 
@@ -386,7 +276,7 @@ int readInstrument(Song* song, Reader& reader, int i) {
         Sample* smp = ins->samples[j];
         if (smp->length == 0) continue;
         clampLoop(smp);
-        if (!readSampleData(song, smp, reader, i, j)) return 0;
+        if (!readSampleData(song, smp, reader, i, j, {true})) return 0;
     }
     return 1;
 }
@@ -402,14 +292,12 @@ bool isXm(ModuleStream* stream) {
 
 int loadXm(Song* song, ModuleStream* stream, LoadError* error) {
     LoadError ignored;
-    Reader reader{stream, 0, error ? error : &ignored};
-    *reader.error = {LoadFailure::NONE, ""};
+    Reader reader = openReader(stream, error ? error : &ignored);
     if (!song || !stream) return fail(reader, LoadFailure::DAMAGED, "no song or no stream");
     if (!isXm(stream)) {
         return fail(reader, LoadFailure::NOT_A_MODULE, "not an XM module (signature missing)");
     }
     song->initialGlobalVolume = 64;
-    reader.fileSize = measureFile(stream);
 
     int filePatternCount = 0;
     if (!readHeader(song, reader, &filePatternCount)) return 0;

@@ -11,8 +11,6 @@
 #include "module/file_access.h"
 #include "module/song.h"
 
-constexpr int MAX_SONG_CHANNELS = 32;
-
 // Whether the stream starts with the XM signature.
 bool isXm(ModuleStream* stream);
 // 1 on success, 0 on failure (the song may be partly filled; the caller releases it). On failure

@@ -81,9 +81,17 @@ void updatePanning(ChannelState* channel) {
     setGains(voice, voice->mixVolume, finalPanning);
 }
 
+// Four times the clock the Amiga's periods count: FastTracker 2's, and the PAL Amiga's that
+// ProTracker songs were tuned on (a sixth of a semitone lower).
+constexpr int64_t AMIGA_CLOCK = 14317056;
+constexpr int64_t PAL_AMIGA_CLOCK = 4 * 3546895;
+
 // In linear mode a positive periodDelta raises the pitch, in Amiga mode it lowers it.
 int32_t frequencyOf(const Song* song, int64_t period, int64_t periodDelta) {
-    if (!usesLinearPeriods(song)) return static_cast<int32_t>(14317056 / (period + periodDelta));
+    if (!usesLinearPeriods(song)) {
+        const int64_t clock = song->protrackerRules ? PAL_AMIGA_CLOCK : AMIGA_CLOCK;
+        return static_cast<int32_t>(clock / (period + periodDelta));
+    }
     // Linear periods: 768 units per octave, 4608 being 8363 Hz.
     const double exponent = static_cast<double>((4608 - period) + periodDelta) / 768.0;
     const double frequency = std::pow(2.0, exponent) * 8363.0;
@@ -148,7 +156,7 @@ int32_t notePeriodOf(const Song* song, int realNote, int finetune) {
 
 void resetChannelInstrument(ChannelState* channel, const Sample* sample) {
     channel->volume = sample->volume;
-    channel->panning = sample->panning;
+    if (sample->panning != SAMPLE_PANNING_NONE) channel->panning = sample->panning;
     restartEnvelope(&channel->volumeEnvelope, 64);
     restartEnvelope(&channel->panningEnvelope, 32);
     channel->keyOff = 0;
@@ -172,8 +180,10 @@ void startChannelRow(Song* song, ChannelState* channel, const NoteCell& cell, bo
     const ChannelSound sound = resolveSound(song, channel);
 
     const RowStartCopies before{channel->volume, channel->period, channel->panning};
-    // A tremolo that ends leaves its last offset in the volume.
-    if (channel->lastEffect == EFFECT_TREMOLO && cell.effect != EFFECT_TREMOLO) {
+    // A tremolo that ends leaves its last offset in the volume; in ProTracker the volume comes
+    // back.
+    if (channel->lastEffect == EFFECT_TREMOLO && cell.effect != EFFECT_TREMOLO &&
+        !song->protrackerRules) {
         channel->volume += channel->volumeDelta;
     }
     channel->lastEffect = cell.effect;

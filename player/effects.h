@@ -82,3 +82,6 @@ void tremoloStep(ChannelState* channel);
 void tonePortamentoStep(ChannelState* channel);
 void tremorStep(ChannelState* channel);
 void retrigStep(ChannelState* channel, const Song* song);
+// A ProTracker song's portamentos (1xx, 2xx, E1x, E2x) stop at the ends of its three octaves:
+// upward at period 113 (B-3), downward at 856 (C-1). Nothing for other songs.
+void stopAtProtrackerLimit(const Song* song, ChannelState* channel, bool upward);

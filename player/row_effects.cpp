@@ -35,6 +35,22 @@ void patternLoop(Song* song, ChannelState* channel, uint8_t count) {
     if (channel->patternLoopCount != 0) song->row = channel->patternLoopRow - 1;
 }
 
+void setFinetune(const Song* song, ChannelState* channel, Sample* sample, uint8_t y) {
+    if (!song->protrackerRules) {
+        // The sample record is shared: every later note of it, on any channel, hears the new
+        // finetune. The shared empty sample stays all zero.
+        if (sample != &emptySample) sample->finetune = static_cast<int8_t>(y);
+        return;
+    }
+    // ProTracker reads the nibble signed, in eighths of a semitone, as in the sample header, and
+    // tunes the channel, not the sample: here the note that starts on the same row, so that no
+    // other channel hears it.
+    if (channel->updateFlags & UPDATE_TRIGGER) {
+        channel->notePeriod = notePeriodOf(song, channel->realNote, ((y ^ 8) - 8) * 16);
+        channel->period = channel->notePeriod;
+    }
+}
+
 void extendedRowEffect(Song* song, ChannelState* channel, Sample* sample, uint8_t param,
                        const RowStartCopies& before) {
     const uint8_t y = param & 0x0F;
@@ -42,19 +58,17 @@ void extendedRowEffect(Song* song, ChannelState* channel, Sample* sample, uint8_
         case EXTENDED_FINE_PORTA_UP:
             if (y) channel->finePortaUpMemory = y;
             channel->period = addSaturated(channel->period, -4 * channel->finePortaUpMemory);
+            stopAtProtrackerLimit(song, channel, true);
             break;
         case EXTENDED_FINE_PORTA_DOWN:
             if (y) channel->finePortaDownMemory = y;
             channel->period = addSaturated(channel->period, 4 * channel->finePortaDownMemory);
+            stopAtProtrackerLimit(song, channel, false);
             break;
         case EXTENDED_VIBRATO_WAVEFORM:
             channel->waveControl = static_cast<uint8_t>((channel->waveControl & 0xF0) | y);
             break;
-        case EXTENDED_SET_FINETUNE:
-            // The sample record is shared: every later note of it, on any channel, hears the new
-            // finetune. The shared empty sample stays all zero.
-            if (sample != &emptySample) sample->finetune = static_cast<int8_t>(y);
-            break;
+        case EXTENDED_SET_FINETUNE: setFinetune(song, channel, sample, y); break;
         case EXTENDED_PATTERN_LOOP: patternLoop(song, channel, y); break;
         case EXTENDED_TREMOLO_WAVEFORM:
             channel->waveControl = static_cast<uint8_t>((channel->waveControl & 0x0F) | (y << 4));
@@ -150,7 +164,7 @@ void applyRowEffect(Song* song, ChannelState* channel, const NoteCell& cell,
         case EFFECT_VIBRATO:
             if (x) channel->vibratoSpeed = x;
             if (y) channel->vibratoDepth = y;
-            applyVibrato(channel);
+            if (!song->protrackerRules) applyVibrato(channel);  // ProTracker's waits for tick 1
             break;
         case EFFECT_TONE_PORTA_VOLUME_SLIDE:
             channel->portaTarget = channel->notePeriod;
@@ -159,7 +173,7 @@ void applyRowEffect(Song* song, ChannelState* channel, const NoteCell& cell,
             break;
         case EFFECT_VIBRATO_VOLUME_SLIDE:
             if (xx) channel->volumeSlideMemory = xx;
-            applyVibrato(channel);
+            if (!song->protrackerRules) applyVibrato(channel);
             break;
         case EFFECT_TREMOLO:
             if (x) channel->tremoloSpeed = x;

@@ -84,8 +84,9 @@ void chooseNextRow(Song* song) {
 
 }  // namespace
 
-Song* loadPlayableSong(const char* path, SampleDataHook hook, LoadError* error) {
-    Song* song = readSong(path, hook, error);
+Song* loadPlayableSong(const char* path, SampleDataHook hook, LoadError* error,
+                       const FileCallbacks* files) {
+    Song* song = readSongWith(files, path, hook, error);
     if (song) song->tickHandler = playerTick;
     return song;
 }
@@ -116,6 +117,7 @@ int startSongPosition(Song* song, Voice* voices, int32_t sampleRate) {
     for (int c = 0; c < channels; ++c) {
         player->channels[c] = ChannelState{};
         player->channels[c].voice = &voices[c];
+        player->channels[c].panning = song->channelPanning[c];
     }
     return 1;
 }
@@ -162,6 +164,27 @@ void processRow(Song* song) {
     const int channels = playedChannelCount(song);
     for (int c = 0; c < channels; ++c)
         startChannelRow(song, &song->player->channels[c], cells[c], &jumpSeen);
+}
+
+void jumpToPosition(Song* song, int32_t order, int32_t row) {
+    song->nextOrderPosition = order;
+    song->nextRow = row;
+    song->tick = 0;
+    song->patternDelayTicks = 0;
+    memset(song->playedRows, 0, sizeof song->playedRows);
+    song->hasRepeated = 0;
+    if (song->player) song->player->loopReplay.active = false;
+}
+
+void forgetPlayedRows(Song* song) {
+    memset(song->playedRows, 0, sizeof song->playedRows);
+    song->hasRepeated = 0;
+    if (song->row < 0 || song->row >= 256 || song->orderPosition < 0 ||
+        song->orderPosition >= 256) {
+        return;
+    }
+    const int bit = song->orderPosition * 256 + song->row;
+    song->playedRows[bit >> 3] |= static_cast<uint8_t>(1 << (bit & 7));
 }
 
 const NoteCell* currentRowCells(const Song* song) {

@@ -36,8 +36,10 @@ struct PlayerState {
 // mixer and of the offline tools. 0 when the player's state cannot be allocated.
 int startSongPosition(Song* song, Voice* voices, int32_t sampleRate);
 
-// Reads the module at `path` (readSong) and makes it playable: its tick handler is playerTick.
-Song* loadPlayableSong(const char* path, SampleDataHook hook, LoadError* error);
+// Reads the module at `path` (readSongWith, through `files`, or the registered set when null) and
+// makes it playable: its tick handler is playerTick.
+Song* loadPlayableSong(const char* path, SampleDataHook hook, LoadError* error,
+                       const FileCallbacks* files = nullptr);
 
 // One tick: a row start when the song's tick is 0, the per-tick effects otherwise.
 void playerTick(Song* song);
@@ -47,6 +49,13 @@ void setBpm(Song* song, int bpm);
 void processRow(Song* song);
 // Every later tick of the row: continuous effects on the cells the row start read.
 void processTickEffects(Song* song);
+
+// Makes the next tick start row `row` of order position `order`, as a position jump with a
+// pattern break would; the first-repeat detection starts afresh from there.
+void jumpToPosition(Song* song, int32_t order, int32_t row);
+// Starts the first-repeat detection afresh from the current row, which counts as played: for a
+// further pass of the song, ending where it comes round again.
+void forgetPlayedRows(Song* song);
 
 // Cells of the row that the last row start read, channel 0 first; null when it read none. An
 // E6x loop changes the song's row at once, but the rest of the row still acts on these cells.

@@ -63,6 +63,14 @@ void arpeggio(const Song* song, ChannelState* channel, const Sample* sample, uin
     channel->updateFlags |= UPDATE_PITCH;
 }
 
+// The vibrato of 4xy and 6xy on a later tick. ProTracker's swings the other way round in Amiga
+// periods: it starts downward.
+void vibratoTick(const Song* song, ChannelState* channel) {
+    applyVibrato(channel);
+    if (song->protrackerRules) channel->periodDelta = -channel->periodDelta;
+    advanceVibrato(channel);
+}
+
 void globalVolumeSlide(Song* song) {
     const int up = song->globalVolumeSlideMemory >> 4;
     const int down = song->globalVolumeSlideMemory & 0x0F;
@@ -226,6 +234,15 @@ void retrigStep(ChannelState* channel, const Song* song) {
     channel->updateFlags |= UPDATE_VOLUME | UPDATE_TRIGGER;
 }
 
+void stopAtProtrackerLimit(const Song* song, ChannelState* channel, bool upward) {
+    // The player's Amiga periods are four times the file's.
+    constexpr int32_t HIGHEST_PITCH_PERIOD = 4 * 113;
+    constexpr int32_t LOWEST_PITCH_PERIOD = 4 * 856;
+    if (!song->protrackerRules) return;
+    if (upward && channel->period < HIGHEST_PITCH_PERIOD) channel->period = HIGHEST_PITCH_PERIOD;
+    if (!upward && channel->period > LOWEST_PITCH_PERIOD) channel->period = LOWEST_PITCH_PERIOD;
+}
+
 void applyVolumeColumnTick(ChannelState* channel, uint8_t v) {
     const int x = v & 0x0F;
     switch (v >> 4) {
@@ -251,29 +268,27 @@ void applyTickEffect(Song* song, ChannelState* channel, const NoteCell& cell,
             channel->periodDelta = 0;
             channel->period = addSaturated(channel->period, -4 * channel->portaUpMemory);
             if (channel->period <= 55) channel->period = 56;
+            stopAtProtrackerLimit(song, channel, true);
             channel->updateFlags |= UPDATE_PITCH;
             break;
         case EFFECT_PORTA_DOWN:
             channel->periodDelta = 0;
             channel->period = addSaturated(channel->period, 4 * channel->portaDownMemory);
+            stopAtProtrackerLimit(song, channel, false);
             channel->updateFlags |= UPDATE_PITCH;
             break;
         case EFFECT_TONE_PORTA:
             channel->periodDelta = 0;
             tonePortamentoStep(channel);
             break;
-        case EFFECT_VIBRATO:
-            applyVibrato(channel);
-            advanceVibrato(channel);
-            break;
+        case EFFECT_VIBRATO: vibratoTick(song, channel); break;
         case EFFECT_TONE_PORTA_VOLUME_SLIDE:
             channel->periodDelta = 0;
             tonePortamentoStep(channel);
             slideVolume(channel, channel->volumeSlideMemory);
             break;
         case EFFECT_VIBRATO_VOLUME_SLIDE:
-            applyVibrato(channel);
-            advanceVibrato(channel);
+            vibratoTick(song, channel);
             slideVolume(channel, channel->volumeSlideMemory);
             break;
         case EFFECT_TREMOLO: tremoloStep(channel); break;

@@ -11,6 +11,7 @@
 
 #include "module/xm_writer.h"
 #include "tests/fuzz/real_sized_songs.h"
+#include "tests/support/mod_writer.h"
 
 namespace {
 
@@ -51,9 +52,13 @@ struct Corpus {
     int written = 0;
     bool ok = true;
 
-    void write(const std::string& name, const XmSong& xm) {
-        std::vector<uint8_t> bytes = writeXm(xm);
-        std::string path = dir + "/" + name + ".xm";
+    void write(const std::string& name, const XmSong& xm) { writeFile(name + ".xm", writeXm(xm)); }
+    void write(const std::string& name, const ModSong& mod) {
+        writeFile(name + ".mod", writeMod(mod));
+    }
+
+    void writeFile(const std::string& name, const std::vector<uint8_t>& bytes) {
+        std::string path = dir + "/" + name;
         FILE* f = fopen(path.c_str(), "wb");
         if (!f || fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) {
             fprintf(stderr, "make_fuzz_corpus: cannot write %s\n", path.c_str());
@@ -242,6 +247,52 @@ void writeEffects(Corpus& corpus) {
     corpus.write("volume-column", column);
 }
 
+// MOD files: each layout (signatures, channel counts, the paired FLT8 patterns, the 15-sample
+// format) with notes across the octaves, and every effect with two parameters, one of them 0.
+void writeMods(Corpus& corpus) {
+    auto notes = [](ModSong& mod) {
+        mod.samples[0] = makeModSample(squareWave(64, 16, 90), 8, 24);
+        mod.samples[1] = makeModSample(squareWave(40, 8, 60), 0, 0);
+        for (int r = 0; r < 64; r += 2) {
+            const int c = (r / 2) % mod.channels;
+            modCellAt(mod, 0, r, c) = {modPeriod(1 + r / 24, r % 12), uint8_t(1 + r % 4 / 2), 0, 0};
+        }
+    };
+    const struct {
+        const char* name;
+        const char* signature;
+        int channels;
+    } layouts[] = {{"mod-mk", "M.K.", 4},
+                   {"mod-flt8", "FLT8", 8},
+                   {"mod-6chn", "6CHN", 6},
+                   {"mod-32ch", "32CH", 32},
+                   {"mod-15-samples", "", 4}};
+    for (const auto& l : layouts) {
+        ModSong mod = makeModSong(l.channels, 1);
+        mod.signature = l.signature;
+        if (l.signature[0] == '\0') {
+            mod.samples.resize(15);
+            mod.restart = 120;
+        }
+        notes(mod);
+        corpus.write(l.name, mod);
+    }
+    const uint8_t params[16][2] = {{0x37, 0x00}, {0x08, 0x00}, {0x08, 0x00}, {0x10, 0x00},
+                                   {0x48, 0x00}, {0x04, 0x00}, {0x20, 0x00}, {0x8F, 0x00},
+                                   {0x00, 0xFF}, {0x01, 0x00}, {0x04, 0x00}, {0x00, 0x00},
+                                   {0x20, 0x7F}, {0x04, 0x00}, {0x5F, 0x10}, {0x03, 0x00}};
+    for (int effect = 0; effect < 16; ++effect) {
+        ModSong mod = makeModSong(4, 1);
+        notes(mod);
+        for (int r = 1; r < 64; r += 2) {
+            modCellAt(mod, 0, r, r % 4) = {0, 0, uint8_t(effect), params[effect][r < 32 ? 0 : 1]};
+        }
+        char name[32];
+        snprintf(name, sizeof name, "mod-effect-%X", effect);
+        corpus.write(name, mod);
+    }
+}
+
 }  // namespace
 
 // Seeds of every format go into the same two sets: a loader for another format adds its small
@@ -258,6 +309,7 @@ int main(int argc, char** argv) {
     } else {
         writeFormatFeatures(corpus);
         writeEffects(corpus);
+        writeMods(corpus);
     }
     printf("%d files written to %s\n", corpus.written, corpus.dir.c_str());
     return corpus.ok ? 0 : 1;

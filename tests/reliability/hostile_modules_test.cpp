@@ -16,6 +16,7 @@
 #include "tests/fuzz/real_sized_songs.h"
 #include "tests/reliability/build_kind.h"
 #include "tests/support/load_bytes.h"
+#include "tests/support/mod_writer.h"
 #include "module/xm_writer.h"
 
 namespace {
@@ -542,6 +543,64 @@ Catalogue realSized() {
     return b.cases;
 }
 
+// MOD files: every effect with small, middle and maximal parameters on notes at the period
+// extremes, every sample number, every channel count, wild header fields and truncation.
+ModSong richMod() {
+    ModSong mod = makeModSong(CHANNELS, 2);
+    mod.orders = {0, 1, 0};
+    mod.samples[0] = makeModSample(squareWave(64, 16, 100), 8, 16);
+    mod.samples[1] = makeModSample(squareWave(30, 10, 60), 0, 0);
+    return mod;
+}
+
+Catalogue modFiles() {
+    Catalogue cases;
+    auto addMod = [&cases](std::string name, const ModSong& mod, Outcome outcome) {
+        cases.push_back({std::move(name), writeMod(mod), outcome});
+    };
+    const uint8_t params[CHANNELS] = {0x00, 0x0F, 0xF0, 0xFF};
+    const uint16_t periods[CHANNELS] = {1, 113, 856, 4095};
+    for (int effect = 0; effect < 16; ++effect) {
+        ModSong mod = richMod();
+        for (int r = 0; r < 64; ++r) {
+            for (int c = 0; c < CHANNELS; ++c) {
+                modCellAt(mod, r % 2, r, c) = {uint16_t(r % 3 == 0 ? periods[(r + c) % 4] : 0),
+                                               uint8_t(r % 5), uint8_t(effect),
+                                               params[(c + r) % CHANNELS]};
+            }
+        }
+        addMod("mod effect " + std::to_string(effect), mod, Outcome::Loads);
+    }
+    ModSong samples = richMod();
+    for (int r = 0; r < 32; ++r) modCellAt(samples, 0, r, r % CHANNELS) = {428, uint8_t(r), 0, 0};
+    addMod("mod sample numbers 0..31", samples, Outcome::Loads);
+    for (int channels = 1; channels <= 32; ++channels) {
+        ModSong mod = makeModSong(channels, 1);
+        mod.samples[0] = makeModSample(squareWave(64, 16, 100), 0, 32);
+        for (int c = 0; c < channels; ++c)
+            modCellAt(mod, 0, c, c) = {uint16_t(100 + 20 * c), 1, 0, 0};
+        addMod("mod channels " + std::to_string(channels), mod, Outcome::Loads);
+    }
+    ModSong wild = richMod();
+    wild.songLengthOverride = 255;
+    wild.restart = 255;
+    for (ModSample& s : wild.samples) {
+        s.lengthWordsOverride = 0xFFFF;
+        s.loopStartWords = 0xFFFF;
+        s.loopLengthWords = 0xFFFF;
+        s.volume = 0xFF;
+        s.finetune = 0xFF;
+    }
+    addMod("mod wild header", wild, Outcome::Loads);
+    const std::vector<uint8_t> whole = writeMod(richMod());
+    for (size_t length = 0; length < whole.size(); length += 97) {
+        cases.push_back({"mod cut at " + std::to_string(length),
+                         std::vector<uint8_t>(whole.begin(), whole.begin() + length),
+                         Outcome::Either});
+    }
+    return cases;
+}
+
 struct Kind {
     const char* name;
     Catalogue (*build)();
@@ -558,6 +617,7 @@ const Kind KINDS[] = {
     {"NotesAndInstruments", notesAndInstruments},
     {"Effects", effects},
     {"RealSized", realSized},
+    {"ModFiles", modFiles},
 };
 
 void PrintTo(const Kind& kind, std::ostream* out) { *out << kind.name; }

@@ -1,7 +1,10 @@
 // brom-play --info and the usage rules, run as a program.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "module/xm_writer.h"
+#include "tests/support/mod_writer.h"
 #include "tests/support/run_program.h"
 
 namespace {
@@ -34,6 +37,39 @@ TEST(BromPlayInfo, SummarisesAValidModule) {
     EXPECT_NE(r.out.find("orders          0 1 0"), std::string::npos);
     EXPECT_NE(r.out.find("pattern   1"), std::string::npos);
     EXPECT_NE(r.out.find("loop forward 0+64"), std::string::npos);
+}
+
+TEST(BromPlayInfo, EveryModeReadsAMod) {
+    ModSong mod = makeModSong(4, 1);
+    mod.title = "mod title";
+    mod.samples[0] = makeModSample(squareWave(64, 16, 100), 0, 32);
+    mod.samples[0].name = "square";
+    modCellAt(mod, 0, 0, 1) = {modPeriod(2, 0), 1, 0, 0};
+    // Named as an XM: the bytes decide.
+    std::string path = writeTempFile("really-a-mod.xm", writeMod(mod));
+    ProgramResult info = runBromPlay("--info " + path);
+    EXPECT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("title           mod title\n"), std::string::npos);
+    EXPECT_NE(info.out.find("tracker         ProTracker M.K.\n"), std::string::npos);
+    EXPECT_NE(info.out.find("loop forward 0+64  volume 64  finetune    0  panning channel"),
+              std::string::npos);
+    EXPECT_NE(info.out.find("square"), std::string::npos);
+
+    ProgramResult trace = runBromPlay("--trace " + path + " --ticks 1");
+    EXPECT_EQ(trace.status, 0) << trace.err;
+    // Channel 1 (right) has its note: volume 64, panning 255.
+    EXPECT_NE(trace.out.find("0\t0\t0\t0\t1\t49\t1\t1712\t0\t64\t0\t255\t"), std::string::npos)
+        << trace.out;
+
+    std::string wav = testing::TempDir() + "mod.wav";
+    ProgramResult render = runBromPlay("--render " + wav + " " + path);
+    EXPECT_EQ(render.status, 0) << render.err;
+    FILE* f = fopen(wav.c_str(), "rb");
+    ASSERT_TRUE(f);
+    fseek(f, 0, SEEK_END);
+    // One 64-row pattern at speed 6 and tempo 125 lasts 7.68 s: 338688 frames of 4 bytes.
+    EXPECT_EQ(ftell(f), 44 + 4 * 338688);
+    fclose(f);
 }
 
 TEST(BromPlayInfo, BadFilesGetOneLineAndStatusOne) {

@@ -14,6 +14,8 @@ const char* loopName(uint8_t loopMode) {
 }
 
 void printHeader(const Song* song) {
+    printf("title           %s\n", song->title);
+    printf("tracker         %s\n", song->tracker);
     printf("channels        %d\n", song->channelCount);
     printf("song length     %d\n", song->songLength);
     printf("restart         %d\n", song->restartPosition);
@@ -54,11 +56,14 @@ void printInstruments(const Song* song) {
             ins.vibratoSweep, ins.vibratoDepth, ins.vibratoRate);
         for (int j = 0; j < ins.sampleCount; ++j) {
             const Sample* s = ins.samples[j];
+            char panning[8] = "channel";  // SAMPLE_PANNING_NONE: the channel's stays
+            if (s->panning != SAMPLE_PANNING_NONE)
+                snprintf(panning, sizeof panning, "%3d", s->panning);
             printf(
-                "  sample %2d  length %7u  loop %s %u+%u  volume %2d  finetune %4d  panning %3d  "
-                "relative note %4d\n",
+                "  sample %2d  length %7u  loop %s %u+%u  volume %2d  finetune %4d  panning %s  "
+                "relative note %4d  %s\n",
                 j, s->length, loopName(s->loopMode), s->loopStart, s->loopLength, s->volume,
-                s->finetune, s->panning, s->relativeNote);
+                s->finetune, panning, s->relativeNote, s->name);
         }
     }
 }

@@ -1,0 +1,522 @@
+// The public C API: a brom_module is a Song with an AudioEngine of its own, rendered offline
+// block by block; the caller's buffers are filled from those blocks, whatever sizes it asks for.
+#include "brom/brom.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "audio/scheduler.h"
+#include "module/file_access.h"
+#include "player/sequencer.h"
+
+namespace {
+
+constexpr int32_t DEFAULT_RATE = 44100;
+constexpr int32_t LOWEST_RATE = 8000;
+constexpr int32_t HIGHEST_RATE = 192000;
+// A song that never comes round ends after an hour of each pass.
+constexpr int64_t LONGEST_PASS_SECONDS = 3600;
+
+}  // namespace
+
+struct brom_module {
+    Song* song;
+    AudioEngine* engine;
+    int32_t rate;
+    int8_t* loadedFinetunes;  // every sample's finetune as loaded, in file order
+    int32_t sampleTotal;
+
+    int32_t block;  // engine block being handed out; -1 before the first
+    int32_t blockOffset;  // its frames handed out already
+    int64_t frame;  // engine frame of the next frame to hand out
+    bool rendered;  // frames handed out since the load or the last seek
+    int64_t soughtMs;  // the last time sought, -1 if none since the load
+
+    int64_t durationMs;  // one pass at durationRate, -1 until measured
+    int32_t durationRate;
+};
+
+namespace {
+
+brom_error errorOf(LoadFailure kind) {
+    switch (kind) {
+        case LoadFailure::NONE: return BROM_OK;
+        case LoadFailure::CANNOT_OPEN: return BROM_ERROR_IO;
+        case LoadFailure::NOT_A_MODULE:
+        case LoadFailure::DAMAGED: return BROM_ERROR_FORMAT;
+        case LoadFailure::TRUNCATED: return BROM_ERROR_TRUNCATED;
+        case LoadFailure::OUT_OF_MEMORY: return BROM_ERROR_MEMORY;
+    }
+    return BROM_ERROR_FORMAT;
+}
+
+void report(brom_error* error, const char** reason, brom_error code, const char* text) {
+    if (error) *error = code;
+    if (reason) *reason = text;
+}
+
+// Calls `visit(sample, index)` for every sample the song owns, in file order.
+template <typename Visit>
+void forEachSample(const Song* song, Visit visit) {
+    if (!song->instruments) return;
+    int32_t index = 0;
+    for (int i = 0; i < song->instrumentCount; ++i) {
+        const Instrument& ins = song->instruments[i];
+        for (int j = 0; j < ins.sampleCount && j < MAX_INSTRUMENT_SAMPLES; ++j) {
+            if (ins.samples[j] && ins.samples[j] != &emptySample) visit(ins.samples[j], index++);
+        }
+    }
+}
+
+// The set-finetune effect rewrites samples as the song plays; every fresh start begins from the
+// finetunes the file gave.
+void restoreFinetunes(brom_module* module) {
+    forEachSample(module->song, [module](Sample* sample, int32_t index) {
+        sample->finetune = module->loadedFinetunes[index];
+    });
+}
+
+// Back to frame 0 at the module's rate, nothing handed out.
+bool restart(brom_module* module) {
+    restoreFinetunes(module);
+    prepareMixSettings(module->engine, module->rate);
+    if (!startSongOffline(module->engine, module->song)) return false;
+    module->block = -1;
+    module->blockOffset = 0;
+    module->frame = 0;
+    module->rendered = false;
+    return true;
+}
+
+// The engine frame at which the output ends; -1 while not known yet.
+int64_t endFrame(const brom_module* module) {
+    const AudioEngine* engine = module->engine;
+    const int64_t end = engine->repeatFrame;
+    if (engine->repeatCount < 0) return end;  // without end
+    const int64_t cap = (engine->repeatCount + int64_t{1}) * LONGEST_PASS_SECONDS * module->rate;
+    if (end >= 0 && end < cap) return end;
+    return engine->framesMixed >= cap ? cap : -1;
+}
+
+// Mixes the next block; false when the song has ended before it.
+bool nextBlock(brom_module* module) {
+    const int64_t end = endFrame(module);
+    if (end >= 0 && module->engine->framesMixed >= end) return false;
+    module->frame = module->engine->framesMixed;
+    module->block = mixNextOfflineBlock(module->engine);
+    module->blockOffset = 0;
+    return module->block >= 0;
+}
+
+// Hands out up to `frames` frames, block by block: `copy(blockIndex, offset, count, done)`
+// copies `count` frames from frame `offset` of the engine block to the caller's frame `done`.
+template <typename Copy>
+size_t render(brom_module* module, size_t frames, Copy copy) {
+    const int32_t blockFrames = module->engine->settings.blockFrames;
+    size_t done = 0;
+    while (done < frames) {
+        if (module->block < 0 || module->blockOffset >= blockFrames) {
+            if (!nextBlock(module)) break;
+        }
+        int64_t available = blockFrames - module->blockOffset;
+        const int64_t end = endFrame(module);
+        if (end >= 0 && end - module->frame < available) available = end - module->frame;
+        if (available <= 0) {
+            module->blockOffset = blockFrames;
+            break;
+        }
+        const size_t count = frames - done < static_cast<size_t>(available)
+                                 ? frames - done
+                                 : static_cast<size_t>(available);
+        copy(module->block, module->blockOffset, count, done);
+        module->blockOffset += static_cast<int32_t>(count);
+        module->frame += static_cast<int64_t>(count);
+        done += count;
+    }
+    if (done > 0) module->rendered = true;
+    return done;
+}
+
+// Restarts and moves on to engine frame `target` without making sound, then mixes the block that
+// holds it: what follows is exactly what a render from the start gives from there on.
+bool seekToFrame(brom_module* module, int64_t target) {
+    if (!restart(module)) return false;
+    AudioEngine* engine = module->engine;
+    const int32_t blockFrames = engine->settings.blockFrames;
+    engine->skipping = true;
+    while (engine->framesMixed + blockFrames <= target && endFrame(module) < 0) {
+        mixNextOfflineBlock(engine);
+    }
+    engine->skipping = false;
+    const int64_t end = endFrame(module);
+    if (end >= 0 && end <= target) {  // beyond the end: the song stays at its end
+        module->frame = end;
+        module->block = 0;
+        module->blockOffset = blockFrames;
+        return true;
+    }
+    if (!nextBlock(module)) return false;
+    module->blockOffset = static_cast<int32_t>(target - module->frame);
+    module->frame = target;
+    return true;
+}
+
+// What seeking changes, so that the measurement of a duration can put it all back.
+struct PlaybackSnapshot {
+    Song song;
+    PlayerState player;
+    Voice voices[VOICE_COUNT];
+};
+
+// Frames of one pass at the module's rate: the player alone runs from the start to where the
+// song comes round, adding up the ticks' lengths; everything it touched is then put back.
+int64_t measurePassFrames(brom_module* module) {
+    Song* song = module->song;
+    AudioEngine* engine = module->engine;
+    auto* snapshot = static_cast<PlaybackSnapshot*>(malloc(sizeof(PlaybackSnapshot)));
+    auto* finetunes = static_cast<int8_t*>(malloc(module->sampleTotal + size_t{1}));
+    if (!snapshot || !finetunes || !song->player) {
+        free(snapshot);
+        free(finetunes);
+        return -1;
+    }
+    memcpy(&snapshot->song, song, sizeof(Song));
+    memcpy(&snapshot->player, song->player, sizeof(PlayerState));
+    memcpy(snapshot->voices, engine->voices, sizeof engine->voices);
+    forEachSample(song, [finetunes](Sample* s, int32_t k) { finetunes[k] = s->finetune; });
+
+    restoreFinetunes(module);
+    startSongPosition(song, engine->voices, module->rate);
+    const int64_t limit = LONGEST_PASS_SECONDS * module->rate;
+    int64_t frames = 0;
+    while (frames < limit && song->tickHandler) {
+        song->tickHandler(song);
+        if (song->hasRepeated) break;
+        frames += song->samplesPerTick > 0 ? song->samplesPerTick : 1;
+    }
+
+    PlayerState* player = song->player;
+    memcpy(song, &snapshot->song, sizeof(Song));
+    memcpy(player, &snapshot->player, sizeof(PlayerState));
+    memcpy(engine->voices, snapshot->voices, sizeof engine->voices);
+    forEachSample(song, [finetunes](Sample* s, int32_t k) { s->finetune = finetunes[k]; });
+    free(snapshot);
+    free(finetunes);
+    return frames < limit ? frames : limit;
+}
+
+brom_module* loadModule(const FileCallbacks* files, const char* path, brom_error* error,
+                        const char** reason) {
+    auto* module = static_cast<brom_module*>(calloc(1, sizeof(brom_module)));
+    AudioEngine* engine = createAudioEngine();
+    if (!module || !engine) {
+        free(module);
+        destroyAudioEngine(engine);
+        report(error, reason, BROM_ERROR_MEMORY, "out of memory");
+        return nullptr;
+    }
+    LoadError loadError;
+    module->song = loadPlayableSong(path, nullptr, &loadError, files);
+    module->engine = engine;
+    module->rate = DEFAULT_RATE;
+    module->soughtMs = -1;
+    module->durationMs = -1;
+    if (!module->song) {
+        report(error, reason, errorOf(loadError.kind), loadError.reason);
+        brom_free(module);
+        return nullptr;
+    }
+    forEachSample(module->song, [module](Sample*, int32_t) { module->sampleTotal += 1; });
+    module->loadedFinetunes = static_cast<int8_t*>(malloc(module->sampleTotal + size_t{1}));
+    if (module->loadedFinetunes) {
+        forEachSample(module->song,
+                      [module](Sample* s, int32_t k) { module->loadedFinetunes[k] = s->finetune; });
+    }
+    if (!module->loadedFinetunes || !restart(module)) {
+        report(error, reason, BROM_ERROR_MEMORY, "out of memory");
+        brom_free(module);
+        return nullptr;
+    }
+    report(error, reason, BROM_OK, "");
+    return module;
+}
+
+const Sample* sampleAt(const brom_module* module, int instrument, int sample) {
+    if (!module || instrument < 0 || instrument >= module->song->instrumentCount) return nullptr;
+    if (!module->song->instruments) return nullptr;
+    const Instrument& ins = module->song->instruments[instrument];
+    if (sample < 0 || sample >= ins.sampleCount || sample >= MAX_INSTRUMENT_SAMPLES) return nullptr;
+    const Sample* found = ins.samples[sample];
+    return found == &emptySample ? nullptr : found;
+}
+
+}  // namespace
+
+extern "C" {
+
+const char* brom_version(void) { return "1.0.0"; }
+
+const char* brom_error_string(brom_error error) {
+    switch (error) {
+        case BROM_OK: return "no error";
+        case BROM_ERROR_ARGUMENT: return "invalid argument";
+        case BROM_ERROR_IO: return "the file cannot be read";
+        case BROM_ERROR_FORMAT: return "not a module Brom can read";
+        case BROM_ERROR_TRUNCATED: return "the file ends early";
+        case BROM_ERROR_MEMORY: return "out of memory";
+    }
+    return "unknown error";
+}
+
+brom_module* brom_load_memory(const void* data, size_t size, brom_error* error) {
+    return brom_load_memory_ex(data, size, error, nullptr);
+}
+
+brom_module* brom_load_file(const char* path, brom_error* error) {
+    return brom_load_file_ex(path, error, nullptr);
+}
+
+brom_module* brom_load_memory_ex(const void* data, size_t size, brom_error* error,
+                                 const char** reason) {
+    if (!data && size > 0) {
+        report(error, reason, BROM_ERROR_ARGUMENT, "no data");
+        return nullptr;
+    }
+    char path[64];
+    memoryModulePath(path, sizeof path, data, size);
+    return loadModule(&memoryFileCallbacks, path, error, reason);
+}
+
+brom_module* brom_load_file_ex(const char* path, brom_error* error, const char** reason) {
+    if (!path) {
+        report(error, reason, BROM_ERROR_ARGUMENT, "no path");
+        return nullptr;
+    }
+    return loadModule(&standardFileCallbacks, path, error, reason);
+}
+
+void brom_free(brom_module* module) {
+    if (!module) return;
+    if (module->song) freeSong(module->engine, module->song);
+    destroyAudioEngine(module->engine);
+    free(module->loadedFinetunes);
+    free(module);
+}
+
+int brom_set_sample_rate(brom_module* module, int rate) {
+    if (!module || rate < LOWEST_RATE || rate > HIGHEST_RATE || module->rendered) return 0;
+    const int32_t previous = module->rate;
+    module->rate = rate;
+    const bool ok =
+        module->soughtMs >= 0 ? brom_seek_ms(module, module->soughtMs) == 1 : restart(module);
+    if (!ok) {
+        module->rate = previous;
+        restart(module);
+        return 0;
+    }
+    return 1;
+}
+
+int brom_sample_rate(const brom_module* module) { return module ? module->rate : 0; }
+
+size_t brom_render_s16(brom_module* module, int16_t* stereo, size_t frames) {
+    if (!module || !stereo) return 0;
+    const AudioEngine* engine = module->engine;
+    return render(module, frames, [&](int32_t block, int32_t offset, size_t count, size_t done) {
+        const int16_t* from =
+            engine->outputBuffer + 2 * (int64_t{block} * engine->settings.blockFrames + offset);
+        memcpy(stereo + 2 * done, from, count * 4);
+    });
+}
+
+size_t brom_render_f32(brom_module* module, float* stereo, size_t frames) {
+    if (!module || !stereo) return 0;
+    const AudioEngine* engine = module->engine;
+    return render(module, frames, [&](int32_t block, int32_t offset, size_t count, size_t done) {
+        const float* from =
+            engine->mixBuffer + 2 * (int64_t{block} * engine->settings.blockFrames + offset);
+        // 32768 is 1.0: a division by a power of two, exact.
+        for (size_t k = 0; k < 2 * count; ++k) stereo[2 * done + k] = from[k] * (1.0f / 32768.0f);
+    });
+}
+
+int brom_seek_ms(brom_module* module, int64_t ms) {
+    if (!module || ms < 0) return 0;
+    // Beyond any song's end (a pass is at most an hour), and safe from overflow below.
+    const int64_t far = (LONGEST_PASS_SECONDS + 1) * 1000 * 1000;
+    const int64_t target = (ms < far ? ms : far) * module->rate / 1000;
+    if (!seekToFrame(module, target)) return 0;
+    module->soughtMs = ms;
+    return 1;
+}
+
+int brom_seek_order_row(brom_module* module, int order, int row) {
+    if (!module) return 0;
+    Song* song = module->song;
+    if (order < 0 || order >= song->songLength) return 0;
+    const int pattern = song->orderTable[order];
+    const int rows =
+        pattern < song->patternCount && song->patterns ? song->patterns[pattern].rowCount : 0;
+    if (row < 0 || (row >= rows && !(row == 0 && rows == 0))) return 0;
+    AudioEngine* engine = module->engine;
+    jumpToPosition(song, order, row);
+    song->tickSamplesLeft = 0;  // the jump sounds from the next frame on
+    engine->repeatFrame = -1;
+    engine->passesLeft = engine->repeatCount;
+    // The rest of the block in hand was mixed before the jump.
+    if (module->block >= 0) module->blockOffset = engine->settings.blockFrames;
+    module->frame = engine->framesMixed;
+    return 1;
+}
+
+int brom_set_repeat_count(brom_module* module, int count) {
+    if (!module || count < -1) return 0;
+    AudioEngine* engine = module->engine;
+    engine->repeatCount = count;
+    if (count < 0) {
+        engine->passesLeft = -1;
+    } else {
+        engine->passesLeft = count > engine->passesDone ? count - engine->passesDone : 0;
+    }
+    return 1;
+}
+
+int64_t brom_duration_ms(brom_module* module) {
+    if (!module) return -1;
+    if (module->durationMs < 0 || module->durationRate != module->rate) {
+        const int64_t frames = measurePassFrames(module);
+        if (frames < 0) return -1;
+        module->durationMs = frames * 1000 / module->rate;
+        module->durationRate = module->rate;
+    }
+    return module->durationMs;
+}
+
+int brom_get_position(const brom_module* module, brom_position* position) {
+    if (!module || !position) return 0;
+    const Song* song = module->song;
+    position->time_ms = module->frame * 1000 / module->rate;
+    position->order = song->orderPosition;
+    position->pattern = song->orderPosition >= 0 && song->orderPosition < 256
+                            ? song->orderTable[song->orderPosition]
+                            : 0;
+    position->row = song->row;
+    position->speed = song->speed;
+    position->bpm = song->bpm;
+    return 1;
+}
+
+int brom_channel_count(const brom_module* module) {
+    return module ? module->song->channelCount : 0;
+}
+
+int brom_set_channel_mute(brom_module* module, int channel, int muted) {
+    if (!module || channel < 0 || channel >= playedChannelCount(module->song)) return 0;
+    const uint32_t bit = uint32_t{1} << channel;
+    uint32_t& mask = module->engine->mutedChannels;
+    mask = muted ? (mask | bit) : (mask & ~bit);
+    return 1;
+}
+
+int brom_channel_muted(const brom_module* module, int channel) {
+    if (!module || channel < 0 || channel >= playedChannelCount(module->song)) return 0;
+    return (module->engine->mutedChannels >> channel) & 1;
+}
+
+int brom_channel_level(const brom_module* module, int channel) {
+    if (!module || !module->song->player || channel < 0 ||
+        channel >= playedChannelCount(module->song)) {
+        return 0;
+    }
+    const Voice* voice = module->song->player->channels[channel].voice;
+    if (!voice || !voice->sample) return 0;
+    const int32_t level =
+        voice->volumeLeft > voice->volumeRight ? voice->volumeLeft : voice->volumeRight;
+    return level < 0 ? 0 : level > 255 ? 255 : level;
+}
+
+int brom_set_gain_db(brom_module* module, double decibels) {
+    if (!module || !(decibels >= -60.0 && decibels <= 24.0)) return 0;
+    module->engine->outputGain = decibels == 0.0 ? 1.0 : std::pow(10.0, decibels / 20.0);
+    return 1;
+}
+
+int brom_set_stereo_separation(brom_module* module, int percent) {
+    if (!module || percent < 0 || percent > 200) return 0;
+    module->engine->stereoSeparation = percent;
+    return 1;
+}
+
+const char* brom_title(const brom_module* module) { return module ? module->song->title : ""; }
+
+const char* brom_tracker(const brom_module* module) { return module ? module->song->tracker : ""; }
+
+int brom_instrument_count(const brom_module* module) {
+    return module && module->song->instruments ? module->song->instrumentCount : 0;
+}
+
+const char* brom_instrument_name(const brom_module* module, int index) {
+    if (index < 0 || index >= brom_instrument_count(module)) return "";
+    return module->song->instruments[index].name;
+}
+
+int brom_sample_count(const brom_module* module, int instrument) {
+    if (instrument < 0 || instrument >= brom_instrument_count(module)) return 0;
+    const int count = module->song->instruments[instrument].sampleCount;
+    return count < MAX_INSTRUMENT_SAMPLES ? count : MAX_INSTRUMENT_SAMPLES;
+}
+
+const char* brom_sample_name(const brom_module* module, int instrument, int sample) {
+    const Sample* found = sampleAt(module, instrument, sample);
+    return found ? found->name : "";
+}
+
+int brom_get_song_info(const brom_module* module, brom_song_info* info) {
+    if (!module || !info) return 0;
+    const Song* song = module->song;
+    info->channels = song->channelCount;
+    info->song_length = song->songLength;
+    info->restart = song->restartPosition;
+    info->patterns = song->patternCount;
+    info->instruments = brom_instrument_count(module);
+    info->speed = song->defaultSpeed;
+    info->bpm = song->defaultBpm;
+    info->linear = usesLinearPeriods(song) ? 1 : 0;
+    return 1;
+}
+
+int brom_order_pattern(const brom_module* module, int order) {
+    if (!module || order < 0 || order >= module->song->songLength) return -1;
+    return module->song->orderTable[order];
+}
+
+int brom_pattern_rows(const brom_module* module, int pattern) {
+    if (!module || !module->song->patterns || pattern < 0 ||
+        pattern >= module->song->patternCount) {
+        return -1;
+    }
+    return module->song->patterns[pattern].rowCount;
+}
+
+int brom_get_sample_info(const brom_module* module, int instrument, int sample,
+                         brom_sample_info* info) {
+    const Sample* found = sampleAt(module, instrument, sample);
+    if (!found || !info) return 0;
+    const bool looped = found->loopMode != LOOP_NONE;
+    info->length = found->length;
+    info->loop_start = looped ? found->loopStart : 0;
+    info->loop_length = looped ? found->loopLength : 0;
+    info->loop = found->loopMode == LOOP_FORWARD    ? BROM_LOOP_FORWARD
+                 : found->loopMode == LOOP_PINGPONG ? BROM_LOOP_PING_PONG
+                                                    : BROM_LOOP_NONE;
+    info->volume = found->volume;
+    info->finetune = found->finetune;
+    info->panning = found->panning;
+    info->relative_note = found->relativeNote;
+    info->bits = found->fileBits ? found->fileBits : found->bits;
+    return 1;
+}
+
+}  // extern "C"

@@ -1,0 +1,186 @@
+/* brom.h: play XM (extended module) music from C, C++ or anything with a C FFI.
+
+   Load a module, then pull interleaved stereo frames from it at the rate you choose, as 16-bit
+   integers or floats; seek by time or by order and row; mute channels; read the title, the
+   instrument and sample names and the duration.
+
+       #include <brom/brom.h>
+
+       brom_error error;
+       brom_module* song = brom_load_file("song.xm", &error);
+       if (!song) { fprintf(stderr, "%s\n", brom_error_string(error)); return 1; }
+       brom_set_sample_rate(song, 48000);              // optional; before the first render
+       int16_t frames[2 * 1024];
+       size_t got;
+       while ((got = brom_render_s16(song, frames, 1024)) > 0)
+           fwrite(frames, 4, got, out);                // fewer than asked: the song has ended
+       brom_free(song);
+
+   Link with `pkg-config --cflags --libs brom`, or in CMake with find_package(brom) and the
+   target brom::brom.
+
+   Rendering. The song plays once and ends where it first comes back to a row it has already
+   played (brom_set_repeat_count changes that). At 44100 Hz with no other setting changed, the
+   16-bit frames are exactly those of `brom-play --render`. brom_render_f32 gives the same mix
+   before its conversion to 16 bits, scaled so that 32768 is 1.0: a float sample times 32768,
+   rounded half to even and saturated, is the 16-bit sample. A song that never comes round ends
+   after an hour.
+
+   Threads. A module is used by one thread at a time: calls on one module must not overlap
+   (guard it with a lock if an audio callback renders while another thread seeks). Different
+   modules may be used on different threads at the same time; nothing is shared between them.
+
+   Errors. Functions returning int give 1 for done and 0 for refused (a null module, a value out
+   of range); a refused call changes nothing. Strings are never null (empty when absent), valid
+   until brom_free, with the file's bytes below 32 shown as spaces and trailing spaces removed. */
+#ifndef BROM_BROM_H
+#define BROM_BROM_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The functions the shared library exports. */
+#if defined(__GNUC__) && !defined(_WIN32)
+#define BROM_API __attribute__((visibility("default")))
+#else
+#define BROM_API
+#endif
+
+#define BROM_VERSION_MAJOR 1
+#define BROM_VERSION_MINOR 0
+#define BROM_VERSION_PATCH 0
+
+/* The library's version, "1.0.0". */
+BROM_API const char* brom_version(void);
+
+typedef struct brom_module brom_module;
+
+typedef enum brom_error {
+    BROM_OK = 0,
+    BROM_ERROR_ARGUMENT, /* a null pointer or a value out of range */
+    BROM_ERROR_IO, /* the file cannot be opened or read */
+    BROM_ERROR_FORMAT, /* not a module Brom can read, or damaged beyond reading */
+    BROM_ERROR_TRUNCATED, /* the file ends early */
+    BROM_ERROR_MEMORY /* not enough memory */
+} brom_error;
+
+/* One short line of text for the code; never null. */
+BROM_API const char* brom_error_string(brom_error error);
+
+/* Loading copies what it needs: `data` may be freed right after. Null on failure, with *error
+   set to the reason (error may be null). */
+BROM_API brom_module* brom_load_memory(const void* data, size_t size, brom_error* error);
+BROM_API brom_module* brom_load_file(const char* path, brom_error* error);
+/* The same, with one line that says what exactly is wrong in *reason on failure ("the file ends
+   inside a pattern"; static text, never freed; reason may be null). */
+BROM_API brom_module* brom_load_memory_ex(const void* data, size_t size, brom_error* error,
+                                          const char** reason);
+BROM_API brom_module* brom_load_file_ex(const char* path, brom_error* error, const char** reason);
+/* Releases the module; null is fine. */
+BROM_API void brom_free(brom_module* module);
+
+/* ---- Rendering ---- */
+
+/* 8000..192000, default 44100. Accepted before the first render and right after a seek, refused
+   in between. The song keeps its time: after a seek, the new rate renders from the same moment. */
+BROM_API int brom_set_sample_rate(brom_module* module, int rate);
+BROM_API int brom_sample_rate(const brom_module* module);
+
+/* Write up to `frames` interleaved stereo frames (left, right) and return how many; fewer than
+   asked means the end, and later calls return 0. */
+BROM_API size_t brom_render_s16(brom_module* module, int16_t* stereo, size_t frames);
+BROM_API size_t brom_render_f32(brom_module* module, float* stereo, size_t frames);
+
+/* ---- Position ---- */
+
+/* Sample-exact: rendering after brom_seek_ms(m, t) gives exactly the frames that rendering from
+   the start gives from frame floor(t x rate / 1000) on. Backwards works too. A time beyond the
+   end leaves the song at its end. 0 for a negative time. */
+BROM_API int brom_seek_ms(brom_module* module, int64_t ms);
+/* Jumps as a position jump with a pattern break would, from where the song is: effect memories
+   and sounding notes carry on. On a freshly loaded module that is starting there. 0 when the
+   order is not in the song or the row not in its pattern. */
+BROM_API int brom_seek_order_row(brom_module* module, int order, int row);
+/* Passes after the first: 0 (the default) ends where the song first comes round again; n > 0
+   goes on for n more passes, each ending where the song comes round again; -1 never ends. */
+BROM_API int brom_set_repeat_count(brom_module* module, int count);
+/* The length of one pass at the current rate, without moving the position; -1 on failure. */
+BROM_API int64_t brom_duration_ms(brom_module* module);
+
+/* Where the song is: the frames rendered so far as time, and the song's order position, pattern,
+   row, speed and tempo after the last frame rendered. */
+typedef struct brom_position {
+    int64_t time_ms;
+    int order;
+    int pattern;
+    int row;
+    int speed;
+    int bpm;
+} brom_position;
+BROM_API int brom_get_position(const brom_module* module, brom_position* position);
+
+/* ---- Channels and output ---- */
+
+BROM_API int brom_channel_count(const brom_module* module);
+/* channel from 0. A muted channel contributes nothing; muting every channel gives silence. Mute,
+   gain and stereo separation act from the next block the engine mixes: the frames of 1/50 s
+   already mixed and not yet rendered keep what they had. */
+BROM_API int brom_set_channel_mute(brom_module* module, int channel, int muted);
+BROM_API int brom_channel_muted(const brom_module* module, int channel);
+/* How loud the channel's note is now, 0 (silent) to 255, for level meters. */
+BROM_API int brom_channel_level(const brom_module* module, int channel);
+/* Gain in decibels (-60..+24) before the conversion to 16 bits, which saturates; 0 (the default)
+   is the exact mix. */
+BROM_API int brom_set_gain_db(brom_module* module, double decibels);
+/* Stereo separation, 0..200 percent: 100 (the default) as the song pans, 0 mono, 200 wider. */
+BROM_API int brom_set_stereo_separation(brom_module* module, int percent);
+
+/* ---- What the file holds ---- */
+
+BROM_API const char* brom_title(const brom_module* module);
+/* The program that wrote the file, as the file names it ("FastTracker v2.00"). */
+BROM_API const char* brom_tracker(const brom_module* module);
+BROM_API int brom_instrument_count(const brom_module* module);
+BROM_API const char* brom_instrument_name(const brom_module* module, int index); /* index from 0 */
+BROM_API int brom_sample_count(const brom_module* module, int instrument);
+BROM_API const char* brom_sample_name(const brom_module* module, int instrument, int sample);
+
+typedef struct brom_song_info {
+    int channels;
+    int song_length; /* order positions played */
+    int restart; /* the order position the song goes back to at its end */
+    int patterns;
+    int instruments;
+    int speed; /* ticks per row at the start */
+    int bpm; /* tempo at the start */
+    int linear; /* 1: linear frequency table, 0: Amiga periods */
+} brom_song_info;
+BROM_API int brom_get_song_info(const brom_module* module, brom_song_info* info);
+/* The pattern played at an order position, -1 outside the song; rows of a pattern, -1 for none. */
+BROM_API int brom_order_pattern(const brom_module* module, int order);
+BROM_API int brom_pattern_rows(const brom_module* module, int pattern);
+
+typedef enum brom_loop { BROM_LOOP_NONE = 0, BROM_LOOP_FORWARD, BROM_LOOP_PING_PONG } brom_loop;
+typedef struct brom_sample_info {
+    uint32_t length; /* frames */
+    uint32_t loop_start; /* frames; 0 without a loop */
+    uint32_t loop_length; /* frames; 0 without a loop */
+    brom_loop loop;
+    int volume; /* 0..64 */
+    int finetune; /* -128..127 */
+    int panning; /* 0..255 */
+    int relative_note; /* semitones */
+    int bits; /* 8 or 16, as stored in the file */
+} brom_sample_info;
+BROM_API int brom_get_sample_info(const brom_module* module, int instrument, int sample,
+                                  brom_sample_info* info);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* BROM_BROM_H */

@@ -1,7 +1,9 @@
 // The fuzzers' seeds, replayed through the fuzz targets in every build: each seed is a valid module
 // that loads and keeps the song rules, and each target takes it without a fault. The small seeds
 // are kept in tests/fuzz/corpus/, the real-sized ones are written by the build. Inputs that once
-// made a target fail are kept in tests/fuzz/regressions/ and replayed the same way.
+// made a target fail are kept in tests/fuzz/regressions/ and replayed the same way. The public
+// library's target replays the same seeds with a script after each (written by the build) and
+// its own findings from tests/fuzz/regressions-api/.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "audio/scheduler.h"
+#include "tests/fuzz/api_target.h"
 #include "tests/fuzz/fuzz_targets.h"
 #include "tests/support/load_bytes.h"
 
@@ -79,5 +82,20 @@ TEST(SeedCorpus, ThePlayTargetTakesEverySeedAndRegression) {
         std::vector<uint8_t> bytes = readFile(input);
         SCOPED_TRACE(input.filename().string());
         EXPECT_EQ(fuzzPlayModule(bytes.data(), bytes.size()), 0);
+    }
+}
+
+TEST(SeedCorpus, TheApiTargetTakesEverySeedAndRegression) {
+    std::vector<fs::path> inputs = filesIn(fs::path(BROM_FUZZ_API_SEEDS_DIR "-small"));
+    ASSERT_EQ(inputs.size(), seedsAndRegressions().size() - filesIn(realSizedDir).size());
+    for (const char* more :
+         {BROM_FUZZ_API_SEEDS_DIR "-real-sized", BROM_FUZZ_DIR "/regressions-api"}) {
+        std::vector<fs::path> files = filesIn(more);
+        inputs.insert(inputs.end(), files.begin(), files.end());
+    }
+    for (const fs::path& input : inputs) {
+        std::vector<uint8_t> bytes = readFile(input);
+        SCOPED_TRACE(input.filename().string());
+        EXPECT_EQ(fuzzApiScript(bytes.data(), bytes.size()), 0);
     }
 }

@@ -3,8 +3,8 @@
 // indices, patterns whose packed data lies, notes, instruments, effects and volume-column values
 // out of range. Each must either fail to load with a reason or load into a song that keeps the song
 // rules and then plays for a few seconds without a fault; some are at the sizes of real music,
-// megabytes each. The sanitizer builds check that none reads out of bounds or leaks; a hang would
-// stop the test.
+// megabytes each. The public library takes each one too, through its fuzz target's script. The
+// sanitizer builds check that none reads out of bounds or leaks; a hang would stop the test.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "audio/scheduler.h"
+#include "tests/fuzz/api_target.h"
 #include "tests/fuzz/fuzz_targets.h"
 #include "tests/fuzz/real_sized_songs.h"
 #include "tests/reliability/build_kind.h"
@@ -634,6 +635,9 @@ TEST_P(HostileModules, FailCleanlyOrPlaySafely) {
     int loaded = 0;
     for (const HostileCase& c : cases) {
         SCOPED_TRACE(c.name);
+        // The public library takes it too, as an application would, keeping its promises.
+        std::vector<uint8_t> scripted = withApiScript(c.bytes, everyStepScript());
+        EXPECT_EQ(fuzzApiScript(scripted.data(), scripted.size()), 0);
         SongPtr song = loadOwnedSong(c.bytes);
         if (!song) {
             EXPECT_NE(c.outcome, Outcome::Loads) << songLoadError();

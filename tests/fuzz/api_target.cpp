@@ -91,7 +91,8 @@ void seekOrderRow(Script& s, uint16_t argument) {
     // A pattern of no rows (or none at all) still has a row 0 to go to.
     const bool inside = order < s.info.song_length && (row < rows || row == 0);
     if (brom_seek_order_row(s.module, order, row) != (inside ? 1 : 0)) {
-        broken("brom_seek_order_row", "1 exactly for an order of the song and a row of its pattern");
+        broken("brom_seek_order_row",
+               "1 exactly for an order of the song and a row of its pattern");
     }
     // The jump sounds from the next block on; the song has not ended there.
     if (inside) s.ended = false;

@@ -37,20 +37,20 @@ struct ApiStep {
 // A script that takes every step at least once, some of them refused (the first rate change comes
 // after a render, the second after a seek): the API seeds carry it.
 inline std::vector<ApiStep> everyStepScript() {
-    return {{ApiOp::RENDER_S16, 1001},       {ApiOp::SET_RATE, 22050 / 4},
-            {ApiOp::SEEK_MS, 1500},          {ApiOp::SET_RATE, 22050 / 4},
-            {ApiOp::RENDER_F32, 333},        {ApiOp::SEEK_ORDER_ROW, 0x0301},
-            {ApiOp::RENDER_S16, 4095},       {ApiOp::MUTE, 0x0100},
-            {ApiOp::RENDER_F32, 777},        {ApiOp::MUTE, 0x00FF},
-            {ApiOp::RENDER_S16, 2048},       {ApiOp::RENDER_F32, 2047},
-            {ApiOp::MUTE, 0x0000},           {ApiOp::REPEAT, 1},
-            {ApiOp::SEEK_MS, 0xFFFF},        {ApiOp::SEEK_MS, 3000},
-            {ApiOp::RENDER_S16, 4096},       {ApiOp::REPEAT, 0xFF},
-            {ApiOp::RENDER_F32, 4096},       {ApiOp::REPEAT, 0xFE},
-            {ApiOp::SET_RATE, 1000},         {ApiOp::SEEK_ORDER_ROW, 0x00FF},
-            {ApiOp::SEEK_MS, 100},
-            {ApiOp::SET_RATE, 192000 / 4},   {ApiOp::RENDER_S16, 999},
-            {ApiOp::MUTE, 0x0140},           {ApiOp::RENDER_F32, 4096}};
+    return {{ApiOp::RENDER_S16, 1001}, {ApiOp::SET_RATE, 22050 / 4},
+            {ApiOp::SEEK_MS, 1500},    {ApiOp::SET_RATE, 22050 / 4},
+            {ApiOp::RENDER_F32, 333},  {ApiOp::SEEK_ORDER_ROW, 0x0301},
+            {ApiOp::RENDER_S16, 4095}, {ApiOp::MUTE, 0x0100},
+            {ApiOp::RENDER_F32, 777},  {ApiOp::MUTE, 0x00FF},
+            {ApiOp::RENDER_S16, 2048}, {ApiOp::RENDER_F32, 2047},
+            {ApiOp::MUTE, 0x0000},     {ApiOp::REPEAT, 1},
+            {ApiOp::SEEK_MS, 0xFFFF},  {ApiOp::SEEK_MS, 3000},
+            {ApiOp::RENDER_S16, 4096}, {ApiOp::REPEAT, 0xFF},
+            {ApiOp::RENDER_F32, 4096}, {ApiOp::REPEAT, 0xFE},
+            {ApiOp::SET_RATE, 1000},   {ApiOp::SEEK_ORDER_ROW, 0x00FF},
+            {ApiOp::SEEK_MS, 100},     {ApiOp::SET_RATE, 192000 / 4},
+            {ApiOp::RENDER_S16, 999},  {ApiOp::MUTE, 0x0140},
+            {ApiOp::RENDER_F32, 4096}};
 }
 
 // The module's bytes followed by the script and its length (255 steps at most).

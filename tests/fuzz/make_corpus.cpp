@@ -319,7 +319,7 @@ void writeApiSeeds(Corpus& corpus, char** sources, int count) {
 }  // namespace
 
 // Seeds of every format go into the same two sets: a loader for another format adds its small
-// seeds and its real-sized seeds beside the XM ones below.
+// seeds and its real-sized seeds beside the XM and MOD ones below.
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     const bool realSized = argc == 3 && mode == "--real-sized";
@@ -335,6 +335,7 @@ int main(int argc, char** argv) {
         writeApiSeeds(corpus, argv + 3, argc - 3);
     } else if (realSized) {
         for (const RealSizedSong& song : realSizedSongs()) corpus.write(song.name, song.make());
+        corpus.write("largest", largestModSong());
     } else {
         writeFormatFeatures(corpus);
         writeEffects(corpus);

@@ -208,6 +208,38 @@ XmSong instrumentsAtLimitsSong() {
     return xm;
 }
 
+ModSong largestModSong() {
+    constexpr int patterns = 64;
+    ModSong mod = makeModSong(MAX_CHANNELS, patterns);
+    mod.title = "largest mod";
+    constexpr uint16_t words = 0xFFFF;
+    for (size_t k = 0; k < mod.samples.size(); ++k) {
+        std::vector<int16_t> frames = loudFrames(2u * words, 50 + static_cast<int>(k), false);
+        // Loops over the whole sample and from its middle to its end; then a loop of one word at
+        // the end, which is how a MOD says none, and none at all.
+        const uint16_t starts[] = {0, words / 2, words - 1, 0};
+        const uint16_t lengths[] = {words, words - words / 2, 1, 1};
+        mod.samples[k] = makeModSample(std::vector<int8_t>(frames.begin(), frames.end()),
+                                       starts[k % 4], lengths[k % 4]);
+        mod.samples[k].finetune = static_cast<uint8_t>(k % 16);
+    }
+    mod.orders.clear();
+    for (int k = 0; k < 128; ++k) mod.orders.push_back(static_cast<uint8_t>(k % patterns));
+    Random random{0x5EED0004};
+    for (auto& pattern : mod.patterns) {
+        for (ModCell& cell : pattern) {
+            if (random.below(6) != 0) continue;
+            cell = {static_cast<uint16_t>(113 + random.below(856 - 113 + 1)),
+                    static_cast<uint8_t>(random.below(32)), static_cast<uint8_t>(random.below(16)),
+                    random.byte()};
+            // Jumps and breaks as seldom as a song has them.
+            if ((cell.effect == 0xB || cell.effect == 0xD) && random.below(64) != 0)
+                cell.effect = 0;
+        }
+    }
+    return mod;
+}
+
 std::vector<RealSizedSong> realSizedSongs() {
     return {{"long-samples", longSamplesSong},
             {"widest-longest", widestLongestSong},

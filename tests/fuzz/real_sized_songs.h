@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "module/xm_writer.h"
+#include "tests/support/mod_writer.h"
 
 struct RealSizedSong {
     const char* name;  // the seed's file name, without ".xm"
@@ -17,6 +18,10 @@ struct RealSizedSong {
 
 // Every real-sized song; each is built the same way every time.
 std::vector<RealSizedSong> realSizedSongs();
+
+// The largest MOD there is: 32 channels, 31 samples of 65535 words with loops at their limits,
+// 128 orders over 64 patterns, every effect.
+ModSong largestModSong();
 
 // 16-bit samples: 1,048,576 frames looping forward over all of it and 1,200,000 frames that
 // ping-pong over their last frame; an 8-bit sample of 1,048,576 frames ping-ponging over all of

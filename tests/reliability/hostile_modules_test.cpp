@@ -487,8 +487,9 @@ std::vector<uint8_t> cutInHalf(std::vector<uint8_t> bytes) {
 }
 
 // Modules at the sizes of real music (real_sized_songs.h), whole and damaged where their size
-// matters: a million-frame sample whose length or loop lies or whose data is cut, the largest
-// patterns stored empty in a full order, every voice on one loud million-frame sample at once.
+// matters (the largest MOD among them): a million-frame sample whose length or loop lies or whose
+// data is cut, the largest patterns stored empty in a full order, every voice on one loud
+// million-frame sample at once.
 Catalogue realSized() {
     Builder b;
     for (const RealSizedSong& song : realSizedSongs()) {
@@ -496,6 +497,9 @@ Catalogue realSized() {
         b.add(std::string(song.name) + " cut in half", cutInHalf(bytes));
         b.add(song.name, std::move(bytes), Outcome::Loads);
     }
+    std::vector<uint8_t> mod = writeMod(largestModSong());
+    b.add("largest mod cut in half", cutInHalf(mod));
+    b.add("largest mod", std::move(mod), Outcome::Loads);
 
     // The first instrument holds one 16-bit sample of 2^20 frames, its data right after its header.
     XmSong samples = longSamplesSong();

@@ -36,6 +36,9 @@ struct brom_module {
 
     int64_t durationMs;  // one pass at durationRate, -1 until measured
     int32_t durationRate;
+    // The frame at which one pass first starts each order position (-1: never), measured with
+    // the duration.
+    int64_t orderFrames[256];
 };
 
 namespace {
@@ -171,7 +174,8 @@ struct PlaybackSnapshot {
 };
 
 // Frames of one pass at the module's rate: the player alone runs from the start to where the
-// song comes round, adding up the ticks' lengths; everything it touched is then put back.
+// song comes round, adding up the ticks' lengths and noting where each order position first
+// starts; everything it touched is then put back.
 int64_t measurePassFrames(brom_module* module) {
     Song* song = module->song;
     AudioEngine* engine = module->engine;
@@ -191,9 +195,15 @@ int64_t measurePassFrames(brom_module* module) {
     startSongPosition(song, engine->voices, module->rate);
     const int64_t limit = LONGEST_PASS_SECONDS * module->rate;
     int64_t frames = 0;
+    for (int64_t& start : module->orderFrames) start = -1;
     while (frames < limit && song->tickHandler) {
+        const bool rowStart = song->tick == 0;
         song->tickHandler(song);
         if (song->hasRepeated) break;
+        const int32_t order = song->orderPosition;
+        if (rowStart && order >= 0 && order < 256 && module->orderFrames[order] < 0) {
+            module->orderFrames[order] = frames;
+        }
         frames += song->samplesPerTick > 0 ? song->samplesPerTick : 1;
     }
 
@@ -241,6 +251,16 @@ brom_module* loadModule(const FileCallbacks* files, const char* path, brom_error
     }
     report(error, reason, BROM_OK, "");
     return module;
+}
+
+// The duration and the order starts at the module's rate, measured once per rate.
+bool measured(brom_module* module) {
+    if (module->durationMs >= 0 && module->durationRate == module->rate) return true;
+    const int64_t frames = measurePassFrames(module);
+    if (frames < 0) return false;
+    module->durationMs = frames * 1000 / module->rate;
+    module->durationRate = module->rate;
+    return true;
 }
 
 const Sample* sampleAt(const brom_module* module, int instrument, int sample) {
@@ -303,6 +323,15 @@ void brom_free(brom_module* module) {
     destroyAudioEngine(module->engine);
     free(module->loadedFinetunes);
     free(module);
+}
+
+int brom_repair_count(const brom_module* module) { return module ? module->song->repairCount : 0; }
+
+const char* brom_repair_note(const brom_module* module, int index) {
+    if (!module || index < 0 || index >= module->song->repairCount || index >= REPAIR_NOTE_SLOTS) {
+        return "";
+    }
+    return module->song->repairNotes[index];
 }
 
 int brom_set_sample_rate(brom_module* module, int rate) {
@@ -384,14 +413,14 @@ int brom_set_repeat_count(brom_module* module, int count) {
 }
 
 int64_t brom_duration_ms(brom_module* module) {
-    if (!module) return -1;
-    if (module->durationMs < 0 || module->durationRate != module->rate) {
-        const int64_t frames = measurePassFrames(module);
-        if (frames < 0) return -1;
-        module->durationMs = frames * 1000 / module->rate;
-        module->durationRate = module->rate;
-    }
-    return module->durationMs;
+    return module && measured(module) ? module->durationMs : -1;
+}
+
+int64_t brom_order_time_ms(brom_module* module, int order) {
+    if (!module || order < 0 || order >= module->song->songLength || !measured(module)) return -1;
+    const int64_t frame = module->orderFrames[order];
+    // Rounded up: a seek to the time lands in the order, not in the tick before it.
+    return frame < 0 ? -1 : (frame * 1000 + module->rate - 1) / module->rate;
 }
 
 int brom_get_position(const brom_module* module, brom_position* position) {
@@ -498,6 +527,40 @@ int brom_pattern_rows(const brom_module* module, int pattern) {
         return -1;
     }
     return module->song->patterns[pattern].rowCount;
+}
+
+int brom_get_instrument_info(const brom_module* module, int instrument,
+                             brom_instrument_info* info) {
+    if (!info || instrument < 0 || instrument >= brom_instrument_count(module)) return 0;
+    const Instrument& ins = module->song->instruments[instrument];
+    info->samples = brom_sample_count(module, instrument);
+    info->volume_points = ins.volumePointCount;
+    info->volume_envelope = (ins.volumeEnvelopeFlags & ENVELOPE_ON) ? 1 : 0;
+    info->panning_points = ins.panningPointCount;
+    info->panning_envelope = (ins.panningEnvelopeFlags & ENVELOPE_ON) ? 1 : 0;
+    info->fadeout = ins.fadeout;
+    info->vibrato_type = ins.vibratoType;
+    info->vibrato_sweep = ins.vibratoSweep;
+    info->vibrato_depth = ins.vibratoDepth;
+    info->vibrato_rate = ins.vibratoRate;
+    return 1;
+}
+
+int brom_get_pattern_cell(const brom_module* module, int pattern, int row, int channel,
+                          brom_cell* cell) {
+    const int rows = brom_pattern_rows(module, pattern);
+    if (!cell || row < 0 || row >= rows || channel < 0 || channel >= module->song->channelCount ||
+        !module->song->patterns[pattern].cells) {
+        return 0;
+    }
+    const NoteCell& at =
+        module->song->patterns[pattern].cells[row * module->song->channelCount + channel];
+    cell->note = at.note == NOTE_KEY_OFF ? 97 : at.note;
+    cell->instrument = at.instrument;
+    cell->volume = at.volumeColumn;
+    cell->effect = at.effect;
+    cell->param = at.param;
+    return 1;
 }
 
 int brom_get_sample_info(const brom_module* module, int instrument, int sample,

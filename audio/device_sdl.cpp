@@ -1,13 +1,14 @@
 #include "audio/device_sdl.h"
 
-#include <SDL.h>
-
 #include <atomic>
 #include <cstring>
 #include <string>
 
+#include "sdl/sdl_library.h"
+
 namespace {
 
+const SdlLibrary* lib = nullptr;  // set by the first open that finds SDL
 SDL_AudioDeviceID device = 0;
 std::string openError;
 
@@ -39,8 +40,13 @@ void SDLCALL fillAudio(void*, Uint8* stream, int length) {
 
 int sdlOpen(int32_t rate) {
     openError.clear();
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        openError = SDL_GetError();
+    lib = sdlLibrary();
+    if (!lib) {
+        openError = sdlLibraryError();
+        return 0;
+    }
+    if (lib->SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        openError = lib->SDL_GetError();
         return 0;
     }
     SDL_AudioSpec wanted = {};
@@ -52,10 +58,10 @@ int sdlOpen(int32_t rate) {
     SDL_AudioSpec obtained = {};
     // No changes allowed: SDL converts to whatever the hardware wants, so the byte count keeps
     // meaning 16-bit stereo frames at `rate`.
-    device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+    device = lib->SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
     if (device == 0) {
-        openError = SDL_GetError();
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        openError = lib->SDL_GetError();
+        lib->SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return 0;
     }
     bytesPlayed.store(0);
@@ -63,47 +69,47 @@ int sdlOpen(int32_t rate) {
 }
 
 void sdlPrepare(const int16_t* frames, uint32_t byteCount) {
-    SDL_LockAudioDevice(device);
+    lib->SDL_LockAudioDevice(device);
     loopBuffer = reinterpret_cast<const uint8_t*>(frames);
     loopBytes = byteCount & ~3u;
     cursor = 0;
-    SDL_UnlockAudioDevice(device);
+    lib->SDL_UnlockAudioDevice(device);
 }
 
 void sdlWrite() {
-    SDL_LockAudioDevice(device);
+    lib->SDL_LockAudioDevice(device);
     cursor = 0;
     playing = true;
-    SDL_UnlockAudioDevice(device);
-    SDL_PauseAudioDevice(device, 0);
+    lib->SDL_UnlockAudioDevice(device);
+    lib->SDL_PauseAudioDevice(device, 0);
 }
 
 uint32_t sdlPosition() { return bytesPlayed.load(std::memory_order_acquire); }
 
 void sdlUnprepare() {
-    SDL_LockAudioDevice(device);
+    lib->SDL_LockAudioDevice(device);
     loopBuffer = nullptr;
     loopBytes = 0;
-    SDL_UnlockAudioDevice(device);
+    lib->SDL_UnlockAudioDevice(device);
 }
 
 void sdlReset() {
-    SDL_PauseAudioDevice(device, 1);
-    SDL_LockAudioDevice(device);
+    lib->SDL_PauseAudioDevice(device, 1);
+    lib->SDL_LockAudioDevice(device);
     playing = false;
     cursor = 0;
     bytesPlayed.store(0);
-    SDL_UnlockAudioDevice(device);
+    lib->SDL_UnlockAudioDevice(device);
 }
 
 void sdlClose() {
     if (device == 0) return;
-    SDL_CloseAudioDevice(device);
+    lib->SDL_CloseAudioDevice(device);
     device = 0;
     loopBuffer = nullptr;
     loopBytes = 0;
     playing = false;
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    lib->SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
 
 }  // namespace

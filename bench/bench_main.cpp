@@ -2,12 +2,14 @@
 //  - song:   the generated 16-channel module through the blocks the mixing thread makes;
 //  - render: the same module written to a WAV file by brom-play's render code;
 //  - mixer:  the voice mixer alone, all 64 voices sounding;
-//  - frame:  one demo frame, drawing and conversion to the display's format.
+//  - frame:  one demo frame, drawing and conversion to the display's format;
+//  - startup: brom-play --info of the module as a process of its own, its CPU time.
 //
 // The song and render figures use the fastest mixer path, or the one --path names; the mixer
 // figure is given for every path the processor has.
 //
-//     brom-bench [--seconds N] [--path scalar|sse2|avx2|avx512] [--only song|render|mixer|frame]
+//     brom-bench [--seconds N] [--path scalar|sse2|avx2|avx512] [--only
+//     song|render|mixer|frame|startup]
 //                [--write FILE.xm]
 #include <cstdio>
 #include <cstdlib>
@@ -23,7 +25,7 @@ const MixerPath PATHS[] = {MixerPath::SCALAR, MixerPath::SSE2, MixerPath::AVX2, 
 int usage() {
     fprintf(stderr,
             "usage: brom-bench [--seconds N] [--path scalar|sse2|avx2|avx512] "
-            "[--only song|render|mixer|frame] [--write FILE.xm]\n");
+            "[--only song|render|mixer|frame|startup] [--write FILE.xm]\n");
     return 2;
 }
 
@@ -79,6 +81,9 @@ int main(int argc, char** argv) {
     }
 #if defined(BROM_BENCH_HAS_SCENE)
     if (wanted("frame")) benchFrame(10, 200);
+#endif
+#if defined(BROM_BENCH_HAS_STARTUP)
+    if (wanted("startup")) benchStartup(module, 50);
 #endif
     return 0;
 }

@@ -170,27 +170,37 @@ void benchSong(const std::vector<uint8_t>& module, double seconds) {
            audibleFrames / elapsed / 1e6, playingFrames / elapsed / 1e6);
 }
 
-void benchRender(const std::vector<uint8_t>& module, int rounds) {
+std::string writeTempModule(const std::vector<uint8_t>& module) {
     std::error_code error;
     std::filesystem::path folder = std::filesystem::temp_directory_path(error);
     if (error) folder = ".";
     std::string tag = std::to_string(static_cast<long long>(threadCpuSeconds() * 1e9) % 1000000007);
     std::string xmPath = (folder / ("brom-bench-" + tag + ".xm")).string();
-    std::string wavPath = (folder / ("brom-bench-" + tag + ".wav")).string();
     FILE* file = fopen(xmPath.c_str(), "wb");
     if (!file || fwrite(module.data(), 1, module.size(), file) != module.size()) {
         fprintf(stderr, "brom-bench: %s: cannot write\n", xmPath.c_str());
         exit(1);
     }
     fclose(file);
+    return xmPath;
+}
 
+void benchRender(const std::vector<uint8_t>& module, int rounds) {
+    std::error_code error;
+    std::string xmPath = writeTempModule(module);
+    std::string wavPath = xmPath.substr(0, xmPath.size() - 3) + ".wav";
+
+    Options options;
+    options.mode = Mode::RENDER;
+    options.renderOut = wavPath.c_str();
+    options.files = {xmPath.c_str()};
     double best = 0;
     int status = 0;
     for (int r = 0; r < rounds && status == 0; ++r) {
         std::filesystem::remove(wavPath, error);  // a new file each time, as a first render makes
         QuietStandardError quiet;
         double start = threadCpuSeconds();
-        status = runRender(wavPath.c_str(), xmPath.c_str(), -1);
+        status = runRender(options);
         double elapsed = threadCpuSeconds() - start;
         if (r == 0 || elapsed < best) best = elapsed;
     }

@@ -92,7 +92,6 @@ int open(const char* name, int32_t, int32_t) {
     ddraw.windowClass.lpfnWndProc = windowProc;
     ddraw.windowClass.lpszClassName = name;
     RegisterClassA(&ddraw.windowClass);
-    // Never shown explicitly: the exclusive mode below covers the screen with it.
     ddraw.window =
         CreateWindowExA(0, name, name, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
     if (!ddraw.window) return failWithSystemError("CreateWindowExA");
@@ -100,6 +99,13 @@ int open(const char* name, int32_t, int32_t) {
     result =
         ddraw.directDraw->SetCooperativeLevel(ddraw.window, DDSCL_FULLSCREEN | DDSCL_EXCLUSIVE);
     if (FAILED(result)) return fail("SetCooperativeLevel", result);
+    // The exclusive mode spreads the window over the screen, but shows it only on Windows: Wine
+    // draws the screen through the window and sends it keys only once it is shown and has the
+    // focus, so it is shown, brought to the front and given the keyboard here.
+    ShowWindow(ddraw.window, SW_SHOW);
+    SetForegroundWindow(ddraw.window);
+    SetFocus(ddraw.window);
+    UpdateWindow(ddraw.window);
     return 1;
 }
 

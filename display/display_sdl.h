@@ -7,7 +7,9 @@
 //     displayOpen("test", 320, 200);
 //
 // The window counts as active while it is shown and not minimised. Escape and a close request
-// reach the display's event rules from dispatchEvents.
+// reach the display's event rules from dispatchEvents. SDL2 is loaded when the display first opens
+// (sdl/sdl_library.h), and its X11 driver is asked for unless SDL_VIDEODRIVER names another: no
+// silent fall-back to a driver that shows nothing.
 #pragma once
 
 #include "display/display_backend.h"

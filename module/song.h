@@ -101,6 +101,12 @@ using SampleDataHook = int (*)(uint8_t* buffer, int byteCount, int bits, int ins
 // up to 256 rows each, one bit per row.
 constexpr int PLAYED_ROW_BYTES = 256 * 256 / 8;
 
+// What the loader repaired in a damaged file or read in an older layout, one short line each
+// ("pattern 12 cut short: 17 of 64 rows", "version 1.02 layout"): the first REPAIR_NOTE_SLOTS
+// are kept, repairCount counts them all.
+constexpr int REPAIR_NOTE_SLOTS = 8;
+constexpr int REPAIR_NOTE_SIZE = 64;
+
 struct Song {
     char title[SONG_NAME_SIZE];
     char tracker[SONG_NAME_SIZE];  // the program that wrote the file, as the file names it
@@ -149,6 +155,9 @@ struct Song {
     // plain record the player allocates with calloc when the song is first started; null before.
     // Released with the song.
     PlayerState* player;
+
+    char repairNotes[REPAIR_NOTE_SLOTS][REPAIR_NOTE_SIZE];
+    int32_t repairCount;
 };
 
 // Why a load failed: the kind of fault and one short line of text ("" after a success).

@@ -1,5 +1,7 @@
 #include "module/xm_loader.h"
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -14,6 +16,27 @@ constexpr int SIGNATURE_LENGTH = 17;
 // file 9 bytes whatever its size, so without a limit a small file could demand gigabytes.
 constexpr int64_t EMPTY_PATTERN_CELL_BUDGET = 8 * 1024 * 1024;
 
+// Adds a line to the song's repair notes (see Song::repairNotes).
+[[gnu::format(printf, 2, 3)]] void noteRepair(Song* song, const char* format, ...) {
+    if (song->repairCount < REPAIR_NOTE_SLOTS) {
+        va_list args;
+        va_start(args, format);
+        vsnprintf(song->repairNotes[song->repairCount], REPAIR_NOTE_SIZE, format, args);
+        va_end(args);
+    }
+    ++song->repairCount;
+}
+
+// Notes that the file ends before the patterns or instruments `first`..`last` (numbered as
+// brom-play --info numbers them).
+void noteAbsent(Song* song, const char* what, int first, int last) {
+    if (first == last) {
+        noteRepair(song, "%s %d absent: the file ends", what, first);
+    } else {
+        noteRepair(song, "%ss %d..%d absent: the file ends", what, first, last);
+    }
+}
+
 uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 uint32_t le32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
@@ -22,13 +45,14 @@ uint32_t le32(const uint8_t* p) {
 
 // ---- header ----
 
-int readHeader(Song* song, Reader& reader, int* filePatternCount) {
+int readHeader(Song* song, Reader& reader, int* filePatternCount, uint16_t* version) {
     uint8_t header[80 + 256];
     seekTo(reader, 0);
     if (!readExact(reader, header, sizeof header))
         return fail(reader, LoadFailure::TRUNCATED, "the file ends inside its header");
     copyName(song->title, sizeof song->title, header + 17, 20);
     copyName(song->tracker, sizeof song->tracker, header + 38, 20);
+    *version = le16(header + 58);
     uint32_t headerSize = le32(header + 60);
     song->songLength = static_cast<int16_t>(le16(header + 64));
     song->restartPosition = static_cast<int16_t>(le16(header + 66));
@@ -61,33 +85,112 @@ int readHeader(Song* song, Reader& reader, int* filePatternCount) {
 
 // ---- patterns ----
 
-int readByte(Reader& reader, uint8_t* value) { return streamRead(value, 1, reader.stream) == 1; }
+// What reading one structure came to: WHOLE, CUT (the file ends inside it; what it holds is
+// kept, and nothing after it is read) or FAILED (the reason is in the Reader's error).
+enum Outcome { FAILED = 0, WHOLE, CUT };
 
-// Decodes one packed cell; 0 when the file ends inside it.
-int readCell(Reader& reader, NoteCell* cell) {
-    uint8_t b;
-    if (!readByte(reader, &b)) return 0;
-    if (b & 0x80) {
-        uint8_t* fields[5] = {&cell->note, &cell->instrument, &cell->volumeColumn, &cell->effect,
-                              &cell->param};
-        for (int bit = 0; bit < 5; ++bit) {
-            if ((b & (1 << bit)) && !readByte(reader, fields[bit])) return 0;
+// A pattern's packed cells as they are read from the stream: at most `left` more bytes.
+struct PackedData {
+    Reader* reader;
+    int64_t left;
+};
+
+bool nextByte(PackedData& data, uint8_t* value) {
+    if (data.left <= 0 || streamRead(value, 1, data.reader->stream) != 1) return false;
+    --data.left;
+    return true;
+}
+
+// Decodes one packed cell; false when the data ends inside it. The fields read so far are kept and
+// the others stay empty: what the file holds of a cell is still that cell's.
+bool decodeCell(PackedData& data, NoteCell* cell) {
+    uint8_t first;
+    if (!nextByte(data, &first)) return false;
+    uint8_t* fields[5] = {&cell->note, &cell->instrument, &cell->volumeColumn, &cell->effect,
+                          &cell->param};
+    bool whole = true;
+    if (first & 0x80) {
+        for (int bit = 0; bit < 5 && whole; ++bit) {
+            if (first & (1 << bit)) whole = nextByte(data, fields[bit]);
         }
     } else {
-        cell->note = b;
-        uint8_t rest[4];
-        if (!readExact(reader, rest, 4)) return 0;
-        cell->instrument = rest[0];
-        cell->volumeColumn = rest[1];
-        cell->effect = rest[2];
-        cell->param = rest[3];
+        cell->note = first;
+        for (int k = 1; k < 5 && whole; ++k) whole = nextByte(data, fields[k]);
     }
     if (cell->note == 97) cell->note = NOTE_KEY_OFF;
     if (cell->instrument > 128) cell->instrument = 0;
-    return 1;
+    return whole;
 }
 
-int readPatterns(Song* song, Reader& reader, int filePatternCount) {
+struct PatternHeader {
+    int32_t rowCount;
+    uint16_t packedSize;
+};
+
+// Reads a pattern header and moves to its data; false when the file ends inside it. Version 1.02
+// wrote 8 bytes with the row count less one in one byte, later versions 9 bytes with a 16-bit row
+// count. The data starts where the header's length field says (a longer header is padding),
+// unless that length is shorter than the fields or reaches past the end of the file: then it
+// cannot be right, and the data follows the fields.
+bool readPatternHeader(Song* song, Reader& reader, uint16_t version, int p, PatternHeader* header) {
+    int64_t start = streamTell(reader.stream);
+    uint8_t bytes[9];
+    const int fieldBytes = version == 0x0102 ? 8 : 9;
+    if (!readExact(reader, bytes, fieldBytes)) return false;
+    if (version == 0x0102) {
+        header->rowCount = bytes[5] + 1;
+        header->packedSize = le16(bytes + 6);
+    } else {
+        header->rowCount = le16(bytes + 5);
+        header->packedSize = le16(bytes + 7);
+    }
+    uint32_t length = le32(bytes);
+    if (length == static_cast<uint32_t>(fieldBytes)) return true;
+    if (length < static_cast<uint32_t>(fieldBytes) || start + length > reader.fileSize) {
+        noteRepair(song, "pattern %d header length %u taken as %d", p, length, fieldBytes);
+        return true;
+    }
+    return seekTo(reader, start + length);
+}
+
+int readPattern(Song* song, Reader& reader, uint16_t version, int p, int64_t* emptyCellBudget) {
+    PatternHeader header;
+    if (!readPatternHeader(song, reader, version, p, &header)) return CUT;
+    Pattern& pattern = song->patterns[p];
+    pattern.rowCount = header.rowCount;
+    const int64_t cellCount = static_cast<int64_t>(song->channelCount) * header.rowCount;
+    const int64_t dataEnd = streamTell(reader.stream) + header.packedSize;
+    // Every stored cell takes at least one byte, so the data the file holds fills at most that
+    // many cells; the others stay empty and draw on the budget, so that a small file cannot
+    // demand gigabytes.
+    const int64_t available =
+        header.packedSize < bytesLeft(reader) ? header.packedSize : bytesLeft(reader);
+    *emptyCellBudget -= cellCount - (available < cellCount ? available : cellCount);
+    if (*emptyCellBudget < 0)
+        return fail(reader, LoadFailure::DAMAGED, "the empty patterns are too large");
+    pattern.cells = static_cast<NoteCell*>(calloc(cellCount ? cellCount : 1, sizeof(NoteCell)));
+    if (!pattern.cells)
+        return fail(reader, LoadFailure::OUT_OF_MEMORY, "out of memory for pattern data");
+    if (header.packedSize == 0) return WHOLE;
+
+    // The packed size is where the file puts the next pattern, so it bounds the data: cells it
+    // leaves out stay empty, and bytes it holds beyond the last cell are skipped.
+    PackedData data{&reader, available};
+    int64_t whole = 0;
+    while (whole < cellCount && decodeCell(data, &pattern.cells[whole])) ++whole;
+    if (whole < cellCount) {
+        noteRepair(song, "pattern %d cut short: %lld of %d rows", p,
+                   static_cast<long long>(whole / song->channelCount), header.rowCount);
+    }
+    if (dataEnd > reader.fileSize) return CUT;
+    seekTo(reader, dataEnd);
+    return WHOLE;
+}
+
+// Reads the file's patterns. A pattern the file cuts short keeps the cells it holds; those after
+// it are absent and, like patterns the order table names beyond the file's count, become 64
+// empty rows where the order table names them.
+int readPatterns(Song* song, Reader& reader, uint16_t version, int filePatternCount) {
     song->usedPatternCount = 0;
     for (int i = 0; i < song->songLength; ++i) {
         if (song->orderTable[i] >= song->usedPatternCount) {
@@ -101,37 +204,24 @@ int readPatterns(Song* song, Reader& reader, int filePatternCount) {
         return fail(reader, LoadFailure::OUT_OF_MEMORY, "out of memory for the pattern table");
 
     int64_t emptyCellBudget = EMPTY_PATTERN_CELL_BUDGET;
-    const int channels = song->channelCount;
-    for (int p = 0; p < filePatternCount; ++p) {
-        uint8_t header[9];
-        if (!readExact(reader, header, sizeof header))
-            return fail(reader, LoadFailure::TRUNCATED, "the file ends inside a pattern");
-        Pattern& pattern = song->patterns[p];
-        pattern.rowCount = le16(header + 5);
-        uint16_t packedSize = le16(header + 7);
-        int64_t cellCount = static_cast<int64_t>(channels) * pattern.rowCount;
-        // Every stored cell takes at least one byte, so a pattern cannot hold more cells than the
-        // bytes left; an empty one draws on the budget instead.
-        if (packedSize != 0 && cellCount > bytesLeft(reader)) {
-            return fail(reader, LoadFailure::TRUNCATED, "the file ends inside a pattern");
-        }
-        if (packedSize == 0) {
-            emptyCellBudget -= cellCount;
-            if (emptyCellBudget < 0)
-                return fail(reader, LoadFailure::DAMAGED, "the empty patterns are too large");
-        }
-        pattern.cells = static_cast<NoteCell*>(calloc(cellCount ? cellCount : 1, sizeof(NoteCell)));
-        if (!pattern.cells)
-            return fail(reader, LoadFailure::OUT_OF_MEMORY, "out of memory for pattern data");
-        if (packedSize == 0) continue;
-        for (int64_t k = 0; k < cellCount; ++k) {
-            if (!readCell(reader, &pattern.cells[k]))
-                return fail(reader, LoadFailure::TRUNCATED, "the file ends inside a pattern");
+    int read = 0;
+    while (read < filePatternCount) {
+        int outcome = readPattern(song, reader, version, read, &emptyCellBudget);
+        if (outcome == FAILED) return 0;
+        if (song->patterns[read].cells) ++read;
+        if (outcome == CUT) {
+            seekTo(reader, reader.fileSize);  // nothing after a cut can be read
+            break;
         }
     }
-    for (int p = filePatternCount; p < song->usedPatternCount; ++p) {
+    if (read < filePatternCount) {
+        noteAbsent(song, "pattern", read, filePatternCount - 1);
+        song->patternCount = read > song->usedPatternCount ? read : song->usedPatternCount;
+    }
+    for (int p = read; p < song->patternCount; ++p) {
         song->patterns[p].rowCount = 64;
-        song->patterns[p].cells = static_cast<NoteCell*>(calloc(channels * 64, sizeof(NoteCell)));
+        song->patterns[p].cells =
+            static_cast<NoteCell*>(calloc(song->channelCount * 64, sizeof(NoteCell)));
         if (!song->patterns[p].cells)
             return fail(reader, LoadFailure::OUT_OF_MEMORY, "out of memory for pattern data");
     }
@@ -171,10 +261,15 @@ void readEnvelopePoints(const uint8_t* bytes, EnvelopePoint* points) {
     }
 }
 
-int readInstrumentHeader(Instrument* ins, Reader& reader) {
-    uint8_t bytes[4 + 96 + 48 + 48 + 16];
-    if (!readExact(reader, bytes, sizeof bytes))
-        return fail(reader, LoadFailure::TRUNCATED, "the file ends inside an instrument");
+// The fields after the first 29 bytes of an instrument with samples.
+constexpr int INSTRUMENT_FIELD_BYTES = 4 + 96 + 48 + 48 + 16;
+
+// Reads the fields an instrument header of `size` bytes holds after its first 29; a shorter
+// header stores fewer fields, and those beyond it are zero.
+int readInstrumentHeader(Instrument* ins, Reader& reader, uint32_t size) {
+    uint8_t bytes[INSTRUMENT_FIELD_BYTES] = {};
+    uint32_t stored = size - 29 < sizeof bytes ? size - 29 : sizeof bytes;
+    if (!readExact(reader, bytes, static_cast<int>(stored))) return 0;
     memcpy(ins->noteSampleMap, bytes + 4, 96);
     readEnvelopePoints(bytes + 100, ins->volumePoints);
     readEnvelopePoints(bytes + 148, ins->panningPoints);
@@ -201,10 +296,9 @@ int readInstrumentHeader(Instrument* ins, Reader& reader) {
     return 1;
 }
 
-int readSampleHeader(Sample* smp, Reader& reader) {
-    uint8_t bytes[40];
-    if (!readExact(reader, bytes, sizeof bytes))
-        return fail(reader, LoadFailure::TRUNCATED, "the file ends inside a sample header");
+constexpr int SAMPLE_HEADER_BYTES = 40;
+
+void readSampleHeader(Sample* smp, const uint8_t* bytes) {
     smp->length = le32(bytes);
     smp->loopStart = le32(bytes + 4);
     smp->loopLength = le32(bytes + 8);
@@ -234,33 +328,42 @@ int readSampleHeader(Sample* smp, Reader& reader) {
     smp->panning = bytes[15];
     smp->relativeNote = static_cast<int8_t>(bytes[16]);
     copyName(smp->name, sizeof smp->name, bytes + 18, 22);
-    return 1;
 }
 
-int readInstrument(Song* song, Reader& reader, int i) {
+// Instrument i's header and sample headers. A header size of 0 stands for the usual 263 bytes
+// (some writers leave the field at 0); one below the 29 bytes every header has cannot be right
+// and is taken as the usual size too (263 with samples, 29 without). CUT when the file ends inside
+// them (the instrument is then left half read; see clearInstrument).
+int readInstrumentHeaders(Song* song, Reader& reader, int i) {
     Instrument* ins = &song->instruments[i];
     int64_t start = streamTell(reader.stream);
     uint8_t head[29];
-    if (!readExact(reader, head, sizeof head))
-        return fail(reader, LoadFailure::TRUNCATED, "the file ends inside an instrument");
+    if (!readExact(reader, head, sizeof head)) return CUT;
     copyName(ins->name, sizeof ins->name, head + 4, 22);
-    int64_t headerEnd = start + le32(head);
     int sampleCount = le16(head + 27);
     if (sampleCount > MAX_INSTRUMENT_SAMPLES)
         return fail(reader, LoadFailure::DAMAGED, "an instrument has more than 16 samples");
+    uint32_t size = le32(head);
+    if (size < 29) {
+        uint32_t taken = size == 0 || sampleCount > 0 ? 263 : 29;
+        noteRepair(song, "instrument %d header size %u taken as %u", i + 1, size, taken);
+        size = taken;
+    }
     ins->sampleCount = sampleCount;
     for (int j = 0; j < MAX_INSTRUMENT_SAMPLES; ++j) ins->samples[j] = &emptySample;
+    int64_t headerEnd = start + size;
     if (sampleCount == 0) {
         // Nothing of an empty instrument is used beyond its sample count, so one whose padding
         // the file cuts short still loads.
         seekTo(reader, headerEnd < reader.fileSize ? headerEnd : reader.fileSize);
-        return 1;
+        return WHOLE;
     }
-    if (!readInstrumentHeader(ins, reader)) return 0;
-    if (headerEnd > reader.fileSize)
-        return fail(reader, LoadFailure::TRUNCATED, "the file ends inside an instrument");
+    if (headerEnd > reader.fileSize || !readInstrumentHeader(ins, reader, size)) return CUT;
     seekTo(reader, headerEnd);
 
+    // Samples are allocated only once all their headers are read.
+    uint8_t bytes[MAX_INSTRUMENT_SAMPLES * SAMPLE_HEADER_BYTES];
+    if (!readExact(reader, bytes, sampleCount * SAMPLE_HEADER_BYTES)) return CUT;
     for (int j = 0; j < sampleCount; ++j) {
         auto* smp = static_cast<Sample*>(calloc(1, sizeof(Sample)));
         if (!smp) {
@@ -268,15 +371,76 @@ int readInstrument(Song* song, Reader& reader, int i) {
             return fail(reader, LoadFailure::OUT_OF_MEMORY, "out of memory for a sample");
         }
         ins->samples[j] = smp;
-        if (!readSampleHeader(smp, reader)) return 0;
+        readSampleHeader(smp, bytes + j * SAMPLE_HEADER_BYTES);
     }
-    // Sample data is allocated only once its size has been checked against the bytes the file
-    // still holds (readSampleData), so a damaged length cannot ask for gigabytes.
-    for (int j = 0; j < sampleCount; ++j) {
+    return WHOLE;
+}
+
+// Instrument i's sample data. Sample data is allocated only once its size has been checked against
+// the bytes the file still holds (readSampleData), so a damaged length cannot ask for gigabytes.
+// The first sample the file cuts short gets a repair note (*dataCut says whether one has).
+int readInstrumentData(Song* song, Reader& reader, int i, bool* dataCut) {
+    Instrument* ins = &song->instruments[i];
+    for (int j = 0; j < ins->sampleCount; ++j) {
         Sample* smp = ins->samples[j];
         if (smp->length == 0) continue;
         clampLoop(smp);
+        int64_t available = bytesLeft(reader);
+        if (!*dataCut && static_cast<int64_t>(smp->bits) * smp->length / 8 > available) {
+            noteRepair(song, "instrument %d sample %d cut short: %lld of %u frames", i + 1, j,
+                       static_cast<long long>(smp->bits == 16 ? available / 2 : available),
+                       smp->length);
+            *dataCut = true;
+        }
         if (!readSampleData(song, smp, reader, i, j, {true})) return 0;
+    }
+    return 1;
+}
+
+// An instrument the file cuts short is absent: nothing of it is kept (no sample is allocated before
+// all the headers are read).
+void clearInstrument(Instrument* ins) {
+    memset(ins, 0, sizeof *ins);
+    for (int j = 0; j < MAX_INSTRUMENT_SAMPLES; ++j) ins->samples[j] = &emptySample;
+}
+
+// Reads every instrument's headers, and each one's sample data right after them when
+// `dataFollowsHeaders` (version 1.04). The instruments from the first one the file cuts short on
+// are absent: the song keeps the whole ones.
+int readInstruments(Song* song, Reader& reader, bool dataFollowsHeaders) {
+    const int declared = song->instrumentCount;
+    if (declared <= 0) return 1;
+    // Every instrument takes at least 29 bytes, so the table never holds more than the file can.
+    int64_t fits = bytesLeft(reader) / 29;
+    song->instrumentCount = static_cast<int16_t>(declared < fits ? declared : fits);
+    if (song->instrumentCount == 0) {
+        noteAbsent(song, "instrument", 1, declared);
+        return seekTo(reader, reader.fileSize);  // nothing after a cut can be read
+    }
+    song->instruments = static_cast<Instrument*>(calloc(song->instrumentCount, sizeof(Instrument)));
+    if (!song->instruments)
+        return fail(reader, LoadFailure::OUT_OF_MEMORY, "out of memory for the instrument table");
+    bool dataCut = false;
+    for (int i = 0; i < song->instrumentCount; ++i) {
+        int outcome = readInstrumentHeaders(song, reader, i);
+        if (outcome == FAILED) return 0;
+        if (outcome == CUT) {
+            clearInstrument(&song->instruments[i]);
+            song->instrumentCount = static_cast<int16_t>(i);
+            seekTo(reader, reader.fileSize);  // nothing after a cut can be read
+            break;
+        }
+        if (dataFollowsHeaders && !readInstrumentData(song, reader, i, &dataCut)) return 0;
+    }
+    if (song->instrumentCount < declared)
+        noteAbsent(song, "instrument", song->instrumentCount + 1, declared);
+    return 1;
+}
+
+int readAllInstrumentData(Song* song, Reader& reader) {
+    bool dataCut = false;
+    for (int i = 0; i < song->instrumentCount; ++i) {
+        if (!readInstrumentData(song, reader, i, &dataCut)) return 0;
     }
     return 1;
 }
@@ -300,15 +464,17 @@ int loadXm(Song* song, ModuleStream* stream, LoadError* error) {
     song->initialGlobalVolume = 64;
 
     int filePatternCount = 0;
-    if (!readHeader(song, reader, &filePatternCount)) return 0;
-    if (!readPatterns(song, reader, filePatternCount)) return 0;
-
-    if (song->instrumentCount <= 0) return 1;
-    song->instruments = static_cast<Instrument*>(calloc(song->instrumentCount, sizeof(Instrument)));
-    if (!song->instruments)
-        return fail(reader, LoadFailure::OUT_OF_MEMORY, "out of memory for the instrument table");
-    for (int i = 0; i < song->instrumentCount; ++i) {
-        if (!readInstrument(song, reader, i)) return 0;
+    uint16_t version = 0;
+    if (!readHeader(song, reader, &filePatternCount, &version)) return 0;
+    // Versions before 1.04 (1.02 and 1.03 were written) store every instrument's headers first,
+    // then the patterns, then all the sample data; 1.04 and later store the patterns, then each
+    // instrument with its sample data.
+    if (version < 0x0104) {
+        noteRepair(song, "version %d.%02x layout", version >> 8, version & 0xFF);
+        return readInstruments(song, reader, false) &&
+               readPatterns(song, reader, version, filePatternCount) &&
+               readAllInstrumentData(song, reader);
     }
-    return 1;
+    return readPatterns(song, reader, version, filePatternCount) &&
+           readInstruments(song, reader, true);
 }

@@ -41,19 +41,28 @@ void writeCell(Bytes& b, const XmCell& c, XmPacking packing) {
     }
 }
 
-void writePattern(Bytes& b, const XmPattern& p, int channels) {
+void writePattern(Bytes& b, const XmPattern& p, int channels, uint16_t version) {
     Bytes data;
     if (p.packing != XmPacking::Empty) {
-        size_t cellCount = static_cast<size_t>(p.rows) * channels;
+        int rows = p.storedRows >= 0 ? p.storedRows : p.rows;
+        size_t cellCount = static_cast<size_t>(rows) * channels;
         for (size_t k = 0; k < cellCount; ++k) {
             XmCell c = k < p.cells.size() ? p.cells[k] : XmCell{};
             writeCell(data, c, p.packing);
         }
     }
-    b.u32(9);
+    size_t start = b.out.size();
+    uint32_t fieldBytes = version == 0x0102 ? 8 : 9;
+    b.u32(p.headerLength ? p.headerLength : fieldBytes);
     b.u8(0);
-    b.u16(static_cast<unsigned>(p.rows));
-    b.u16(static_cast<unsigned>(data.out.size()));
+    if (version == 0x0102) {
+        b.u8(static_cast<unsigned>(p.rows - 1));
+    } else {
+        b.u16(static_cast<unsigned>(p.rows));
+    }
+    b.u16(static_cast<unsigned>(p.packedSizeOverride >= 0 ? p.packedSizeOverride
+                                                          : static_cast<int64_t>(data.out.size())));
+    if (p.headerLength > fieldBytes) b.out.resize(start + p.headerLength, 0);
     b.out.insert(b.out.end(), data.out.begin(), data.out.end());
 }
 
@@ -80,13 +89,14 @@ void writeSampleData(Bytes& b, const XmSample& s) {
     }
 }
 
-void writeInstrument(Bytes& b, const XmInstrument& ins) {
+// The instrument header and its sample headers.
+void writeInstrumentHeaders(Bytes& b, const XmInstrument& ins) {
     size_t start = b.out.size();
     bool hasSamples = !ins.samples.empty();
     uint32_t headerSize = ins.headerSize ? ins.headerSize : (hasSamples ? 263 : 29);
     int sampleCount = ins.sampleCountOverride >= 0 ? ins.sampleCountOverride
                                                    : static_cast<int>(ins.samples.size());
-    b.u32(headerSize);
+    b.u32(ins.headerSizeOverride >= 0 ? static_cast<uint32_t>(ins.headerSizeOverride) : headerSize);
     b.text(ins.name, 22);
     b.u8(0);
     b.u16(static_cast<unsigned>(sampleCount));
@@ -132,6 +142,10 @@ void writeInstrument(Bytes& b, const XmInstrument& ins) {
         b.u8(0);
         b.text(s.name, 22);
     }
+}
+
+void writeInstrumentData(Bytes& b, const XmInstrument& ins, XmLayout* layout) {
+    layout->sampleData.push_back(b.out.size());
     for (const XmSample& s : ins.samples) writeSampleData(b, s);
 }
 
@@ -180,13 +194,16 @@ std::vector<int16_t> sineFrames(int count, int period, int amplitude) {
     return frames;
 }
 
-std::vector<uint8_t> writeXm(const XmSong& song) {
+std::vector<uint8_t> writeXm(const XmSong& song, XmLayout* layout) {
+    XmLayout ignored;
+    if (!layout) layout = &ignored;
+    *layout = {};
     Bytes b;
     b.text("Extended Module: ", 17);
     b.text(song.name, 20);
     b.u8(0x1A);
     b.text("brom writer", 20);
-    b.u16(0x0104);
+    b.u16(song.version);
     b.u32(song.headerSize);
     size_t headerStart = 60;
     int songLength = song.songLength >= 0 ? song.songLength : static_cast<int>(song.orders.size());
@@ -205,7 +222,25 @@ std::vector<uint8_t> writeXm(const XmSong& song) {
     b.u16(static_cast<unsigned>(song.bpm));
     for (size_t k = 0; k < 256; ++k) b.u8(k < song.orders.size() ? song.orders[k] : 0);
     b.out.resize(headerStart + song.headerSize, 0);
-    for (const XmPattern& p : song.patterns) writePattern(b, p, song.channels);
-    for (const XmInstrument& ins : song.instruments) writeInstrument(b, ins);
+    // Versions before 1.04 store the instruments' headers before the patterns and all the sample
+    // data after them.
+    bool instrumentsFirst = song.version < 0x0104;
+    auto headers = [&] {
+        for (const XmInstrument& ins : song.instruments) {
+            layout->instruments.push_back(b.out.size());
+            writeInstrumentHeaders(b, ins);
+            if (!instrumentsFirst) writeInstrumentData(b, ins, layout);
+        }
+    };
+    if (instrumentsFirst) headers();
+    for (const XmPattern& p : song.patterns) {
+        layout->patterns.push_back(b.out.size());
+        writePattern(b, p, song.channels, song.version);
+    }
+    if (!instrumentsFirst) headers();
+    if (instrumentsFirst) {
+        for (const XmInstrument& ins : song.instruments) writeInstrumentData(b, ins, layout);
+    }
+    layout->end = b.out.size();
     return b.out;
 }

@@ -5,6 +5,11 @@
 //     cellAt(song.patterns[0], 4, 0, 0) = {49, 1, 0, 0, 0};
 //     song.instruments.push_back(makeInstrument(makeSample(sineFrames(64), true)));
 //     std::vector<uint8_t> bytes = writeXm(song);
+//
+// Version 1.04 is written by default; a version before it (`version = 0x0102`, `0x0103`) writes the
+// older layout (every instrument's headers first, then the patterns, then all the sample data; in
+// 1.02 an 8-byte pattern header with the row count less one in one byte). The override fields write
+// headers that disagree with the data, for the tests of damaged files.
 #pragma once
 
 #include <cstdint>
@@ -30,6 +35,9 @@ struct XmPattern {
     int rows = 64;
     std::vector<XmCell> cells;  // rows x channels, row by row
     XmPacking packing = XmPacking::Mixed;
+    int storedRows = -1;  // rows whose cells are written; -1: all
+    uint32_t headerLength = 0;  // 0: the fields' own 9 bytes (8 in 1.02); zeros pad a longer one
+    int64_t packedSizeOverride = -1;  // written instead of the data's size when >= 0
 };
 
 struct XmEnvelopePoint {
@@ -67,10 +75,12 @@ struct XmInstrument {
     uint8_t vibratoType = 0, vibratoSweep = 0, vibratoDepth = 0, vibratoRate = 0;
     uint16_t fadeout = 0;  // the file's value (the loader doubles it)
     uint32_t headerSize = 0;  // 0: 263 with samples, 29 without
+    int64_t headerSizeOverride = -1;  // written instead of headerSize when >= 0
     int sampleCountOverride = -1;  // written instead of samples.size() when >= 0
 };
 
 struct XmSong {
+    uint16_t version = 0x0104;
     std::string name = "test";
     int channels = 4;
     int songLength = -1;  // -1: orders.size()
@@ -98,4 +108,12 @@ XmInstrument makeInstrument(XmSample sample);
 // `count` frames of a sine of `period` frames at `amplitude`.
 std::vector<int16_t> sineFrames(int count, int period, int amplitude);
 
-std::vector<uint8_t> writeXm(const XmSong& song);
+// Where writeXm put each structure, for tests that cut or alter a file at its boundaries.
+struct XmLayout {
+    std::vector<size_t> patterns;  // each pattern header
+    std::vector<size_t> instruments;  // each instrument header
+    std::vector<size_t> sampleData;  // each instrument's first sample data byte
+    size_t end = 0;
+};
+
+std::vector<uint8_t> writeXm(const XmSong& song, XmLayout* layout = nullptr);

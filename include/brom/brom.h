@@ -2,7 +2,7 @@
 
    Load a module, then pull interleaved stereo frames from it at the rate you choose, as 16-bit
    integers or floats; seek by time or by order and row; mute channels; read the title, the
-   instrument and sample names and the duration.
+   instrument and sample names, the pattern cells, the duration and where each order starts.
 
        #include <brom/brom.h>
 
@@ -83,6 +83,12 @@ BROM_API brom_module* brom_load_file_ex(const char* path, brom_error* error, con
 /* Releases the module; null is fine. */
 BROM_API void brom_free(brom_module* module);
 
+/* What the loader repaired in a damaged file or read in an older layout, one short line each
+   ("pattern 12 cut short: 17 of 64 rows", "version 1.02 layout"): how many there were, and the
+   text of the first few (index from 0; "" beyond those kept). */
+BROM_API int brom_repair_count(const brom_module* module);
+BROM_API const char* brom_repair_note(const brom_module* module, int index);
+
 /* ---- Rendering ---- */
 
 /* 8000..192000, default 44100. Accepted before the first render and right after a seek, refused
@@ -110,6 +116,11 @@ BROM_API int brom_seek_order_row(brom_module* module, int order, int row);
 BROM_API int brom_set_repeat_count(brom_module* module, int count);
 /* The length of one pass at the current rate, without moving the position; -1 on failure. */
 BROM_API int64_t brom_duration_ms(brom_module* module);
+
+/* Where one pass from the start first reaches the order position: the time rounded up to the
+   millisecond, so that brom_seek_ms to it lands in that order (at its first frame or within a
+   millisecond after). -1 when the pass never plays the order or it is not in the song. */
+BROM_API int64_t brom_order_time_ms(brom_module* module, int order);
 
 /* Where the song is: the frames rendered so far as time, and the song's order position, pattern,
    row, speed and tempo after the last frame rendered. */
@@ -164,6 +175,33 @@ BROM_API int brom_get_song_info(const brom_module* module, brom_song_info* info)
 BROM_API int brom_order_pattern(const brom_module* module, int order);
 BROM_API int brom_pattern_rows(const brom_module* module, int pattern);
 
+/* One cell of a pattern; channel from 0. */
+typedef struct brom_cell {
+    int note; /* 0 none, 1..96 (C-0 to B-7), 97 key off; other bytes of the file as they are */
+    int instrument; /* 0 none, 1..128 */
+    int volume; /* the volume column's byte, 0 when empty */
+    int effect; /* as the file has it: 0..35 for 0-9 and A-Z */
+    int param;
+} brom_cell;
+BROM_API int brom_get_pattern_cell(const brom_module* module, int pattern, int row, int channel,
+                                   brom_cell* cell);
+
+typedef struct brom_instrument_info {
+    int samples; /* as brom_sample_count */
+    int volume_points; /* points of the volume envelope */
+    int volume_envelope; /* 1: the volume envelope is on */
+    int panning_points;
+    int panning_envelope;
+    int fadeout; /* the volume falls by this much of 65536 per tick after key-off (twice the
+                    file's value) */
+    int vibrato_type; /* the automatic vibrato: 0 sine, 1 square, 2 ramp down, 3 ramp up */
+    int vibrato_sweep;
+    int vibrato_depth;
+    int vibrato_rate;
+} brom_instrument_info;
+BROM_API int brom_get_instrument_info(const brom_module* module, int instrument,
+                                      brom_instrument_info* info);
+
 typedef enum brom_loop { BROM_LOOP_NONE = 0, BROM_LOOP_FORWARD, BROM_LOOP_PING_PONG } brom_loop;
 typedef struct brom_sample_info {
     uint32_t length; /* frames */
@@ -172,7 +210,7 @@ typedef struct brom_sample_info {
     brom_loop loop;
     int volume; /* 0..64 */
     int finetune; /* -128..127 */
-    int panning; /* 0..255 */
+    int panning; /* 0..255; -1: the sample leaves the channel's panning (MOD files) */
     int relative_note; /* semitones */
     int bits; /* 8 or 16, as stored in the file */
 } brom_sample_info;

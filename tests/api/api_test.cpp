@@ -74,6 +74,11 @@ std::vector<uint8_t> namedModule() {
     looped.relativeNote = 12;
     XmInstrument instrument = makeInstrument(looped);
     instrument.name = "Lead";
+    instrument.volumeEnvelope = {{0, 64}, {10, 32}};
+    instrument.volumeFlags = 1;
+    instrument.fadeout = 300;
+    instrument.vibratoType = 2;
+    instrument.vibratoDepth = 5;
     XmSample plain = makeSample(sineFrames(64, 16, 60), false);
     plain.name = "click";
     instrument.samples.push_back(plain);
@@ -253,6 +258,41 @@ TEST(Api, MetadataComesFromTheFileMadePrintable) {
     EXPECT_EQ(sample.loop, BROM_LOOP_NONE);
     EXPECT_EQ(sample.loop_length, 0u);
     EXPECT_EQ(brom_get_sample_info(module.get(), 0, 2, &sample), 0);
+}
+
+TEST(Api, CellsInstrumentsAndOrderStartsForAPlayer) {
+    const std::vector<uint8_t> bytes = namedModule();
+    ModulePtr module(brom_load_memory(bytes.data(), bytes.size(), nullptr));
+    ASSERT_NE(module, nullptr);
+    brom_cell cell;
+    ASSERT_EQ(brom_get_pattern_cell(module.get(), 1, 4, 2, &cell), 1);
+    EXPECT_EQ(cell.note, 61);
+    EXPECT_EQ(cell.instrument, 1);
+    EXPECT_EQ(cell.volume, 0x30);
+    EXPECT_EQ(brom_get_pattern_cell(module.get(), 1, 16, 0, &cell), 0);
+    EXPECT_EQ(brom_get_pattern_cell(module.get(), 0, 0, 3, &cell), 0);
+
+    brom_instrument_info instrument;
+    ASSERT_EQ(brom_get_instrument_info(module.get(), 0, &instrument), 1);
+    EXPECT_EQ(instrument.samples, 2);
+    EXPECT_EQ(instrument.volume_points, 2);
+    EXPECT_EQ(instrument.volume_envelope, 1);
+    EXPECT_EQ(instrument.panning_envelope, 0);
+    EXPECT_EQ(instrument.fadeout, 600);
+    EXPECT_EQ(instrument.vibrato_type, 2);
+    EXPECT_EQ(instrument.vibrato_depth, 5);
+    EXPECT_EQ(brom_get_instrument_info(module.get(), 1, &instrument), 0);
+
+    // Order 1 starts after 16 rows of 3 ticks of 882 frames: 960 ms; a seek there lands in it.
+    EXPECT_EQ(brom_order_time_ms(module.get(), 0), 0);
+    EXPECT_EQ(brom_order_time_ms(module.get(), 1), 960);
+    EXPECT_EQ(brom_order_time_ms(module.get(), 2), -1);
+    ASSERT_EQ(brom_seek_ms(module.get(), 960), 1);
+    renderFrames(module.get(), 1);
+    brom_position position;
+    ASSERT_EQ(brom_get_position(module.get(), &position), 1);
+    EXPECT_EQ(position.order, 1);
+    EXPECT_EQ(position.row, 0);
 }
 
 TEST(Api, OrderAndRowSeekOnAFreshModuleStartsThere) {

@@ -1,6 +1,8 @@
 // brom-play's render and play modes, run as a program.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <fstream>
 #include <iterator>
 
@@ -98,6 +100,30 @@ TEST(BromPlayRender, ALengthBeyondWhatAWavHoldsIsAUsageError) {
         runBromPlay("--render " + testing::TempDir() + "x.wav " + module + " --seconds 100000");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(countLines(r.err), 1) << r.err;
+}
+
+// The libraries a run of brom-play maps, as the dynamic loader lists them (dlopen's among them),
+// written to a file of its own: playing silences standard error while it opens the device.
+std::string librariesMappedBy(const std::string& arguments) {
+    std::string log = testing::TempDir() + "loader-" + std::to_string(getpid());
+    runProgram("rm -f " + log + ".*; LD_DEBUG=libs LD_DEBUG_OUTPUT=" + log + " " + arguments);
+    return runProgram("cat " + log + ".*").out;
+}
+
+TEST(BromPlay, MapsSdlOnlyToPlay) {
+    std::string module = writeTempFile("tone.xm", toneModule());
+    std::string rendering =
+        librariesMappedBy(std::string(BROM_PLAY_PATH) + " --render " + testing::TempDir() +
+                          "x.wav " + module + " --seconds 0.5");
+    EXPECT_NE(rendering.find("libc.so"), std::string::npos) << rendering;
+    for (const char* library : {"libSDL2", "libX11", "libasound", "libpulse", "libwayland"})
+        EXPECT_EQ(rendering.find(library), std::string::npos) << library;
+#if BROM_PLAY_HAS_SDL
+    std::string playing =
+        librariesMappedBy("SDL_AUDIODRIVER=no-such-driver " + std::string(BROM_PLAY_PATH) + " " +
+                          module + " </dev/null");
+    EXPECT_NE(playing.find("libSDL2"), std::string::npos) << playing;
+#endif
 }
 
 TEST(BromPlay, WithoutASoundDeviceSaysSoInOneLine) {

@@ -31,9 +31,12 @@ fail() {
 }
 
 # A virtual screen of 640 x 400: the 320 x 200 frame shows at exactly twice its size. Xvfb picks
-# a free display number itself and tells it on file descriptor 3.
+# a free display number itself and tells it on file descriptor 3. -noreset: by default the server
+# resets whenever its last client leaves (xdpyinfo below, or SDL's own trial connection), and a
+# client that connects during the reset is turned away; SDL would then take its "offscreen"
+# driver, and on a busy machine that happened.
 start_x() {
-  Xvfb -displayfd 3 -screen 0 640x400x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+  Xvfb -displayfd 3 -screen 0 640x400x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
   xvfb_pid=$!
   for _ in $(seq 100); do
     [ -s "$work/display" ] && break
@@ -113,7 +116,8 @@ case "$case_name" in
     wait_for_window
     # Until the first frames are up and the text has come into view (about 1.5 s at 60 frames a
     # second) the check fails; on a busy machine that takes a while, so it is tried for a minute.
-    for _ in $(seq 30); do
+    deadline=$((SECONDS + 60))
+    while [ $SECONDS -lt $deadline ]; do
       sleep 2
       import -window root "$work/shot.png" || fail "no screenshot"
       convert "$work/shot.png" "$work/shot.ppm" || fail "cannot convert the screenshot"

@@ -197,6 +197,41 @@ void writeFormatFeatures(Corpus& corpus) {
     corpus.write("orders-restart", orders);
 }
 
+// The older layouts and the damaged forms the loader repairs: versions 1.02 and 1.03, pattern data
+// that covers fewer rows than the header, a padded pattern header, an instrument header size of
+// 0, and files cut inside a pattern and inside an instrument.
+void writeRepairs(Corpus& corpus) {
+    for (uint16_t version : {0x0102, 0x0103}) {
+        XmSong xm = baseSong();
+        xm.version = version;
+        xm.patterns.push_back(makePattern(8, CHANNELS));
+        xm.orders = {0, 1};
+        xm.instruments.push_back(makeInstrument(loopedSample(true, 2)));
+        addNotes(xm);
+        cell(xm, 4, 0, 1) = {C4 + 4, 2, 0, 0, 0};
+        corpus.write(version == 0x0102 ? "layout-1.02" : "layout-1.03", xm);
+    }
+
+    XmSong damaged = baseSong();
+    addNotes(damaged);
+    damaged.patterns.push_back(makePattern(8, CHANNELS));
+    damaged.orders = {0, 1};
+    damaged.patterns[0].storedRows = ROWS / 2;
+    damaged.patterns[1].headerLength = 16;
+    damaged.instruments[0].headerSizeOverride = 0;
+    corpus.write("repair-header-sizes", damaged);
+
+    XmSong whole = baseSong();
+    addNotes(whole);
+    whole.instruments.push_back(makeInstrument(loopedSample(true, 1)));
+    XmLayout layout;
+    std::vector<uint8_t> bytes = writeXm(whole, &layout);
+    corpus.writeFile("repair-cut-in-pattern.xm",
+                     {bytes.begin(), bytes.begin() + layout.patterns[0] + 20});
+    corpus.writeFile("repair-cut-in-instrument.xm",
+                     {bytes.begin(), bytes.begin() + layout.instruments[1] + 100});
+}
+
 // One file for each effect: a note on row 0 and row 8, the effect with one parameter on rows 1
 // to 7 and with another on rows 9 to 15.
 void writeEffects(Corpus& corpus) {
@@ -339,6 +374,7 @@ int main(int argc, char** argv) {
     } else {
         writeFormatFeatures(corpus);
         writeEffects(corpus);
+        writeRepairs(corpus);
         writeMods(corpus);
     }
     printf("%d files written to %s\n", corpus.written, corpus.dir.c_str());

@@ -47,9 +47,11 @@ XmCell& cell(XmSong& xm, int pattern, int row, int channel) {
 
 // A song that uses every structure once: two patterns played 0, 1, 0; an 8-bit forward-looping
 // instrument with volume and panning envelopes; a 16-bit instrument with two samples, one
-// ping-pong. Notes on every channel, a key-off, a few effects.
-XmSong richSong() {
+// ping-pong. Notes on every channel, a key-off, a few effects. In version 1.04's layout unless
+// told otherwise.
+XmSong richSong(uint16_t version = 0x0104) {
     XmSong xm = makeXmSong(CHANNELS, 0);
+    xm.version = version;
     xm.patterns = {makePattern(ROWS, CHANNELS), makePattern(ROWS, CHANNELS)};
     xm.orders = {0, 1, 0};
     xm.speed = 3;
@@ -86,35 +88,6 @@ XmSong richSong() {
     return xm;
 }
 
-// Byte offsets of the structures in richSong's file, found by writing it in pieces.
-struct Layout {
-    std::vector<size_t> patterns;  // each pattern header
-    std::vector<size_t> instruments;  // each instrument header
-    size_t end = 0;
-};
-
-Layout layoutOf(const XmSong& xm) {
-    Layout layout;
-    XmSong part = xm;
-    part.patternCountOverride = static_cast<int>(xm.patterns.size());
-    part.instrumentCountOverride = static_cast<int>(xm.instruments.size());
-    part.instruments.clear();
-    for (size_t p = 0; p <= xm.patterns.size(); ++p) {
-        part.patterns.assign(xm.patterns.begin(), xm.patterns.begin() + p);
-        layout.patterns.push_back(writeXm(part).size());
-    }
-    size_t instrumentsStart = layout.patterns.back();
-    layout.patterns.pop_back();
-    part.patterns = xm.patterns;
-    layout.instruments.push_back(instrumentsStart);
-    for (size_t i = 1; i < xm.instruments.size(); ++i) {
-        part.instruments.assign(xm.instruments.begin(), xm.instruments.begin() + i);
-        layout.instruments.push_back(writeXm(part).size());
-    }
-    layout.end = writeXm(xm).size();
-    return layout;
-}
-
 void putU8(std::vector<uint8_t>& bytes, size_t at, unsigned value) {
     bytes.at(at) = static_cast<uint8_t>(value);
 }
@@ -138,10 +111,13 @@ constexpr size_t VIBRATO_AT = 235;
 constexpr size_t FADEOUT_AT = 239;
 
 struct Builder {
-    XmSong xm = richSong();
-    std::vector<uint8_t> base = writeXm(xm);
-    Layout layout = layoutOf(xm);
+    XmSong xm;
+    XmLayout layout;  // where writeXm put each structure of base
+    std::vector<uint8_t> base;
     Catalogue cases;
+
+    explicit Builder(uint16_t version = 0x0104)
+        : xm(richSong(version)), base(writeXm(xm, &layout)) {}
 
     size_t instrument(int i) const { return layout.instruments.at(i); }
     size_t sampleHeader(int i, int j) const {
@@ -221,9 +197,12 @@ Catalogue patternCounts() {
             XmSong xm = b.xm;
             xm.patterns[1] = makePattern(rows, CHANNELS);
             xm.patterns[1].packing = packing;
+            // 65535 rows of masks are 262140 bytes, more than the 16-bit packed size can say:
+            // the size wraps, and the bytes past it are read as the instruments.
+            bool sizeWraps = rows == 0xFFFF && packing == XmPacking::Mask;
             b.addSong("pattern 1 of " + std::to_string(rows) + " rows" +
                           (packing == XmPacking::Empty ? " stored empty" : ""),
-                      xm, Outcome::Loads);
+                      xm, sizeWraps ? Outcome::Either : Outcome::Loads);
         }
     }
     // Every pattern of the order table at 0 rows.
@@ -240,7 +219,8 @@ Catalogue lyingPatterns() {
     size_t dataEnd = b.layout.patterns[1];
     // Packed size 0 while data follows: the data is read as the next structures.
     b.addU16("packed size 0 before data", data - 2, 0);
-    // Data shorter than the rows need: the cells run into what follows.
+    // Data shorter than its packed size: the size takes in the next header's first bytes, and
+    // what follows is misread.
     for (size_t missing : {1u, 2u, 5u, 17u}) {
         std::vector<uint8_t> bytes = b.base;
         bytes.erase(bytes.begin() + static_cast<long>(dataEnd - missing),
@@ -260,8 +240,23 @@ Catalogue lyingPatterns() {
     for (size_t k = data; k < dataEnd; ++k) plain[k] = static_cast<uint8_t>(k & 0x7F);
     b.add("pattern 0 plain bytes", plain);
 
+    // Data covering fewer rows than the header (the rest stays empty) or more (the rest is
+    // skipped); header lengths shorter than the fields, padded, or reaching past the file.
+    for (int stored : {0, 1, ROWS - 1, ROWS + 3}) {
+        XmSong xm = b.xm;
+        xm.patterns[0].storedRows = stored;
+        b.addSong("pattern 0 data of " + std::to_string(stored) + " rows", xm, Outcome::Loads);
+    }
+    for (uint32_t length : {1u, 8u, 10u, 300u}) {
+        XmSong xm = b.xm;
+        xm.patterns[1].headerLength = length;
+        b.addSong("pattern 1 header length " + std::to_string(length), xm, Outcome::Loads);
+    }
+    b.addU32("pattern 1 header length", b.layout.patterns[1], 0, Outcome::Loads);
+    b.addU32("pattern 1 header length", b.layout.patterns[1], 0x7FFFFFFF, Outcome::Loads);
+
     // The same lies in the last pattern of a song without instruments, with bytes to spare after
-    // it, so that the cells decode from whatever follows and the song loads and plays them.
+    // it: the packed size bounds the cells, and the song loads and plays them.
     XmSong bare = b.xm;
     bare.instruments.clear();
     std::vector<uint8_t> last = writeXm(bare);
@@ -390,13 +385,14 @@ Catalogue sampleSizes() {
     return b.cases;
 }
 
-// The file cut at, just before and just after every structure boundary.
-Catalogue truncations() {
-    Builder b;
+// The file cut at, just before and just after every structure boundary: it fails inside the header
+// and loads from there on, with what the file holds.
+void addTruncations(Builder& b, const std::string& prefix) {
     std::vector<size_t> boundaries = {0, 17, 37, 38, 58, 60, 64, 80, FIRST_PATTERN};
+    size_t patternHeader = b.xm.version == 0x0102 ? 8 : 9;
     for (size_t p : b.layout.patterns) {
         boundaries.push_back(p);
-        boundaries.push_back(p + 9);
+        boundaries.push_back(p + patternHeader);
     }
     for (size_t i = 0; i < b.layout.instruments.size(); ++i) {
         size_t start = b.instrument(static_cast<int>(i));
@@ -407,17 +403,52 @@ Catalogue truncations() {
         int samples = static_cast<int>(b.xm.instruments[i].samples.size());
         for (int j = 0; j <= samples; ++j)
             boundaries.push_back(b.sampleHeader(static_cast<int>(i), j));
+        boundaries.push_back(b.layout.sampleData[i]);
     }
     boundaries.push_back(b.layout.end);
     for (size_t at : boundaries) {
         for (size_t cut : {at - 1, at, at + 1}) {
             if (cut > b.base.size() || (at == 0 && cut != 0)) continue;
             std::vector<uint8_t> bytes(b.base.begin(), b.base.begin() + static_cast<long>(cut));
-            b.add("cut at " + std::to_string(cut), bytes,
-                  cut >= b.layout.end ? Outcome::Loads : Outcome::Either);
+            b.add(prefix + "cut at " + std::to_string(cut), bytes,
+                  cut >= FIRST_PATTERN ? Outcome::Loads : Outcome::Fails);
         }
     }
+}
+
+Catalogue truncations() {
+    Builder b;
+    addTruncations(b, "");
     return b.cases;
+}
+
+// Versions 1.02 and 1.03: instrument headers first, then the patterns, then the sample data. Cut
+// at every boundary, with the pattern header's fields and the instrument header size at their
+// extremes.
+Catalogue olderLayouts() {
+    Catalogue cases;
+    for (uint16_t version : {0x0102, 0x0103}) {
+        Builder b(version);
+        std::string prefix = version == 0x0102 ? "1.02 " : "1.03 ";
+        b.add(prefix + "as written", b.base, Outcome::Loads);
+        addTruncations(b, prefix);
+        size_t pattern = b.layout.patterns[1];
+        size_t rowsAt = pattern + 5;
+        size_t packedAt = version == 0x0102 ? pattern + 6 : pattern + 7;
+        for (unsigned rows : {0u, 1u, 255u}) {
+            std::vector<uint8_t> bytes = b.base;
+            putU8(bytes, rowsAt, rows);
+            b.add(prefix + "pattern 1 rows byte " + std::to_string(rows), bytes, Outcome::Loads);
+        }
+        for (unsigned packed : {0u, 1u, 0xFFFFu})
+            b.addU16(prefix + "pattern 1 packed size", packedAt, packed);
+        for (uint32_t length : {0u, 7u, 9u, 0xFFFFFFFFu})
+            b.addU32(prefix + "pattern 1 header length", pattern, length);
+        for (uint32_t size : {0u, 4u, 29u, 241u, 264u, 0xFFFFFFFFu})
+            b.addU32(prefix + "instrument 1 header size", b.instrument(1), size);
+        cases.insert(cases.end(), b.cases.begin(), b.cases.end());
+    }
+    return cases;
 }
 
 // Every note value and every instrument number, on every channel, with instruments that have
@@ -619,6 +650,7 @@ const Kind KINDS[] = {
     {"Envelopes", envelopes},
     {"SampleSizes", sampleSizes},
     {"Truncations", truncations},
+    {"OlderLayouts", olderLayouts},
     {"NotesAndInstruments", notesAndInstruments},
     {"Effects", effects},
     {"RealSized", realSized},

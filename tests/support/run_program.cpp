@@ -37,6 +37,11 @@ ProgramResult runBromPlay(const std::string& arguments) {
     return runProgram(std::string(BROM_PLAY_PATH) + " " + arguments);
 }
 
+std::vector<uint8_t> readFileBytes(const std::string& path) {
+    const std::string text = readFile(path);
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
+
 std::string writeTempFile(const std::string& name, const std::vector<uint8_t>& bytes) {
     std::string path = testing::TempDir() + std::to_string(getpid()) + "-" + name;
     std::ofstream out(path, std::ios::binary);

@@ -15,5 +15,7 @@ struct ProgramResult {
 ProgramResult runProgram(const std::string& command);
 // Runs brom-play with `arguments` (already quoted as needed).
 ProgramResult runBromPlay(const std::string& arguments);
+// The bytes of a file; empty when it cannot be read.
+std::vector<uint8_t> readFileBytes(const std::string& path);
 // Writes `bytes` to a new file in the test's temporary folder and returns its path.
 std::string writeTempFile(const std::string& name, const std::vector<uint8_t>& bytes);

@@ -1,82 +1,153 @@
-// --info: a summary of what a module holds, as the loader left it.
+// --info: a summary of what each module holds, through the public library. The names stand
+// beside their lines, as the file has them (trackers' users leave messages there).
+#include "tools/brom-play/info.h"
+
+#include <cinttypes>
 #include <cstdio>
 
 #include "tools/brom-play/brom_play.h"
+#include "tools/brom-play/source.h"
 
-namespace {
-
-const char* loopName(uint8_t loopMode) {
-    switch (loopMode) {
-        case LOOP_FORWARD: return "forward";
-        case LOOP_PINGPONG: return "ping-pong";
+const char* loopName(brom_loop loop) {
+    switch (loop) {
+        case BROM_LOOP_FORWARD: return "forward";
+        case BROM_LOOP_PING_PONG: return "ping-pong";
         default: return "none";
     }
 }
 
-void printHeader(const Song* song) {
-    printf("title           %s\n", song->title);
-    printf("tracker         %s\n", song->tracker);
-    printf("channels        %d\n", song->channelCount);
-    printf("song length     %d\n", song->songLength);
-    printf("restart         %d\n", song->restartPosition);
-    printf("patterns        %d (%d used)\n", song->patternCount, song->usedPatternCount);
-    printf("instruments     %d\n", song->instrumentCount);
-    printf("frequency table %s\n", (song->songFlags & 1) ? "linear" : "amiga");
-    printf("speed           %d\n", song->defaultSpeed);
-    printf("bpm             %d\n", song->defaultBpm);
+namespace {
+
+// One past the highest pattern the order list plays.
+int usedPatterns(const brom_module* module, int songLength) {
+    int used = 0;
+    for (int order = 0; order < songLength; ++order) {
+        const int pattern = brom_order_pattern(module, order);
+        if (pattern >= used) used = pattern + 1;
+    }
+    return used;
+}
+
+void printHeader(brom_module* module, const char* path) {
+    brom_song_info song = {};
+    brom_get_song_info(module, &song);
+    char duration[24];
+    formatDuration(brom_duration_ms(module), duration);
+    printf("file            %s\n", path);
+    printf("title           %s\n", brom_title(module));
+    printf("tracker         %s\n", brom_tracker(module));
+    printf("duration        %s\n", duration);
+    printf("channels        %d\n", song.channels);
+    printf("song length     %d\n", song.song_length);
+    printf("restart         %d\n", song.restart);
+    printf("patterns        %d (%d used)\n", song.patterns, usedPatterns(module, song.song_length));
+    printf("instruments     %d\n", song.instruments);
+    printf("frequency table %s\n", song.linear ? "linear" : "amiga");
+    printf("speed           %d\n", song.speed);
+    printf("bpm             %d\n", song.bpm);
     printf("orders         ");
-    for (int i = 0; i < song->songLength; ++i) printf(" %d", song->orderTable[i]);
+    for (int i = 0; i < song.song_length; ++i) printf(" %d", brom_order_pattern(module, i));
     printf("\n");
 }
 
-void printPatterns(const Song* song) {
-    for (int p = 0; p < song->patternCount; ++p) {
-        const Pattern& pattern = song->patterns[p];
+void printPatterns(const brom_module* module) {
+    brom_song_info song = {};
+    brom_get_song_info(module, &song);
+    for (int p = 0; p < song.patterns; ++p) {
+        const int rows = brom_pattern_rows(module, p);
         int notes = 0, effects = 0;
-        int cellCount = pattern.rowCount * song->channelCount;
-        for (int k = 0; k < cellCount; ++k) {
-            const NoteCell& cell = pattern.cells[k];
-            if (cell.note) ++notes;
-            if (cell.effect || cell.param) ++effects;
+        brom_cell cell;
+        for (int row = 0; row < rows; ++row) {
+            for (int c = 0; brom_get_pattern_cell(module, p, row, c, &cell); ++c) {
+                notes += cell.note != 0;
+                effects += cell.effect != 0 || cell.param != 0;
+            }
         }
-        printf("pattern %3d  rows %3d  notes %4d  effects %4d\n", p, pattern.rowCount, notes,
-               effects);
+        printf("pattern %3d  rows %3d  notes %4d  effects %4d\n", p, rows, notes, effects);
     }
 }
 
-void printInstruments(const Song* song) {
-    for (int i = 0; i < song->instrumentCount; ++i) {
-        const Instrument& ins = song->instruments[i];
-        printf(
-            "instrument %3d  samples %2d  volume envelope %2d points%s  panning envelope %2d "
-            "points%s  fadeout %d  vibrato %d/%d/%d/%d\n",
-            i + 1, ins.sampleCount, ins.volumePointCount,
-            (ins.volumeEnvelopeFlags & ENVELOPE_ON) ? " (on)" : "", ins.panningPointCount,
-            (ins.panningEnvelopeFlags & ENVELOPE_ON) ? " (on)" : "", ins.fadeout, ins.vibratoType,
-            ins.vibratoSweep, ins.vibratoDepth, ins.vibratoRate);
-        for (int j = 0; j < ins.sampleCount; ++j) {
-            const Sample* s = ins.samples[j];
-            char panning[8] = "channel";  // SAMPLE_PANNING_NONE: the channel's stays
-            if (s->panning != SAMPLE_PANNING_NONE)
-                snprintf(panning, sizeof panning, "%3d", s->panning);
-            printf(
-                "  sample %2d  length %7u  loop %s %u+%u  volume %2d  finetune %4d  panning %s  "
-                "relative note %4d  %s\n",
-                j, s->length, loopName(s->loopMode), s->loopStart, s->loopLength, s->volume,
-                s->finetune, panning, s->relativeNote, s->name);
+void printSamples(const brom_module* module, int instrument, int count) {
+    for (int j = 0; j < count; ++j) {
+        brom_sample_info s;
+        if (!brom_get_sample_info(module, instrument, j, &s)) {
+            printf("  sample %2d  (empty)\n", j);
+            continue;
         }
+        char panning[16] = "channel";  // the sample leaves the channel's panning (MOD files)
+        if (s.panning >= 0) snprintf(panning, sizeof panning, "%3d", s.panning);
+        printf("  sample %2d  %-22s  length %7" PRIu32 "  loop %s %" PRIu32 "+%" PRIu32
+               "  volume %2d  finetune %4d  panning %s  relative note %4d  bits %2d\n",
+               j, brom_sample_name(module, instrument, j), s.length, loopName(s.loop), s.loop_start,
+               s.loop_length, s.volume, s.finetune, panning, s.relative_note, s.bits);
     }
+}
+
+void printInstruments(const brom_module* module) {
+    for (int i = 0; i < brom_instrument_count(module); ++i) {
+        brom_instrument_info ins;
+        if (!brom_get_instrument_info(module, i, &ins)) continue;
+        printf(
+            "instrument %3d  %-22s  samples %2d  volume envelope %2d points%s  panning envelope "
+            "%2d points%s  fadeout %d  vibrato %d/%d/%d/%d\n",
+            i + 1, brom_instrument_name(module, i), ins.samples, ins.volume_points,
+            ins.volume_envelope ? " (on)" : "", ins.panning_points,
+            ins.panning_envelope ? " (on)" : "", ins.fadeout, ins.vibrato_type, ins.vibrato_sweep,
+            ins.vibrato_depth, ins.vibrato_rate);
+        printSamples(module, i, ins.samples);
+    }
+}
+
+// What the loader repaired, so that a user knows the file is damaged (or of an older layout).
+void printRepairs(const brom_module* module) {
+    const int count = brom_repair_count(module);
+    int shown = 0;
+    for (; shown < count && brom_repair_note(module, shown)[0]; ++shown) {
+        printf("note            %s\n", brom_repair_note(module, shown));
+    }
+    if (count > shown) printf("note            and %d more repairs\n", count - shown);
 }
 
 }  // namespace
 
-int runInfo(const char* path) {
-    Song* song = loadSongOrComplain(path);
-    if (!song) return 1;
-    printf("file            %s\n", path);
-    printHeader(song);
-    printPatterns(song);
-    printInstruments(song);
-    freeSong(song);
-    return 0;
+void formatDuration(int64_t ms, char* text) {
+    if (ms < 0) {
+        snprintf(text, 24, "unknown");
+        return;
+    }
+    snprintf(text, 24, "%" PRId64 ":%02d.%03d", ms / 60000, static_cast<int>(ms / 1000 % 60),
+             static_cast<int>(ms % 1000));
+}
+
+void printInfoText(brom_module* module, const char* path) {
+    printHeader(module, path);
+    printRepairs(module);
+    printPatterns(module);
+    printInstruments(module);
+}
+
+int runInfo(const Options& options) {
+    int status = 0;
+    bool first = true;
+    const bool array = options.json && options.files.size() > 1;  // one object per file
+    if (array) printf("[\n");
+    for (const char* path : options.files) {
+        brom_module* module = loadOrComplain(path);
+        if (!module) {
+            status = 1;
+            continue;
+        }
+        if (!first) fputs(options.json ? ",\n" : "\n", stdout);
+        first = false;
+        if (options.json) {
+            printInfoJson(module, path);
+        } else {
+            printInfoText(module, path);
+        }
+        brom_free(module);
+    }
+    if (options.json && !first) printf("\n");
+    if (array) printf("]\n");
+    if (fflush(stdout) != 0) status = 1;
+    return status;
 }

@@ -1,179 +1,318 @@
-// Playing through the sound device: the song from its start, with order, row and time of what is
-// audible on one status line, until the song first comes back to a row it has played, q or Ctrl-C.
-#ifdef _WIN32
-#include <windows.h>
-#include <conio.h>
-#include <io.h>
-#else
-#include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
-#include <unistd.h>
-#endif
-
-#include <csignal>
+// Playing: the files one after the other through the sound device, which pulls the frames of the
+// current file (a Source) on its own thread. On a terminal the keys steer and a status line is
+// redrawn in place every 50 ms; without one, each file gets one line and nothing more.
+//
+// Every call on the module that plays happens under the sound device's lock. A seek takes a
+// while (the library renders its way there without sound): it happens on a second module of the
+// same file, off the lock, while the first plays on; then the two change places. What the keys
+// change (gain, muted channels, looping) stays for the files that follow.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
-#include "audio/scheduler.h"
 #include "tools/brom-play/brom_play.h"
-
-#if defined(_WIN32)
-#include "audio/device_waveout.h"
-#define BROM_PLAY_HAS_DEVICE 1
-#elif BROM_PLAY_HAS_SDL
-#include "audio/device_sdl.h"
-#define BROM_PLAY_HAS_DEVICE 1
-#endif
+#include "tools/brom-play/info.h"
+#include "tools/brom-play/sound.h"
+#include "tools/brom-play/source.h"
+#include "tools/brom-play/status.h"
+#include "tools/brom-play/terminal.h"
 
 namespace {
 
-constexpr int32_t PLAY_RATE = 44100;
+constexpr int TICK_MS = 50;  // keys are read and the status line drawn this often
+constexpr int HELP_MS = 5000;  // the key help stays this long on the status line
+constexpr int SEEK_STEP_MS = 10000;
+constexpr double GAIN_STEP_DB = 1;
+constexpr double LOWEST_GAIN_DB = -60, HIGHEST_GAIN_DB = 24;
 
-volatile sig_atomic_t interrupted = 0;
-void onInterrupt(int) { interrupted = 1; }
-
-#ifdef _WIN32
-// The console hands over single keys as they come; Ctrl-C still interrupts.
-struct Keyboard {
-    bool active = false;
+struct Player {
+    Options live;  // the command line's options as the keys have changed them
+    Source source;  // what the device renders; under the device's lock
+    brom_module* spare = nullptr;  // the same file, where seeks happen; loaded at the first
+    const char* path = nullptr;
+    std::atomic<bool> ended{false};  // the source has given its last frame
+    std::atomic<int64_t> quietFrames{0};  // silence handed out since then
+    bool paused = false;
+    // Of the file playing, read before it starts.
+    int fileNumber = 0;
+    int64_t durationMs = -1;
+    brom_song_info song = {};
+    std::chrono::steady_clock::time_point helpUntil;
+    std::string shown;  // the status line on the screen
 };
 
-void keyboardOn(Keyboard& keyboard) { keyboard.active = _isatty(_fileno(stdin)) != 0; }
-void keyboardOff(Keyboard& keyboard) { keyboard.active = false; }
+enum class Outcome : uint8_t { PLAYING, NEXT_FILE, PREVIOUS_FILE, QUIT, SIGNALLED };
 
-// Waits up to `milliseconds` for a key; true when it was q.
-bool waitForQuitKey(const Keyboard& keyboard, int milliseconds) {
-    constexpr int STEP = 10;
-    for (int waited = 0; waited < milliseconds; waited += STEP) {
-        while (keyboard.active && _kbhit()) {
-            int key = _getch();
-            if (key == 'q' || key == 'Q') return true;
-        }
-        Sleep(STEP);
-    }
-    return false;
-}
-
-bool isTerminal(FILE* stream) { return _isatty(_fileno(stream)) != 0; }
-
-// The system's sound output keeps quiet when no device is found.
-int openQuietly(int32_t rate) { return audioOpen(rate); }
-#else
-// Single keys without Enter and without echo, while Ctrl-C still interrupts.
-struct Keyboard {
-    bool active = false;
-    termios saved = {};
+// Holds the sound device's lock for its lifetime.
+struct DeviceLock {
+    DeviceLock() { soundLock(); }
+    ~DeviceLock() { soundUnlock(); }
+    DeviceLock(const DeviceLock&) = delete;
+    DeviceLock& operator=(const DeviceLock&) = delete;
 };
 
-void keyboardOn(Keyboard& keyboard) {
-    if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &keyboard.saved) != 0) return;
-    termios raw = keyboard.saved;
-    raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
-    raw.c_cc[VMIN] = 0;
-    raw.c_cc[VTIME] = 0;
-    keyboard.active = tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
+// The device's thread: the source's frames, then silence.
+void fillFrames(void* user, int16_t* stereo, int frames) {
+    auto* player = static_cast<Player*>(user);
+    const size_t got =
+        player->source.module ? pullS16(&player->source, stereo, static_cast<size_t>(frames)) : 0;
+    if (got == static_cast<size_t>(frames)) return;
+    memset(stereo + 2 * got, 0, (static_cast<size_t>(frames) - got) * 4);
+    if (!player->source.module) return;
+    player->ended.store(true);
+    player->quietFrames.fetch_add(frames - static_cast<int64_t>(got));
 }
 
-void keyboardOff(Keyboard& keyboard) {
-    if (keyboard.active) tcsetattr(STDIN_FILENO, TCSANOW, &keyboard.saved);
-    keyboard.active = false;
+// What the device has played is over once it has asked for a tenth of a second of silence after
+// the end: more than the device keeps ahead.
+bool playedOut(const Player& player) {
+    return player.ended.load() && player.quietFrames.load() >= player.live.rate / 10;
 }
 
-// Waits up to `milliseconds` for a key; true when it was q.
-bool waitForQuitKey(const Keyboard& keyboard, int milliseconds) {
-    if (!keyboard.active) {
-        poll(nullptr, 0, milliseconds);
-        return false;
+void toggleMute(Player* player, int channel) {
+    if (channel >= player->song.channels) return;
+    player->live.mutedChannels ^= uint32_t{1} << channel;
+    DeviceLock hold;
+    brom_set_channel_mute(player->source.module, channel,
+                          (player->live.mutedChannels >> channel) & 1);
+}
+
+void unmuteAll(Player* player) {
+    player->live.mutedChannels = 0;
+    DeviceLock hold;
+    for (int c = 0; c < player->song.channels; ++c) {
+        brom_set_channel_mute(player->source.module, c, 0);
     }
-    pollfd input = {STDIN_FILENO, POLLIN, 0};
-    if (poll(&input, 1, milliseconds) <= 0) return false;
-    char key = 0;
-    while (read(STDIN_FILENO, &key, 1) == 1) {
-        if (key == 'q' || key == 'Q') return true;
-    }
-    return false;
 }
 
-bool isTerminal(FILE* stream) { return isatty(fileno(stream)) != 0; }
-#endif
+void changeGain(Player* player, double step) {
+    player->live.gainDb = std::clamp(player->live.gainDb + step, LOWEST_GAIN_DB, HIGHEST_GAIN_DB);
+    DeviceLock hold;
+    brom_set_gain_db(player->source.module, player->live.gainDb);
+}
 
-void showStatus(const Song* song) {
-    int order = playingOrder(song);
-    int timeMs = playingTimeMs(song);
-    int pattern = order < song->songLength ? song->orderTable[order] : 0;
-    printf("\rorder %3d/%-3d  pattern %3d  row %3d  %2d:%02d.%d ", order, song->songLength, pattern,
-           playingRow(song), timeMs / 60000, timeMs / 1000 % 60, timeMs / 100 % 10);
+// Looping: repeats without end, or ends where the song next comes round.
+void toggleLoop(Player* player) {
+    player->live.repeat = player->live.repeat < 0 ? 0 : -1;
+    DeviceLock hold;
+    brom_set_repeat_count(player->source.module, player->live.repeat);
+}
+
+brom_position positionNow(const Player& player) {
+    brom_position at = {};
+    DeviceLock hold;
+    brom_get_position(player.source.module, &at);
+    return at;
+}
+
+// The spare module with the settings of the one playing; null when the file no longer loads.
+brom_module* spareModule(Player* player) {
+    if (!player->spare) player->spare = loadOrComplain(player->path);
+    if (player->spare) applySettings(player->spare, player->live);
+    return player->spare;
+}
+
+// Seeks the spare module, then lets it play in the place of the other.
+void seekTo(Player* player, int64_t ms) {
+    brom_module* spare = spareModule(player);
+    if (spare) brom_seek_ms(spare, ms);
+    DeviceLock hold;
+    if (!spare) {
+        brom_seek_ms(player->source.module, ms);
+        return;
+    }
+    std::swap(player->source.module, player->spare);
+    player->ended.store(false);
+    player->quietFrames.store(0);
+}
+
+// To the start of the order position `step` away, as a time, so that the clock stays right; an
+// order that one pass from the start never plays is jumped to.
+Outcome moveOrder(Player* player, int step) {
+    const int order = std::max(positionNow(*player).order + step, 0);
+    if (order >= player->song.song_length) return Outcome::NEXT_FILE;
+    brom_module* spare = spareModule(player);
+    const int64_t ms = spare ? brom_order_time_ms(spare, order) : -1;
+    if (ms >= 0) {
+        seekTo(player, ms);
+    } else {
+        DeviceLock hold;
+        brom_seek_order_row(player->source.module, order, 0);
+    }
+    return Outcome::PLAYING;
+}
+
+void seekBy(Player* player, int64_t ms) {
+    seekTo(player, std::max<int64_t>(positionNow(*player).time_ms + ms, 0));
+}
+
+Outcome handleKey(Player* player, int key) {
+    switch (key) {
+        case ' ':
+            player->paused = !player->paused;
+            soundPause(player->paused);
+            return Outcome::PLAYING;
+        case KEY_LEFT: return moveOrder(player, -1);
+        case KEY_RIGHT: return moveOrder(player, 1);
+        case KEY_UP: seekBy(player, -SEEK_STEP_MS); return Outcome::PLAYING;
+        case KEY_DOWN: seekBy(player, SEEK_STEP_MS); return Outcome::PLAYING;
+        case '+':
+        case '=': changeGain(player, GAIN_STEP_DB); return Outcome::PLAYING;
+        case '-':
+        case '_': changeGain(player, -GAIN_STEP_DB); return Outcome::PLAYING;
+        case '!': unmuteAll(player); return Outcome::PLAYING;
+        case 'l':
+        case 'L': toggleLoop(player); return Outcome::PLAYING;
+        case 'n':
+        case 'N': return Outcome::NEXT_FILE;
+        case 'p':
+        case 'P': return Outcome::PREVIOUS_FILE;
+        case 'h':
+        case '?':
+            player->helpUntil =
+                std::chrono::steady_clock::now() + std::chrono::milliseconds(HELP_MS);
+            return Outcome::PLAYING;
+        case 'q':
+        case 'Q':
+        case KEY_ESCAPE: return Outcome::QUIT;
+        default:
+            if (key >= '1' && key <= '9') toggleMute(player, key - '1');
+            if (key == '0') toggleMute(player, 9);
+            return Outcome::PLAYING;
+    }
+}
+
+StatusView statusOf(const Player& player, int fileCount) {
+    StatusView view = {};
+    view.fileNumber = player.fileNumber;
+    view.fileCount = fileCount;
+    brom_get_position(player.source.module, &view.position);
+    view.songLength = player.song.song_length;
+    view.durationMs = player.durationMs;
+    view.paused = player.paused;
+    view.looping = player.live.repeat < 0;
+    view.gainDb = player.live.gainDb;
+    view.channels = player.song.channels;
+    view.mutedChannels = player.live.mutedChannels;
+    for (int c = 0; c < view.channels && c < STATUS_CHANNELS; ++c) {
+        view.levels[c] = static_cast<uint8_t>(brom_channel_level(player.source.module, c));
+    }
+    return view;
+}
+
+// Replaces the status line in place, padded with spaces to the width (which also covers a longer
+// line before it) and never into the last column.
+void showLine(Player* player, const std::string& line) {
+    if (line == player->shown) return;
+    const int pad = terminalWidth() - 1 - statusColumns(line);
+    printf("\r%s%*s", line.c_str(), pad > 0 ? pad : 0, "");
+    fflush(stdout);
+    player->shown = line;
+}
+
+void drawStatus(Player* player, int fileCount) {
+    const int width = terminalWidth();
+    if (std::chrono::steady_clock::now() < player->helpUntil) {
+        showLine(player,
+                 std::string(KEY_HELP).substr(0, static_cast<size_t>(std::max(width - 1, 0))));
+        return;
+    }
+    StatusView view;
+    {
+        DeviceLock hold;
+        view = statusOf(*player, fileCount);
+    }
+    showLine(player, formatStatus(view, width, terminalUtf8()));
+}
+
+// Leaves the line of the file above as it was and the cursor at the start of an empty line.
+void clearStatus(Player* player) {
+    if (player->shown.empty()) return;
+    showLine(player, "");
+    printf("\r");
     fflush(stdout);
 }
 
-#ifndef _WIN32
-// Opens the sound device with stderr silenced: the sound libraries below SDL talk there on their
-// own when no device is found, and the failure is reported in one line of ours instead.
-int openQuietly(int32_t rate) {
-    fflush(stderr);
-    int savedStderr = dup(STDERR_FILENO);
-    int devNull = open("/dev/null", O_WRONLY);
-    if (savedStderr >= 0 && devNull >= 0) dup2(devNull, STDERR_FILENO);
-    int opened = audioOpen(rate);
-    if (savedStderr >= 0) {
-        dup2(savedStderr, STDERR_FILENO);
-        close(savedStderr);
+// Swaps `next` in as the source the device plays; the old source goes back in `next`.
+void startFile(Player* player, Source* next, const char* path) {
+    {
+        DeviceLock hold;
+        std::swap(player->source, *next);
+        player->ended.store(false);
+        player->quietFrames.store(0);
     }
-    if (devNull >= 0) close(devNull);
-    return opened;
+    closeSource(next);
+    brom_free(player->spare);
+    player->spare = nullptr;
+    player->path = path;
+    soundPause(player->paused);
 }
-#endif
 
-int playUntilDone(Song* song) {
-    if (!playSong(song)) {
-        fprintf(stderr, "brom-play: cannot start playback (out of memory or threads)\n");
-        return 1;
+Outcome playFile(Player* player, int fileCount) {
+    for (;;) {
+        const int key = terminalReadKey(TICK_MS);
+        if (terminalSignal()) return Outcome::SIGNALLED;
+        if (key != KEY_NONE) {
+            const Outcome outcome = handleKey(player, key);
+            if (outcome != Outcome::PLAYING) return outcome;
+        }
+        if (playedOut(*player)) return Outcome::NEXT_FILE;
+        if (terminalHasScreen()) drawStatus(player, fileCount);
     }
-    Keyboard keyboard;
-    keyboardOn(keyboard);
-    signal(SIGINT, onInterrupt);
-    signal(SIGTERM, onInterrupt);
-    bool terminal = isTerminal(stdout);
-    while (!interrupted) {
-        if (terminal) showStatus(song);
-        // The song time at which the song first came round, -1 until the mixer got there.
-        int32_t repeatAt = defaultAudioEngine()->repeatTimeMs.load(std::memory_order_acquire);
-        if (repeatAt >= 0 && playingTimeMs(song) >= repeatAt) break;
-        if (waitForQuitKey(keyboard, 50)) break;
-    }
-    keyboardOff(keyboard);
-    showStatus(song);  // where it stopped
-    stopSong(song);
-    printf("\n");
-    return 0;
+}
+
+// Reads what the status line needs before the file starts, and says which file it is.
+void announce(Player* player, Source* next, const char* path, int fileCount) {
+    player->durationMs = brom_duration_ms(next->module);
+    brom_get_song_info(next->module, &player->song);
+    char duration[24];
+    formatDuration(player->durationMs, duration);
+    printf("%d/%d  %s  \"%s\"  %s\n", player->fileNumber, fileCount, path, brom_title(next->module),
+           duration);
+    fflush(stdout);
 }
 
 }  // namespace
 
-int runPlay(const char* path) {
-#if BROM_PLAY_HAS_DEVICE
-    Song* song = loadSongOrComplain(path);
-    if (!song) return 1;
-#ifdef _WIN32
-    setOutputDevice(&waveOutOutputDevice);
-    const char* (*deviceError)() = waveOutDeviceError;
-#else
-    setOutputDevice(&sdlOutputDevice);
-    const char* (*deviceError)() = sdlOutputDeviceError;
-#endif
-    if (!openQuietly(PLAY_RATE)) {
-        fprintf(stderr, "brom-play: no sound device: %s\n", deviceError());
-        freeSong(song);
+int runPlay(const Options& options) {
+    Player player;
+    player.live = options;
+    if (!soundOpen(options.rate, fillFrames, &player)) {
+        fprintf(stderr, "brom-play: no sound device: %s\n", soundError());
         return 1;
     }
-    printf("%s (q to stop)\n", path);
-    int status = playUntilDone(song);
-    freeSong(song);
-    audioClose();
+    terminalStart();
+    const int count = static_cast<int>(options.files.size());
+    int status = 0;
+    int index = 0;
+    int direction = 1;  // where to go past a file that does not load
+    while (index >= 0 && index < count) {
+        Source next;
+        if (!openSource(&next, options.files[index], player.live)) {
+            status = 1;
+            if (index == 0) direction = 1;
+            index += direction;
+            continue;
+        }
+        player.fileNumber = index + 1;
+        announce(&player, &next, options.files[index], count);
+        startFile(&player, &next, options.files[index]);
+        const Outcome outcome = playFile(&player, count);
+        clearStatus(&player);
+        if (outcome == Outcome::QUIT) break;
+        if (outcome == Outcome::SIGNALLED) {
+            status = 128 + terminalSignal();
+            break;
+        }
+        direction = outcome == Outcome::PREVIOUS_FILE ? -1 : 1;
+        index = std::max(index + direction, 0);
+    }
+    terminalStop();
+    soundClose();
+    closeSource(&player.source);
+    brom_free(player.spare);
     return status;
-#else
-    (void)PLAY_RATE;
-    fprintf(stderr, "brom-play: %s: no sound device in this build (SDL2 was not found)\n", path);
-    return 1;
-#endif
 }

@@ -1,193 +1,239 @@
-// --render: writes what the sound device would play, frame for frame, as a 16-bit 44100 Hz stereo
-// WAV file. The blocks come from the same mixBlock the mixing thread runs, in the order the device
-// would play them; no device is opened, so rendering works on a machine without sound.
+// --render: the frames of the public library, as a WAV file. One file renders to OUT (or to
+// standard output for "-"); several render into the folder OUT, each named after its input,
+// on as many threads as --jobs says, each with a module of its own. No sound device is opened.
+//
+// The header holds the length, which is known only once the song has ended. A file gets a
+// header, the frames, and the header again at the end; a pipe cannot take the header again, so
+// the frames wait in a temporary file until the length is known.
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
 #include <unistd.h>
+#endif
 
-#include <bit>
+#include <atomic>
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
 #include <vector>
 
-#include "audio/scheduler.h"
-#include "player/sequencer.h"
 #include "tools/brom-play/brom_play.h"
+#include "tools/brom-play/source.h"
+#include "tools/brom-play/wav.h"
 
 namespace {
 
-constexpr int32_t RENDER_RATE = 44100;
-// A song that never comes back to a row it has played stops here.
-constexpr int64_t LONGEST_SONG_FRAMES = int64_t{60} * 60 * RENDER_RATE;
-// The WAV header counts data bytes in 32 bits.
-constexpr int64_t LONGEST_WAV_FRAMES = (int64_t{0xFFFFFFFF} - 36) / 4;
+// Frames asked of the library at a time: about a hundred kilobytes, one write apiece.
+constexpr size_t PIECE_FRAMES = 24576;
+// The library ends a song that never comes round after an hour of each pass.
+constexpr int64_t LONGEST_PASS_SECONDS = 3600;
 
-// Frames from the start to the tick at which the song first comes back to a row it has played,
-// found by running the player on its own (no mixing, so it takes a moment). `limit` when sooner.
-int64_t framesUntilRepeat(AudioEngine* engine, Song* song, int64_t limit) {
-    startSongPosition(song, engine->voices, RENDER_RATE);
-    int64_t frames = 0;
-    while (frames < limit && song->tickHandler) {
-        song->tickHandler(song);
-        if (song->hasRepeated) return frames;
-        frames += song->samplesPerTick > 0 ? song->samplesPerTick : 1;
-    }
-    return frames < limit ? frames : limit;
-}
-
-void putLe16(uint8_t* at, uint32_t value) {
-    at[0] = static_cast<uint8_t>(value);
-    at[1] = static_cast<uint8_t>(value >> 8);
-}
-
-void putLe32(uint8_t* at, uint32_t value) {
-    putLe16(at, value & 0xFFFF);
-    putLe16(at + 2, value >> 16);
-}
-
-bool writeWavHeader(FILE* file, int64_t frames) {
-    uint32_t dataBytes = static_cast<uint32_t>(frames * 4);
-    uint8_t header[44];
-    memcpy(header, "RIFF", 4);
-    putLe32(header + 4, 36 + dataBytes);
-    memcpy(header + 8, "WAVEfmt ", 8);
-    putLe32(header + 16, 16);  // size of the format record
-    putLe16(header + 20, 1);  // PCM
-    putLe16(header + 22, 2);  // stereo
-    putLe32(header + 24, RENDER_RATE);
-    putLe32(header + 28, RENDER_RATE * 4);  // bytes per second
-    putLe16(header + 32, 4);  // bytes per frame
-    putLe16(header + 34, 16);  // bits per sample
-    memcpy(header + 36, "data", 4);
-    putLe32(header + 40, dataBytes);
-    return fwrite(header, 1, sizeof header, file) == sizeof header;
-}
-
-// Frames on their way to the file, gathered into pieces of a hundred kilobytes or so: a block
-// of a few kilobytes each would cost a system call apiece, and a buffer of megabytes more in
-// fresh memory than the calls save.
-struct FrameWriter {
-    FILE* file;
-    std::vector<uint8_t> bytes;  // little-endian, as WAV files are, whatever the machine
-    size_t used;
+struct RenderJob {
+    const char* outPath;
+    const char* songPath;
+    const Options* options;
+    WavFormat format;
+    bool progress;  // a bar on stderr
 };
 
-bool flushFrames(FrameWriter& writer) {
-    bool written = fwrite(writer.bytes.data(), 1, writer.used, writer.file) == writer.used;
-    writer.used = 0;
-    return written;
-}
-
-bool writeFrames(FrameWriter& writer, const int16_t* pcm, int32_t frames) {
-    size_t size = static_cast<size_t>(frames) * 4;
-    if (writer.used + size > writer.bytes.size() && !flushFrames(writer)) return false;
-    if (size > writer.bytes.size()) writer.bytes.resize(size);
-    uint8_t* at = writer.bytes.data() + writer.used;
-    if constexpr (std::endian::native == std::endian::little) {
-        memcpy(at, pcm, size);
-    } else {
-        for (int32_t k = 0; k < frames * 2; ++k) putLe16(at + 2 * k, static_cast<uint16_t>(pcm[k]));
-    }
-    writer.used += size;
-    return true;
-}
-
-void showProgress(int64_t done, int64_t total) {
+void showProgress(int64_t done, int64_t total, int32_t rate) {
     constexpr int WIDTH = 40;
-    int filled = total > 0 ? static_cast<int>(done * WIDTH / total) : WIDTH;
+    if (total < done) total = done;
+    const int filled = total > 0 ? static_cast<int>(done * WIDTH / total) : WIDTH;
     char bar[WIDTH + 1];
     for (int k = 0; k < WIDTH; ++k) bar[k] = k < filled ? '#' : '.';
     bar[WIDTH] = '\0';
-    int seconds = static_cast<int>(done / RENDER_RATE);
-    int totalSeconds = static_cast<int>(total / RENDER_RATE);
+    const int seconds = static_cast<int>(done / rate);
+    const int totalSeconds = static_cast<int>(total / rate);
     fprintf(stderr, "\r[%s] %3d%%  %d:%02d / %d:%02d", bar,
             total > 0 ? static_cast<int>(done * 100 / total) : 100, seconds / 60, seconds % 60,
             totalSeconds / 60, totalSeconds % 60);
     fflush(stderr);
 }
 
-void warnIfEndless(const char* songPath, bool untilRepeat, int64_t frames) {
-    if (untilRepeat && frames == LONGEST_SONG_FRAMES) {
+// What the progress bar counts to: the passes' length, or --seconds when sooner. An estimate
+// (a start other than the beginning shortens it), never the header's length.
+int64_t expectedFrames(Source* source, const Options& options) {
+    const int64_t pass = brom_duration_ms(source->module) * options.rate / 1000;
+    int64_t total = options.repeat < 0 ? source->frameLimit : pass * (options.repeat + 1);
+    if (source->frameLimit >= 0 && source->frameLimit < total) total = source->frameLimit;
+    if (options.seekMs >= 0) total -= options.seekMs * options.rate / 1000;
+    return total > 0 ? total : 0;
+}
+
+// Pulls the source's frames into `file` until it ends or the WAV file is full; the frame count,
+// -1 when writing failed.
+int64_t renderFrames(Source* source, FILE* file, const RenderJob& job) {
+    const bool floats = job.format.floatSamples;
+    std::vector<float> f32(floats ? 2 * PIECE_FRAMES : 0);
+    std::vector<int16_t> s16(floats ? 0 : 2 * PIECE_FRAMES);
+    const int64_t most = wavMostFrames(job.format);
+    const int64_t expected = job.progress ? expectedFrames(source, *job.options) : 0;
+    int64_t done = 0;
+    int64_t shownAt = -job.format.rate;
+    for (;;) {
+        const size_t want =
+            most - done < int64_t{PIECE_FRAMES} ? static_cast<size_t>(most - done) : PIECE_FRAMES;
+        const size_t got =
+            floats ? pullF32(source, f32.data(), want) : pullS16(source, s16.data(), want);
+        if (!writeWavFrames(file, job.format,
+                            floats ? static_cast<const void*>(f32.data())
+                                   : static_cast<const void*>(s16.data()),
+                            got)) {
+            return -1;
+        }
+        done += static_cast<int64_t>(got);
+        if (job.progress && (got < want || done - shownAt >= job.format.rate / 4)) {
+            showProgress(done, expected, job.format.rate);
+            shownAt = done;
+        }
+        if (got < want || got == 0) break;
+    }
+    if (job.progress) fputc('\n', stderr);
+    return done;
+}
+
+// The warnings of a render that did not end where the song comes round.
+void warnIfCut(Source* source, const RenderJob& job, int64_t frames) {
+    const Options& options = *job.options;
+    if (frames == wavMostFrames(job.format)) {
+        int16_t probe[2];
+        if (pullS16(source, probe, 1) == 1) {
+            fprintf(stderr, "brom-play: %s: a WAV file holds at most %lld seconds; cut there\n",
+                    job.songPath, static_cast<long long>(frames / job.format.rate));
+        }
+    } else if (options.seconds < 0 &&
+               frames >= (options.repeat + 1) * LONGEST_PASS_SECONDS * job.format.rate) {
         fprintf(stderr,
                 "brom-play: %s: the song does not repeat within an hour; rendering an hour\n",
-                songPath);
+                job.songPath);
     }
 }
 
-// Renders `limit` frames, or up to where the song first repeats when that is sooner.
-int renderSong(Song* song, const char* outPath, const char* songPath, int64_t limit,
-               bool untilRepeat) {
-    FILE* file = fopen(outPath, "wb");
-    if (!file) {
-        fprintf(stderr, "brom-play: %s: %s\n", outPath, strerror(errno));
+// Copies the frames kept in `data` after the header into the pipe `out`.
+bool writeThroughPipe(FILE* data, FILE* out, const WavFormat& format, int64_t frames) {
+    if (!writeWavHeader(out, format, frames) || fseek(data, 0, SEEK_SET) != 0) return false;
+    std::vector<char> bytes(size_t{1} << 16);
+    size_t got;
+    while ((got = fread(bytes.data(), 1, bytes.size(), data)) > 0) {
+        if (fwrite(bytes.data(), 1, got, out) != got) return false;
+    }
+    return !ferror(data);
+}
+
+FILE* openOutput(const char* outPath) {
+    if (strcmp(outPath, "-") != 0) return fopen(outPath, "wb");
+#ifdef _WIN32
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    return stdout;
+}
+
+// Renders one input into `job.outPath`; the process status for it.
+int renderOne(const RenderJob& job) {
+    Source source;
+    if (!openSource(&source, job.songPath, *job.options)) return 1;
+    FILE* out = openOutput(job.outPath);
+    if (!out) {
+        fprintf(stderr, "brom-play: %s: %s\n", job.outPath, strerror(errno));
+        closeSource(&source);
         return 1;
     }
-    bool progress = isatty(fileno(stderr));
-    // The header holds the length. A progress bar needs it before rendering and a pipe cannot
-    // take the header again afterwards: then the player runs through the song once on its own to
-    // find it. Otherwise the repeat is found while rendering and the header is written at the end.
-    bool findWhileRendering = !progress && song->tickHandler && fseek(file, 0, SEEK_CUR) == 0;
-    int64_t frames = limit;
-    AudioEngine* engine = defaultAudioEngine();
-    prepareMixSettings(engine, RENDER_RATE);
-    if (!findWhileRendering) {
-        frames = framesUntilRepeat(engine, song, limit);
-        warnIfEndless(songPath, untilRepeat, frames);
-        prepareMixSettings(engine, RENDER_RATE);  // fresh voices: the measuring run played them
+    const bool seekable = fseek(out, 0, SEEK_CUR) == 0;
+    FILE* data = seekable ? out : tmpfile();
+    bool written = data != nullptr;
+    if (written && seekable) written = writeWavHeader(out, job.format, 0);
+    const int64_t frames = written ? renderFrames(&source, data, job) : -1;
+    written = frames >= 0;
+    if (written) warnIfCut(&source, job, frames);
+    if (written && seekable) {
+        written = fseek(out, 0, SEEK_SET) == 0 && writeWavHeader(out, job.format, frames);
+    } else if (written) {
+        written = writeThroughPipe(data, out, job.format, frames);
     }
-    startSongOffline(engine, song);
-    const int32_t blockFrames = engine->settings.blockFrames;
-    bool written = writeWavHeader(file, frames);
-    FrameWriter writer = {file, std::vector<uint8_t>(size_t{96} << 10), 0};
-    int64_t done = 0;
-    int64_t shownAt = -RENDER_RATE;
-    while (written && done < frames) {
-        const int16_t* pcm = renderNextBlock(engine);
-        // The tick that repeats started within this block.
-        if (findWhileRendering && engine->repeatFrame >= 0 && engine->repeatFrame < frames) {
-            frames = engine->repeatFrame;
-        }
-        int64_t piece = frames - done < blockFrames ? frames - done : blockFrames;
-        written = writeFrames(writer, pcm, static_cast<int32_t>(piece));
-        done += piece;
-        if (progress && done - shownAt >= RENDER_RATE / 4) {
-            showProgress(done, frames);
-            shownAt = done;
-        }
-    }
-    if (written) written = flushFrames(writer);
-    if (findWhileRendering) {
-        warnIfEndless(songPath, untilRepeat, frames);
-        written = written && fseek(file, 0, SEEK_SET) == 0 && writeWavHeader(file, frames);
-    }
-    stopSong(engine, song);
-    if (progress) {
-        showProgress(done, frames);
-        fputc('\n', stderr);
-    }
-    if (fclose(file) != 0) written = false;
+    if (data && data != out) fclose(data);
+    if ((out == stdout ? fflush(out) : fclose(out)) != 0) written = false;
+    closeSource(&source);
     if (!written) {
-        fprintf(stderr, "brom-play: %s: cannot write the file\n", outPath);
+        fprintf(stderr, "brom-play: %s: cannot write the file\n", job.outPath);
         return 1;
+    }
+    return 0;
+}
+
+// "songs/boogie.xm" -> "OUT/boogie.wav".
+std::string outputPathIn(const char* folder, const char* songPath) {
+    std::filesystem::path name = std::filesystem::path(songPath).filename();
+    name.replace_extension(".wav");
+    return (std::filesystem::path(folder) / name).string();
+}
+
+// Renders every input into the folder `folder`, `jobs` at a time.
+int renderIntoFolder(const Options& options, const WavFormat& format) {
+    const char* folder = options.renderOut;
+    std::error_code error;
+    std::filesystem::create_directory(folder, error);
+    if (!std::filesystem::is_directory(folder, error)) {
+        fprintf(stderr, "brom-play: %s: not a folder%s%s\n", folder, error ? ": " : "",
+                error ? error.message().c_str() : "");
+        return 1;
+    }
+    const size_t count = options.files.size();
+    std::vector<std::string> outPaths(count);
+    std::vector<int> status(count, 0);
+    for (size_t i = 0; i < count; ++i) {
+        outPaths[i] = outputPathIn(folder, options.files[i]);
+        for (size_t j = 0; j < i && status[i] == 0; ++j) {
+            if (outPaths[j] != outPaths[i]) continue;
+            fprintf(stderr, "brom-play: %s: %s is already the render of %s\n", options.files[i],
+                    outPaths[i].c_str(), options.files[j]);
+            status[i] = 1;
+        }
+    }
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        for (size_t i; (i = next.fetch_add(1)) < count;) {
+            if (status[i] != 0) continue;
+            status[i] = renderOne({outPaths[i].c_str(), options.files[i], &options, format, false});
+        }
+    };
+    size_t jobs =
+        options.jobs > 0 ? static_cast<size_t>(options.jobs) : std::thread::hardware_concurrency();
+    jobs = jobs < 1 ? 1 : jobs > count ? count : jobs;
+    std::vector<std::thread> threads;
+    for (size_t t = 1; t < jobs; ++t) threads.emplace_back(work);
+    work();
+    for (std::thread& thread : threads) thread.join();
+    for (int s : status) {
+        if (s != 0) return 1;
     }
     return 0;
 }
 
 }  // namespace
 
-int runRender(const char* outPath, const char* path, double seconds) {
-    int64_t limit = LONGEST_SONG_FRAMES;
-    if (seconds >= 0) {
-        if (seconds * RENDER_RATE > static_cast<double>(LONGEST_WAV_FRAMES)) {
-            fprintf(stderr, "brom-play: --seconds %g: a WAV file holds at most %lld seconds\n",
-                    seconds, static_cast<long long>(LONGEST_WAV_FRAMES / RENDER_RATE));
-            return 2;
-        }
-        limit = std::llround(seconds * RENDER_RATE);
+int runRender(const Options& options) {
+    const WavFormat format = {options.rate, options.floatSamples};
+    const int64_t most = wavMostFrames(format);
+    if (options.seconds * options.rate > static_cast<double>(most)) {
+        fprintf(stderr, "brom-play: --seconds %g: a WAV file holds at most %lld seconds\n",
+                options.seconds, static_cast<long long>(most / options.rate));
+        return 2;
     }
-    Song* song = loadSongOrComplain(path);
-    if (!song) return 1;
-    int status = renderSong(song, outPath, path, limit, seconds < 0);
-    freeSong(song);
-    return status;
+    std::error_code error;
+    if (options.files.size() > 1 || std::filesystem::is_directory(options.renderOut, error)) {
+        return renderIntoFolder(options, format);
+    }
+    if (strcmp(options.renderOut, "-") == 0 && isatty(fileno(stdout))) {
+        fprintf(stderr, "brom-play: --render -: standard output is a terminal, not a file\n");
+        return 1;
+    }
+    return renderOne(
+        {options.renderOut, options.files[0], &options, format, isatty(fileno(stderr)) != 0});
 }

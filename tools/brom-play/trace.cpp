@@ -1,8 +1,11 @@
 // --trace: runs the player alone (no device, no mixing) and prints, after every tick, one line
 // per channel with the channel's state, its voice and the song's tempo, as tab-separated numbers.
+// This is the player's inner state, which the public library does not show: the one mode that
+// uses the engine itself.
 #include <cstdio>
 
 #include "audio/scheduler.h"
+#include "module/file_access.h"
 #include "player/channel.h"
 #include "player/voice.h"
 #include "player/sequencer.h"
@@ -38,9 +41,15 @@ void printTick(const Song* song, int64_t tickIndex, int32_t tick) {
 
 }  // namespace
 
-int runTrace(const char* path, int64_t ticks) {
-    Song* song = loadSongOrComplain(path);
-    if (!song) return 1;
+int runTrace(const Options& options) {
+    const char* path = options.files[0];
+    useStandardFiles();
+    Song* song = loadSong(path, nullptr);
+    if (!song) {
+        fprintf(stderr, "brom-play: %s: %s\n", path, songLoadError());
+        return 1;
+    }
+    const int64_t ticks = options.ticks;
     Voice voices[VOICE_COUNT];
     resetVoices(voices);
     if (!startSongPosition(song, voices, 44100)) {

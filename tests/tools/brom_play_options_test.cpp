@@ -1,0 +1,170 @@
+// brom-play's options, run as a program: each one's render against the render it must agree with.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "module/xm_writer.h"
+#include "tests/support/run_program.h"
+
+namespace {
+
+// Two channels panned apart and two orders of 16 rows at speed 3, 42,336 frames each at 44100:
+// every note ends within its row, so each order starts in silence.
+std::vector<uint8_t> twoOrderModule() {
+    XmSong xm = makeXmSong(2, 2);
+    xm.speed = 3;
+    xm.orders = {0, 1};
+    for (XmPattern& pattern : xm.patterns) pattern = makePattern(16, 2);
+    cellAt(xm.patterns[0], 2, 0, 0) = {49, 1, 0, 0x8, 0x20};
+    cellAt(xm.patterns[0], 2, 8, 1) = {53, 1, 0, 0x8, 0xE0};
+    cellAt(xm.patterns[1], 2, 0, 0) = {56, 1, 0, 0x8, 0x20};
+    cellAt(xm.patterns[1], 2, 4, 1) = {61, 1, 0, 0x8, 0xE0};
+    xm.instruments.push_back(makeInstrument(makeSample(sineFrames(400, 40, 9000), true)));
+    return writeXm(xm);
+}
+
+constexpr size_t PASS_FRAMES = 2 * 16 * 3 * 882;
+
+const std::string& modulePath() {
+    static const std::string path = writeTempFile("two-orders.xm", twoOrderModule());
+    return path;
+}
+
+// The WAV file brom-play writes for the module with `options`.
+std::vector<uint8_t> renderWav(const std::string& options) {
+    // Tests run in parallel processes: each keeps its files apart.
+    static int count = 0;
+    const std::string wav = testing::TempDir() + std::to_string(getpid()) + "-options-" +
+                            std::to_string(++count) + ".wav";
+    const ProgramResult r = runBromPlay("--render " + wav + " " + modulePath() + " " + options);
+    EXPECT_EQ(r.status, 0) << options << ": " << r.err;
+    return readFileBytes(wav);
+}
+
+template <typename Sample>
+std::vector<Sample> samplesOf(const std::vector<uint8_t>& wav, size_t headerBytes) {
+    std::vector<Sample> samples(
+        wav.size() > headerBytes ? (wav.size() - headerBytes) / sizeof(Sample) : 0);
+    if (!samples.empty())
+        memcpy(samples.data(), wav.data() + headerBytes, samples.size() * sizeof(Sample));
+    return samples;
+}
+
+std::vector<int16_t> pcm(const std::string& options) {
+    return samplesOf<int16_t>(renderWav(options), 44);
+}
+
+uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+
+std::vector<int16_t> part(const std::vector<int16_t>& samples, size_t fromFrame, size_t toFrame) {
+    return std::vector<int16_t>(samples.begin() + 2 * fromFrame, samples.begin() + 2 * toFrame);
+}
+
+TEST(BromPlayOptions, EveryRateRendersTheSameTicks) {
+    // 125 bpm: a tick is rate / 50 frames at each of these rates, so the lengths scale exactly.
+    for (int rate : {22050, 96000}) {
+        const std::vector<uint8_t> wav = renderWav("--rate " + std::to_string(rate));
+        ASSERT_GT(wav.size(), 44u);
+        EXPECT_EQ(le32(wav, 24), static_cast<uint32_t>(rate));
+        EXPECT_EQ((wav.size() - 44) / 4, PASS_FRAMES * rate / 44100) << rate;
+    }
+}
+
+TEST(BromPlayOptions, FloatIsTheMixBeforeItsConversionToSixteenBits) {
+    const std::vector<uint8_t> wav = renderWav("--float");
+    ASSERT_GT(wav.size(), 58u);
+    EXPECT_EQ(le32(wav, 16), 18u);  // the format record with its extension size
+    EXPECT_EQ(wav[20] | wav[21] << 8, 3);  // IEEE float
+    EXPECT_EQ(wav[34] | wav[35] << 8, 32);
+    EXPECT_EQ(std::string(wav.begin() + 38, wav.begin() + 42), "fact");
+    EXPECT_EQ(le32(wav, 46), PASS_FRAMES);
+    EXPECT_EQ(std::string(wav.begin() + 50, wav.begin() + 54), "data");
+    const std::vector<float> floats = samplesOf<float>(wav, 58);
+    const std::vector<int16_t> shorts = pcm("");
+    ASSERT_EQ(floats.size(), shorts.size());
+    for (size_t k = 0; k < floats.size(); ++k) {
+        const float scaled = std::nearbyint(floats[k] * 32768.0f);
+        ASSERT_EQ(static_cast<int16_t>(std::fmax(-32768.0f, std::fmin(32767.0f, scaled))),
+                  shorts[k])
+            << k;
+    }
+}
+
+TEST(BromPlayOptions, SeekGivesTheRestOfTheWholeRender) {
+    const std::vector<int16_t> whole = pcm("");
+    ASSERT_EQ(whole.size(), 2 * PASS_FRAMES);
+    const std::vector<int16_t> sought = pcm("--seek 0.75");
+    EXPECT_EQ(sought, part(whole, 33075, PASS_FRAMES));
+    EXPECT_EQ(pcm("--seek 0:00.750"), sought);
+}
+
+TEST(BromPlayOptions, StartBeginsAtTheOrderAndComesRoundThere) {
+    const std::vector<int16_t> whole = pcm("");
+    const std::vector<int16_t> started = pcm("--start 1");
+    ASSERT_EQ(started.size(), whole.size());
+    const size_t half = PASS_FRAMES / 2;
+    EXPECT_EQ(part(started, 0, half), part(whole, half, PASS_FRAMES));
+    EXPECT_EQ(part(started, half, PASS_FRAMES), part(whole, 0, half));
+}
+
+TEST(BromPlayOptions, RepeatPlaysMorePasses) {
+    const std::vector<int16_t> twice = pcm("--repeat 1");
+    ASSERT_EQ(twice.size(), 4 * PASS_FRAMES);
+    EXPECT_EQ(part(twice, 0, PASS_FRAMES), part(twice, PASS_FRAMES, 2 * PASS_FRAMES));
+    EXPECT_EQ(pcm("--repeat -1 --seconds 3").size(), 2 * 132300u);
+}
+
+TEST(BromPlayOptions, SoloMutesTheOthers) {
+    const std::vector<int16_t> whole = pcm("");
+    const std::vector<int16_t> second = pcm("--mute 1");
+    EXPECT_NE(second, whole);
+    EXPECT_EQ(pcm("--solo 2"), second);
+    EXPECT_EQ(pcm("--solo 1-2"), whole);
+    const std::vector<int16_t> none = pcm("--mute 1,2");
+    ASSERT_EQ(none.size(), whole.size());
+    EXPECT_EQ(std::count(none.begin(), none.end(), 0), static_cast<long>(none.size()));
+}
+
+TEST(BromPlayOptions, GainScalesAndStereoZeroIsMono) {
+    const std::vector<int16_t> whole = pcm("");
+    const std::vector<int16_t> half = pcm("--gain -6.0206");
+    ASSERT_EQ(half.size(), whole.size());
+    for (size_t k = 0; k < whole.size(); ++k)
+        ASSERT_LE(std::abs(half[k] - whole[k] / 2.0), 1.0) << k;
+    const std::vector<int16_t> mono = pcm("--stereo 0");
+    ASSERT_EQ(mono.size(), whole.size());
+    EXPECT_NE(mono, whole);
+    for (size_t k = 0; k < mono.size(); k += 2) ASSERT_EQ(mono[k], mono[k + 1]) << k;
+}
+
+TEST(BromPlayOptions, StandardOutputGetsTheBytesOfTheFile) {
+    const ProgramResult piped =
+        runProgram(std::string(BROM_PLAY_PATH) + " --render - --float " + modulePath() + " | cat");
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    const std::vector<uint8_t> file = renderWav("--float");
+    EXPECT_TRUE(std::vector<uint8_t>(piped.out.begin(), piped.out.end()) == file);
+}
+
+TEST(BromPlayOptions, AFolderRenderGoesOnPastABadFile) {
+    const std::string out = testing::TempDir() + std::to_string(getpid()) + "-rendered";
+    runProgram("rm -rf " + out);
+    const std::string other = writeTempFile("other.xm", twoOrderModule());
+    const std::string bad = writeTempFile("bad.xm", {'n', 'o', 't', ' ', 'X', 'M'});
+    const ProgramResult r = runBromPlay("--render " + out + " --jobs 2 --seconds 1 " +
+                                        modulePath() + " " + bad + " " + other);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(bad), std::string::npos) << r.err;
+    const std::vector<uint8_t> single = renderWav("--seconds 1");
+    for (const std::string& input : {modulePath(), other}) {
+        const std::string name = input.substr(input.rfind('/') + 1);
+        EXPECT_TRUE(readFileBytes(out + "/" + name.substr(0, name.size() - 3) + ".wav") == single)
+            << name;
+    }
+}
+
+}  // namespace

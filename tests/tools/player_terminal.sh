@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# brom-play in a real terminal: a tmux server of its own runs the player in a pane, with SDL's
+# silent audio driver; keys go in with send-keys and the screen comes back with capture-pane.
+# Checks: the status line moves; space pauses (the clock stands) and resumes; the right arrow
+# moves on an order (pressed while paused, so that only the key can move it); a digit mutes its
+# channel; q quits with status 0 and the terminal is back as it was (modes and cursor).
+#
+#   player_terminal.sh BROM_PLAY SONG
+#
+# Every wait polls the screen with a generous deadline; nothing depends on how fast it comes.
+set -uo pipefail
+
+play=$1 song=$2
+work=$(mktemp -d)
+socket=$work/tmux
+pane=player
+
+cleanup() {
+  tmux -S "$socket" kill-server 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  echo "--- the screen:" >&2
+  tmux -S "$socket" capture-pane -p -t "$pane" >&2 2>/dev/null
+  exit 1
+}
+
+command -v tmux >/dev/null || fail "tmux is missing (tools/install-deps installs it)"
+
+# The status line: the pane's line that holds "order".
+status_line() { tmux -S "$socket" capture-pane -p -t "$pane" | grep ' order ' | tail -n1; }
+# Its clock, as "m:ss.t".
+clock() { status_line | grep -o '[0-9]*:[0-9][0-9]\.[0-9]/' | head -n1; }
+order() { status_line | sed -n 's/.* order \([0-9]*\)\/.*/\1/p'; }
+
+# Waits up to 60 s for `$@` (a shell test) to hold.
+wait_for() {
+  local what=$1
+  shift
+  for _ in $(seq 600); do
+    eval "$@" && return 0
+    sleep 0.1
+  done
+  fail "waited 60 s for: $what"
+}
+
+keys() { tmux -S "$socket" send-keys -t "$pane" "$@"; }
+
+# A pane wide enough for the long form of the status line, running a plain shell.
+tmux -S "$socket" new-session -d -s "$pane" -x 160 -y 12 "env PS1='$ ' bash --norc --noprofile" ||
+  fail "tmux does not start"
+keys "stty -g >$work/before; SDL_AUDIODRIVER=dummy $play $song; echo \$? >$work/status; stty -g >$work/after" Enter
+
+wait_for "a status line" '[ -n "$(clock)" ]'
+first=$(clock)
+wait_for "the clock to move from $first" '[ "$(clock)" != "$first" ]'
+
+keys Space
+wait_for "the pause mark" 'status_line | grep -q " paused "'
+paused_at=$(clock)
+paused_order=$(order)
+sleep 1
+[ "$(clock)" = "$paused_at" ] || fail "the clock moved while paused: $paused_at, then $(clock)"
+
+keys Right
+wait_for "order $((paused_order + 1)) after the right arrow" '[ "$(order)" = $((paused_order + 1)) ]'
+
+keys Space
+wait_for "the pause mark to go" '! status_line | grep -q " paused "'
+resumed_at=$(clock)
+wait_for "the clock to move on from $resumed_at" '[ "$(clock)" != "$resumed_at" ]'
+
+keys 1
+wait_for "channel 1 muted, its meter a dash" 'status_line | grep -q " muted 1  \[-"'
+
+keys q
+wait_for "the player to end" '[ -s "$work/status" ]'
+[ "$(cat "$work/status")" = 0 ] || fail "status $(cat "$work/status"), expected 0"
+wait_for "the terminal modes read after the end" '[ -s "$work/after" ]'
+cmp -s "$work/before" "$work/after" ||
+  fail "terminal modes differ: $(cat "$work/before") before, $(cat "$work/after") after"
+[ "$(tmux -S "$socket" display -p -t "$pane" '#{cursor_flag}')" = 1 ] || fail "the cursor is hidden"
+echo "brom-play in a terminal: status line, pause, order, mute, quit and terminal all as expected"

@@ -1,0 +1,15 @@
+// --info: what a module holds, read through the public library: as aligned text (info.cpp) or as
+// one JSON object (info_json.cpp).
+#pragma once
+
+#include <brom/brom.h>
+
+#include <cstdint>
+
+void printInfoText(brom_module* module, const char* path);
+void printInfoJson(brom_module* module, const char* path);
+
+// "none", "forward" or "ping-pong".
+const char* loopName(brom_loop loop);
+// "m:ss.mmm"; "unknown" for a negative time. `text` holds at least 24 bytes.
+void formatDuration(int64_t ms, char* text);

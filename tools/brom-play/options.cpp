@@ -1,0 +1,282 @@
+// Reading the command line: options may come before, between and after the files; "--" ends
+// them. Each option is one row of a table with the function that reads its value.
+#include "tools/brom-play/options.h"
+
+#include <brom/brom.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+const char KEY_HELP[] =
+    "keys: space pause  left/right order  up/down seek 10 s  +/- gain  1-9,0 mute  ! unmute all  "
+    "l loop  n/p file  q quit";
+
+namespace {
+
+const char USAGE[] =
+    "usage: brom-play [OPTIONS] FILE...                  play the files one after the other\n"
+    "       brom-play --info [--json] FILE...            describe the files\n"
+    "       brom-play --render OUT [OPTIONS] FILE...     write WAV files (OUT: a file, - for\n"
+    "                                                    standard output, or a folder)\n"
+    "       brom-play --trace FILE [--ticks N]           print the player's state tick by tick\n"
+    "\n"
+    "options:\n"
+    "  --rate HZ             output rate, 8000..192000 (default 44100)\n"
+    "  --float               --render writes 32-bit float samples\n"
+    "  --repeat N            passes after the first: 0 (default) ends where the song first\n"
+    "                        comes round, -1 never ends\n"
+    "  --start ORDER[:ROW]   begin at that order position (and row), counted from 0\n"
+    "  --seek TIME           begin at TIME: seconds, or m:ss[.fff]\n"
+    "  --seconds N           stop after N seconds\n"
+    "  --mute LIST           mute channels, counted from 1, as in 1,3,5-8\n"
+    "  --solo LIST           mute every channel but these\n"
+    "  --gain DB             gain before the conversion to 16 bits, -60..24 (default 0)\n"
+    "  --stereo PERCENT      stereo separation, 0 (mono) to 200 (default 100)\n"
+    "  --jobs N              --render: files rendered at once (default: one per processor)\n"
+    "  --ticks N             --trace: ticks to print (default: until the song comes round)\n"
+    "  --help, --version\n"
+    "\n";
+
+constexpr int MAX_CHANNELS = 32;
+
+// Whole numbers only, within [low, high].
+bool readInteger(const char* text, int64_t low, int64_t high, int64_t* value) {
+    char* end = nullptr;
+    const long long read = strtoll(text, &end, 10);
+    if (end == text || *end != '\0' || read < low || read > high) return false;
+    *value = read;
+    return true;
+}
+
+bool readInt32(const char* text, int32_t low, int32_t high, int32_t* value) {
+    int64_t read = 0;
+    if (!readInteger(text, low, high, &read)) return false;
+    *value = static_cast<int32_t>(read);
+    return true;
+}
+
+bool readDecimal(const char* text, double low, double high, double* value) {
+    char* end = nullptr;
+    const double read = strtod(text, &end);
+    if (end == text || *end != '\0' || !std::isfinite(read) || read < low || read > high) {
+        return false;
+    }
+    *value = read;
+    return true;
+}
+
+// "1,3,5-8": channels counted from 1, as bits counted from 0.
+bool readChannelList(const char* text, uint32_t* mask) {
+    *mask = 0;
+    const char* at = text;
+    for (;;) {
+        char* end = nullptr;
+        const long first = strtol(at, &end, 10);
+        long last = first;
+        if (end == at) return false;
+        if (*end == '-') {
+            at = end + 1;
+            last = strtol(at, &end, 10);
+            if (end == at) return false;
+        }
+        if (first < 1 || last > MAX_CHANNELS || first > last) return false;
+        for (long c = first; c <= last; ++c) *mask |= uint32_t{1} << (c - 1);
+        if (*end == '\0') return true;
+        if (*end != ',') return false;
+        at = end + 1;
+    }
+}
+
+// Digits only, at most nine of them.
+bool readDigits(const char* from, const char* to, int64_t* value) {
+    if (from == to || to - from > 9) return false;
+    *value = 0;
+    for (const char* c = from; c < to; ++c) {
+        if (*c < '0' || *c > '9') return false;
+        *value = *value * 10 + (*c - '0');
+    }
+    return true;
+}
+
+// "75", "75.25", "1:15" or "1:15.250" as milliseconds; digits beyond the millisecond are dropped.
+bool readTimeMs(const char* text, int64_t* ms) {
+    const char* colon = strchr(text, ':');
+    const char* secondsText = colon ? colon + 1 : text;
+    int64_t minutes = 0;
+    if (colon && !readDigits(text, colon, &minutes)) return false;
+    const char* point = strchr(secondsText, '.');
+    const char* secondsEnd = point ? point : secondsText + strlen(secondsText);
+    int64_t seconds = 0;
+    if (!readDigits(secondsText, secondsEnd, &seconds) || (colon && seconds >= 60)) return false;
+    int64_t fraction = 0;
+    if (point) {
+        const char* digits = point + 1;
+        const size_t count = strlen(digits);
+        if (count == 0 || strspn(digits, "0123456789") != count) return false;
+        for (size_t k = 0; k < 3; ++k) fraction = fraction * 10 + (k < count ? digits[k] - '0' : 0);
+    }
+    *ms = (minutes * 60 + seconds) * 1000 + fraction;
+    return true;
+}
+
+// The command line as read so far: the options, and what is settled only at the end.
+struct CommandLine {
+    Options* options;
+    uint32_t solo;  // --solo; --mute adds to what it leaves out
+    uint32_t mute;
+    bool modeChosen;
+    bool modeClash;
+};
+
+bool readOrderRow(const char* text, Options* options) {
+    const char* colon = strchr(text, ':');
+    int64_t order = 0, row = 0;
+    if (!readDigits(text, colon ? colon : text + strlen(text), &order) || order > 255) return false;
+    if (colon && (!readDigits(colon + 1, colon + strlen(colon), &row) || row > 255)) return false;
+    options->startOrder = static_cast<int32_t>(order);
+    options->startRow = static_cast<int32_t>(row);
+    return true;
+}
+
+// What an option does with its value (null for an option without one); false when the value is
+// malformed.
+using ApplyOption = bool (*)(CommandLine* line, const char* value);
+
+struct OptionRow {
+    const char* name;
+    bool takesValue;
+    ApplyOption apply;
+    const char* expected;  // what a good value looks like, for the message
+};
+
+bool chooseMode(CommandLine* line, Mode mode) {
+    if (line->modeChosen && line->options->mode != mode) line->modeClash = true;
+    line->options->mode = mode;
+    line->modeChosen = true;
+    return true;
+}
+
+const OptionRow OPTION_TABLE[] = {
+    {"--info", false, [](CommandLine* l, const char*) { return chooseMode(l, Mode::INFO); }, ""},
+    {"--json", false,
+     [](CommandLine* l, const char*) {
+         return chooseMode(l, Mode::INFO) && (l->options->json = true);
+     },
+     ""},
+    {"--trace", false, [](CommandLine* l, const char*) { return chooseMode(l, Mode::TRACE); }, ""},
+    {"--render", true,
+     [](CommandLine* l, const char* v) {
+         return chooseMode(l, Mode::RENDER) && (l->options->renderOut = v);
+     },
+     "an output file, - or a folder"},
+    {"--rate", true,
+     [](CommandLine* l, const char* v) { return readInt32(v, 8000, 192000, &l->options->rate); },
+     "a rate from 8000 to 192000 Hz"},
+    {"--float", false, [](CommandLine* l, const char*) { return l->options->floatSamples = true; },
+     ""},
+    {"--repeat", true,
+     [](CommandLine* l, const char* v) { return readInt32(v, -1, 1000000, &l->options->repeat); },
+     "a count of passes, -1 or more"},
+    {"--start", true, [](CommandLine* l, const char* v) { return readOrderRow(v, l->options); },
+     "ORDER or ORDER:ROW, counted from 0"},
+    {"--seek", true,
+     [](CommandLine* l, const char* v) { return readTimeMs(v, &l->options->seekMs); },
+     "seconds, or m:ss[.fff]"},
+    {"--seconds", true,
+     [](CommandLine* l, const char* v) { return readDecimal(v, 0, 1e9, &l->options->seconds); },
+     "a number of seconds"},
+    {"--mute", true, [](CommandLine* l, const char* v) { return readChannelList(v, &l->mute); },
+     "channels from 1 to 32, as in 1,3,5-8"},
+    {"--solo", true, [](CommandLine* l, const char* v) { return readChannelList(v, &l->solo); },
+     "channels from 1 to 32, as in 1,3,5-8"},
+    {"--gain", true,
+     [](CommandLine* l, const char* v) { return readDecimal(v, -60, 24, &l->options->gainDb); },
+     "decibels from -60 to 24"},
+    {"--stereo", true,
+     [](CommandLine* l, const char* v) { return readInt32(v, 0, 200, &l->options->stereo); },
+     "a percentage from 0 to 200"},
+    {"--jobs", true,
+     [](CommandLine* l, const char* v) { return readInt32(v, 1, 1024, &l->options->jobs); },
+     "a count from 1 to 1024"},
+    {"--ticks", true,
+     [](CommandLine* l, const char* v) {
+         return readInteger(v, 0, INT64_C(1) << 40, &l->options->ticks);
+     },
+     "a count of ticks"},
+};
+
+const OptionRow* findOption(const char* name) {
+    for (const OptionRow& row : OPTION_TABLE) {
+        if (strcmp(row.name, name) == 0) return &row;
+    }
+    return nullptr;
+}
+
+// One line saying what is wrong, then the usage.
+ParseResult usageError(const char* what, const char* arg = "", const char* value = "",
+                       const char* expected = "") {
+    fprintf(stderr, "brom-play: %s%s%s%s%s%s\n", arg, *value ? " " : "", value, *arg ? ": " : "",
+            what, expected);
+    fputs(USAGE, stderr);
+    return ParseResult::USAGE_ERROR;
+}
+
+// What the options say together, once all are read.
+ParseResult checkTogether(const CommandLine& line) {
+    Options* options = line.options;
+    options->mutedChannels = (line.solo ? ~line.solo : 0) | line.mute;
+    if (line.modeClash) return usageError("choose one of --info, --render and --trace");
+    if (options->files.empty()) return usageError("no input file");
+    if (options->mode == Mode::TRACE && options->files.size() > 1) {
+        return usageError("--trace takes one file");
+    }
+    if (options->mode == Mode::RENDER && strcmp(options->renderOut, "-") == 0 &&
+        options->files.size() > 1) {
+        return usageError("--render - takes one file; give a folder for several");
+    }
+    if (options->startOrder >= 0 && options->seekMs >= 0) {
+        return usageError("--start and --seek both say where to begin: give one");
+    }
+    if (options->mode == Mode::RENDER && options->repeat < 0 && options->seconds < 0) {
+        return usageError("--repeat -1 never ends: --render needs --seconds with it");
+    }
+    return ParseResult::RUN;
+}
+
+}  // namespace
+
+ParseResult parseCommandLine(int argc, char** argv, Options* options) {
+    CommandLine line = {options, 0, 0, false, false};
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
+            options->files.push_back(arg);
+            continue;
+        }
+        if (strcmp(arg, "--") == 0) {
+            optionsEnded = true;
+        } else if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
+            fputs(USAGE, stdout);
+            fputs(KEY_HELP, stdout);
+            fputs("\n", stdout);
+            return ParseResult::DONE;
+        } else if (strcmp(arg, "--version") == 0) {
+            printf("brom-play %s\n", brom_version());
+            return ParseResult::DONE;
+        } else if (const OptionRow* row = findOption(arg)) {
+            if (row->takesValue && i + 1 >= argc) {
+                return usageError("needs a value: ", arg, "", row->expected);
+            }
+            const char* value = row->takesValue ? argv[++i] : "";
+            if (!row->apply(&line, value)) {
+                return usageError("expected ", arg, value, row->expected);
+            }
+        } else {
+            return usageError("unknown option", arg);
+        }
+    }
+    return checkTogether(line);
+}

@@ -1,0 +1,42 @@
+// brom-play's command line: one mode, the input files and the options that shape the sound, read
+// into an Options record that every mode takes.
+//
+//     Options options;
+//     switch (parseCommandLine(argc, argv, &options)) {
+//         case ParseResult::RUN: ...              // options.mode says what to do
+//         case ParseResult::DONE: return 0;       // --help or --version printed
+//         case ParseResult::USAGE_ERROR: return 2;  // one line and the usage printed on stderr
+//     }
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+enum class Mode : uint8_t { PLAY, INFO, TRACE, RENDER };
+
+struct Options {
+    Mode mode = Mode::PLAY;
+    bool json = false;  // --info --json
+    const char* renderOut = nullptr;  // --render OUT: a file, "-" or a folder
+    std::vector<const char*> files;
+
+    int32_t rate = 44100;
+    bool floatSamples = false;  // --float
+    int32_t repeat = 0;  // passes after the first; -1 without end
+    int32_t startOrder = -1;  // --start ORDER[:ROW]; -1 without
+    int32_t startRow = 0;
+    int64_t seekMs = -1;  // --seek; -1 without
+    double seconds = -1;  // --seconds; -1 without
+    uint32_t mutedChannels = 0;  // bit c: channel c (from 0) is muted, after --solo and --mute
+    double gainDb = 0;
+    int32_t stereo = 100;
+    int32_t jobs = 0;  // --render files at once; 0: one per processor
+    int64_t ticks = -1;  // --trace; -1: until the song comes round
+};
+
+enum class ParseResult : uint8_t { RUN, DONE, USAGE_ERROR };
+
+ParseResult parseCommandLine(int argc, char** argv, Options* options);
+
+// The keys while playing, as one line (the player's h key shows it).
+extern const char KEY_HELP[];

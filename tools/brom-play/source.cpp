@@ -1,0 +1,85 @@
+#include "tools/brom-play/source.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+// Where to begin: an order position (and row), or a time. A start that is not in the song is the
+// file's fault, said in one line.
+bool applyStart(brom_module* module, const char* path, const Options& options) {
+    if (options.startOrder >= 0 &&
+        !brom_seek_order_row(module, options.startOrder, options.startRow)) {
+        brom_song_info info = {};
+        brom_get_song_info(module, &info);
+        fprintf(stderr, "brom-play: %s: --start %d:%d is not in the song (%d order positions)\n",
+                path, options.startOrder, options.startRow, info.song_length);
+        return false;
+    }
+    // A time beyond the end leaves the song at its end: nothing to render, which is no fault.
+    if (options.seekMs >= 0) brom_seek_ms(module, options.seekMs);
+    return true;
+}
+
+// Frames that --seconds still allows of `frames` asked.
+size_t allowed(const Source* source, size_t frames) {
+    if (source->frameLimit < 0) return frames;
+    const int64_t left = source->frameLimit - source->framesDone;
+    return left <= 0                              ? 0
+           : static_cast<uint64_t>(left) < frames ? static_cast<size_t>(left)
+                                                  : frames;
+}
+
+}  // namespace
+
+brom_module* loadOrComplain(const char* path) {
+    brom_error error = BROM_OK;
+    const char* reason = "";
+    brom_module* module = brom_load_file_ex(path, &error, &reason);
+    if (!module) {
+        fprintf(stderr, "brom-play: %s: %s\n", path, *reason ? reason : brom_error_string(error));
+    }
+    return module;
+}
+
+void applySettings(brom_module* module, const Options& options) {
+    // The values were checked when the command line was read: these calls are accepted.
+    if (brom_sample_rate(module) != options.rate) brom_set_sample_rate(module, options.rate);
+    brom_set_repeat_count(module, options.repeat);
+    for (int c = 0; c < brom_channel_count(module); ++c) {
+        brom_set_channel_mute(module, c, (options.mutedChannels >> c) & 1);
+    }
+    brom_set_gain_db(module, options.gainDb);
+    brom_set_stereo_separation(module, options.stereo);
+}
+
+bool openSource(Source* source, const char* path, const Options& options) {
+    *source = Source{};
+    brom_module* module = loadOrComplain(path);
+    if (!module) return false;
+    applySettings(module, options);
+    if (!applyStart(module, path, options)) {
+        brom_free(module);
+        return false;
+    }
+    source->module = module;
+    if (options.seconds >= 0) source->frameLimit = std::llround(options.seconds * options.rate);
+    return true;
+}
+
+void closeSource(Source* source) {
+    brom_free(source->module);
+    *source = Source{};
+}
+
+size_t pullS16(Source* source, int16_t* stereo, size_t frames) {
+    const size_t got = brom_render_s16(source->module, stereo, allowed(source, frames));
+    source->framesDone += static_cast<int64_t>(got);
+    return got;
+}
+
+size_t pullF32(Source* source, float* stereo, size_t frames) {
+    const size_t got = brom_render_f32(source->module, stereo, allowed(source, frames));
+    source->framesDone += static_cast<int64_t>(got);
+    return got;
+}

@@ -11,7 +11,10 @@ namespace {
 // The work is bounded whatever the script: a render asks for 4096 frames at most and a seek for
 // 8 s at most, and the script stops once it has rendered 131072 frames (3 s at 44100 Hz, four
 // times the mixing of the play target) or sought through 20 s of the song (the player alone runs
-// there, without mixing).
+// there, without mixing). A header tempo above 255 BPM, which only a file's header can ask for
+// (up to 32767, where every frame is a tick), costs up to 50 times as much per second of song:
+// seeks and both budgets shrink by the tempo's multiple of 255, so that such a song costs no more.
+constexpr int MAX_EFFECT_BPM = 255;
 constexpr int MAX_RENDER_FRAMES = 4096;
 constexpr int64_t MAX_SEEK_MS = 8000;
 constexpr int64_t FRAME_BUDGET = 131072;
@@ -32,6 +35,7 @@ struct Script {
     int64_t framesRendered = 0;
     int64_t msSought = 0;
     int64_t lastSoughtMs = -1;
+    int64_t tempoFactor = 1;  // how many times 255 BPM the header's tempo is, rounded up
 };
 
 int16_t s16[2 * MAX_RENDER_FRAMES];
@@ -71,7 +75,7 @@ void sought(Script& s) {
 }
 
 void seekMs(Script& s, uint16_t argument) {
-    const int64_t ms = argument == 0xFFFF ? -1 : argument % (MAX_SEEK_MS + 1);
+    const int64_t ms = argument == 0xFFFF ? -1 : argument % (MAX_SEEK_MS / s.tempoFactor + 1);
     const int done = brom_seek_ms(s.module, ms);
     if (done != (ms >= 0 ? 1 : 0)) broken("brom_seek_ms", "1 for a time from 0 on, 0 before");
     if (!done) return;
@@ -121,8 +125,9 @@ void mute(Script& s, uint16_t argument) {
     const int played = s.info.channels < 32 ? s.info.channels : 32;
     if (channel == 0xFF) {
         for (int c = 0; c < played; ++c) brom_set_channel_mute(s.module, c, 1);
-        // The rest of the block in hand was mixed before: at most one block of 1/50 s.
-        if (s.silentAfter < 0) s.silentAfter = brom_sample_rate(s.module) / 50 + 16;
+        // The rest of the block in hand was mixed before: at most one block of 1/50 s (its
+        // frames rounded up to a multiple of 4).
+        if (s.silentAfter < 0) s.silentAfter = brom_sample_rate(s.module) / 50 + 3;
         return;
     }
     const bool inside = channel < played;
@@ -175,8 +180,10 @@ int fuzzApiScript(const uint8_t* data, size_t size) {
     if (error != BROM_OK) broken("brom_load_memory", "BROM_OK on success");
     Script s{module, {}};
     if (!brom_get_song_info(module, &s.info)) broken("brom_get_song_info", "1 for a module");
+    if (s.info.bpm > MAX_EFFECT_BPM) s.tempoFactor = s.info.bpm / MAX_EFFECT_BPM + 1;
     for (size_t k = 0; k < steps; ++k) {
-        if (s.framesRendered >= FRAME_BUDGET || s.msSought >= SEEK_BUDGET_MS) break;
+        if (s.framesRendered * s.tempoFactor >= FRAME_BUDGET) break;
+        if (s.msSought * s.tempoFactor >= SEEK_BUDGET_MS) break;
         const uint8_t* step = script + 3 * k;
         const auto op = static_cast<ApiOp>(step[0] % static_cast<uint8_t>(ApiOp::COUNT));
         runStep(s, op, static_cast<uint16_t>(step[1] | step[2] << 8));

@@ -1,12 +1,24 @@
-// Writes the fuzzers' seed corpus: one small module per feature of the format and of the player,
-// so that mutation starts from files that reach deep into the loader, the effects and the mixer.
+// Writes the fuzzers' seeds. The small corpus, committed in tests/fuzz/corpus, holds one small
+// module per feature of the format and of the player, so that mutation starts from files that
+// reach deep into the loader, the effects and the mixer. The real-sized seeds (real_sized_songs.h)
+// are megabytes each: the build writes them into its own tree (tests/fuzz/CMakeLists.txt).
+//
+// The public library's target (api_target.h) takes a module followed by a script: its seeds are
+// the others with a script that takes every step, written at build time too.
 //
 //     make_fuzz_corpus tests/fuzz/corpus
+//     make_fuzz_corpus --real-sized build/tests/fuzz/seeds
+//     make_fuzz_corpus --api-scripts build/tests/fuzz/api-seeds tests/fuzz/corpus ...
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "module/xm_writer.h"
+#include "tests/fuzz/api_target.h"
+#include "tests/fuzz/real_sized_songs.h"
 #include "tests/support/mod_writer.h"
 
 namespace {
@@ -324,18 +336,47 @@ void writeMods(Corpus& corpus) {
     }
 }
 
+// Every file of the folders `sources`, with the script that takes every step after it.
+void writeApiSeeds(Corpus& corpus, char** sources, int count) {
+    namespace fs = std::filesystem;
+    for (int k = 0; k < count; ++k) {
+        for (const fs::directory_entry& entry : fs::directory_iterator(sources[k])) {
+            if (!entry.is_regular_file()) continue;
+            std::ifstream in(entry.path(), std::ios::binary);
+            std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in),
+                                       std::istreambuf_iterator<char>()};
+            corpus.writeFile(entry.path().filename().string(),
+                             withApiScript(std::move(bytes), everyStepScript()));
+        }
+    }
+}
+
 }  // namespace
 
+// Seeds of every format go into the same two sets: a loader for another format adds its small
+// seeds and its real-sized seeds beside the XM and MOD ones below.
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        fprintf(stderr, "usage: make_fuzz_corpus DIRECTORY\n");
+    const std::string mode = argc > 1 ? argv[1] : "";
+    const bool realSized = argc == 3 && mode == "--real-sized";
+    const bool api = argc >= 4 && mode == "--api-scripts";
+    if (argc != 2 && !realSized && !api) {
+        fprintf(stderr,
+                "usage: make_fuzz_corpus [--real-sized] DIRECTORY\n"
+                "       make_fuzz_corpus --api-scripts DIRECTORY SOURCE...\n");
         return 2;
     }
-    Corpus corpus{argv[1]};
-    writeFormatFeatures(corpus);
-    writeEffects(corpus);
-    writeRepairs(corpus);
-    writeMods(corpus);
-    printf("%d files written to %s\n", corpus.written, argv[1]);
+    Corpus corpus{api ? argv[2] : argv[argc - 1]};
+    if (api) {
+        writeApiSeeds(corpus, argv + 3, argc - 3);
+    } else if (realSized) {
+        for (const RealSizedSong& song : realSizedSongs()) corpus.write(song.name, song.make());
+        corpus.write("largest", largestModSong());
+    } else {
+        writeFormatFeatures(corpus);
+        writeEffects(corpus);
+        writeRepairs(corpus);
+        writeMods(corpus);
+    }
+    printf("%d files written to %s\n", corpus.written, corpus.dir.c_str());
     return corpus.ok ? 0 : 1;
 }

@@ -18,9 +18,12 @@ const char* sampleRuleBroken(const Sample* smp) {
         return "a sample loop reaches beyond the sample";
     }
     // Every frame and the guard frames after the end must be readable; reading them lets the
-    // address sanitizer check the allocation's size.
-    volatile int32_t sum = 0;
-    for (uint32_t k = 0; k < smp->length + 8; ++k) sum = sum + smp->data[k];
+    // address sanitizer check the allocation's size. The sum only keeps the reads: it is unsigned
+    // so that it wraps instead of overflowing on a long loud sample.
+    volatile uint32_t sum = 0;
+    for (uint64_t k = 0; k < uint64_t{smp->length} + 8; ++k) {
+        sum = sum + static_cast<uint16_t>(smp->data[k]);
+    }
     return nullptr;
 }
 

@@ -1,6 +1,9 @@
-// The fuzzers' seed corpus, replayed through the fuzz targets in every build: each seed is a valid
-// module that loads and keeps the song rules, and each target takes it without a fault. Inputs
-// that once made a target fail are kept in tests/fuzz/regressions/ and replayed the same way.
+// The fuzzers' seeds, replayed through the fuzz targets in every build: each seed is a valid module
+// that loads and keeps the song rules, and each target takes it without a fault. The small seeds
+// are kept in tests/fuzz/corpus/, the real-sized ones are written by the build. Inputs that once
+// made a target fail are kept in tests/fuzz/regressions/ and replayed the same way. The public
+// library's target replays the same seeds with a script after each (written by the build) and
+// its own findings from tests/fuzz/regressions-api/.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +14,7 @@
 #include <vector>
 
 #include "audio/scheduler.h"
+#include "tests/fuzz/api_target.h"
 #include "tests/fuzz/fuzz_targets.h"
 #include "tests/support/load_bytes.h"
 
@@ -35,14 +39,23 @@ std::vector<uint8_t> readFile(const fs::path& path) {
 }
 
 const fs::path fuzzDir = BROM_FUZZ_DIR;
+const fs::path realSizedDir = BROM_FUZZ_SEEDS_DIR;
+
+std::vector<fs::path> allSeeds() {
+    std::vector<fs::path> seeds = filesIn(fuzzDir / "corpus");
+    std::vector<fs::path> realSized = filesIn(realSizedDir);
+    seeds.insert(seeds.end(), realSized.begin(), realSized.end());
+    return seeds;
+}
 
 }  // namespace
 
 TEST(SeedCorpus, EverySeedLoadsAndKeepsTheSongRules) {
-    std::vector<fs::path> seeds = filesIn(fuzzDir / "corpus");
-    // One seed per feature of the format and per effect.
-    ASSERT_GE(seeds.size(), 50u);
-    for (const fs::path& seed : seeds) {
+    // One small seed per feature of the format and per effect.
+    ASSERT_GE(filesIn(fuzzDir / "corpus").size(), 50u);
+    // The real-sized songs, the composer's song and the stand-in song.
+    ASSERT_GE(filesIn(realSizedDir).size(), 5u);
+    for (const fs::path& seed : allSeeds()) {
         SongPtr song = loadOwnedSong(readFile(seed));
         ASSERT_TRUE(song) << seed.filename() << ": " << songLoadError();
         EXPECT_EQ(songRuleBroken(song.get()), nullptr) << seed.filename();
@@ -50,7 +63,7 @@ TEST(SeedCorpus, EverySeedLoadsAndKeepsTheSongRules) {
 }
 
 std::vector<fs::path> seedsAndRegressions() {
-    std::vector<fs::path> inputs = filesIn(fuzzDir / "corpus");
+    std::vector<fs::path> inputs = allSeeds();
     std::vector<fs::path> regressions = filesIn(fuzzDir / "regressions");
     inputs.insert(inputs.end(), regressions.begin(), regressions.end());
     return inputs;
@@ -69,5 +82,20 @@ TEST(SeedCorpus, ThePlayTargetTakesEverySeedAndRegression) {
         std::vector<uint8_t> bytes = readFile(input);
         SCOPED_TRACE(input.filename().string());
         EXPECT_EQ(fuzzPlayModule(bytes.data(), bytes.size()), 0);
+    }
+}
+
+TEST(SeedCorpus, TheApiTargetTakesEverySeedAndRegression) {
+    std::vector<fs::path> inputs = filesIn(fs::path(BROM_FUZZ_API_SEEDS_DIR "-small"));
+    ASSERT_EQ(inputs.size(), seedsAndRegressions().size() - filesIn(realSizedDir).size());
+    for (const char* more :
+         {BROM_FUZZ_API_SEEDS_DIR "-real-sized", BROM_FUZZ_DIR "/regressions-api"}) {
+        std::vector<fs::path> files = filesIn(more);
+        inputs.insert(inputs.end(), files.begin(), files.end());
+    }
+    for (const fs::path& input : inputs) {
+        std::vector<uint8_t> bytes = readFile(input);
+        SCOPED_TRACE(input.filename().string());
+        EXPECT_EQ(fuzzApiScript(bytes.data(), bytes.size()), 0);
     }
 }

@@ -2,8 +2,9 @@
 // maximum, truncation at every structure boundary, loops beyond the sample, envelopes with wild
 // indices, patterns whose packed data lies, notes, instruments, effects and volume-column values
 // out of range. Each must either fail to load with a reason or load into a song that keeps the song
-// rules and then plays for a few seconds without a fault. The sanitizer builds check that none
-// reads out of bounds or leaks; a hang would stop the test.
+// rules and then plays for a few seconds without a fault; some are at the sizes of real music,
+// megabytes each. The public library takes each one too, through its fuzz target's script. The
+// sanitizer builds check that none reads out of bounds or leaks; a hang would stop the test.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,7 +12,9 @@
 #include <vector>
 
 #include "audio/scheduler.h"
+#include "tests/fuzz/api_target.h"
 #include "tests/fuzz/fuzz_targets.h"
+#include "tests/fuzz/real_sized_songs.h"
 #include "tests/reliability/build_kind.h"
 #include "tests/support/load_bytes.h"
 #include "tests/support/mod_writer.h"
@@ -501,6 +504,81 @@ Catalogue effects() {
     return b.cases;
 }
 
+// Byte offset of the first instrument header in `xm`'s file.
+size_t instrumentsStart(const XmSong& xm) {
+    XmSong bare = xm;
+    bare.instruments.clear();
+    bare.instrumentCountOverride = static_cast<int>(xm.instruments.size());
+    return writeXm(bare).size();
+}
+
+std::vector<uint8_t> cutInHalf(std::vector<uint8_t> bytes) {
+    bytes.resize(bytes.size() / 2);
+    return bytes;
+}
+
+// Modules at the sizes of real music (real_sized_songs.h), whole and damaged where their size
+// matters (the largest MOD among them): a million-frame sample whose length or loop lies or whose
+// data is cut, the largest patterns stored empty in a full order, every voice on one loud
+// million-frame sample at once.
+Catalogue realSized() {
+    Builder b;
+    for (const RealSizedSong& song : realSizedSongs()) {
+        std::vector<uint8_t> bytes = writeXm(song.make());
+        b.add(std::string(song.name) + " cut in half", cutInHalf(bytes));
+        b.add(song.name, std::move(bytes), Outcome::Loads);
+    }
+    std::vector<uint8_t> mod = writeMod(largestModSong());
+    b.add("largest mod cut in half", cutInHalf(mod));
+    b.add("largest mod", std::move(mod), Outcome::Loads);
+
+    // The first instrument holds one 16-bit sample of 2^20 frames, its data right after its header.
+    XmSong samples = longSamplesSong();
+    b.base = writeXm(samples);
+    const size_t header = instrumentsStart(samples) + INSTRUMENT_HEADER;
+    const uint32_t lengthBytes = 2u << 20;
+    b.addU32("long sample length", header, 0xFFFFFFFF);
+    b.addU32("long sample length", header, lengthBytes + 2);
+    b.add("long sample data cut",
+          std::vector<uint8_t>(b.base.begin(),
+                               b.base.begin() + static_cast<long>(header + lengthBytes)));
+    const uint32_t loops[][2] = {{lengthBytes - 2, 2},
+                                 {0, lengthBytes + 2},
+                                 {lengthBytes, 2},
+                                 {lengthBytes - 2, 0xFFFFFFFE}};
+    for (uint8_t type : {1, 2}) {
+        for (const auto& loop : loops) {
+            std::vector<uint8_t> bytes = b.base;
+            putU32(bytes, header + 4, loop[0]);
+            putU32(bytes, header + 8, loop[1]);
+            putU8(bytes, header + 14, type | 0x10u);
+            b.add("long sample type " + std::to_string(type) + " loop " + std::to_string(loop[0]) +
+                      "+" + std::to_string(loop[1]),
+                  bytes, Outcome::Loads);
+        }
+    }
+
+    XmSong empty = widestLongestSong();
+    for (XmPattern& pattern : empty.patterns) pattern.packing = XmPacking::Empty;
+    b.addSong("256 patterns of 256 rows stored empty", empty, Outcome::Loads);
+    XmSong last = widestLongestSong();
+    last.orders.assign(256, 255);
+    b.addSong("256 orders of the last pattern", last, Outcome::Loads);
+
+    // Every voice at full volume on the same loud sample, with the mixer's ramps and its loop.
+    XmSong loud = makeXmSong(32, 1);
+    XmSample sample = makeSample(loudFrames(1u << 20, 441, true), true);
+    sample.loopType = 1;
+    sample.loopLength = 1u << 20;
+    loud.instruments.push_back(makeInstrument(sample));
+    for (int c = 0; c < 32; ++c) {
+        cellAt(loud.patterns[0], 32, 0, c) = {uint8_t(49 + c), 1, 0x50, 0x0C, 0xFF};
+        cellAt(loud.patterns[0], 32, 32, c) = {uint8_t(96 - c), 1, 0x50, 0x10, 0x40};
+    }
+    b.addSong("32 voices on one loud million-frame sample", loud, Outcome::Loads);
+    return b.cases;
+}
+
 // MOD files: every effect with small, middle and maximal parameters on notes at the period
 // extremes, every sample number, every channel count, wild header fields and truncation.
 ModSong richMod() {
@@ -575,6 +653,7 @@ const Kind KINDS[] = {
     {"OlderLayouts", olderLayouts},
     {"NotesAndInstruments", notesAndInstruments},
     {"Effects", effects},
+    {"RealSized", realSized},
     {"ModFiles", modFiles},
 };
 
@@ -588,9 +667,13 @@ TEST_P(HostileModules, FailCleanlyOrPlaySafely) {
     SKIP_UNDER_THREAD_SANITIZER();
     Catalogue cases = GetParam().build();
     ASSERT_FALSE(cases.empty());
+    ASSERT_TRUE(openPlayDevice(44100));
     int loaded = 0;
     for (const HostileCase& c : cases) {
         SCOPED_TRACE(c.name);
+        // The public library takes it too, as an application would, keeping its promises.
+        std::vector<uint8_t> scripted = withApiScript(c.bytes, everyStepScript());
+        EXPECT_EQ(fuzzApiScript(scripted.data(), scripted.size()), 0);
         SongPtr song = loadOwnedSong(c.bytes);
         if (!song) {
             EXPECT_NE(c.outcome, Outcome::Loads) << songLoadError();

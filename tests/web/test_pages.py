@@ -137,11 +137,12 @@ return [canvas.width, canvas.height, btoa(text)];
 """
 
 
-class DemoPage(unittest.TestCase):
+class PageTest(unittest.TestCase):
+    """One site server per class of tests, a fresh browser per test."""
+
     @classmethod
     def setUpClass(cls):
         cls.server, cls.base = start_server()
-        cls.render = native_render()
 
     @classmethod
     def tearDownClass(cls):
@@ -153,6 +154,13 @@ class DemoPage(unittest.TestCase):
 
     def tearDown(self):
         self.driver.quit()
+
+
+class DemoPage(PageTest):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.render = native_render()
 
     def position(self):
         return page_api(self.driver, "api.position()")
@@ -253,22 +261,11 @@ return {length: wav.length, seconds: seconds,
 """
 
 
-class PlayerPage(unittest.TestCase):
+class PlayerPage(PageTest):
     @classmethod
     def setUpClass(cls):
-        cls.server, cls.base = start_server()
+        super().setUpClass()
         cls.wav = native_wav()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.terminate()
-        cls.server.wait()
-
-    def setUp(self):
-        self.driver = start_browser()
-
-    def tearDown(self):
-        self.driver.quit()
 
     def open(self, query=""):
         self.driver.get(self.base + "player.html" + query)

@@ -503,7 +503,7 @@ int brom_get_position(const brom_module* module, brom_position* position) {
     position->time_ms = module->frame * 1000 / module->rate;
     position->order = order;
     position->pattern = order >= 0 && order < 256 ? song->orderTable[order] : 0;
-    position->row = info ? info->row : song->row;
+    position->row = info ? info->row : currentRow(song);
     position->speed = info ? info->speed : song->speed;
     position->bpm = info ? info->bpm : song->bpm;
     return 1;

@@ -242,7 +242,7 @@ void noteInfo(const AudioEngine* engine, BlockInfo* info) {
     info->framesMixed = engine->framesMixed;
     info->repeatFrame = engine->repeatFrame;
     info->order = song->orderPosition;
-    info->row = song->row;
+    info->row = currentRow(song);
     info->speed = song->speed;
     info->bpm = song->bpm;
     const int channels = playedChannelCount(song);

@@ -192,6 +192,11 @@ const NoteCell* currentRowCells(const Song* song) {
     return rowCells(song, song->orderPosition, song->player->startedRow);
 }
 
+int32_t currentRow(const Song* song) {
+    if (song->player && song->player->startedRow >= 0) return song->player->startedRow;
+    return song->row;
+}
+
 int playedChannelCount(const Song* song) {
     if (song->channelCount <= 0) return 0;
     return song->channelCount < MAX_PLAYER_CHANNELS ? song->channelCount : MAX_PLAYER_CHANNELS;

@@ -60,6 +60,10 @@ void forgetPlayedRows(Song* song);
 // Cells of the row that the last row start read, channel 0 first; null when it read none. An
 // E6x loop changes the song's row at once, but the rest of the row still acts on these cells.
 const NoteCell* currentRowCells(const Song* song);
+// The row being played, for positions shown to people: the row the last row start read, or the
+// song's row before the first. After an E6x jump the song's row already points before the loop's
+// first row (to -1 from a loop at row 0) until the next row starts; the row played does not move.
+int32_t currentRow(const Song* song);
 // Channels the player drives: the song's channelCount, at most MAX_PLAYER_CHANNELS.
 int playedChannelCount(const Song* song);
 // How loud the channel's note is now, 0 (silent, or no such channel) to 255: the louder side of its

@@ -136,7 +136,8 @@ BROM_API int64_t brom_duration_ms(brom_module* module);
 BROM_API int64_t brom_order_time_ms(brom_module* module, int order);
 
 /* Where the song is: the frames rendered so far as time, and the song's order position, pattern,
-   row, speed and tempo after the last frame rendered. */
+   row, speed and tempo after the last frame rendered. The row is the one playing: a row of the
+   pattern (0 in a pattern of no rows), also while a pattern loop jumps back. */
 typedef struct brom_position {
     int64_t time_ms;
     int order;

@@ -41,6 +41,17 @@ struct Script {
 int16_t s16[2 * MAX_RENDER_FRAMES];
 float f32[2 * MAX_RENDER_FRAMES];
 
+// The position names an order of the song and the row playing in its pattern.
+void checkPosition(const Script& s, const char* step) {
+    brom_position at;
+    if (!brom_get_position(s.module, &at)) broken("brom_get_position", "1 for a module");
+    const int rows = brom_pattern_rows(s.module, brom_order_pattern(s.module, at.order));
+    if (at.order < 0 || at.order >= s.info.song_length || at.row < 0 ||
+        (at.row >= rows && at.row != 0)) {
+        broken(step, "a position inside the song: an order and a row of its pattern");
+    }
+}
+
 void checkRender(Script& s, size_t asked, size_t got, bool isFloat) {
     const char* step = isFloat ? "brom_render_f32" : "brom_render_s16";
     if (got > asked) broken(step, "no more frames than asked");
@@ -58,6 +69,7 @@ void checkRender(Script& s, size_t asked, size_t got, bool isFloat) {
         s.silentAfter = s.silentAfter > static_cast<int64_t>(got) ? s.silentAfter - got : 0;
     }
     s.framesRendered += static_cast<int64_t>(got);
+    if (got > 0) checkPosition(s, step);
 }
 
 void render(Script& s, uint16_t argument, bool isFloat) {

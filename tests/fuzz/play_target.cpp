@@ -5,6 +5,7 @@
 #include "audio/device_manual.h"
 #include "audio/scheduler.h"
 #include "module/file_access.h"
+#include "player/sequencer.h"
 #include "tests/fuzz/fuzz_targets.h"
 
 namespace {
@@ -20,11 +21,19 @@ const char* positionRuleBroken(const Song* song) {
         return "the order position left the song";
     }
     const Pattern& pattern = song->patterns[song->orderTable[song->orderPosition]];
-    // A pattern of no rows still has a row 0 to stand on. After a pattern loop's jump the row
-    // reads one less than the loop's first row until the next row starts: -1 at the lowest.
-    if (song->row < -1 || (song->row >= pattern.rowCount && song->row != 0)) {
-        return "the row left its pattern";
-    }
+    // A pattern of no rows still has a row 0 to stand on.
+    const auto inside = [&](int32_t row) {
+        return row >= 0 && (row < pattern.rowCount || row == 0);
+    };
+    if (!inside(song->player->startedRow)) return "the row played left its pattern";
+    // After a pattern loop's jump the song's row reads one less than the loop's first row until
+    // the next row starts. E60 takes the song's row, which a jump of an earlier channel in the
+    // same row may have moved already, so a loop's row can lie below 0 (or beyond a shorter
+    // pattern than the one it was set in).
+    bool loopJump = false;
+    for (int c = 0; c < playedChannelCount(song); ++c)
+        loopJump = loopJump || song->row == song->player->channels[c].patternLoopRow - 1;
+    if (!inside(song->row) && !loopJump) return "the row left its pattern";
     if (song->samplesPerTick < 1) return "a tick shorter than one frame";
     if (song->tickSamplesLeft < 0) return "a negative number of frames left in the tick";
     if (song->globalVolume < 0 || song->globalVolume > 64) return "global volume outside 0..64";

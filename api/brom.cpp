@@ -44,6 +44,10 @@ struct brom_module {
     int64_t frame;  // engine frame of the next frame to hand out
     bool rendered;  // frames handed out since the load or the last seek
     int64_t soughtMs;  // the last time sought, -1 if none since the load
+    // The last seek by order and row, made at time jumpMs; order -1 when the last seek was by
+    // time (or none). A rate change right after it makes the jump again at the new rate.
+    int32_t jumpOrder, jumpRow;
+    int64_t jumpMs;
 
     int64_t durationMs;  // one pass at durationRate, -1 until measured
     int32_t durationRate;
@@ -89,6 +93,7 @@ bool restart(brom_module* module) {
     module->blockOffset = 0;
     module->frame = 0;
     module->rendered = false;
+    module->jumpOrder = -1;
     return true;
 }
 
@@ -228,17 +233,24 @@ size_t render(brom_module* module, size_t frames, Copy copy) {
     return done;
 }
 
+// Moves on block by block, without making sound, while the next block ends no later than engine
+// frame `target` and the song goes on.
+void skipBlocks(brom_module* module, int64_t target) {
+    AudioEngine* engine = module->engine;
+    engine->skipping = true;
+    while (engine->framesMixed + engine->settings.blockFrames <= target && endFrame(module) < 0) {
+        mixNextOfflineBlock(engine);
+    }
+    engine->skipping = false;
+}
+
 // Restarts and moves on to engine frame `target` without making sound, then mixes the block that
 // holds it: what follows is exactly what a render from the start gives from there on.
 bool seekToFrame(brom_module* module, int64_t target) {
     if (!restart(module)) return false;
+    skipBlocks(module, target);
     AudioEngine* engine = module->engine;
     const int32_t blockFrames = engine->settings.blockFrames;
-    engine->skipping = true;
-    while (engine->framesMixed + blockFrames <= target && endFrame(module) < 0) {
-        mixNextOfflineBlock(engine);
-    }
-    engine->skipping = false;
     const int64_t end = endFrame(module);
     if (end >= 0 && end <= target) {  // beyond the end: the song stays at its end
         module->frame = end;
@@ -299,6 +311,7 @@ brom_module* loadModule(const FileCallbacks* files, const char* path, brom_error
     module->engine = engine;
     module->rate = DEFAULT_RATE;
     module->soughtMs = -1;
+    module->jumpOrder = -1;
     module->durationMs = -1;
     if (!module->song) {
         report(error, reason, errorOf(loadError.kind), loadError.reason);
@@ -406,8 +419,18 @@ int brom_set_sample_rate(brom_module* module, int rate) {
     if (!module || rate < LOWEST_RATE || rate > HIGHEST_RATE || module->rendered) return 0;
     const int32_t previous = module->rate;
     module->rate = rate;
-    const bool ok =
-        module->soughtMs >= 0 ? brom_seek_ms(module, module->soughtMs) == 1 : restart(module);
+    bool ok;
+    if (module->jumpOrder >= 0) {
+        // The jump came at the end of a block; at the new rate it comes at the end of the block
+        // that holds the same time (or at the start, as it did at time 0).
+        const int32_t order = module->jumpOrder, row = module->jumpRow;
+        const int64_t frame = module->jumpMs * rate / 1000;
+        ok = restart(module);
+        if (ok) skipBlocks(module, frame);
+        ok = ok && brom_seek_order_row(module, order, row) == 1;
+    } else {
+        ok = module->soughtMs >= 0 ? brom_seek_ms(module, module->soughtMs) == 1 : restart(module);
+    }
     if (!ok) {
         module->rate = previous;
         restart(module);
@@ -469,6 +492,10 @@ int brom_seek_order_row(brom_module* module, int order, int row) {
     // The rest of the block in hand was mixed before the jump.
     if (module->block >= 0) module->blockOffset = engine->settings.blockFrames;
     module->frame = engine->framesMixed;
+    module->rendered = false;
+    module->jumpOrder = order;
+    module->jumpRow = row;
+    module->jumpMs = module->frame * 1000 / module->rate;
     return 1;
 }
 

@@ -95,8 +95,9 @@ BROM_API const char* brom_repair_note(const brom_module* module, int index);
 
 /* ---- Rendering ---- */
 
-/* 8000..192000, default 44100. Accepted before the first render and right after a seek, refused
-   in between. The song keeps its time: after a seek, the new rate renders from the same moment. */
+/* 8000..192000, default 44100. Accepted before the first render and right after a seek (by time
+   or by order and row), refused in between. The song keeps its time: after a seek, the new rate
+   renders from the same moment (after an order and row seek, from the same jump). */
 BROM_API int brom_set_sample_rate(brom_module* module, int rate);
 BROM_API int brom_sample_rate(const brom_module* module);
 

@@ -173,6 +173,21 @@ TEST(Api, TheRateIsAcceptedBeforeRenderingAndRightAfterASeekOnly) {
     ASSERT_EQ(brom_set_sample_rate(fresh.get(), 32000), 1);
     const std::vector<int16_t> reference = renderFrames(fresh.get(), 96000 + 2000);
     EXPECT_TRUE(std::equal(afterSeek.begin(), afterSeek.end(), reference.begin() + 2 * 96000));
+
+    // After a seek by order and row, the new rate makes the same jump at the same time: as if
+    // the rate had been set first.
+    ModulePtr jumpFirst = loadSong();
+    renderFrames(jumpFirst.get(), 10);
+    ASSERT_EQ(brom_seek_order_row(jumpFirst.get(), 3, 0), 1);
+    ASSERT_EQ(brom_set_sample_rate(jumpFirst.get(), 32000), 1);
+    ModulePtr rateFirst = loadSong();
+    ASSERT_EQ(brom_set_sample_rate(rateFirst.get(), 32000), 1);
+    renderFrames(rateFirst.get(), 10);
+    ASSERT_EQ(brom_seek_order_row(rateFirst.get(), 3, 0), 1);
+    EXPECT_EQ(renderFrames(jumpFirst.get(), 20000), renderFrames(rateFirst.get(), 20000));
+    brom_position position;
+    ASSERT_EQ(brom_get_position(jumpFirst.get(), &position), 1);
+    EXPECT_EQ(position.order, 3);
 }
 
 TEST(Api, RepeatCountsAddPassesAndMinusOneNeverEnds) {

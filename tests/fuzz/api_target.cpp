@@ -8,17 +8,18 @@
 
 namespace {
 
-// The work is bounded whatever the script: a render asks for 4096 frames at most and a seek for
-// 8 s at most, and the script stops once it has rendered 131072 frames (3 s at 44100 Hz, four
-// times the mixing of the play target) or sought through 20 s of the song (the player alone runs
-// there, without mixing). A header tempo above 255 BPM, which only a file's header can ask for
-// (up to 32767, where every frame is a tick), costs up to 50 times as much per second of song:
-// seeks and both budgets shrink by the tempo's multiple of 255, so that such a song costs no more.
+// The work is bounded whatever the script, in frames at the rate in use: a render asks for 4096
+// frames at most, and the script stops once it has rendered 131072 frames (3 s at 44100 Hz, four
+// times the mixing of the play target) or sought through 262144 (6 s at 44100 Hz; a seek by time
+// or a rate change that would go beyond that is cut short or left out). Seeking does not mix, but
+// it moves every voice through the frames, which costs as much as mixing for a voice that meets
+// the end of a short loop in every frame. A header tempo above 255 BPM, which only a file's header
+// can ask for (up to 32767, where every frame is a tick), costs up to 50 times as much per second
+// of song: both budgets shrink by the tempo's multiple of 255, so that such a song costs no more.
 constexpr int MAX_EFFECT_BPM = 255;
 constexpr int MAX_RENDER_FRAMES = 4096;
-constexpr int64_t MAX_SEEK_MS = 8000;
 constexpr int64_t FRAME_BUDGET = 131072;
-constexpr int64_t SEEK_BUDGET_MS = 20000;
+constexpr int64_t SEEK_BUDGET_FRAMES = 262144;
 
 [[noreturn]] void broken(const char* step, const char* promise) {
     fprintf(stderr, "engine: %s breaks a promise of brom.h: %s\n", step, promise);
@@ -33,8 +34,8 @@ struct Script {
     bool renderedSinceSeek = false;  // frames handed out since the load or the last seek
     int64_t silentAfter = -1;  // every channel muted: frames left of the block mixed before
     int64_t framesRendered = 0;
-    int64_t msSought = 0;
-    int64_t lastSoughtMs = -1;
+    int64_t framesSought = 0;
+    int64_t lastSoughtMs = -1;  // the time of the last seek (by order and row: where it jumped)
     int64_t tempoFactor = 1;  // how many times 255 BPM the header's tempo is, rounded up
 };
 
@@ -86,12 +87,18 @@ void sought(Script& s) {
     if (s.silentAfter > 0) s.silentAfter = 0;
 }
 
+// Frames a seek to `ms` moves through at `rate`, and how many the budget has left.
+int64_t seekCost(const Script& s, int64_t ms, int rate) { return ms * rate / 1000 * s.tempoFactor; }
+int64_t seekFramesLeft(const Script& s) { return SEEK_BUDGET_FRAMES - s.framesSought; }
+
 void seekMs(Script& s, uint16_t argument) {
-    const int64_t ms = argument == 0xFFFF ? -1 : argument % (MAX_SEEK_MS / s.tempoFactor + 1);
+    const int rate = brom_sample_rate(s.module);
+    const int64_t longest = seekFramesLeft(s) / s.tempoFactor * 1000 / rate;
+    const int64_t ms = argument == 0xFFFF ? -1 : argument % (longest + 1);
     const int done = brom_seek_ms(s.module, ms);
     if (done != (ms >= 0 ? 1 : 0)) broken("brom_seek_ms", "1 for a time from 0 on, 0 before");
     if (!done) return;
-    s.msSought += ms;
+    s.framesSought += seekCost(s, ms, rate);
     s.lastSoughtMs = ms;
     sought(s);
     brom_position position;
@@ -110,12 +117,19 @@ void seekOrderRow(Script& s, uint16_t argument) {
         broken("brom_seek_order_row",
                "1 exactly for an order of the song and a row of its pattern");
     }
+    if (!inside) return;
     // The jump sounds from the next block on; the song has not ended there.
-    if (inside) s.ended = false;
+    sought(s);
+    brom_position position;
+    brom_get_position(s.module, &position);
+    s.lastSoughtMs = position.time_ms;
 }
 
 void setRate(Script& s, uint16_t argument) {
     const int rate = argument * 4;
+    // An accepted change seeks again to the last time sought, at the new rate.
+    const int64_t cost = s.lastSoughtMs > 0 ? seekCost(s, s.lastSoughtMs, rate) : 0;
+    if (cost > seekFramesLeft(s)) return;
     const int before = brom_sample_rate(s.module);
     const bool allowed = rate >= 8000 && rate <= 192000 && !s.renderedSinceSeek;
     const int done = brom_set_sample_rate(s.module, rate);
@@ -127,7 +141,7 @@ void setRate(Script& s, uint16_t argument) {
     }
     if (!done) return;
     // The song starts again from the load or the last seek, its blocks mixed anew.
-    if (s.lastSoughtMs > 0) s.msSought += s.lastSoughtMs;
+    s.framesSought += cost;
     sought(s);
 }
 
@@ -195,7 +209,7 @@ int fuzzApiScript(const uint8_t* data, size_t size) {
     if (s.info.bpm > MAX_EFFECT_BPM) s.tempoFactor = s.info.bpm / MAX_EFFECT_BPM + 1;
     for (size_t k = 0; k < steps; ++k) {
         if (s.framesRendered * s.tempoFactor >= FRAME_BUDGET) break;
-        if (s.msSought * s.tempoFactor >= SEEK_BUDGET_MS) break;
+        if (s.framesSought >= SEEK_BUDGET_FRAMES) break;
         const uint8_t* step = script + 3 * k;
         const auto op = static_cast<ApiOp>(step[0] % static_cast<uint8_t>(ApiOp::COUNT));
         runStep(s, op, static_cast<uint16_t>(step[1] | step[2] << 8));

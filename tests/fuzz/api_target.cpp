@@ -8,18 +8,20 @@
 
 namespace {
 
-// The work is bounded whatever the script, in frames at the rate in use: a render asks for 4096
-// frames at most, and the script stops once it has rendered 131072 frames (3 s at 44100 Hz, four
-// times the mixing of the play target) or sought through 262144 (6 s at 44100 Hz; a seek by time
-// or a rate change that would go beyond that is cut short or left out). Seeking does not mix, but
-// it moves every voice through the frames, which costs as much as mixing for a voice that meets
-// the end of a short loop in every frame. A header tempo above 255 BPM, which only a file's header
-// can ask for (up to 32767, where every frame is a tick), costs up to 50 times as much per second
-// of song: both budgets shrink by the tempo's multiple of 255, so that such a song costs no more.
+// The work is bounded whatever the script. It grows with the frames at the rate in use and the
+// channels that play them: seeking does not mix, but it moves every voice through the frames,
+// which costs as much as mixing for a voice that meets the end of a short loop in every frame
+// (32 such voices: some 50 ns a frame each here, 20 times that in the fuzzing build). So a render
+// asks for 4096 frames at most, and the script stops once it has rendered 2^20 channel-frames
+// (32768 frames of 32 channels, 0.74 s at 44100 Hz; 5.9 s of 4 channels) or sought through as
+// many; a seek by time or a rate change that would go beyond that is cut short or left out. A
+// header tempo above 255 BPM, which only a file's header can ask for (up to 32767, where every
+// frame is a tick), costs up to 50 times as much per second of song: the budgets shrink by the
+// tempo's multiple of 255 too, so that such a song costs no more.
 constexpr int MAX_EFFECT_BPM = 255;
 constexpr int MAX_RENDER_FRAMES = 4096;
-constexpr int64_t FRAME_BUDGET = 131072;
-constexpr int64_t SEEK_BUDGET_FRAMES = 262144;
+constexpr int64_t RENDER_BUDGET = int64_t{1} << 20;
+constexpr int64_t SEEK_BUDGET = int64_t{1} << 20;
 
 [[noreturn]] void broken(const char* step, const char* promise) {
     fprintf(stderr, "engine: %s breaks a promise of brom.h: %s\n", step, promise);
@@ -34,9 +36,9 @@ struct Script {
     bool renderedSinceSeek = false;  // frames handed out since the load or the last seek
     int64_t silentAfter = -1;  // every channel muted: frames left of the block mixed before
     int64_t framesRendered = 0;
-    int64_t framesSought = 0;
+    int64_t seekWork = 0;  // channel-frames sought, times the tempo multiple
     int64_t lastSoughtMs = -1;  // the time of the last seek (by order and row: where it jumped)
-    int64_t tempoFactor = 1;  // how many times 255 BPM the header's tempo is, rounded up
+    int64_t costFactor = 1;  // channels (1..32) times the header tempo's multiple of 255 BPM
 };
 
 int16_t s16[2 * MAX_RENDER_FRAMES];
@@ -88,17 +90,17 @@ void sought(Script& s) {
 }
 
 // Frames a seek to `ms` moves through at `rate`, and how many the budget has left.
-int64_t seekCost(const Script& s, int64_t ms, int rate) { return ms * rate / 1000 * s.tempoFactor; }
-int64_t seekFramesLeft(const Script& s) { return SEEK_BUDGET_FRAMES - s.framesSought; }
+int64_t seekCost(const Script& s, int64_t ms, int rate) { return ms * rate / 1000 * s.costFactor; }
+int64_t seekBudgetLeft(const Script& s) { return SEEK_BUDGET - s.seekWork; }
 
 void seekMs(Script& s, uint16_t argument) {
     const int rate = brom_sample_rate(s.module);
-    const int64_t longest = seekFramesLeft(s) / s.tempoFactor * 1000 / rate;
+    const int64_t longest = seekBudgetLeft(s) / s.costFactor * 1000 / rate;
     const int64_t ms = argument == 0xFFFF ? -1 : argument % (longest + 1);
     const int done = brom_seek_ms(s.module, ms);
     if (done != (ms >= 0 ? 1 : 0)) broken("brom_seek_ms", "1 for a time from 0 on, 0 before");
     if (!done) return;
-    s.framesSought += seekCost(s, ms, rate);
+    s.seekWork += seekCost(s, ms, rate);
     s.lastSoughtMs = ms;
     sought(s);
     brom_position position;
@@ -129,7 +131,7 @@ void setRate(Script& s, uint16_t argument) {
     const int rate = argument * 4;
     // An accepted change seeks again to the last time sought, at the new rate.
     const int64_t cost = s.lastSoughtMs > 0 ? seekCost(s, s.lastSoughtMs, rate) : 0;
-    if (cost > seekFramesLeft(s)) return;
+    if (cost > seekBudgetLeft(s)) return;
     const int before = brom_sample_rate(s.module);
     const bool allowed = rate >= 8000 && rate <= 192000 && !s.renderedSinceSeek;
     const int done = brom_set_sample_rate(s.module, rate);
@@ -141,7 +143,7 @@ void setRate(Script& s, uint16_t argument) {
     }
     if (!done) return;
     // The song starts again from the load or the last seek, its blocks mixed anew.
-    s.framesSought += cost;
+    s.seekWork += cost;
     sought(s);
 }
 
@@ -206,10 +208,11 @@ int fuzzApiScript(const uint8_t* data, size_t size) {
     if (error != BROM_OK) broken("brom_load_memory", "BROM_OK on success");
     Script s{module, {}};
     if (!brom_get_song_info(module, &s.info)) broken("brom_get_song_info", "1 for a module");
-    if (s.info.bpm > MAX_EFFECT_BPM) s.tempoFactor = s.info.bpm / MAX_EFFECT_BPM + 1;
+    s.costFactor = s.info.channels < 1 ? 1 : s.info.channels > 32 ? 32 : s.info.channels;
+    if (s.info.bpm > MAX_EFFECT_BPM) s.costFactor *= s.info.bpm / MAX_EFFECT_BPM + 1;
     for (size_t k = 0; k < steps; ++k) {
-        if (s.framesRendered * s.tempoFactor >= FRAME_BUDGET) break;
-        if (s.framesSought >= SEEK_BUDGET_FRAMES) break;
+        if (s.framesRendered * s.costFactor >= RENDER_BUDGET) break;
+        if (s.seekWork >= SEEK_BUDGET) break;
         const uint8_t* step = script + 3 * k;
         const auto op = static_cast<ApiOp>(step[0] % static_cast<uint8_t>(ApiOp::COUNT));
         runStep(s, op, static_cast<uint16_t>(step[1] | step[2] << 8));

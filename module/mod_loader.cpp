@@ -16,11 +16,12 @@ constexpr int ORDER_BYTES = 128;
 constexpr int SIGNATURE_OFFSET = 1080;
 constexpr int SIGNATURE_BYTES = 4;
 constexpr int MAX_MOD_SAMPLES = 31;
+constexpr int MAX_MOD_CHANNELS = 32;
 constexpr int SOUNDTRACKER_SAMPLES = 15;
 constexpr int ROWS = 64;
 constexpr int CELL_BYTES = 4;
 constexpr int FOUR_CHANNEL_PATTERN_BYTES = ROWS * 4 * CELL_BYTES;
-constexpr int NOTE_COUNT = 96;
+constexpr int PERIOD_NOTES = 96;  // the notes a period can name, as XM's
 
 // A 31-sample header with its signature; the 15-sample header is the first 600 bytes of the same
 // layout with 16 sample headers fewer.
@@ -67,7 +68,7 @@ int countedChannels(const uint8_t* s, const char** tracker) {
     }
     if (!isDigit(s[0]) || !isDigit(s[1]) || s[2] != 'C' || (s[3] != 'H' && s[3] != 'N')) return 0;
     const int channels = (s[0] - '0') * 10 + (s[1] - '0');
-    if (channels < 10 || channels > MAX_SONG_CHANNELS) return 0;
+    if (channels < 10 || channels > MAX_MOD_CHANNELS) return 0;
     *tracker = s[3] == 'H' ? "FastTracker" : "TakeTracker";
     return channels;
 }
@@ -102,7 +103,8 @@ bool isText(const uint8_t* bytes, int count) {
 }
 
 // The patterns the order table names: one more than its highest entry among the first `count`.
-int patternsNamed(const uint8_t* orders, int count, bool paired) {
+template <typename Order>
+int patternsNamed(const Order* orders, int count, bool paired) {
     int highest = 0;
     for (int i = 0; i < count; ++i) {
         const int pattern = paired ? orders[i] >> 1 : orders[i];
@@ -178,12 +180,12 @@ bool detectLayout(ModuleStream* stream, ModLayout* layout) {
 // Amiga periods of the 96 notes at finetune 0, four times the file's units, as the player
 // computes them (note 36, C-3, is 4 x 856); falling from note to note.
 struct NotePeriods {
-    int32_t period[NOTE_COUNT];
+    int32_t period[PERIOD_NOTES];
 };
 
 NotePeriods notePeriods() {
     NotePeriods table;
-    for (int n = 0; n < NOTE_COUNT; ++n) {
+    for (int n = 0; n < PERIOD_NOTES; ++n) {
         table.period[n] = static_cast<int32_t>(std::pow(2.0, (132 - n) / 12.0) * 13.375);
     }
     return table;
@@ -194,7 +196,7 @@ uint8_t noteOfPeriod(const NotePeriods& table, int filePeriod) {
     if (filePeriod == 0) return 0;
     const int32_t period = 4 * filePeriod;
     int n = 0;
-    while (n < NOTE_COUNT - 1 && table.period[n] > period) ++n;
+    while (n < PERIOD_NOTES - 1 && table.period[n] > period) ++n;
     // table.period[n] <= period here (or n is the last note); the note above may be nearer.
     if (n > 0 && table.period[n - 1] - period < period - table.period[n]) --n;
     return static_cast<uint8_t>(n + 1);
@@ -202,31 +204,31 @@ uint8_t noteOfPeriod(const NotePeriods& table, int filePeriod) {
 
 // ProTracker keeps no memory for these parameters, stops Cxx at 64 and plays on at F00 (see the
 // header).
-void rewriteProtrackerParameter(NoteCell* cell) {
-    const uint8_t x = cell->param >> 4;
-    const bool zero = cell->param == 0;
-    switch (cell->effect) {
+void rewriteProtrackerParameter(uint8_t* effect, uint8_t* param) {
+    const uint8_t x = *param >> 4;
+    const bool zero = *param == 0;
+    switch (*effect) {
         case 0x1:
         case 0x2:
         case 0xA:
-            if (zero) cell->effect = 0;
+            if (zero) *effect = 0;
             break;
         case 0x5:
-            if (zero) cell->effect = 0x3;  // the tone portamento alone
+            if (zero) *effect = 0x3;  // the tone portamento alone
             break;
         case 0x6:
-            if (zero) cell->effect = 0x4;  // the vibrato alone
+            if (zero) *effect = 0x4;  // the vibrato alone
             break;
         case 0xC:
-            if (cell->param > 64) cell->param = 64;
+            if (*param > 64) *param = 64;
             break;
         case 0xF:
-            if (zero) cell->effect = 0;  // not a speed of 0: rows of one tick are no MOD's meaning
+            if (zero) *effect = 0;  // not a speed of 0: rows of one tick are no MOD's meaning
             break;
         case 0xE:
-            if ((x == 0x1 || x == 0x2 || x == 0xA || x == 0xB) && (cell->param & 0x0F) == 0) {
-                cell->effect = 0;
-                cell->param = 0;
+            if ((x == 0x1 || x == 0x2 || x == 0xA || x == 0xB) && (*param & 0x0F) == 0) {
+                *effect = 0;
+                *param = 0;
             }
             break;
         default: break;
@@ -238,9 +240,12 @@ NoteCell convertCell(const NotePeriods& table, const uint8_t* bytes) {
     cell.note = noteOfPeriod(table, (bytes[0] & 0x0F) << 8 | bytes[1]);
     // Five bits of sample number: the fifth is the top nibble's lowest bit.
     cell.instrument = static_cast<uint8_t>((bytes[0] & 0x10) | bytes[2] >> 4);
-    cell.effect = bytes[2] & 0x0F;
-    cell.param = bytes[3];
-    rewriteProtrackerParameter(&cell);
+    uint8_t effect = bytes[2] & 0x0F;
+    uint8_t param = bytes[3];
+    rewriteProtrackerParameter(&effect, &param);
+    cell.shownEffect = effect;
+    cell.shownParam = param;
+    cell.effect = decodeXmEffect(effect, param);
     return cell;
 }
 
@@ -271,17 +276,19 @@ void readSampleHeader(const uint8_t* bytes, Sample* smp) {
     }
 }
 
+// One instrument per sample, playing it on every note.
 int readInstruments(Song* song, Reader& reader, const uint8_t* headers) {
     song->instruments = static_cast<Instrument*>(calloc(song->instrumentCount, sizeof(Instrument)));
-    if (!song->instruments)
+    if (!song->instruments || addSamples(song, song->instrumentCount) < 0)
         return fail(reader, LoadFailure::OUT_OF_MEMORY, "out of memory for the instrument table");
     for (int i = 0; i < song->instrumentCount; ++i) {
         Instrument* ins = &song->instruments[i];
-        for (Sample*& slot : ins->samples) slot = &emptySample;
-        auto* smp = static_cast<Sample*>(calloc(1, sizeof(Sample)));
-        if (!smp) return fail(reader, LoadFailure::OUT_OF_MEMORY, "out of memory for a sample");
-        ins->samples[0] = smp;
+        Sample* smp = &song->samples[i];
+        ins->firstSample = i;
         ins->sampleCount = 1;
+        ins->defaultPanning = -1;
+        for (int n = 0; n < NOTE_COUNT; ++n)
+            ins->keyboard[n] = {static_cast<int16_t>(i), static_cast<uint8_t>(n)};
         readSampleHeader(headers + SAMPLE_HEADER_BYTES * i, smp);
         memcpy(ins->name, smp->name, sizeof ins->name);
     }
@@ -314,7 +321,7 @@ int readPatterns(Song* song, Reader& reader, const ModLayout& layout) {
     if (!song->patterns)
         return fail(reader, LoadFailure::OUT_OF_MEMORY, "out of memory for the pattern table");
     const NotePeriods table = notePeriods();
-    uint8_t bytes[ROWS * MAX_SONG_CHANNELS * CELL_BYTES];
+    uint8_t bytes[ROWS * MAX_MOD_CHANNELS * CELL_BYTES];
     for (int p = 0; p < song->patternCount; ++p) {
         if (!readExact(reader, bytes, bytesPerPattern))
             return fail(reader, LoadFailure::TRUNCATED, "the file ends inside the patterns");
@@ -367,7 +374,8 @@ int loadMod(Song* song, ModuleStream* stream, LoadError* error) {
     song->defaultSpeed = 6;
     song->defaultBpm = 125;
     song->initialGlobalVolume = 64;
-    song->protrackerRules = 1;
+    song->format = FORMAT_MOD;
+    for (int c = 0; c < MAX_SONG_CHANNELS; ++c) song->channelVolume[c] = 64;
     panChannels(song);
     const uint8_t* sampleHeaders = header + TITLE_BYTES;
     readOrders(song, layout, sampleHeaders + SAMPLE_HEADER_BYTES * layout.sampleCount);
@@ -375,7 +383,7 @@ int loadMod(Song* song, ModuleStream* stream, LoadError* error) {
     if (!readInstruments(song, reader, sampleHeaders)) return 0;
     // The sample data follows the patterns, sample after sample.
     for (int i = 0; i < song->instrumentCount; ++i) {
-        Sample* smp = song->instruments[i].samples[0];
+        Sample* smp = &song->samples[i];
         if (smp->length == 0) continue;
         if (!readSampleData(song, smp, reader, i, 0, {false})) return 0;
     }

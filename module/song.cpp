@@ -1,12 +1,13 @@
 #include "module/song.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "module/file_access.h"
 #include "module/module_format.h"
 
-Instrument emptyInstrument = {};
-Sample emptySample = {};
+const Instrument emptyInstrument = {};
+const Sample emptySample = {};
 
 void copyName(char* out, size_t size, const uint8_t* bytes, int count) {
     if (!out || size == 0) return;
@@ -48,24 +49,42 @@ Song* readSongWith(const FileCallbacks* files, const char* path, SampleDataHook 
     return song;
 }
 
+int32_t addSamples(Song* song, int32_t count) {
+    if (count < 0 || song->sampleCount + count > MAX_SONG_SAMPLES) return -1;
+    const int32_t first = song->sampleCount;
+    const size_t total = static_cast<size_t>(first) + static_cast<size_t>(count);
+    auto* pool = static_cast<Sample*>(realloc(song->samples, (total ? total : 1) * sizeof(Sample)));
+    if (!pool) return -1;
+    memset(pool + first, 0, static_cast<size_t>(count) * sizeof(Sample));
+    song->samples = pool;
+    song->sampleCount = static_cast<int32_t>(total);
+    return first;
+}
+
+const Sample* instrumentSample(const Song* song, int instrument, int slot) {
+    if (!song->instruments || instrument < 0 || instrument >= song->instrumentCount) return nullptr;
+    const Instrument& ins = song->instruments[instrument];
+    if (slot < 0 || slot >= ins.sampleCount) return nullptr;
+    const int32_t index = ins.firstSample + slot;
+    if (index < 0 || index >= song->sampleCount) return nullptr;
+    return &song->samples[index];
+}
+
+const Pattern* patternAtOrder(const Song* song, int32_t order) {
+    if (!song->patterns || order < 0 || order >= MAX_ORDERS) return nullptr;
+    const int index = song->orderTable[order];
+    if (index >= song->patternCount) return nullptr;
+    return &song->patterns[index];
+}
+
 void releaseSong(Song* song) {
     if (!song) return;
-    if (song->instruments) {
-        for (int i = 0; i < song->instrumentCount; ++i) {
-            Instrument& ins = song->instruments[i];
-            for (int j = 0; j < ins.sampleCount && j < MAX_INSTRUMENT_SAMPLES; ++j) {
-                Sample* smp = ins.samples[j];
-                if (!smp || smp == &emptySample) continue;
-                free(smp->data);
-                free(smp);
-            }
-        }
-        free(song->instruments);
-    }
+    for (int32_t i = 0; song->samples && i < song->sampleCount; ++i) free(song->samples[i].data);
+    free(song->samples);
+    free(song->instruments);
     if (song->patterns) {
         for (int p = 0; p < song->patternCount; ++p) free(song->patterns[p].cells);
         free(song->patterns);
     }
-    free(song->player);
     free(song);
 }

@@ -7,15 +7,37 @@
 //
 // Every array is allocated zeroed with calloc and released with free; a zeroed record is a valid
 // empty value. The Song owns its patterns, cells, instruments, samples and sample data.
+// The loaded module: what the file says, in the engine's own terms, and nothing that changes while
+// it plays. A Song is read-only once loaded: any number of players may play one at once, each
+// with a playing state of its own (player/player_state.h).
+//
+//     Song* song = readSong("brom-boogie.xm", nullptr, &error);   // null on failure
+//     ...
+//     releaseSong(song);
+//
+// The parts: patterns of cells (notes and the engine's commands, commands.h); a pool of samples
+// shared by all instruments; instruments, each with a keyboard mapping its 120 notes to a sample
+// of the pool and the note to play, and its envelopes; the order list with its markers; the
+// channels' initial volume and panning; the format, whose behaviours (behaviours.h) the player
+// follows.
+//
+// Every array is allocated zeroed with calloc and released with free; a zeroed record is a valid
+// empty value. The Song owns its patterns, cells, instruments, samples and sample data.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "module/behaviours.h"
+#include "module/commands.h"
+
 constexpr uint8_t NOTE_KEY_OFF = 255;
-constexpr int MAX_SONG_CHANNELS = 32;
-constexpr int MAX_INSTRUMENT_SAMPLES = 16;
-constexpr int MAX_ENVELOPE_POINTS = 12;  // points an instrument loads from the file
+// Notes 1..120 (C-0 to B-9); XM's run to 96.
+constexpr int NOTE_COUNT = 120;
+constexpr int MAX_SONG_CHANNELS = 64;
+constexpr int MAX_INSTRUMENT_SAMPLES = 16;  // the samples one XM instrument holds
+constexpr int MAX_SONG_SAMPLES = 4000;  // the pool
+constexpr int MAX_ENVELOPE_POINTS = 25;
 
 constexpr uint8_t LOOP_NONE = 1;
 constexpr uint8_t LOOP_FORWARD = 2;
@@ -25,11 +47,15 @@ constexpr uint8_t LOOP_PINGPONG = 4;
 constexpr int32_t SAMPLE_PANNING_NONE = -1;
 
 struct NoteCell {
-    uint8_t note;  // 0 none, 1..96 a note, NOTE_KEY_OFF
-    uint8_t instrument;  // 0 none, 1..128
-    uint8_t volumeColumn;
-    uint8_t effect;
-    uint8_t param;
+    uint8_t note;  // 0 none, 1..120 a note, NOTE_KEY_OFF
+    uint8_t instrument;  // 0 none, else the instrument (or, without instruments, sample) number
+    CellCommand volume;  // VolumeCommand
+    CellCommand effect;  // Command
+    // The cell's volume column and effect as the format writes them, for showing the pattern
+    // (traces, pattern views, brom_get_cell); the player never reads them.
+    uint8_t shownVolume;
+    uint8_t shownEffect;
+    uint8_t shownParam;
 };
 
 struct Pattern {
@@ -39,67 +65,102 @@ struct Pattern {
 
 struct EnvelopePoint {
     uint16_t position;  // ticks from the envelope's start
-    uint16_t value;
+    int16_t value;  // volume 0..64, panning and pitch -32..32 around their centre
+};
+
+constexpr uint8_t ENVELOPE_ON = 1;
+constexpr uint8_t ENVELOPE_SUSTAIN = 2;
+constexpr uint8_t ENVELOPE_LOOP = 4;
+constexpr uint8_t ENVELOPE_CARRY = 8;  // a new note picks the envelope up where the last left it
+constexpr uint8_t ENVELOPE_FILTER = 16;  // the pitch envelope drives the filter instead
+
+struct Envelope {
+    EnvelopePoint points[MAX_ENVELOPE_POINTS];
+    uint8_t pointCount;
+    uint8_t flags;  // ENVELOPE_*
+    uint8_t loopStart;  // point indices
+    uint8_t loopEnd;
+    uint8_t sustainStart;  // a sustain point has start = end
+    uint8_t sustainEnd;
 };
 
 // Names as the file stores them, made printable: bytes below 32 become spaces, trailing spaces
 // are removed, and the text always ends with a zero.
-constexpr int SONG_NAME_SIZE = 21;  // 20 characters
-constexpr int INSTRUMENT_NAME_SIZE = 23;  // 22 characters
+constexpr int SONG_NAME_SIZE = 29;  // 28 characters
+constexpr int INSTRUMENT_NAME_SIZE = 29;  // 28 characters
+constexpr int FILE_NAME_SIZE = 13;  // 12 characters
 
 struct Sample {
     int16_t* data;  // length + 8 frames (guard frames after the end); null when length is 0
     uint32_t length;  // frames
     uint32_t loopStart;  // frames
     uint32_t loopLength;  // frames; never 0 after loading
+    uint32_t sustainStart;  // the loop played while the key is held, when sustainMode says so
+    uint32_t sustainLength;
+    uint32_t middleCRate;  // frames per second of the middle C; 0 where finetune and the
+                           // relative note tune the sample (XM, MOD)
     uint8_t volume;  // 0..64
+    uint8_t globalVolume;  // 0..64
     int8_t finetune;
     int32_t panning;  // 0..255, or SAMPLE_PANNING_NONE
     uint8_t bits;  // 16 once the data is converted
     uint8_t fileBits;  // 8 or 16, as the file stores the data
     uint8_t loopMode;  // LOOP_NONE, LOOP_FORWARD or LOOP_PINGPONG
+    uint8_t sustainMode;  // LOOP_NONE, LOOP_FORWARD or LOOP_PINGPONG
+    uint8_t stereo;  // the file stored two channels (the data holds their mix)
     int8_t relativeNote;
+    uint8_t vibratoType;  // the sample's own automatic vibrato, where the format has one
+    uint8_t vibratoSweep;
+    uint8_t vibratoDepth;
+    uint8_t vibratoRate;
     char name[INSTRUMENT_NAME_SIZE];
+    char fileName[FILE_NAME_SIZE];
+};
+
+// No sample: the keyboard's entry for a note that plays nothing.
+constexpr int16_t NO_SAMPLE = -1;
+
+struct KeyboardEntry {
+    int16_t sample;  // index in the song's pool, or NO_SAMPLE
+    uint8_t note;  // 0-based note to play
 };
 
 struct Instrument {
+    // The samples the file stores with this instrument: pool indices firstSample and on.
+    int32_t firstSample;
     int32_t sampleCount;
-    Sample* samples[MAX_INSTRUMENT_SAMPLES];  // slots at or above sampleCount hold &emptySample
-    uint8_t noteSampleMap[96];
-    EnvelopePoint volumePoints[20];
-    EnvelopePoint panningPoints[20];
-    uint8_t volumePointCount;
-    uint8_t panningPointCount;
-    uint8_t volumeSustainPoint;
-    uint8_t volumeLoopStart;
-    uint8_t volumeLoopEnd;
-    uint8_t panningSustainPoint;
-    uint8_t panningLoopStart;
-    uint8_t panningLoopEnd;
-    uint8_t volumeEnvelopeFlags;  // bit 0 on, bit 1 sustain, bit 2 loop
-    uint8_t panningEnvelopeFlags;
+    KeyboardEntry keyboard[NOTE_COUNT];
+    Envelope volumeEnvelope;
+    Envelope panningEnvelope;
+    Envelope pitchEnvelope;  // ENVELOPE_FILTER: a filter cutoff envelope
     uint8_t vibratoType;
     uint8_t vibratoSweep;
     uint8_t vibratoDepth;
     uint8_t vibratoRate;
-    uint16_t fadeout;  // twice the file's value
+    uint16_t fadeout;  // per tick, out of 65536 (XM: twice the file's value)
+    uint8_t globalVolume;  // 0..128
+    int16_t defaultPanning;  // 0..255, or -1 for none
+    uint8_t newNoteAction;  // what becomes of a note when the channel starts the next
+    uint8_t duplicateCheck;
+    uint8_t duplicateAction;
+    int8_t pitchPanSeparation;
+    uint8_t pitchPanCentre;
+    uint8_t randomVolume;
+    uint8_t randomPanning;
+    uint8_t filterCutoff;  // bit 7: set
+    uint8_t filterResonance;
     char name[INSTRUMENT_NAME_SIZE];
+    char fileName[FILE_NAME_SIZE];
 };
 
-constexpr uint8_t ENVELOPE_ON = 1;
-constexpr uint8_t ENVELOPE_SUSTAIN = 2;
-constexpr uint8_t ENVELOPE_LOOP = 4;
-
-struct Song;
-struct PlayerState;
 struct FileCallbacks;
-using SongHandler = void (*)(Song* song);
 using SampleDataHook = int (*)(uint8_t* buffer, int byteCount, int bits, int instrumentIndex,
                                int sampleIndex);
 
-// Rows a song can remember having played, for the first-repeat detection: 256 order positions of
-// up to 256 rows each, one bit per row.
-constexpr int PLAYED_ROW_BYTES = 256 * 256 / 8;
+// Order list markers: a position to pass over, and the end of the song.
+constexpr uint16_t ORDER_SKIP = 0xFFFE;
+constexpr uint16_t ORDER_END = 0xFFFF;
+constexpr int MAX_ORDERS = 256;
 
 // What the loader repaired in a damaged file or read in an older layout, one short line each
 // ("pattern 12 cut short: 17 of 64 rows", "version 1.02 layout"): the first REPAIR_NOTE_SLOTS
@@ -107,13 +168,18 @@ constexpr int PLAYED_ROW_BYTES = 256 * 256 / 8;
 constexpr int REPAIR_NOTE_SLOTS = 8;
 constexpr int REPAIR_NOTE_SIZE = 64;
 
+// A channel the file switches off: it reads no cells.
+constexpr uint8_t CHANNEL_DISABLED = 1;
+constexpr uint8_t CHANNEL_SURROUND = 2;
+
 struct Song {
     char title[SONG_NAME_SIZE];
     char tracker[SONG_NAME_SIZE];  // the program that wrote the file, as the file names it
+    ModuleFormat format;
     Pattern* patterns;
     Instrument* instruments;
-    int32_t tickSamplesLeft;
-    int32_t samplesPerTick;
+    Sample* samples;  // the pool
+    int32_t sampleCount;
     int16_t songLength;
     int16_t restartPosition;
     int16_t channelCount;
@@ -121,40 +187,18 @@ struct Song {
     int32_t patternCount;
     int16_t instrumentCount;
     int16_t songFlags;  // bit 0: linear frequency table, as the file says
-    // 1 when the song follows ProTracker where it and FastTracker 2 differ (set by the MOD loader
-    // for the behaviours MOD files rely on; each use in player/ says which).
-    uint8_t protrackerRules;
     // Each channel's panning (0..255) at play start: MOD channels sit hard left or right; an XM
     // leaves them all 0, its instruments set the panning.
     uint8_t channelPanning[MAX_SONG_CHANNELS];
+    uint8_t channelVolume[MAX_SONG_CHANNELS];  // 0..64
+    uint8_t channelFlags[MAX_SONG_CHANNELS];  // CHANNEL_*
     int16_t defaultSpeed;
     int16_t defaultBpm;
-    uint8_t orderTable[256];
+    // Pattern numbers, ORDER_SKIP or ORDER_END; entries from songLength on are what the file
+    // stores beyond the song.
+    uint16_t orderTable[MAX_ORDERS];
     uint8_t initialGlobalVolume;
-    int32_t globalVolume;
-    uint8_t globalVolumeSlideMemory;
-    int32_t tick;
-    int32_t speed;
-    int32_t bpm;
-    int32_t row;
-    int32_t orderPosition;
-    int32_t patternDelayTicks;
-    int32_t nextRow;
-    int32_t nextOrderPosition;
-    int32_t songTimeMs;
-    SongHandler startHandler;
-    SongHandler tickHandler;
-    SampleDataHook sampleDataHook;
-
-    // First-repeat detection, kept by the sequencer from play start: a bit per (order, row) played,
-    // and 1 once a row start has reached a pair already played.
-    uint8_t playedRows[PLAYED_ROW_BYTES];
-    uint8_t hasRepeated;
-
-    // The player's own state of this song (channels, row bookkeeping, the voices it drives): a
-    // plain record the player allocates with calloc when the song is first started; null before.
-    // Released with the song.
-    PlayerState* player;
+    SampleDataHook sampleDataHook;  // used while loading only
 
     char repairNotes[REPAIR_NOTE_SLOTS][REPAIR_NOTE_SIZE];
     int32_t repairCount;
@@ -177,26 +221,27 @@ struct LoadError {
 // Copies `count` name bytes of a file into `out` (`size` bytes) made printable, as the names above.
 void copyName(char* out, size_t size, const uint8_t* bytes, int count);
 
-extern Instrument emptyInstrument;
-extern Sample emptySample;
+// What a note plays when its instrument or keyboard names nothing: silence, read-only.
+extern const Instrument emptyInstrument;
+extern const Sample emptySample;
 
-// Calls `visit(sample, index)` for every sample the song owns, in file order (the empty slots,
-// which hold the shared emptySample, left out).
+// Calls `visit(sample, index)` for every sample in the song's pool, in file order.
 template <typename Visit>
 void forEachSample(const Song* song, Visit visit) {
-    if (!song->instruments) return;
-    int32_t index = 0;
-    for (int i = 0; i < song->instrumentCount; ++i) {
-        const Instrument& ins = song->instruments[i];
-        for (int j = 0; j < ins.sampleCount && j < MAX_INSTRUMENT_SAMPLES; ++j) {
-            if (ins.samples[j] && ins.samples[j] != &emptySample) visit(ins.samples[j], index++);
-        }
-    }
+    for (int32_t i = 0; song->samples && i < song->sampleCount; ++i) visit(&song->samples[i], i);
 }
 
+// Grows the pool by `count` zeroed samples; the index of the first, or -1 when memory is short
+// or the pool would pass MAX_SONG_SAMPLES. Loaders only: pointers into the pool move.
+int32_t addSamples(Song* song, int32_t count);
+// The sample instrument `instrument` holds as its `slot`th (0-based), or null.
+const Sample* instrumentSample(const Song* song, int instrument, int slot);
+// Pattern of order position `order`, or null for a marker, a pattern the song lacks, or a
+// position outside the list.
+const Pattern* patternAtOrder(const Song* song, int32_t order);
+
 // Opens `path` through the registered file callbacks and reads the module into a new Song; null
-// on any failure, with the reason in *error (error may be null). The song has no tick handler
-// yet: the player gives it one (loadPlayableSong).
+// on any failure, with the reason in *error (error may be null).
 Song* readSong(const char* path, SampleDataHook hook, LoadError* error);
 // The same through the given set of file callbacks, whatever is registered (null: readSong).
 Song* readSongWith(const FileCallbacks* files, const char* path, SampleDataHook hook,

@@ -11,6 +11,8 @@ namespace {
 
 const char XM_SIGNATURE[] = "Extended Module: ";
 constexpr int SIGNATURE_LENGTH = 17;
+// The channels FastTracker 2 offers.
+constexpr int XM_MAX_CHANNELS = 32;
 
 // Cells that patterns stored empty (packed size 0) may ask for in all; such a pattern costs the
 // file 9 bytes whatever its size, so without a limit a small file could demand gigabytes.
@@ -62,9 +64,9 @@ int readHeader(Song* song, Reader& reader, int* filePatternCount, uint16_t* vers
     song->songFlags = static_cast<int16_t>(le16(header + 74));
     song->defaultSpeed = static_cast<int16_t>(le16(header + 76));
     song->defaultBpm = static_cast<int16_t>(le16(header + 78));
-    memcpy(song->orderTable, header + 80, 256);
+    for (int i = 0; i < MAX_ORDERS; ++i) song->orderTable[i] = header[80 + i];
 
-    if (song->channelCount < 1 || song->channelCount > MAX_SONG_CHANNELS) {
+    if (song->channelCount < 1 || song->channelCount > XM_MAX_CHANNELS) {
         return fail(reader, LoadFailure::DAMAGED, "the channel count is not between 1 and 32");
     }
     if (60 + static_cast<int64_t>(headerSize) > reader.fileSize) {
@@ -106,19 +108,24 @@ bool nextByte(PackedData& data, uint8_t* value) {
 bool decodeCell(PackedData& data, NoteCell* cell) {
     uint8_t first;
     if (!nextByte(data, &first)) return false;
-    uint8_t* fields[5] = {&cell->note, &cell->instrument, &cell->volumeColumn, &cell->effect,
-                          &cell->param};
+    uint8_t bytes[5] = {};  // note, instrument, volume column, effect, parameter
     bool whole = true;
     if (first & 0x80) {
         for (int bit = 0; bit < 5 && whole; ++bit) {
-            if (first & (1 << bit)) whole = nextByte(data, fields[bit]);
+            if (first & (1 << bit)) whole = nextByte(data, &bytes[bit]);
         }
     } else {
-        cell->note = first;
-        for (int k = 1; k < 5 && whole; ++k) whole = nextByte(data, fields[k]);
+        bytes[0] = first;
+        for (int k = 1; k < 5 && whole; ++k) whole = nextByte(data, &bytes[k]);
     }
-    if (cell->note == 97) cell->note = NOTE_KEY_OFF;
-    if (cell->instrument > 128) cell->instrument = 0;
+    // Notes run 1..96 and 97 releases the key; the other values are no note.
+    cell->note = bytes[0] == 97 ? NOTE_KEY_OFF : bytes[0] <= 96 ? bytes[0] : 0;
+    cell->instrument = bytes[1] > 128 ? 0 : bytes[1];
+    cell->shownVolume = bytes[2];
+    cell->shownEffect = bytes[3];
+    cell->shownParam = bytes[4];
+    cell->volume = decodeXmVolumeColumn(bytes[2]);
+    cell->effect = decodeXmEffect(bytes[3], bytes[4]);
     return whole;
 }
 
@@ -230,23 +237,27 @@ int readPatterns(Song* song, Reader& reader, uint16_t version, int filePatternCo
 
 // ---- instruments ----
 
+// The points an XM instrument stores per envelope.
+constexpr int XM_ENVELOPE_POINTS = 12;
+
 // Keeps an envelope inside its loaded points: at most 12 points, positions strictly increasing,
 // and sustain and loop indices that name a point (else that feature is switched off).
-void clampEnvelope(const EnvelopePoint* points, uint8_t* count, uint8_t* flags, uint8_t sustain,
-                   uint8_t loopStart, uint8_t loopEnd) {
-    if (*count > MAX_ENVELOPE_POINTS) *count = MAX_ENVELOPE_POINTS;
-    for (int k = 1; k < *count; ++k) {
-        if (points[k].position <= points[k - 1].position) {
-            *count = static_cast<uint8_t>(k);
+void clampEnvelope(Envelope* envelope) {
+    uint8_t& count = envelope->pointCount;
+    if (count > XM_ENVELOPE_POINTS) count = XM_ENVELOPE_POINTS;
+    for (int k = 1; k < count; ++k) {
+        if (envelope->points[k].position <= envelope->points[k - 1].position) {
+            count = static_cast<uint8_t>(k);
             break;
         }
     }
-    if (*count < 2) {
-        *flags = 0;
+    if (count < 2) {
+        envelope->flags = 0;
         return;
     }
-    if (sustain >= *count) *flags &= static_cast<uint8_t>(~ENVELOPE_SUSTAIN);
-    if (loopStart >= *count || loopEnd >= *count) *flags &= static_cast<uint8_t>(~ENVELOPE_LOOP);
+    if (envelope->sustainStart >= count) envelope->flags &= static_cast<uint8_t>(~ENVELOPE_SUSTAIN);
+    if (envelope->loopStart >= count || envelope->loopEnd >= count)
+        envelope->flags &= static_cast<uint8_t>(~ENVELOPE_LOOP);
 }
 
 // Envelope values are volumes and pannings of 0..64; the player scales gains by them, so a larger
@@ -254,10 +265,34 @@ void clampEnvelope(const EnvelopePoint* points, uint8_t* count, uint8_t* flags, 
 constexpr uint16_t MAX_ENVELOPE_VALUE = 64;
 
 void readEnvelopePoints(const uint8_t* bytes, EnvelopePoint* points) {
-    for (int k = 0; k < MAX_ENVELOPE_POINTS; ++k) {
+    for (int k = 0; k < XM_ENVELOPE_POINTS; ++k) {
         points[k].position = le16(bytes + 4 * k);
         uint16_t value = le16(bytes + 4 * k + 2);
-        points[k].value = value > MAX_ENVELOPE_VALUE ? MAX_ENVELOPE_VALUE : value;
+        points[k].value =
+            static_cast<int16_t>(value > MAX_ENVELOPE_VALUE ? MAX_ENVELOPE_VALUE : value);
+    }
+}
+
+// An envelope's count, sustain point, loop and flags, from the bytes that hold them.
+void readEnvelopeShape(Envelope* envelope, uint8_t count, uint8_t sustain, uint8_t loopStart,
+                       uint8_t loopEnd, uint8_t flags) {
+    envelope->pointCount = count;
+    envelope->sustainStart = sustain;
+    envelope->sustainEnd = sustain;
+    envelope->loopStart = loopStart;
+    envelope->loopEnd = loopEnd;
+    envelope->flags = flags & (ENVELOPE_ON | ENVELOPE_SUSTAIN | ENVELOPE_LOOP);
+    clampEnvelope(envelope);
+}
+
+// The keyboard of an instrument whose samples start at pool index `first`: each note plays
+// itself on the sample the map names; an entry beyond the instrument's samples plays nothing.
+void fillKeyboard(Instrument* ins, const uint8_t* sampleMap) {
+    for (int n = 0; n < NOTE_COUNT; ++n) {
+        const int slot = n < 96 ? sampleMap[n] : MAX_INSTRUMENT_SAMPLES;
+        const bool held = slot < ins->sampleCount;
+        ins->keyboard[n] = {static_cast<int16_t>(held ? ins->firstSample + slot : NO_SAMPLE),
+                            static_cast<uint8_t>(n)};
     }
 }
 
@@ -266,33 +301,21 @@ constexpr int INSTRUMENT_FIELD_BYTES = 4 + 96 + 48 + 48 + 16;
 
 // Reads the fields an instrument header of `size` bytes holds after its first 29; a shorter
 // header stores fewer fields, and those beyond it are zero.
-int readInstrumentHeader(Instrument* ins, Reader& reader, uint32_t size) {
+int readInstrumentHeader(Instrument* ins, Reader& reader, uint32_t size, uint8_t* sampleMap) {
     uint8_t bytes[INSTRUMENT_FIELD_BYTES] = {};
     uint32_t stored = size - 29 < sizeof bytes ? size - 29 : sizeof bytes;
     if (!readExact(reader, bytes, static_cast<int>(stored))) return 0;
-    memcpy(ins->noteSampleMap, bytes + 4, 96);
-    readEnvelopePoints(bytes + 100, ins->volumePoints);
-    readEnvelopePoints(bytes + 148, ins->panningPoints);
+    memcpy(sampleMap, bytes + 4, 96);
+    readEnvelopePoints(bytes + 100, ins->volumeEnvelope.points);
+    readEnvelopePoints(bytes + 148, ins->panningEnvelope.points);
     const uint8_t* v = bytes + 196;
-    ins->volumePointCount = v[0];
-    ins->panningPointCount = v[1];
-    ins->volumeSustainPoint = v[2];
-    ins->volumeLoopStart = v[3];
-    ins->volumeLoopEnd = v[4];
-    ins->panningSustainPoint = v[5];
-    ins->panningLoopStart = v[6];
-    ins->panningLoopEnd = v[7];
-    ins->volumeEnvelopeFlags = v[8];
-    ins->panningEnvelopeFlags = v[9];
+    readEnvelopeShape(&ins->volumeEnvelope, v[0], v[2], v[3], v[4], v[8]);
+    readEnvelopeShape(&ins->panningEnvelope, v[1], v[5], v[6], v[7], v[9]);
     ins->vibratoType = v[10];
     ins->vibratoSweep = v[11];
     ins->vibratoDepth = v[12];
     ins->vibratoRate = v[13];
     ins->fadeout = static_cast<uint16_t>(le16(v + 14) << 1);
-    clampEnvelope(ins->volumePoints, &ins->volumePointCount, &ins->volumeEnvelopeFlags,
-                  ins->volumeSustainPoint, ins->volumeLoopStart, ins->volumeLoopEnd);
-    clampEnvelope(ins->panningPoints, &ins->panningPointCount, &ins->panningEnvelopeFlags,
-                  ins->panningSustainPoint, ins->panningLoopStart, ins->panningLoopEnd);
     return 1;
 }
 
@@ -333,13 +356,15 @@ void readSampleHeader(Sample* smp, const uint8_t* bytes) {
 // Instrument i's header and sample headers. A header size of 0 stands for the usual 263 bytes
 // (some writers leave the field at 0); one below the 29 bytes every header has cannot be right
 // and is taken as the usual size too (263 with samples, 29 without). CUT when the file ends inside
-// them (the instrument is then left half read; see clearInstrument).
+// them (the instrument is then left half read; see clearInstrument). Its samples join the pool
+// once all their headers are read.
 int readInstrumentHeaders(Song* song, Reader& reader, int i) {
     Instrument* ins = &song->instruments[i];
     int64_t start = streamTell(reader.stream);
     uint8_t head[29];
     if (!readExact(reader, head, sizeof head)) return CUT;
     copyName(ins->name, sizeof ins->name, head + 4, 22);
+    ins->defaultPanning = -1;
     int sampleCount = le16(head + 27);
     if (sampleCount > MAX_INSTRUMENT_SAMPLES)
         return fail(reader, LoadFailure::DAMAGED, "an instrument has more than 16 samples");
@@ -349,30 +374,28 @@ int readInstrumentHeaders(Song* song, Reader& reader, int i) {
         noteRepair(song, "instrument %d header size %u taken as %u", i + 1, size, taken);
         size = taken;
     }
-    ins->sampleCount = sampleCount;
-    for (int j = 0; j < MAX_INSTRUMENT_SAMPLES; ++j) ins->samples[j] = &emptySample;
+    uint8_t sampleMap[96] = {};
     int64_t headerEnd = start + size;
     if (sampleCount == 0) {
         // Nothing of an empty instrument is used beyond its sample count, so one whose padding
         // the file cuts short still loads.
+        fillKeyboard(ins, sampleMap);
         seekTo(reader, headerEnd < reader.fileSize ? headerEnd : reader.fileSize);
         return WHOLE;
     }
-    if (headerEnd > reader.fileSize || !readInstrumentHeader(ins, reader, size)) return CUT;
+    if (headerEnd > reader.fileSize || !readInstrumentHeader(ins, reader, size, sampleMap))
+        return CUT;
     seekTo(reader, headerEnd);
 
-    // Samples are allocated only once all their headers are read.
     uint8_t bytes[MAX_INSTRUMENT_SAMPLES * SAMPLE_HEADER_BYTES];
     if (!readExact(reader, bytes, sampleCount * SAMPLE_HEADER_BYTES)) return CUT;
-    for (int j = 0; j < sampleCount; ++j) {
-        auto* smp = static_cast<Sample*>(calloc(1, sizeof(Sample)));
-        if (!smp) {
-            ins->sampleCount = j;
-            return fail(reader, LoadFailure::OUT_OF_MEMORY, "out of memory for a sample");
-        }
-        ins->samples[j] = smp;
-        readSampleHeader(smp, bytes + j * SAMPLE_HEADER_BYTES);
-    }
+    const int32_t first = addSamples(song, sampleCount);
+    if (first < 0) return fail(reader, LoadFailure::OUT_OF_MEMORY, "out of memory for a sample");
+    ins->firstSample = first;
+    ins->sampleCount = sampleCount;
+    for (int j = 0; j < sampleCount; ++j)
+        readSampleHeader(&song->samples[first + j], bytes + j * SAMPLE_HEADER_BYTES);
+    fillKeyboard(ins, sampleMap);
     return WHOLE;
 }
 
@@ -380,9 +403,9 @@ int readInstrumentHeaders(Song* song, Reader& reader, int i) {
 // the bytes the file still holds (readSampleData), so a damaged length cannot ask for gigabytes.
 // The first sample the file cuts short gets a repair note (*dataCut says whether one has).
 int readInstrumentData(Song* song, Reader& reader, int i, bool* dataCut) {
-    Instrument* ins = &song->instruments[i];
+    const Instrument* ins = &song->instruments[i];
     for (int j = 0; j < ins->sampleCount; ++j) {
-        Sample* smp = ins->samples[j];
+        Sample* smp = &song->samples[ins->firstSample + j];
         if (smp->length == 0) continue;
         clampLoop(smp);
         int64_t available = bytesLeft(reader);
@@ -397,11 +420,13 @@ int readInstrumentData(Song* song, Reader& reader, int i, bool* dataCut) {
     return 1;
 }
 
-// An instrument the file cuts short is absent: nothing of it is kept (no sample is allocated before
-// all the headers are read).
+// An instrument the file cuts short is absent: nothing of it is kept (no sample joins the pool
+// before all the headers are read).
 void clearInstrument(Instrument* ins) {
     memset(ins, 0, sizeof *ins);
-    for (int j = 0; j < MAX_INSTRUMENT_SAMPLES; ++j) ins->samples[j] = &emptySample;
+    ins->defaultPanning = -1;
+    const uint8_t noMap[96] = {};
+    fillKeyboard(ins, noMap);
 }
 
 // Reads every instrument's headers, and each one's sample data right after them when
@@ -461,7 +486,9 @@ int loadXm(Song* song, ModuleStream* stream, LoadError* error) {
     if (!isXm(stream)) {
         return fail(reader, LoadFailure::NOT_A_MODULE, "not an XM module (signature missing)");
     }
+    song->format = FORMAT_XM;
     song->initialGlobalVolume = 64;
+    for (int c = 0; c < MAX_SONG_CHANNELS; ++c) song->channelVolume[c] = 64;
 
     int filePatternCount = 0;
     uint16_t version = 0;

@@ -19,6 +19,7 @@
 #include "tools/brom-play/source.h"
 #include "tools/brom-play/status.h"
 #include "tools/brom-play/terminal.h"
+#include "tools/brom-play/text.h"
 
 namespace {
 
@@ -270,8 +271,8 @@ void announce(Player* player, Source* next, const char* path, int fileCount) {
     brom_get_song_info(next->module, &player->song);
     char duration[24];
     formatDuration(player->durationMs, duration);
-    printf("%d/%d  %s  \"%s\"  %s\n", player->fileNumber, fileCount, path, brom_title(next->module),
-           duration);
+    printf("%d/%d  %s  \"%s\"  %s\n", player->fileNumber, fileCount, path,
+           terminalText(brom_title(next->module)).c_str(), duration);
     fflush(stdout);
 }
 

@@ -88,7 +88,7 @@ std::vector<uint8_t> namedModule() {
 
 TEST(Api, DefaultRenderIsTheWavOfBromPlayAndFloatsGiveTheSameSamples) {
     const std::string wav = testing::TempDir() + "api-song.wav";
-    ASSERT_EQ(runBromPlay("--render " + wav + " " + SONG_PATH).status, 0);
+    ASSERT_EQ(runBromPlay("--force --render " + wav + " " + SONG_PATH).status, 0);
     const std::vector<uint8_t> bytes = fileBytes(wav);
     ASSERT_GT(bytes.size(), 44u);
     std::vector<int16_t> expected((bytes.size() - 44) / 2);

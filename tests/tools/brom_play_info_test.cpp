@@ -126,7 +126,7 @@ TEST(BromPlayInfo, EveryModeReadsAMod) {
         << trace.out;
 
     std::string wav = testing::TempDir() + "mod.wav";
-    ProgramResult render = runBromPlay("--render " + wav + " " + path);
+    ProgramResult render = runBromPlay("--force --render " + wav + " " + path);
     EXPECT_EQ(render.status, 0) << render.err;
     FILE* f = fopen(wav.c_str(), "rb");
     ASSERT_TRUE(f);

@@ -39,7 +39,7 @@ std::vector<uint8_t> renderWav(const std::string& options) {
     static int count = 0;
     const std::string wav = testing::TempDir() + std::to_string(getpid()) + "-options-" +
                             std::to_string(++count) + ".wav";
-    const ProgramResult r = runBromPlay("--render " + wav + " " + modulePath() + " " + options);
+    const ProgramResult r = runBromPlay("--force --render " + wav + " " + modulePath() + " " + options);
     EXPECT_EQ(r.status, 0) << options << ": " << r.err;
     return readFileBytes(wav);
 }
@@ -161,7 +161,7 @@ TEST(BromPlayOptions, AFolderRenderGoesOnPastABadFile) {
     runProgram("rm -rf " + out);
     const std::string other = writeTempFile("other.xm", twoOrderModule());
     const std::string bad = writeTempFile("bad.xm", {'n', 'o', 't', ' ', 'X', 'M'});
-    const ProgramResult r = runBromPlay("--render " + out + " --jobs 2 --seconds 1 " +
+    const ProgramResult r = runBromPlay("--force --render " + out + " --jobs 2 --seconds 1 " +
                                         modulePath() + " " + bad + " " + other);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find(bad), std::string::npos) << r.err;

@@ -43,6 +43,7 @@ struct Player {
     brom_song_info song = {};
     std::chrono::steady_clock::time_point helpUntil;
     std::string shown;  // the status line on the screen
+    int shownWidth = 0;  // the terminal's width when it was drawn
 };
 
 enum class Outcome : uint8_t { PLAYING, NEXT_FILE, PREVIOUS_FILE, QUIT, SIGNALLED };
@@ -205,13 +206,17 @@ StatusView statusOf(const Player& player, int fileCount) {
 }
 
 // Replaces the status line in place, padded with spaces to the width (which also covers a longer
-// line before it) and never into the last column.
+// line before it) and never into the last column. The cursor waits at the line's start: when the
+// window narrows and the terminal wraps the old line into several rows, it stays on the first,
+// and the next line clears the rows below it.
 void showLine(Player* player, const std::string& line) {
-    if (line == player->shown) return;
-    const int pad = terminalWidth() - 1 - statusColumns(line);
-    printf("\r%s%*s", line.c_str(), pad > 0 ? pad : 0, "");
+    const int width = terminalWidth();
+    if (line == player->shown && width == player->shownWidth) return;
+    const int pad = width - 1 - statusColumns(line);
+    printf("\r%s%*s%s\r", line.c_str(), pad > 0 ? pad : 0, "", terminalClearBelow());
     fflush(stdout);
     player->shown = line;
+    player->shownWidth = width;
 }
 
 void drawStatus(Player* player, int fileCount) {
@@ -233,8 +238,6 @@ void drawStatus(Player* player, int fileCount) {
 void clearStatus(Player* player) {
     if (player->shown.empty()) return;
     showLine(player, "");
-    printf("\r");
-    fflush(stdout);
 }
 
 // Swaps `next` in as the source the device plays; the old source goes back in `next`.

@@ -96,8 +96,8 @@ TEST(BromPlayRender, FailuresGetOneLineAndStatusOne) {
 
 TEST(BromPlayRender, ALengthBeyondWhatAWavHoldsIsAUsageError) {
     std::string module = writeTempFile("tone.xm", toneModule());
-    ProgramResult r =
-        runBromPlay("--force --render " + testing::TempDir() + "x.wav " + module + " --seconds 100000");
+    ProgramResult r = runBromPlay("--force --render " + testing::TempDir() + "x.wav " + module +
+                                  " --seconds 100000");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(countLines(r.err), 1) << r.err;
 }

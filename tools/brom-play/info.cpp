@@ -90,8 +90,9 @@ void printSamples(const brom_module* module, int instrument, int count) {
         if (s.panning >= 0) snprintf(panning, sizeof panning, "%3d", s.panning);
         printf("  sample %2d  %s  length %7" PRIu32 "  loop %s %" PRIu32 "+%" PRIu32
                "  volume %2d  finetune %4d  panning %s  relative note %4d  bits %2d\n",
-               j, padded(brom_sample_name(module, instrument, j)).c_str(), s.length, loopName(s.loop), s.loop_start,
-               s.loop_length, s.volume, s.finetune, panning, s.relative_note, s.bits);
+               j, padded(brom_sample_name(module, instrument, j)).c_str(), s.length,
+               loopName(s.loop), s.loop_start, s.loop_length, s.volume, s.finetune, panning,
+               s.relative_note, s.bits);
     }
 }
 

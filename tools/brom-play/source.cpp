@@ -41,8 +41,10 @@ bool checkChannels(brom_module* module, const char* path, const Options& options
                 channels);
         return false;
     }
-    fprintf(stderr, "brom-play: %s: the song has %d channels; --solo or --mute of channel %d and up"
-            " left out\n", path, channels, std::countr_zero(missing) + 1);
+    fprintf(stderr,
+            "brom-play: %s: the song has %d channels; --solo or --mute of channel %d and up"
+            " left out\n",
+            path, channels, std::countr_zero(missing) + 1);
     return true;
 }
 
@@ -72,7 +74,8 @@ brom_module* loadOrComplain(const char* path, std::string* reason) {
 void sayRepairs(const char* path, int count, const char* first) {
     if (count <= 0) return;
     fprintf(stderr, "brom-play: %s: damaged or of an older layout, read with %d repair%s: %s%s\n",
-            path, count, count == 1 ? "" : "s", first, count > 1 ? ", ... (--info lists them)" : "");
+            path, count, count == 1 ? "" : "s", first,
+            count > 1 ? ", ... (--info lists them)" : "");
 }
 
 void applySettings(brom_module* module, const Options& options) {

@@ -246,8 +246,11 @@ void noteInfo(const AudioEngine* engine, BlockInfo* info) {
     info->speed = song->speed;
     info->bpm = song->bpm;
     const int channels = playedChannelCount(song);
-    for (int c = 0; c < channels; ++c)
+    for (int c = 0; c < channels; ++c) {
         info->levels[c] = static_cast<uint8_t>(channelLevel(song, c));
+        const Voice* voice = song->player ? song->player->channels[c].voice : nullptr;
+        info->voices[c] = voice ? *voice : Voice{};
+    }
 }
 
 // Makes the next block: records it into its slot and hands it to the threads. False when the

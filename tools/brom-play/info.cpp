@@ -47,6 +47,7 @@ void printHeader(brom_module* module, const char* path) {
     formatDuration(brom_duration_ms(module), duration);
     printf("file            %s\n", path);
     printf("title           %s\n", terminalText(brom_title(module)).c_str());
+    printf("format          %s\n", brom_format_name(brom_format(module)));
     printf("tracker         %s\n", terminalText(brom_tracker(module)).c_str());
     printf("duration        %s\n", duration);
     printf("channels        %d\n", song.channels);

@@ -63,7 +63,7 @@ void printInfoJson(brom_module* module, const char* path) {
     writeJsonString(path);
     printf(",\n  \"title\": ");
     writeJsonString(brom_title(module));
-    printf(",\n  \"tracker\": ");
+    printf(",\n  \"format\": \"%s\",\n  \"tracker\": ", brom_format_name(brom_format(module)));
     writeJsonString(brom_tracker(module));
     printf(",\n  \"channels\": %d,\n  \"duration_ms\": %" PRId64
            ",\n  \"song_length\": %d,\n  \"restart\": %d,\n  \"patterns\": %d,\n  \"speed\": "

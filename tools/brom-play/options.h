@@ -35,8 +35,8 @@ struct Options {
     double gainDb = 0;
     int32_t stereo = 100;
     int32_t jobs = 0;  // --render files at once; 0: one per processor
-    int32_t threads = 0;  // threads rendering each module; 0: the library's choice (one per
-                          // processor), or one each when several files render at once
+    int32_t threads = 0;  // threads rendering each module; 0: one per processor (at most 8), or
+                          // one each when several files render at once
     int64_t ticks = -1;  // --trace; -1: until the song comes round
 };
 

@@ -200,7 +200,9 @@ StatusView statusOf(const Player& player, int fileCount) {
     view.channels = player.song.channels;
     view.mutedChannels = player.live.mutedChannels;
     for (int c = 0; c < view.channels && c < STATUS_CHANNELS; ++c) {
-        view.levels[c] = static_cast<uint8_t>(brom_channel_level(player.source.module, c));
+        float left = 0, right = 0;
+        brom_channel_peak(player.source.module, c, &left, &right);
+        view.peaks[c] = std::max(left, right);
     }
     return view;
 }

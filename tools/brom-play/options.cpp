@@ -279,7 +279,8 @@ void warnUnused(const CommandLine& line) {
 }
 
 // --render OUT: "-" is standard output; a name ending in a separator, or an existing folder, is a
-// folder (made when missing); a name with an audio extension is a file, for one input only.
+// folder (made when missing); a name with an audio extension, a device or a pipe is a file, for
+// one input only.
 ParseResult checkRenderOut(Options* options) {
     const char* out = options->renderOut;
     const size_t inputs = options->files.size();
@@ -294,7 +295,10 @@ ParseResult checkRenderOut(Options* options) {
         options->renderFolder = true;
         return ParseResult::RUN;
     }
-    if (!hasAudioExtension(out)) {
+    // A device or a pipe (/dev/stdout, /dev/null) takes what it is given.
+    const std::filesystem::file_status kind = std::filesystem::status(out, error);
+    const bool special = std::filesystem::exists(kind) && !std::filesystem::is_regular_file(kind);
+    if (!hasAudioExtension(out) && !special) {
         return usageError("is neither a .wav file nor a folder (end a folder's name with /)",
                           "--render", out);
     }

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tools/brom-play/encode.h"
+
 const char KEY_HELP[] =
     "keys: space pause  left/right order  up/down seek 10 s  +/- gain  1-9,0 mute  ! unmute all  "
     "l loop  n/p file  q quit";
@@ -19,12 +21,15 @@ const char USAGE[] =
     "usage: brom-play [OPTIONS] FILE...                  play the files one after the other\n"
     "       brom-play --info [--json] FILE...            describe the files\n"
     "       brom-play --render OUT [OPTIONS] FILE...     write WAV files (OUT: a file, - for\n"
-    "                                                    standard output, or a folder)\n"
+    "                                                    standard output, or a folder), or FLAC,\n"
+    "                                                    Opus, MP3 (by OUT's name or --format)\n"
     "       brom-play --trace FILE [--ticks N]           print the player's state tick by tick\n"
     "\n"
     "options:\n"
     "  --rate HZ             output rate, 8000..192000 (default 44100)\n"
     "  --float               --render writes 32-bit float samples\n"
+    "  --format FORMAT       --render writes wav, flac, opus or mp3 (default: by OUT's name)\n"
+    "  --quality Q           FLAC's level 0..8 (default 5); Opus and MP3: kbit/s (160, 192)\n"
     "  --repeat N            passes after the first: 0 (default) ends where the song first\n"
     "                        comes round, -1 never ends\n"
     "  --start ORDER[:ROW]   begin at that order position (and row), counted from 0\n"
@@ -178,6 +183,15 @@ const OptionRow OPTION_TABLE[] = {
      "a rate from 8000 to 192000 Hz"},
     {"--float", false, [](CommandLine* l, const char*) { return l->options->floatSamples = true; },
      ""},
+    {"--format", true,
+     [](CommandLine* l, const char* v) {
+         Encoding encoding;
+         return encodingByName(v, &encoding) && (l->options->format = v);
+     },
+     "wav, flac, opus or mp3"},
+    {"--quality", true,
+     [](CommandLine* l, const char* v) { return readInt32(v, 0, 510, &l->options->quality); },
+     "a FLAC level 0..8, or kbit/s for Opus and MP3"},
     {"--repeat", true,
      [](CommandLine* l, const char* v) { return readInt32(v, -1, 1000000, &l->options->repeat); },
      "a count of passes, -1 or more"},

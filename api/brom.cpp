@@ -583,8 +583,7 @@ int brom_channel_peak(const brom_module* module, int channel, float* left, float
     const AudioEngine* engine = module->engine;
     if (module->block < 0 || ((engine->controls.mutedChannels >> channel) & 1)) return 1;
     const BlockInfo* info = takenInfo(module);
-    const Voice* voice =
-        info ? &info->voices[channel] : engine->state->channels[channel].voice;
+    const Voice* voice = info ? &info->voices[channel] : engine->state->channels[channel].voice;
     if (!voice) return 1;
     float l = 0, r = 0;
     voicePeak(*voice, engine->settings.blockFrames, &l, &r);

@@ -13,6 +13,8 @@
 #include <iterator>
 #include <string>
 
+#include "tools/brom-play/encode.h"
+
 const char KEY_HELP[] =
     "keys: space pause  left/right order  up/down seek 10 s  +/- gain  1-9,0 mute  ! unmute all  "
     "l loop  n/p file  h/? keys  q/Esc quit";
@@ -22,7 +24,8 @@ bool hasAudioExtension(const char* path) {
     if (!dot || strpbrk(dot, "/\\")) return false;
     std::string extension = dot;
     for (char& c : extension) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    return extension == ".wav";
+    return extension == ".wav" || extension == ".flac" || extension == ".opus" ||
+           extension == ".mp3";
 }
 
 namespace {
@@ -30,7 +33,8 @@ namespace {
 const char USAGE[] =
     "usage: brom-play [OPTIONS] FILE...                  play the files one after the other\n"
     "       brom-play --info [--json] FILE...            describe the files\n"
-    "       brom-play --render OUT [OPTIONS] FILE...     write WAV files: OUT is a .wav file,\n"
+    "       brom-play --render OUT [OPTIONS] FILE...     write WAV, FLAC, Opus or MP3 files (by\n"
+    "                                                    OUT's name or --format): OUT is a file,\n"
     "                                                    - for standard output, or a folder\n"
     "                                                    (a name ending in / or an existing\n"
     "                                                    folder) with one file per input\n"
@@ -39,6 +43,8 @@ const char USAGE[] =
     "options:\n"
     "  --rate HZ             output rate, 8000..192000 (default 44100)\n"
     "  --float               --render writes 32-bit float samples\n"
+    "  --format FORMAT       --render writes wav, flac, opus or mp3 (default: by OUT's name)\n"
+    "  --quality Q           FLAC's level 0..8 (default 5); Opus and MP3: kbit/s (160, 192)\n"
     "  --repeat N            passes after the first: 0 (default) ends where the song first\n"
     "                        comes round, -1 never ends\n"
     "  --start ORDER[:ROW]   begin at that order position (and row), counted from 0\n"
@@ -213,6 +219,15 @@ const OptionRow OPTION_TABLE[] = {
      "a rate from 8000 to 192000 Hz", FOR_SOUND},
     {"--float", false, [](CommandLine* l, const char*) { return l->options->floatSamples = true; },
      "", FOR_RENDER},
+    {"--format", true,
+     [](CommandLine* l, const char* v) {
+         Encoding encoding;
+         return encodingByName(v, &encoding) && (l->options->format = v);
+     },
+     "wav, flac, opus or mp3", FOR_RENDER},
+    {"--quality", true,
+     [](CommandLine* l, const char* v) { return readInt32(v, 0, 510, &l->options->quality); },
+     "a FLAC level 0..8, or kbit/s for Opus and MP3", FOR_RENDER},
     {"--repeat", true,
      [](CommandLine* l, const char* v) { return readInt32(v, -1, 1000000, &l->options->repeat); },
      "a count of passes, -1 or more", FOR_SOUND},
@@ -299,8 +314,10 @@ ParseResult checkRenderOut(Options* options) {
     const std::filesystem::file_status kind = std::filesystem::status(out, error);
     const bool special = std::filesystem::exists(kind) && !std::filesystem::is_regular_file(kind);
     if (!hasAudioExtension(out) && !special) {
-        return usageError("is neither a .wav file nor a folder (end a folder's name with /)",
-                          "--render", out);
+        return usageError(
+            "is neither an audio file (.wav, .flac, .opus, .mp3) nor a folder (end a folder's name "
+            "with /)",
+            "--render", out);
     }
     if (inputs > 1) {
         return usageError("is one file: give a folder (ending in /) for several inputs", "--render",

@@ -24,6 +24,8 @@ struct Options {
 
     int32_t rate = 44100;
     bool floatSamples = false;  // --float
+    const char* format = nullptr;  // --format wav|flac|opus|mp3; null: by the output's name
+    int32_t quality = -1;  // --quality; -1: the format's default
     int32_t repeat = 0;  // passes after the first; -1 without end
     int32_t startOrder = -1;  // --start ORDER[:ROW]; -1 without
     int32_t startRow = 0;

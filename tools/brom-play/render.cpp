@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "tools/brom-play/brom_play.h"
+#include "tools/brom-play/encode.h"
 #include "tools/brom-play/source.h"
 #include "tools/brom-play/wav.h"
 
@@ -166,6 +167,10 @@ bool mayWrite(const char* outPath, const Options& options) {
 // Renders one input into `job.outPath`; the process status for it.
 int renderOne(const RenderJob& job) {
     if (!mayWrite(job.outPath, *job.options)) return 1;
+    const Encoding encoding = outputEncoding(*job.options, job.outPath);
+    if (encoding != Encoding::WAV) {
+        return renderEncoded(encoding, job.outPath, job.songPath, *job.options);
+    }
     Source source;
     if (!openSource(&source, job.songPath, *job.options)) return 1;
     FILE* out = openOutput(job.outPath);
@@ -200,10 +205,10 @@ int renderOne(const RenderJob& job) {
     return 0;
 }
 
-// "songs/boogie.xm" -> "OUT/boogie.wav".
-std::string outputPathIn(const char* folder, const char* songPath) {
+// "songs/boogie.xm" -> "OUT/boogie.wav" (or the extension of --format).
+std::string outputPathIn(const char* folder, const char* songPath, const Options& options) {
     std::filesystem::path name = std::filesystem::path(songPath).filename();
-    name.replace_extension(".wav");
+    name.replace_extension(encodingExtension(outputEncoding(options, "")));
     return (std::filesystem::path(folder) / name).string();
 }
 
@@ -221,7 +226,7 @@ int renderIntoFolder(const Options& options, const WavFormat& format) {
     std::vector<std::string> outPaths(count);
     std::vector<int> status(count, 0);
     for (size_t i = 0; i < count; ++i) {
-        outPaths[i] = outputPathIn(folder, options.files[i]);
+        outPaths[i] = outputPathIn(folder, options.files[i], options);
         for (size_t j = 0; j < i && status[i] == 0; ++j) {
             if (outPaths[j] != outPaths[i]) continue;
             fprintf(stderr, "brom-play: %s: %s is already the render of %s\n", options.files[i],

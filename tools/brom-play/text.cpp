@@ -30,13 +30,15 @@ bool isUtf8(const char* text) {
     return true;
 }
 
-std::string terminalText(const char* text) {
-    if (isUtf8(text)) return text;
+namespace {
+
+// Each byte read as Latin-1; the C1 controls U+0080..U+009F as '?' when `hideControls`.
+std::string fromLatin1(const char* text, bool hideControls) {
     std::string out;
     for (auto* s = reinterpret_cast<const unsigned char*>(text); *s; ++s) {
         if (*s < 0x80) {
             out += static_cast<char>(*s);
-        } else if (*s < 0xA0) {
+        } else if (*s < 0xA0 && hideControls) {
             out += '?';
         } else {
             out += static_cast<char>(0xC0 | *s >> 6);
@@ -45,3 +47,9 @@ std::string terminalText(const char* text) {
     }
     return out;
 }
+
+}  // namespace
+
+std::string terminalText(const char* text) { return isUtf8(text) ? text : fromLatin1(text, true); }
+
+std::string utf8Text(const char* text) { return isUtf8(text) ? text : fromLatin1(text, false); }

@@ -10,3 +10,5 @@ bool isUtf8(const char* text);
 // `text` as UTF-8 for a terminal: as it is when valid UTF-8, else each byte read as Latin-1; the
 // control characters U+0080..U+009F show as '?'.
 std::string terminalText(const char* text);
+// `text` as UTF-8 for files and tags: as it is when valid UTF-8, else each byte read as Latin-1.
+std::string utf8Text(const char* text);

@@ -10,9 +10,11 @@
 
 namespace {
 
+// The row is the one being played: a pattern loop's jump moves the song's row before the loop's
+// first row at once, but the row that started goes on playing until the next row starts.
 uint64_t packRecord(const Song* song) {
     return uint64_t{static_cast<uint8_t>(song->orderPosition)} |
-           uint64_t{static_cast<uint8_t>(song->row)} << 8 |
+           uint64_t{static_cast<uint8_t>(currentRow(song))} << 8 |
            uint64_t{static_cast<uint32_t>(song->songTimeMs)} << 16;
 }
 

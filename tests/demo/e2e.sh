@@ -59,13 +59,12 @@ start_x() {
 start_demo() {
   mkdir -p "$work/run"
   [ "${1:-with-song}" = with-song ] && cp "$song" "$work/run/brom-boogie.xm"
-  # In sanitizer builds, leaks of system libraries are not the demo's, and the sanitizer's runtime
-  # must be loaded first.
+  # In sanitizer builds, leaks of system libraries are not the demo's; and the thread watch comes
+  # before the sanitizer's runtime, so that it sees the thread's own start routine.
   local lsan="suppressions=$(dirname "$0")/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
-  local runtime
-  runtime=$(ldd "$demo" | awk '/lib[at]san\.so/ { print $3 }')
-  (cd "$work/run" && SDL_AUDIODRIVER=dummy LSAN_OPTIONS="$lsan" \
-     LD_PRELOAD="${runtime:+$runtime }$helpers/thread-watch.so" exec "$demo" >"$work/stdout" 2>"$work/stderr") &
+  local asan="verify_asan_link_order=0${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
+  (cd "$work/run" && SDL_AUDIODRIVER=dummy LSAN_OPTIONS="$lsan" ASAN_OPTIONS="$asan" \
+     LD_PRELOAD="$helpers/thread-watch.so" exec "$demo" >"$work/stdout" 2>"$work/stderr") &
   demo_pid=$!
 }
 

@@ -15,6 +15,17 @@ static pthread_t watched[MAX_WATCHED];
 static int started;
 static int joined;
 
+typedef int (*CreateFunction)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+typedef int (*JoinFunction)(pthread_t, void**);
+static CreateFunction nextCreate;
+static JoinFunction nextJoin;
+
+// Found once, before the program runs.
+__attribute__((constructor)) static void findNext(void) {
+    nextCreate = (CreateFunction)dlsym(RTLD_NEXT, "pthread_create");
+    nextJoin = (JoinFunction)dlsym(RTLD_NEXT, "pthread_join");
+}
+
 static int startsInCxxLibrary(void* (*routine)(void*)) {
     Dl_info info;
     return dladdr((void*)routine, &info) && info.dli_fname && strstr(info.dli_fname, "libstdc++");
@@ -22,19 +33,15 @@ static int startsInCxxLibrary(void* (*routine)(void*)) {
 
 int pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*routine)(void*),
                    void* argument) {
-    int (*next)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*) =
-        (int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*))dlsym(
-            RTLD_NEXT, "pthread_create");
     const int watch = startsInCxxLibrary(routine);
     if (watch && getenv("BROM_REFUSE_CXX_THREADS")) return EAGAIN;
-    const int result = next(thread, attributes, routine, argument);
+    const int result = nextCreate(thread, attributes, routine, argument);
     if (result == 0 && watch && started < MAX_WATCHED) watched[started++] = *thread;
     return result;
 }
 
 int pthread_join(pthread_t thread, void** value) {
-    int (*next)(pthread_t, void**) = (int (*)(pthread_t, void**))dlsym(RTLD_NEXT, "pthread_join");
-    const int result = next(thread, value);
+    const int result = nextJoin(thread, value);
     for (int k = 0; k < started && result == 0; ++k) {
         if (pthread_equal(watched[k], thread)) ++joined;
     }

@@ -100,7 +100,9 @@ void mixSlot(const MixSettings& settings, BlockSlot* slot) {
     memset(slot->mix, 0, static_cast<size_t>(blockFrames) * 8);
     for (int32_t k = 0; k < slot->plan.count; ++k) {
         const PlannedRun& run = slot->plan.runs[k];
-        if (!voiceMuted(controls, run.voice)) renderPlannedRun(run, slot->mix);
+        if (!voiceMuted(controls, run.voice)) {
+            renderPlannedRun(run, slot->mix, mixInterpolation(controls));
+        }
     }
     shapeMix(slot->mix, blockFrames, controls);
     convertToPcm16(slot->pcm, slot->mix, blockFrames);
@@ -245,6 +247,7 @@ void noteInfo(const AudioEngine* engine, BlockInfo* info) {
     info->row = currentRow(song);
     info->speed = song->speed;
     info->bpm = song->bpm;
+    info->ledFilter = engine->voices[0].ledFilter;
     const int channels = playedChannelCount(song);
     for (int c = 0; c < channels; ++c)
         info->levels[c] = static_cast<uint8_t>(channelLevel(song, c));
@@ -408,6 +411,12 @@ bool parallelNextBlock(ParallelRender* render, RenderedBlock* block) {
     }
     if (taken > 0) slotOf(render, taken)->state.store(EMPTY);
     render->taken.store(taken + 1);
+    // The Amiga's filters run over the blocks in the order they are taken, as mixBlock runs them.
+    if (slot->controls.amiga != AmigaModel::OFF) {
+        amigaFilterBlock(&render->engine->amigaFilter, slot->mix, render->settings.blockFrames,
+                         render->settings.sampleRate, slot->controls.amiga, slot->info.ledFilter);
+        convertToPcm16(slot->pcm, slot->mix, render->settings.blockFrames);
+    }
     block->pcm = slot->pcm;
     block->mix = slot->mix;
     block->info = &slot->info;

@@ -62,6 +62,8 @@ bool startSong(AudioEngine* engine, Song* song) {
     engine->repeatTimeMs.store(-1, std::memory_order_relaxed);
     engine->fillIndex.store(0);
     engine->playIndex.store(0);
+    engine->voices[0].ledFilter = 0;
+    resetAmigaFilter(&engine->amigaFilter);
     return true;
 }
 
@@ -85,7 +87,8 @@ void runTick(AudioEngine* engine, Song* song) {
 // their runs go to the engine's plan when it has one).
 void mixPiece(AudioEngine* engine, float* out, int32_t offset, int32_t frames) {
     if (!engine->skipping && engine->controls.mutedChannels == 0) {
-        mixVoices(engine->voices, engine->settings, out, frames);
+        mixVoices(engine->voices, engine->settings, out, frames,
+                  mixInterpolation(engine->controls));
         return;
     }
     for (int v = 0; v < MIXED_VOICE_COUNT; ++v) {
@@ -95,7 +98,8 @@ void mixPiece(AudioEngine* engine, float* out, int32_t offset, int32_t frames) {
             planVoice(voice, engine->settings, offset, frames, engine->plan);
         } else {
             const bool silent = engine->skipping || voiceMuted(engine->controls, v);
-            mixVoice(voice, engine->settings, silent ? nullptr : out, frames);
+            mixVoice(voice, engine->settings, silent ? nullptr : out, frames,
+                     mixInterpolation(engine->controls));
         }
     }
 }
@@ -253,6 +257,8 @@ void mixBlock(AudioEngine* engine) {
     song->tickSamplesLeft = left;
     if (!engine->skipping) {
         shapeMix(engine->mixBuffer + 2 * start, blockFrames, engine->controls);
+        amigaFilterBlock(&engine->amigaFilter, engine->mixBuffer + 2 * start, blockFrames,
+                         settings.sampleRate, engine->controls.amiga, engine->voices[0].ledFilter);
         convertToPcm16(engine->outputBuffer + 2 * start, engine->mixBuffer + 2 * start,
                        blockFrames);
     }

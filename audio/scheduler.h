@@ -75,6 +75,9 @@ struct AudioEngine {
     // to a later frame).
     OutputControls controls;
     bool skipping;
+    // The Amiga mode's output filters, run over the blocks in the order they are heard (from
+    // rest at every start of the song).
+    AmigaFilterState amigaFilter;
     // When set while skipping, receives the runs of voice frames the skipped block would have
     // mixed (planVoice): what the parallel renderer mixes elsewhere (audio/parallel_render.h).
     MixPlan* plan;

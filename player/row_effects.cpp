@@ -94,6 +94,7 @@ void extendedRowEffect(Song* song, ChannelState* channel, Sample* sample, uint8_
             holdSoundUpdates(channel);
             break;
         case EXTENDED_PATTERN_DELAY: song->patternDelayTicks = y * song->speed; break;
+        case 0x0: song->player->voices[0].ledFilter = (y & 1) == 0; break;  // the Amiga's LED
         default: break;  // E0, E3, E9 and EC act on later ticks or not at all; EF does nothing
     }
 }

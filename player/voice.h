@@ -40,6 +40,9 @@ struct Voice {
     float rampDeltaLeft;
     float rampDeltaRight;
     int32_t rampRemaining;
+    // Voice 0 only: the Amiga's LED filter as the song last switched it (E00 on, E01 off), for
+    // the mixer's Amiga mode.
+    uint8_t ledFilter;
 };
 
 // Silences a table of VOICE_COUNT voices: all zero but each voice's own number and a step of 1.

@@ -137,6 +137,7 @@ int runInfo(const Options& options) {
             status = 1;
             continue;
         }
+        applySound(module, options);
         if (!first) fputs(options.json ? ",\n" : "\n", stdout);
         first = false;
         if (options.json) {

@@ -121,8 +121,8 @@ TapTable makeCubic() {
 // cycles per output frame) lies far enough below one half that the Kaiser window's transition has
 // ended at the output's Nyquist frequency.
 constexpr int32_t SINC_RATIOS = 57;
-constexpr double SINC_BETA = 3.4;
-constexpr double SINC_TRANSITION = 1.25;  // half the transition band, x the window in output frames
+constexpr double SINC_BETA = 3.0;
+constexpr double SINC_TRANSITION = 0.9;  // half the transition band, x the window in output frames
 constexpr int32_t SINC_PHASES = 1024;  // for 8 taps; wider kernels have fewer, finer in time
 
 TapTable makeSinc(int32_t t) {
@@ -139,7 +139,8 @@ TapTable makeSinc(int32_t t) {
         const double phase = static_cast<double>(p) / phases;
         for (int32_t j = 0; j < taps; ++j) {
             const double x = static_cast<double>(j - before) - phase;
-            weights[j] = 2.0 * cutoff * sincOf(2.0 * cutoff * x) * kaiser(x / (taps / 2), SINC_BETA);
+            weights[j] =
+                2.0 * cutoff * sincOf(2.0 * cutoff * x) * kaiser(x / (taps / 2), SINC_BETA);
         }
         quantiseRow(weights, taps, rows + static_cast<int64_t>(p) * taps);
     }

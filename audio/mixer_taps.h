@@ -54,9 +54,8 @@ constexpr int32_t MOST_TAPS = 64;
 inline int32_t phaseOf(const TapTable& table, uint64_t position) {
     // Bit 0 of the fraction is never read, as in the linear mixer.
     const uint64_t fraction = static_cast<uint32_t>(position) & ~uint32_t{1};
-    return static_cast<int32_t>((fraction * static_cast<uint64_t>(table.phases) +
-                                 (uint64_t{1} << 31)) >>
-                                32);
+    return static_cast<int32_t>(
+        (fraction * static_cast<uint64_t>(table.phases) + (uint64_t{1} << 31)) >> 32);
 }
 
 inline const int16_t* rowOf(const TapTable& table, uint64_t position) {

@@ -27,7 +27,8 @@ std::vector<float> readWavLeft(const std::string& path) {
     std::vector<uint8_t> bytes;
     uint8_t chunk[65536];
     size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0)
+        bytes.insert(bytes.end(), chunk, chunk + got);
     fclose(file);
     if (bytes.size() < 12 || memcmp(bytes.data(), "RIFF", 4) != 0) return left;
     size_t at = 12;
@@ -53,9 +54,10 @@ std::vector<float> readWavLeft(const std::string& path) {
 }  // namespace
 
 void benchQuality() {
-    printf("quality: a pure tone sliding from 261 Hz to 33 kHz at %d Hz; images (all but the "
-           "tone) and the tone's level in dB against the tone below 5 kHz\n",
-           SWEEP_RATE);
+    printf(
+        "quality: a pure tone sliding from 261 Hz to 33 kHz at %d Hz; images (all but the "
+        "tone) and the tone's level in dB against the tone below 5 kHz\n",
+        SWEEP_RATE);
     printf("  %-22s %8s %8s %8s %10s %9s\n", "renderer", "images", "<0.45fs", ">0.55fs", "8-11kHz",
            "16kHz");
     SweepRender timing;
@@ -74,8 +76,9 @@ void benchQuality() {
     const std::string path = writeTempModule(sweepModule());
     for (int taps : {1, 2, 4, 8}) {
         const std::string command = "openmpt123 --render --samplerate " +
-                                    std::to_string(SWEEP_RATE) + " --no-float --force -q --filter " +
-                                    std::to_string(taps) + " '" + path + "' >/dev/null 2>&1";
+                                    std::to_string(SWEEP_RATE) +
+                                    " --no-float --force -q --filter " + std::to_string(taps) +
+                                    " '" + path + "' >/dev/null 2>&1";
         std::vector<float> left;
         if (system(command.c_str()) == 0) left = readWavLeft(path + ".wav");
         const std::string name = "openmpt123 --filter " + std::to_string(taps);

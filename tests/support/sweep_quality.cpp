@@ -97,8 +97,8 @@ SweepFigures analyseSweep(const std::vector<float>& left, const SweepRender& tim
     std::vector<double> window(span);
     for (int32_t k = 0; k < span; ++k) {  // Blackman-Harris: side lobes 92 dB down
         const double x = 2.0 * PI * k / (span - 1);
-        window[k] = 0.35875 - 0.48829 * std::cos(x) + 0.14128 * std::cos(2 * x) -
-                    0.01168 * std::cos(3 * x);
+        window[k] =
+            0.35875 - 0.48829 * std::cos(x) + 0.14128 * std::cos(2 * x) - 0.01168 * std::cos(3 * x);
     }
     struct Measure {
         double tone, wanted, images;
@@ -115,8 +115,8 @@ SweepFigures analyseSweep(const std::vector<float>& left, const SweepRender& tim
         std::fill(bins.begin(), bins.end(), std::complex<double>(0.0, 0.0));
         for (int32_t k = 0; k < span; ++k) bins[k] = left[first + k] * window[k];
         fft(bins);
-        // The tone: the strongest bin within 3 % (two bins at least) of the frequency expected (another player's
-        // pitches may differ a little), below the Nyquist frequency.
+        // The tone: the strongest bin within 3 % (two bins at least) of the frequency expected
+        // (another player's pitches may differ a little), below the Nyquist frequency.
         int peak = -1;
         for (int k = 4; k <= FFT_SIZE / 2; ++k) {
             const double tolerance = std::max(0.03 * tone, 2 * binHz);
@@ -145,8 +145,10 @@ SweepFigures analyseSweep(const std::vector<float>& left, const SweepRender& tim
         if (std::fabs(m.tone - nyquist) > 200.0) {
             figures.worstImageDb = std::max(figures.worstImageDb, image);
         }
-        if (m.tone < 0.45 * SWEEP_RATE) figures.imageBelowDb = std::max(figures.imageBelowDb, image);
-        if (m.tone > 0.55 * SWEEP_RATE) figures.imageAboveDb = std::max(figures.imageAboveDb, image);
+        if (m.tone < 0.45 * SWEEP_RATE)
+            figures.imageBelowDb = std::max(figures.imageBelowDb, image);
+        if (m.tone > 0.55 * SWEEP_RATE)
+            figures.imageAboveDb = std::max(figures.imageAboveDb, image);
         const double level = decibels(m.wanted / reference);
         if (m.tone >= 8000.0 && m.tone <= 11000.0) {
             figures.toneAt8To11Db = std::min(figures.toneAt8To11Db, level);

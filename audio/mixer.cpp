@@ -213,6 +213,7 @@ int64_t plainEnd(const Source& source) {
 struct TapSampler {
     const Source* source;
     const TapTable* table;
+    int32_t (*tapSum)(const int16_t* row, const int16_t* frames, int32_t taps);  // or null
     double at(uint64_t position) const {
         const TapTable& t = *table;
         const int16_t* row = rowOf(t, position);
@@ -221,7 +222,11 @@ struct TapSampler {
         int32_t sum = 0;
         if (first >= plainStart(*source, i) && first + t.taps <= plainEnd(*source)) {
             const int16_t* frames = source->data + first;
-            for (int32_t j = 0; j < t.taps; ++j) sum += row[j] * frames[j];
+            if (tapSum && t.taps >= 8 && t.taps % 4 == 0) {
+                sum = tapSum(row, frames, t.taps);
+            } else {
+                for (int32_t j = 0; j < t.taps; ++j) sum += row[j] * frames[j];
+            }
         } else {
             for (int32_t j = 0; j < t.taps; ++j) sum += row[j] * frameAt(*source, first + j, i);
         }
@@ -540,8 +545,9 @@ void reflect(Voice* voice, uint64_t& position, const Loop& loop) {
 }
 
 // A piece read by another interpolation than the linear one.
-uint64_t renderInterpolated(Voice* voice, const Source& source, uint64_t position, uint64_t step,
-                            bool backward, float* out, int32_t piece, int32_t ramp) {
+uint64_t renderInterpolated(const MixerKernels* kernels, Voice* voice, const Source& source,
+                            uint64_t position, uint64_t step, bool backward, float* out,
+                            int32_t piece, int32_t ramp) {
     if (source.mode == Interpolation::AMIGA) {
         const AmigaSampler sampler(&source, step);
         if (ramp > 0) return renderRamp(voice, sampler, position, step, backward, out, piece, ramp);
@@ -550,7 +556,7 @@ uint64_t renderInterpolated(Voice* voice, const Source& source, uint64_t positio
     const TapTable* table = source.mode == Interpolation::NEAREST ? nearestTable()
                             : source.mode == Interpolation::CUBIC ? cubicTable()
                                                                   : sincTable(step);
-    const TapSampler sampler{&source, table};
+    const TapSampler sampler{&source, table, kernels ? kernels->tapSum : nullptr};
     if (ramp > 0) return renderRamp(voice, sampler, position, step, backward, out, piece, ramp);
     return renderSteady(voice, sampler, position, step, backward, out, piece);
 }
@@ -560,7 +566,8 @@ uint64_t renderPiece(const MixerKernels* kernels, Voice* voice, const Source& so
                      uint64_t position, uint64_t step, bool backward, float* out, int32_t piece,
                      int32_t ramp) {
     if (source.mode != Interpolation::LINEAR) {
-        return renderInterpolated(voice, source, position, step, backward, out, piece, ramp);
+        return renderInterpolated(kernels, voice, source, position, step, backward, out, piece,
+                                  ramp);
     }
     const int16_t* data = source.data;
     if (ramp > 0 && kernels) {

@@ -81,8 +81,9 @@ TEST(Interpolation, TheAmigaFiltersShapeTheMix) {
         std::vector<float> frames(2 * 44100);
         for (size_t k = 0; k < frames.size() / 2; ++k) {
             frames[2 * k] = frames[2 * k + 1] =
-                hz > 0 ? static_cast<float>(10000 * std::sin(2 * 3.141592653589793 * hz * k / 44100))
-                       : 10000.0f;
+                hz > 0
+                    ? static_cast<float>(10000 * std::sin(2 * 3.141592653589793 * hz * k / 44100))
+                    : 10000.0f;
         }
         amigaFilterBlock(&state, frames.data(), 44100, 44100, model, led);
         double peak = 0;

@@ -241,14 +241,15 @@ struct AmigaSampler {
     const Source* source;
     const int32_t* steps;  // bandLimitedStep()
     double framesPerStep;  // output frames per sample frame
-    int64_t reach;  // sample frames the step reaches on either side, and one more
+    int64_t reach;  // sample frames the step reaches on either side (STEP_SPAN / 2 x step), + 2
+    static_assert(STEP_SPAN / 2 == 1 << 3, "the reach is the step shifted by 32 - 3");
 
     AmigaSampler(const Source* from, uint64_t step)
         : source(from),
           steps(bandLimitedStep()),
-          framesPerStep(step ? 4294967296.0 / static_cast<double>(step) : 0.0),
-          reach(static_cast<int64_t>(std::min<uint64_t>((step * (STEP_SPAN / 2)) >> 32, 512)) + 2) {
-    }
+          // A voice standing still holds its frame: its steps lie infinitely far.
+          framesPerStep(step ? 4294967296.0 / static_cast<double>(step) : 4294967296.0),
+          reach(static_cast<int64_t>(std::min<uint64_t>(step >> (32 - 3), 512)) + 2) {}
 
     int32_t stepAt(int64_t framesBefore, uint32_t fraction) const {
         const double u =

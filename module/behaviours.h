@@ -29,6 +29,12 @@ constexpr BehaviourSet BEHAVIOUR_VIBRATO_STARTS_DOWNWARD = BehaviourSet{1} << 4;
 // When a tremolo ends the volume returns to where it was; without it the last offset stays in the
 // volume (MOD).
 constexpr BehaviourSet BEHAVIOUR_TREMOLO_VOLUME_RETURNS = BehaviourSet{1} << 5;
+// Volume slides (D, K, L) act on the row's first tick too (S3M files of Scream Tracker 3.00, or
+// with the header's fast-slide flag).
+constexpr BehaviourSet BEHAVIOUR_FAST_VOLUME_SLIDES = BehaviourSet{1} << 6;
+// Every channel plays in the centre whatever panning it is given (S3M files whose master volume
+// says mono).
+constexpr BehaviourSet BEHAVIOUR_MONO = BehaviourSet{1} << 7;
 
 // The behaviours a format plays with by default.
 BehaviourSet formatBehaviours(ModuleFormat format);

@@ -63,7 +63,8 @@ CellCommand decodeS3mEffect(uint8_t command, uint8_t param, bool tempoSlides) {
             return {CMD_TEMPO_SLIDE_UP, static_cast<uint8_t>(param & 0x0F)};
         case letter('U'): return {CMD_FINE_VIBRATO, param};
         // Values beyond 64 leave the global volume as it is.
-        case letter('V'): return param <= 64 ? CellCommand{CMD_SET_GLOBAL_VOLUME, param} : CellCommand{};
+        case letter('V'):
+            return param <= 64 ? CellCommand{CMD_SET_GLOBAL_VOLUME, param} : CellCommand{};
         case letter('W'): return {CMD_GLOBAL_VOLUME_SLIDE, param};
         // 00..80 from left to right; beyond that (A4: surround) leaves the panning.
         case letter('X'):

@@ -376,8 +376,8 @@ int loadS3m(Song* song, ModuleStream* stream, LoadError* error) {
     readChannels(song, header);
 
     // The order list and the two pointer tables follow the header; they must be whole.
-    const int64_t tableBytes =
-        header.orderCount + 2 * (header.instrumentCount + static_cast<int64_t>(header.patternCount));
+    const int64_t tableBytes = header.orderCount + 2 * (header.instrumentCount +
+                                                        static_cast<int64_t>(header.patternCount));
     if (tableBytes > bytesLeft(reader))
         return fail(reader, LoadFailure::TRUNCATED, "the file ends inside its header");
     auto* tables = static_cast<uint8_t*>(malloc(tableBytes > 0 ? tableBytes : 1));
@@ -386,8 +386,9 @@ int loadS3m(Song* song, ModuleStream* stream, LoadError* error) {
     if (header.panTableFlag == PAN_TABLE_PRESENT) readPanTable(song, reader);
     readOrders(song, tables, header.orderCount);
 
-    song->instrumentCount = static_cast<int16_t>(
-        header.instrumentCount < MAX_S3M_INSTRUMENTS ? header.instrumentCount : MAX_S3M_INSTRUMENTS);
+    song->instrumentCount =
+        static_cast<int16_t>(header.instrumentCount < MAX_S3M_INSTRUMENTS ? header.instrumentCount
+                                                                          : MAX_S3M_INSTRUMENTS);
     song->patternCount =
         header.patternCount < MAX_S3M_PATTERNS ? header.patternCount : MAX_S3M_PATTERNS;
     if (song->instrumentCount < header.instrumentCount)

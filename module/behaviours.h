@@ -29,12 +29,17 @@ constexpr BehaviourSet BEHAVIOUR_VIBRATO_STARTS_DOWNWARD = BehaviourSet{1} << 4;
 // When a tremolo ends the volume returns to where it was; without it the last offset stays in the
 // volume (MOD).
 constexpr BehaviourSet BEHAVIOUR_TREMOLO_VOLUME_RETURNS = BehaviourSet{1} << 5;
+// Slide parameters hold their fine forms (IT): a volume, channel volume, global volume or panning
+// slide of xF or Fx (x not 0) moves once by x on the row's first tick, and one of x0 or 0x with
+// x = F moves on the first tick as well as the others; a portamento of Ex or Fx moves once by x
+// (Fx) or a quarter of x (Ex) on the first tick.
+constexpr BehaviourSet BEHAVIOUR_FINE_SLIDE_FORMS = BehaviourSet{1} << 6;
 // Volume slides (D, K, L) act on the row's first tick too (S3M files of Scream Tracker 3.00, or
 // with the header's fast-slide flag).
-constexpr BehaviourSet BEHAVIOUR_FAST_VOLUME_SLIDES = BehaviourSet{1} << 6;
+constexpr BehaviourSet BEHAVIOUR_FAST_VOLUME_SLIDES = BehaviourSet{1} << 9;
 // Every channel plays in the centre whatever panning it is given (S3M files whose master volume
 // says mono).
-constexpr BehaviourSet BEHAVIOUR_MONO = BehaviourSet{1} << 7;
+constexpr BehaviourSet BEHAVIOUR_MONO = BehaviourSet{1} << 10;
 
 // The behaviours a format plays with by default.
 BehaviourSet formatBehaviours(ModuleFormat format);

@@ -54,15 +54,9 @@ enum Command : uint8_t {
     CMD_NOTE_DELAY,  // to tick y
     CMD_PATTERN_DELAY,  // y rows
     CMD_INVERT_LOOP,  // speed (played as nothing)
-    // Slides whose parameter also says how fine they are, read after the memory has supplied a
-    // zero parameter (S3M's and IT's Dxy, Exx, Fxx):
-    CMD_VOLUME_SLIDE_OR_FINE,  // x0 up, 0y down per tick; xF up x, Fy down y once (0: memory)
-    CMD_PORTA_DOWN_OR_FINE,  // xx per tick below E0; Ex extra-fine, Fx fine, once (0: memory)
-    CMD_PORTA_UP_OR_FINE,
-    CMD_FINE_VIBRATO,  // xy: speed, depth in quarters of the vibrato's (0: the memory)
-    CMD_TEMPO_SLIDE_DOWN,  // beats per minute less on every tick but the first (0: the memory)
-    CMD_TEMPO_SLIDE_UP,
-    CMD_PANBRELLO,  // xy: speed, depth of a panning oscillator (0: the memory)
+    CMD_FINE_VIBRATO,  // xy: speed, depth a quarter of the vibrato's (0: the memory)
+    CMD_TEMPO_SLIDE,  // 0y: down y, 1y: up y, on every tick after the first (0: the memory)
+    CMD_PANBRELLO,  // xy: speed, depth of a panning oscillation (0: the memory)
     CMD_PANBRELLO_WAVEFORM,
     CMD_SET_MIDDLE_C_FINETUNE,  // x: the middle-C rate of Scream Tracker's 16 finetunes
     COMMAND_COUNT
@@ -91,8 +85,10 @@ struct CellCommand {
     uint8_t param;
 };
 
-// S3M command letters (1..26 for A..Z) and volume-column bytes in the engine's commands.
-// `tempoSlides`: T0x and T1x slide the tempo (trackers after Scream Tracker), else they do nothing.
+// S3M command letters (1..26 for A..Z) and volume-column bytes in the engine's commands. Slide
+// parameters keep their fine forms (DxF, DFy, EFx, EEx, ...), which the player reads under
+// BEHAVIOUR_FINE_SLIDE_FORMS. `tempoSlides`: T0x and T1x slide the tempo (trackers after Scream
+// Tracker), else they do nothing.
 CellCommand decodeS3mEffect(uint8_t letter, uint8_t param, bool tempoSlides);
 CellCommand decodeS3mVolumeColumn(uint8_t volume);
 // XM and MOD effect numbers (0..0x21 with XM's letters, and Exy) and XM volume-column bytes in

@@ -1,6 +1,6 @@
 // S3M's command letters and volume column in the engine's commands. Scream Tracker keeps one
 // memory for most commands, so a zero parameter stays zero here and the player supplies the
-// memory; the fine forms of D, E and F are told apart after that (CMD_*_OR_FINE).
+// memory; the fine forms of D, E and F are told apart after that (BEHAVIOUR_FINE_SLIDE_FORMS).
 #include "module/commands.h"
 
 namespace {
@@ -34,18 +34,17 @@ CellCommand decodeSpecial(uint8_t param) {
 }  // namespace
 
 CellCommand decodeS3mEffect(uint8_t command, uint8_t param, bool tempoSlides) {
-    const uint8_t x = param >> 4;
     switch (command) {
         case letter('A'): return param ? CellCommand{CMD_SET_SPEED, param} : CellCommand{};
         case letter('B'): return {CMD_POSITION_JUMP, param};
         case letter('C'): {
             // Decimal digits as written; rows beyond 63 start the next pattern at its first.
-            const int row = x * 10 + (param & 0x0F);
+            const int row = (param >> 4) * 10 + (param & 0x0F);
             return {CMD_PATTERN_BREAK, static_cast<uint8_t>(row > 63 ? 0 : row)};
         }
-        case letter('D'): return {CMD_VOLUME_SLIDE_OR_FINE, param};
-        case letter('E'): return {CMD_PORTA_DOWN_OR_FINE, param};
-        case letter('F'): return {CMD_PORTA_UP_OR_FINE, param};
+        case letter('D'): return {CMD_VOLUME_SLIDE, param};
+        case letter('E'): return {CMD_PORTA_DOWN, param};
+        case letter('F'): return {CMD_PORTA_UP, param};
         case letter('G'): return {CMD_TONE_PORTA, param};
         case letter('H'): return {CMD_VIBRATO, param};
         case letter('I'): return {CMD_TREMOR, param};
@@ -58,9 +57,8 @@ CellCommand decodeS3mEffect(uint8_t command, uint8_t param, bool tempoSlides) {
         case letter('S'): return decodeSpecial(param);
         case letter('T'):
             if (param >= 0x20) return {CMD_SET_TEMPO, param};
-            if (!tempoSlides) return {};  // Scream Tracker plays no tempo below 32
-            if (x == 0) return {CMD_TEMPO_SLIDE_DOWN, static_cast<uint8_t>(param & 0x0F)};
-            return {CMD_TEMPO_SLIDE_UP, static_cast<uint8_t>(param & 0x0F)};
+            // Scream Tracker plays no tempo below 32; later trackers slide it with T0x and T1x.
+            return tempoSlides ? CellCommand{CMD_TEMPO_SLIDE, param} : CellCommand{};
         case letter('U'): return {CMD_FINE_VIBRATO, param};
         // Values beyond 64 leave the global volume as it is.
         case letter('V'):

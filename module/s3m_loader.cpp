@@ -35,12 +35,6 @@ constexpr uint8_t TYPE_SAMPLE = 1;
 constexpr uint8_t TYPE_FIRST_ADLIB = 2;
 constexpr uint8_t TYPE_LAST_ADLIB = 7;
 
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
 // The header fields the loader reads beyond the song's own.
 struct S3mHeader {
     int orderCount;

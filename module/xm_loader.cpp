@@ -27,12 +27,6 @@ void noteAbsent(Song* song, const char* what, int first, int last) {
     }
 }
 
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
 // ---- header ----
 
 int readHeader(Song* song, Reader& reader, int* filePatternCount, uint16_t* version) {

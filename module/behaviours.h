@@ -40,6 +40,12 @@ constexpr BehaviourSet BEHAVIOUR_FAST_VOLUME_SLIDES = BehaviourSet{1} << 9;
 // Every channel plays in the centre whatever panning it is given (S3M files whose master volume
 // says mono).
 constexpr BehaviourSet BEHAVIOUR_MONO = BehaviourSet{1} << 10;
+// One memory for the parameters of most commands: a zero parameter of the volume slides, the
+// portamentos, tremor, arpeggio, retrigger and tremolo (S3M's D, E, F, I, J, K, L, Q, R) takes
+// the last non-zero parameter any of them had on the channel (S3M).
+constexpr BehaviourSet BEHAVIOUR_SHARED_EFFECT_MEMORY = BehaviourSet{1} << 11;
+// A volume slide with both nibbles set slides down; without it the upward slide wins (S3M).
+constexpr BehaviourSet BEHAVIOUR_VOLUME_SLIDE_DOWN_WINS = BehaviourSet{1} << 12;
 
 // The behaviours a format plays with by default.
 BehaviourSet formatBehaviours(ModuleFormat format);

@@ -38,13 +38,14 @@ void updateVolume(const PlayState* state, ChannelState* channel) {
     setGains(voice, finalVolume, voice->mixPanning);
 }
 
-void updatePanning(ChannelState* channel) {
+void updatePanning(const PlayState* state, ChannelState* channel) {
     // The envelope swings the panning less the nearer it is to a side: 4 units per envelope step
     // at the centre, none at the edges.
     const int64_t swing = channel->panningEnvelope.output - 32;
     const int64_t panning = channel->panning;
     const int64_t reach = (128 - std::llabs(panning - 128)) / 32;
-    const int32_t finalPanning = clampToByte(panning + swing * reach);
+    int32_t finalPanning = clampToByte(panning + swing * reach);
+    if (state->behaviours & BEHAVIOUR_MONO) finalPanning = 128;
     Voice* voice = channel->voice;
     voice->mixPanning = finalPanning;
     voice->finalPanning = finalPanning;
@@ -131,6 +132,54 @@ int32_t notePeriodOf(const Song* song, int realNote, int finetune) {
     return amigaPeriod(realNote, finetune);
 }
 
+int32_t ratePeriod(int note, uint32_t middleCRate) {
+    // Octave 0's periods of the twelve semitones, sixteen times the Amiga's of octave 4.
+    static const int64_t SEMITONE_PERIODS[12] = {1712, 1616, 1524, 1440, 1356, 1280,
+                                                 1208, 1140, 1076, 1016, 960,  907};
+    if (note < 0) note = 0;
+    const int octave = note / 12 < 20 ? note / 12 : 20;
+    const int64_t rate = static_cast<int64_t>(middleCRate ? middleCRate : 8363) << octave;
+    const int64_t period = 8363 * 16 * SEMITONE_PERIODS[note % 12] / rate;
+    return static_cast<int32_t>(period < 1 ? 1 : period);
+}
+
+int32_t samplePeriod(const PlayState* state, int realNote, const Sample* sample) {
+    if (sample->middleCRate && !usesLinearPeriods(state->song))
+        return ratePeriod(realNote, sample->middleCRate);
+    return notePeriodOf(state->song, realNote, sampleFinetune(state, sample));
+}
+
+namespace {
+
+bool sharesMemory(uint8_t command) {
+    switch (command) {
+        case CMD_VOLUME_SLIDE:
+        case CMD_PORTA_DOWN:
+        case CMD_PORTA_UP:
+        case CMD_TREMOR:
+        case CMD_ARPEGGIO:
+        case CMD_VIBRATO_VOLUME_SLIDE:
+        case CMD_TONE_PORTA_VOLUME_SLIDE:
+        case CMD_MULTI_RETRIGGER:
+        case CMD_TREMOLO: return true;
+        default: return false;
+    }
+}
+
+}  // namespace
+
+NoteCell withSharedMemory(const PlayState* state, ChannelState* channel, const NoteCell& cell) {
+    NoteCell resolved = cell;
+    if (!(state->behaviours & BEHAVIOUR_SHARED_EFFECT_MEMORY)) return resolved;
+    if (!sharesMemory(cell.effect.command)) return resolved;
+    if (cell.effect.param) {
+        channel->sharedMemory = cell.effect.param;
+    } else {
+        resolved.effect.param = channel->sharedMemory;
+    }
+    return resolved;
+}
+
 void resetChannelInstrument(ChannelState* channel, const Sample* sample) {
     channel->volume = sample->volume;
     if (sample->panning != SAMPLE_PANNING_NONE) channel->panning = sample->panning;
@@ -147,8 +196,9 @@ void resetChannelInstrument(ChannelState* channel, const Sample* sample) {
     channel->updateFlags |= UPDATE_VOLUME | UPDATE_PANNING;
 }
 
-void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& cell,
+void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& fileCell,
                      bool* jumpSeen) {
+    const NoteCell cell = withSharedMemory(state, channel, fileCell);
     // A tone portamento slides to the cell's note instead of starting it, on the old instrument.
     const uint8_t command = cell.effect.command;
     const bool isPorta = command == CMD_TONE_PORTA || command == CMD_TONE_PORTA_VOLUME_SLIDE;
@@ -173,8 +223,7 @@ void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& ce
         // a portamento's target is the cell's note on the sample already playing.
         const int cellNote = isPorta ? cell.note - 1 : sound.note;
         channel->realNote = static_cast<uint8_t>(cellNote + sound.sample->relativeNote);
-        channel->notePeriod =
-            notePeriodOf(state->song, channel->realNote, sampleFinetune(state, sound.sample));
+        channel->notePeriod = samplePeriod(state, channel->realNote, sound.sample);
         if (!isPorta) channel->period = channel->notePeriod;
         channel->updateFlags = UPDATE_TRIGGER;
     }
@@ -183,6 +232,11 @@ void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& ce
     if (cell.instrument != 0) resetChannelInstrument(channel, sound.sample);
     if (cell.volume.command != VOL_NONE) applyVolumeColumnRow(channel, cell.volume);
     if (cell.note == NOTE_KEY_OFF || command == CMD_KEY_OFF) channel->keyOff = 1;
+    // The note-cut note silences the channel at once.
+    if (cell.note == NOTE_CUT) {
+        channel->volume = 0;
+        channel->updateFlags |= UPDATE_VOLUME;
+    }
     advanceEnvelopes(channel, sound.instrument, true);
     applyRowEffect(state, channel, cell, sound, before, jumpSeen);
     autoVibratoStep(channel, sound.instrument);
@@ -199,7 +253,7 @@ void updateVoice(const PlayState* state, ChannelState* channel, const Sample* sa
     if ((flags & UPDATE_TRIGGER) && state->voices)
         triggerVoice(state, channel, sample);
     if (flags & UPDATE_VOLUME) updateVolume(state, channel);
-    if (flags & UPDATE_PANNING) updatePanning(channel);
+    if (flags & UPDATE_PANNING) updatePanning(state, channel);
     if (flags & UPDATE_PITCH) updatePitch(state, channel);
     if (flags & UPDATE_REWIND) {
         Voice* voice = channel->voice;

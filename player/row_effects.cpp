@@ -64,6 +64,15 @@ void sampleOffset(ChannelState* channel, const Sample* sample, uint8_t param) {
     }
 }
 
+// Scream Tracker's finetunes as middle-C rates, for the note that starts on the same row.
+void tuneByRate(ChannelState* channel, uint8_t y) {
+    static const uint32_t RATES[16] = {7895, 7941, 7985, 8046, 8107, 8169, 8232, 8280,
+                                       8363, 8413, 8463, 8529, 8581, 8651, 8723, 8757};
+    if (!(channel->updateFlags & UPDATE_TRIGGER)) return;
+    channel->notePeriod = ratePeriod(channel->realNote, RATES[y & 0x0F]);
+    channel->period = channel->notePeriod;
+}
+
 // Nothing sounds different until the delay ends; what the cell set up (instrument reset, note,
 // sample) waits for that tick.
 void delayNote(ChannelState* channel, const RowStartCopies& before) {
@@ -114,9 +123,11 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
     switch (cell.effect.command) {
         case CMD_PORTA_UP:
             if (xx) channel->portaUpMemory = xx;
+            portaRow(state, channel, channel->portaUpMemory, true);
             break;
         case CMD_PORTA_DOWN:
             if (xx) channel->portaDownMemory = xx;
+            portaRow(state, channel, channel->portaDownMemory, false);
             break;
         case CMD_TONE_PORTA:
             if (xx) channel->portaSpeed = xx;
@@ -124,18 +135,22 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
             channel->updateFlags &= static_cast<uint8_t>(~(UPDATE_PITCH | UPDATE_TRIGGER));
             break;
         case CMD_VIBRATO:
+        case CMD_FINE_VIBRATO:
             if (x) channel->vibratoSpeed = x;
             if (y) channel->vibratoDepth = y;
             if (vibratoOnRow) applyVibrato(channel);
+            if (cell.effect.command == CMD_FINE_VIBRATO) channel->periodDelta /= 4;
             break;
         case CMD_TONE_PORTA_VOLUME_SLIDE:
             channel->portaTarget = channel->notePeriod;
             if (xx) channel->volumeSlideMemory = xx;
             channel->updateFlags &= static_cast<uint8_t>(~(UPDATE_PITCH | UPDATE_TRIGGER));
+            volumeSlideRow(state, channel);
             break;
         case CMD_VIBRATO_VOLUME_SLIDE:
             if (xx) channel->volumeSlideMemory = xx;
             if (vibratoOnRow) applyVibrato(channel);
+            volumeSlideRow(state, channel);
             break;
         case CMD_TREMOLO:
             if (x) channel->tremoloSpeed = x;
@@ -148,7 +163,9 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
         case CMD_SAMPLE_OFFSET: sampleOffset(channel, sound.sample, xx); break;
         case CMD_VOLUME_SLIDE:
             if (xx) channel->volumeSlideMemory = xx;
+            volumeSlideRow(state, channel);
             break;
+        case CMD_SET_MIDDLE_C_FINETUNE: tuneByRate(channel, y); break;
         case CMD_POSITION_JUMP: positionJump(state, xx, jumpSeen); break;
         case CMD_SET_VOLUME:
             // The whole byte, without a limit: a later slide brings it back into 0..64.

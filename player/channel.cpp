@@ -133,7 +133,8 @@ int32_t notePeriodOf(const Song* song, int realNote, int finetune) {
 }
 
 int32_t ratePeriod(int note, uint32_t middleCRate) {
-    // Octave 0's periods of the twelve semitones, sixteen times the Amiga's of octave 4.
+    // The periods of octave 4's semitones at 8363 Hz (four times the Amiga's); an octave lower
+    // doubles them.
     static const int64_t SEMITONE_PERIODS[12] = {1712, 1616, 1524, 1440, 1356, 1280,
                                                  1208, 1140, 1076, 1016, 960,  907};
     if (note < 0) note = 0;
@@ -250,8 +251,7 @@ void updateVoice(const PlayState* state, ChannelState* channel, const Sample* sa
         channel->updateFlags &= static_cast<uint8_t>(~UPDATE_PITCH);
     }
     const uint8_t flags = channel->updateFlags;
-    if ((flags & UPDATE_TRIGGER) && state->voices)
-        triggerVoice(state, channel, sample);
+    if ((flags & UPDATE_TRIGGER) && state->voices) triggerVoice(state, channel, sample);
     if (flags & UPDATE_VOLUME) updateVolume(state, channel);
     if (flags & UPDATE_PANNING) updatePanning(state, channel);
     if (flags & UPDATE_PITCH) updatePitch(state, channel);

@@ -7,8 +7,7 @@
 
 namespace {
 
-void arpeggio(const PlayState* state, ChannelState* channel, const Sample* sample,
-              uint8_t param) {
+void arpeggio(const PlayState* state, ChannelState* channel, const Sample* sample, uint8_t param) {
     if (param == 0) return;
     // Base note, then the high nibble's interval, then the low nibble's, one per tick.
     const int phase = state->tick % 3;

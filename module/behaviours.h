@@ -41,11 +41,14 @@ constexpr BehaviourSet BEHAVIOUR_FAST_VOLUME_SLIDES = BehaviourSet{1} << 9;
 // says mono).
 constexpr BehaviourSet BEHAVIOUR_MONO = BehaviourSet{1} << 10;
 // One memory for the parameters of most commands: a zero parameter of the volume slides, the
-// portamentos, tremor, arpeggio, retrigger and tremolo (S3M's D, E, F, I, J, K, L, Q, R) takes
-// the last non-zero parameter any of them had on the channel (S3M).
+// portamentos, tremor, arpeggio, retrigger, tremolo and the S commands (S3M's D, E, F, I, J, K,
+// L, Q, R, S) takes the last non-zero parameter that any of D..S or U had on the channel (S3M).
 constexpr BehaviourSet BEHAVIOUR_SHARED_EFFECT_MEMORY = BehaviourSet{1} << 11;
 // A volume slide with both nibbles set slides down; without it the upward slide wins (S3M).
 constexpr BehaviourSet BEHAVIOUR_VOLUME_SLIDE_DOWN_WINS = BehaviourSet{1} << 12;
+// A sample offset beyond the end of a looping sample lands inside the loop, as if the sample had
+// played on to it; without it the note restarts from the first frame (S3M).
+constexpr BehaviourSet BEHAVIOUR_OFFSET_WRAPS_INTO_LOOP = BehaviourSet{1} << 13;
 
 // The behaviours a format plays with by default.
 BehaviourSet formatBehaviours(ModuleFormat format);

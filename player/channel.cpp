@@ -26,12 +26,17 @@ void setGains(Voice* voice, int32_t volume, int32_t panning) {
     voice->volumeRight = volume * panning / 255;
 }
 
+// The master volume that S3M files give (16..127) scales the output, 48 leaving it as it is.
+constexpr int32_t UNITY_MASTER_VOLUME = 48;
+
 void updateVolume(const PlayState* state, ChannelState* channel) {
     // 255 / 2^35 folds the four factors' full scales (64 x 64 x 65536 x 64) into 0..127.
     const int64_t product = static_cast<int64_t>(channel->volumeEnvelope.output) *
                             (channel->volume + channel->volumeDelta) * channel->fadeoutVolume *
                             state->globalVolume * 255;
-    const int32_t finalVolume = static_cast<int32_t>(product / (int64_t{1} << 35));
+    int32_t finalVolume = static_cast<int32_t>(product / (int64_t{1} << 35));
+    const int32_t master = state->song->masterVolume;
+    if (master) finalVolume = finalVolume * master / UNITY_MASTER_VOLUME;
     Voice* voice = channel->voice;
     voice->mixVolume = finalVolume;
     voice->finalVolume = finalVolume;
@@ -172,10 +177,16 @@ bool sharesMemory(uint8_t command) {
 NoteCell withSharedMemory(const PlayState* state, ChannelState* channel, const NoteCell& cell) {
     NoteCell resolved = cell;
     if (!(state->behaviours & BEHAVIOUR_SHARED_EFFECT_MEMORY)) return resolved;
-    if (!sharesMemory(cell.effect.command)) return resolved;
-    if (cell.effect.param) {
-        channel->sharedMemory = cell.effect.param;
-    } else {
+    // The file's own letter and byte (the cell's shown bytes) say which command wrote the memory:
+    // every one of D..S and U does, T, V and the others do not.
+    constexpr uint8_t LETTER_D = 4, LETTER_S = 19, LETTER_U = 21;
+    const uint8_t letter = cell.shownEffect;
+    const bool writes = (letter >= LETTER_D && letter <= LETTER_S) || letter == LETTER_U;
+    if (writes && cell.shownParam) channel->sharedMemory = cell.shownParam;
+    if (cell.shownParam != 0 || !channel->sharedMemory) return resolved;
+    if (letter == LETTER_S) {
+        resolved.effect = decodeS3mEffect(LETTER_S, channel->sharedMemory, false);
+    } else if (sharesMemory(cell.effect.command)) {
         resolved.effect.param = channel->sharedMemory;
     }
     return resolved;

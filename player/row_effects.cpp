@@ -51,10 +51,15 @@ void setFinetune(PlayState* state, ChannelState* channel, const Sample* sample, 
     }
 }
 
-void sampleOffset(ChannelState* channel, const Sample* sample, uint8_t param) {
+void sampleOffset(const PlayState* state, ChannelState* channel, const Sample* sample,
+                  uint8_t param) {
     if (param) channel->sampleOffsetMemory = param;
-    const uint32_t offset = static_cast<uint32_t>(channel->sampleOffsetMemory) * 256;
+    uint32_t offset = static_cast<uint32_t>(channel->sampleOffsetMemory) * 256;
     const uint64_t loopEnd = static_cast<uint64_t>(sample->loopStart) + sample->loopLength;
+    if (offset >= loopEnd && sample->loopMode == LOOP_FORWARD && sample->loopLength > 0 &&
+        (state->behaviours & BEHAVIOUR_OFFSET_WRAPS_INTO_LOOP)) {
+        offset = sample->loopStart + (offset - sample->loopStart) % sample->loopLength;
+    }
     if (offset >= loopEnd) {
         // Beyond the end: no new note; the sounding one starts over from its first frame.
         channel->updateFlags &= static_cast<uint8_t>(~UPDATE_TRIGGER);
@@ -160,7 +165,7 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
             channel->panning = xx;
             channel->updateFlags |= UPDATE_PANNING;
             break;
-        case CMD_SAMPLE_OFFSET: sampleOffset(channel, sound.sample, xx); break;
+        case CMD_SAMPLE_OFFSET: sampleOffset(state, channel, sound.sample, xx); break;
         case CMD_VOLUME_SLIDE:
             if (xx) channel->volumeSlideMemory = xx;
             volumeSlideRow(state, channel);

@@ -98,6 +98,46 @@ TEST_F(S3mPlaybackTest, OneMemoryServesTheSlidesPortamentosAndArpeggio) {
     EXPECT_EQ(channel(0).volume, 64 - 5 * 8 - 5 * 7 < 0 ? 0 : 64 - 5 * 8 - 5 * 7);
 }
 
+TEST_F(S3mPlaybackTest, EveryLetterFromDToSAndUWritesTheMemoryAndS00RepeatsTheLast) {
+    // G24 and U24 leave 24 for D00 (down wins: by 4 a tick), T and V leave nothing.
+    for (char writer : {'G', 'U', 'O', 'T', 'V'}) {
+        const bool writes = writer != 'T' && writer != 'V';
+        both(64, s3mCommand(writer), 0x34, s3mCommand(writer), 0x34);
+        cell(1, 0) = {NONE, 0, NONE, s3mCommand('D'), 0x00};
+        cell(1, 1) = {NONE, 0, NONE, s3mCommand('D'), uint8_t(writes ? 0x34 : 0x00)};
+        ASSERT_TRUE(start());
+        expectChannelsAlike(2 * 6);
+        EXPECT_EQ(channel(0).volume, writes ? 64 - 5 * 4 : 64) << writer;
+    }
+    // S00 after SC2 cuts on tick 2 again.
+    both(64, s3mCommand('S'), 0xC2, s3mCommand('S'), 0xC2);
+    cell(1, 0) = {s3mNote(4, 0), 1, 64, s3mCommand('S'), 0x00};
+    cell(1, 1) = {s3mNote(4, 0), 1, 64, s3mCommand('S'), 0xC2};
+    ASSERT_TRUE(start());
+    expectChannelsAlike(2 * 6);
+    EXPECT_EQ(channel(0).volume, 0);
+}
+
+TEST_F(S3mPlaybackTest, AnOffsetBeyondALoopingSampleLandsInTheLoop) {
+    s3m.samples[0].loopStart = 1000;  // loops over frames 1000..2000
+    both(64, s3mCommand('O'), 0x20, 0, 0);  // 8192 frames: 7192 past the loop's start
+    ASSERT_TRUE(start());
+    tick();
+    EXPECT_EQ(channel(0).voice->position, 1000u + 7192u % 1000u);
+}
+
+TEST_F(S3mPlaybackTest, TheMasterVolumeScalesTheOutput) {
+    both(64, 0, 0, 0, 0);
+    ASSERT_TRUE(start());
+    tick();
+    const int32_t usual = channel(0).voice->mixVolume;
+    s3m.masterVolume = 0x80 | 96;
+    ASSERT_TRUE(start());
+    tick();
+    EXPECT_EQ(channel(0).voice->mixVolume, 2 * usual);
+    EXPECT_GT(usual, 0);
+}
+
 TEST_F(S3mPlaybackTest, FineFormsActOnceOnTheFirstTick) {
     // DF4 takes 4 off at once; EF2 lowers the pitch by 2 Amiga units at once, as EE8 does.
     both(64, s3mCommand('D'), 0xF4, 0, 0);

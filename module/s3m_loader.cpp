@@ -316,11 +316,33 @@ int unpackPattern(Song* song, const S3mHeader& header, const uint8_t* bytes, int
     return row;
 }
 
+// Orders that name patterns beyond the file's count get empty ones, as a pattern stored empty.
+void coverNamedPatterns(Song* song) {
+    bool playsPattern = false;
+    for (int i = 0; i < song->songLength; ++i) playsPattern |= song->orderTable[i] < ORDER_SKIP;
+    if (!playsPattern) {
+        // Nothing but markers: the song is one empty pattern.
+        noteRepair(song, "the order list plays no pattern: one empty pattern");
+        song->songLength = 1;
+        song->orderTable[0] = 0;
+    }
+    int named = 0;
+    for (int i = 0; i < song->songLength; ++i) {
+        const uint16_t entry = song->orderTable[i];
+        if (entry < ORDER_SKIP && entry + 1 > named) named = entry + 1;
+    }
+    if (named > song->patternCount) {
+        noteRepair(song, "patterns %d..%d named but absent: empty", song->patternCount, named - 1);
+        song->patternCount = named;
+    }
+    song->usedPatternCount = named;
+}
+
 int readPatterns(Song* song, Reader& reader, const S3mHeader& header, const uint8_t* pointers) {
+    const int stored = song->patternCount;
+    coverNamedPatterns(song);
     const int count = song->patternCount;
-    song->usedPatternCount = count;
-    if (count == 0) return 1;
-    song->patterns = static_cast<Pattern*>(calloc(count, sizeof(Pattern)));
+    song->patterns = static_cast<Pattern*>(calloc(count > 0 ? count : 1, sizeof(Pattern)));
     auto* packed = static_cast<uint8_t*>(malloc(MAX_PACKED_BYTES));
     if (!song->patterns || !packed) {
         free(packed);
@@ -335,7 +357,7 @@ int readPatterns(Song* song, Reader& reader, const S3mHeader& header, const uint
             return fail(reader, LoadFailure::OUT_OF_MEMORY, "out of memory for pattern data");
         }
         for (int k = 0; k < ROWS * song->channelCount; ++k) pattern.cells[k].shownVolume = 255;
-        const int64_t offset = paragraphOffset(pointers + 2 * p);
+        const int64_t offset = p < stored ? paragraphOffset(pointers + 2 * p) : 0;
         if (offset == 0) continue;  // an empty pattern
         // The two bytes of packed length, which the unpacking does not need: it reads 64 rows.
         const int64_t start = offset + 2;

@@ -11,7 +11,8 @@
 //   channels 0..7 of the setting sit left and 8..15 right (3 and C of sixteen steps), or the pan
 //   table says where (when byte 53 is 252); a mono file puts every channel in the centre;
 // - the order list keeps its markers: 254 becomes ORDER_SKIP and 255 ORDER_END; the song ends at
-//   the first end marker;
+//   the first end marker; orders naming patterns the file lacks get empty ones, and a list of
+//   nothing but markers plays one empty pattern;
 // - each instrument becomes a one-sample instrument whose keyboard plays its sample on every
 //   note; the C2SPD is the sample's middleCRate (0 is taken as 8363); 8 or 16 bits, signed or
 //   unsigned as the header's format byte says, the two channels of a stereo sample mixed into

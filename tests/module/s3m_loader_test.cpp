@@ -127,11 +127,21 @@ TEST(S3mLoader, OrderMarkersAndTheSongsEnd) {
     for (int i = 0; i < 7; ++i) EXPECT_EQ(song->orderTable[i], expected[i]) << i;
     EXPECT_EQ(song->patternCount, 2);
 
+    // Patterns named but not stored are empty ones.
+    s3m.orders = {1, 5};
+    song = loadOwnedSong(writeS3m(s3m));
+    ASSERT_TRUE(song);
+    EXPECT_EQ(song->patternCount, 6);
+    EXPECT_EQ(song->patterns[5].rowCount, 64);
+    EXPECT_EQ(song->patterns[5].cells[0].note, 0);
+
+    // Nothing but markers: one empty pattern plays.
     s3m.orders = {255, 255};
     song = loadOwnedSong(writeS3m(s3m));
     ASSERT_TRUE(song);
     EXPECT_EQ(song->songLength, 1);
-    EXPECT_EQ(song->orderTable[0], ORDER_END);
+    EXPECT_EQ(song->orderTable[0], 0);
+    EXPECT_EQ(song->repairCount, 1);
 }
 
 TEST(S3mLoader, SampleDataSignedOrUnsignedEightOrSixteenBitsMonoOrStereo) {

@@ -49,6 +49,12 @@ constexpr BehaviourSet BEHAVIOUR_VOLUME_SLIDE_DOWN_WINS = BehaviourSet{1} << 12;
 // A sample offset beyond the end of a looping sample lands inside the loop, as if the sample had
 // played on to it; without it the note restarts from the first frame (S3M).
 constexpr BehaviourSet BEHAVIOUR_OFFSET_WRAPS_INTO_LOOP = BehaviourSet{1} << 13;
+// A note delay on a row without a note does nothing; without it the channel's note starts again
+// at the delay's tick (S3M).
+constexpr BehaviourSet BEHAVIOUR_NOTE_DELAY_NEEDS_NOTE = BehaviourSet{1} << 14;
+// Every channel takes the global volume on every tick; without it a channel takes a new global
+// volume at its next volume change (S3M).
+constexpr BehaviourSet BEHAVIOUR_GLOBAL_VOLUME_EVERY_TICK = BehaviourSet{1} << 15;
 
 // The behaviours a format plays with by default.
 BehaviourSet formatBehaviours(ModuleFormat format);

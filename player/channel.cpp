@@ -37,6 +37,9 @@ void updateVolume(const PlayState* state, ChannelState* channel) {
     int32_t finalVolume = static_cast<int32_t>(product / (int64_t{1} << 35));
     const int32_t master = state->song->masterVolume;
     if (master) finalVolume = finalVolume * master / UNITY_MASTER_VOLUME;
+    // Scream Tracker mixes stereo at 11/8 of the master volume: a mono file plays at 8/11 of a
+    // stereo one.
+    if (state->behaviours & BEHAVIOUR_MONO) finalVolume = finalVolume * 8 / 11;
     Voice* voice = channel->voice;
     voice->mixVolume = finalVolume;
     voice->finalVolume = finalVolume;
@@ -261,6 +264,9 @@ void updateVoice(const PlayState* state, ChannelState* channel, const Sample* sa
     if (static_cast<int64_t>(channel->period) + channel->periodDelta == 0) {
         channel->updateFlags &= static_cast<uint8_t>(~UPDATE_PITCH);
     }
+    // A new global volume reaches every channel on the tick after it is set, at the latest.
+    if (state->behaviours & BEHAVIOUR_GLOBAL_VOLUME_EVERY_TICK)
+        channel->updateFlags |= UPDATE_VOLUME;
     const uint8_t flags = channel->updateFlags;
     if ((flags & UPDATE_TRIGGER) && state->voices) triggerVoice(state, channel, sample);
     if (flags & UPDATE_VOLUME) updateVolume(state, channel);

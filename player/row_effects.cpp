@@ -204,7 +204,10 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
             if (xx) channel->fineVolumeSlideMemory = xx;
             slideVolumeDown(channel, channel->fineVolumeSlideMemory);
             break;
-        case CMD_NOTE_DELAY: delayNote(channel, before); break;
+        case CMD_NOTE_DELAY:
+            if (cell.note != 0 || !(state->behaviours & BEHAVIOUR_NOTE_DELAY_NEEDS_NOTE))
+                delayNote(channel, before);
+            break;
         case CMD_PATTERN_DELAY: state->patternDelayTicks = xx * state->speed; break;
         case CMD_SET_SPEED: state->speed = xx; break;
         case CMD_SET_TEMPO: setBpm(state, xx); break;

@@ -72,6 +72,7 @@ void panningSlide(ChannelState* channel) {
 
 void noteDelay(const PlayState* state, ChannelState* channel, const NoteCell& cell,
                const Sample* sample) {
+    if (cell.note == 0 && (state->behaviours & BEHAVIOUR_NOTE_DELAY_NEEDS_NOTE)) return;
     if (state->tick != cell.effect.param) {
         holdSoundUpdates(channel);
         return;

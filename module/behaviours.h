@@ -36,25 +36,25 @@ constexpr BehaviourSet BEHAVIOUR_TREMOLO_VOLUME_RETURNS = BehaviourSet{1} << 5;
 constexpr BehaviourSet BEHAVIOUR_FINE_SLIDE_FORMS = BehaviourSet{1} << 6;
 // Volume slides (D, K, L) act on the row's first tick too (S3M files of Scream Tracker 3.00, or
 // with the header's fast-slide flag).
-constexpr BehaviourSet BEHAVIOUR_FAST_VOLUME_SLIDES = BehaviourSet{1} << 9;
+constexpr BehaviourSet BEHAVIOUR_FAST_VOLUME_SLIDES = BehaviourSet{1} << 32;
 // Every channel plays in the centre whatever panning it is given (S3M files whose master volume
 // says mono).
-constexpr BehaviourSet BEHAVIOUR_MONO = BehaviourSet{1} << 10;
+constexpr BehaviourSet BEHAVIOUR_MONO = BehaviourSet{1} << 33;
 // One memory for the parameters of most commands: a zero parameter of the volume slides, the
 // portamentos, tremor, arpeggio, retrigger, tremolo and the S commands (S3M's D, E, F, I, J, K,
 // L, Q, R, S) takes the last non-zero parameter that any of D..S or U had on the channel (S3M).
-constexpr BehaviourSet BEHAVIOUR_SHARED_EFFECT_MEMORY = BehaviourSet{1} << 11;
+constexpr BehaviourSet BEHAVIOUR_SHARED_EFFECT_MEMORY = BehaviourSet{1} << 34;
 // A volume slide with both nibbles set slides down; without it the upward slide wins (S3M).
-constexpr BehaviourSet BEHAVIOUR_VOLUME_SLIDE_DOWN_WINS = BehaviourSet{1} << 12;
+constexpr BehaviourSet BEHAVIOUR_VOLUME_SLIDE_DOWN_WINS = BehaviourSet{1} << 35;
 // A sample offset beyond the end of a looping sample lands inside the loop, as if the sample had
 // played on to it; without it the note restarts from the first frame (S3M).
-constexpr BehaviourSet BEHAVIOUR_OFFSET_WRAPS_INTO_LOOP = BehaviourSet{1} << 13;
+constexpr BehaviourSet BEHAVIOUR_OFFSET_WRAPS_INTO_LOOP = BehaviourSet{1} << 36;
 // A note delay on a row without a note does nothing; without it the channel's note starts again
 // at the delay's tick (S3M).
-constexpr BehaviourSet BEHAVIOUR_NOTE_DELAY_NEEDS_NOTE = BehaviourSet{1} << 14;
+constexpr BehaviourSet BEHAVIOUR_NOTE_DELAY_NEEDS_NOTE = BehaviourSet{1} << 37;
 // Every channel takes the global volume on every tick; without it a channel takes a new global
 // volume at its next volume change (S3M).
-constexpr BehaviourSet BEHAVIOUR_GLOBAL_VOLUME_EVERY_TICK = BehaviourSet{1} << 15;
+constexpr BehaviourSet BEHAVIOUR_GLOBAL_VOLUME_EVERY_TICK = BehaviourSet{1} << 38;
 
 // The behaviours a format plays with by default.
 BehaviourSet formatBehaviours(ModuleFormat format);

@@ -55,6 +55,9 @@ constexpr BehaviourSet BEHAVIOUR_NOTE_DELAY_NEEDS_NOTE = BehaviourSet{1} << 37;
 // Every channel takes the global volume on every tick; without it a channel takes a new global
 // volume at its next volume change (S3M).
 constexpr BehaviourSet BEHAVIOUR_GLOBAL_VOLUME_EVERY_TICK = BehaviourSet{1} << 38;
+// The glissando command makes tone portamentos sound in semitone steps, the nearest to the
+// sliding pitch; without it the command does nothing (S3M).
+constexpr BehaviourSet BEHAVIOUR_GLISSANDO = BehaviourSet{1} << 39;
 
 // The behaviours a format plays with by default.
 BehaviourSet formatBehaviours(ModuleFormat format);

@@ -51,6 +51,9 @@ void applyVibrato(ChannelState* channel);  // sets periodDelta from the phase; d
 void advanceVibrato(ChannelState* channel);
 void tremoloStep(ChannelState* channel);
 void tonePortamentoStep(ChannelState* channel);
+// With the glissando on (BEHAVIOUR_GLISSANDO), the pitch a tone portamento has reached sounds as
+// the nearest semitone of the sample.
+void glissandoStep(const PlayState* state, ChannelState* channel, const Sample* sample);
 void tremorStep(ChannelState* channel);
 void retrigStep(const PlayState* state, ChannelState* channel);
 // With BEHAVIOUR_AMIGA_PERIOD_LIMITS the portamentos stop at the ends of ProTracker's three

@@ -138,6 +138,7 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
             if (xx) channel->portaSpeed = xx;
             channel->portaTarget = channel->notePeriod;
             channel->updateFlags &= static_cast<uint8_t>(~(UPDATE_PITCH | UPDATE_TRIGGER));
+            glissandoStep(state, channel, sound.sample);
             break;
         case CMD_VIBRATO:
         case CMD_FINE_VIBRATO:
@@ -150,6 +151,7 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
             channel->portaTarget = channel->notePeriod;
             if (xx) channel->volumeSlideMemory = xx;
             channel->updateFlags &= static_cast<uint8_t>(~(UPDATE_PITCH | UPDATE_TRIGGER));
+            glissandoStep(state, channel, sound.sample);
             volumeSlideRow(state, channel);
             break;
         case CMD_VIBRATO_VOLUME_SLIDE:
@@ -171,6 +173,7 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
             volumeSlideRow(state, channel);
             break;
         case CMD_SET_MIDDLE_C_FINETUNE: tuneByRate(channel, y); break;
+        case CMD_GLISSANDO: channel->glissando = y != 0; break;
         case CMD_POSITION_JUMP: positionJump(state, xx, jumpSeen); break;
         case CMD_SET_VOLUME:
             // The whole byte, without a limit: a later slide brings it back into 0..64.

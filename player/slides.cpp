@@ -1,6 +1,8 @@
 // The slides and oscillators that the row start and the later ticks share: volume and panning
 // slides, vibrato, tremolo, tone portamento, tremor, retrigger and the Amiga's period limits.
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
 
 #include "player/effects.h"
 
@@ -147,6 +149,22 @@ void tonePortamentoStep(ChannelState* channel) {
         if (channel->period < channel->portaTarget) channel->period = channel->portaTarget;
     }
     channel->updateFlags |= UPDATE_PITCH;
+}
+
+// With the glissando on, the pitch the portamento reaches sounds as the nearest semitone.
+void glissandoStep(const PlayState* state, ChannelState* channel, const Sample* sample) {
+    if (!channel->glissando || !(state->behaviours & BEHAVIOUR_GLISSANDO)) return;
+    int32_t nearest = channel->period;
+    int64_t distance = INT64_MAX;
+    for (int note = 0; note < NOTE_COUNT; ++note) {
+        const int32_t period = samplePeriod(state, note, sample);
+        const int64_t d = std::llabs(static_cast<int64_t>(period) - channel->period);
+        if (d < distance) {
+            distance = d;
+            nearest = period;
+        }
+    }
+    channel->periodDelta = nearest - channel->period;
 }
 
 void tremorStep(ChannelState* channel) {

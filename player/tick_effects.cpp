@@ -126,6 +126,7 @@ void applyTickEffect(PlayState* state, ChannelState* channel, const NoteCell& ce
         case CMD_TONE_PORTA:
             channel->periodDelta = 0;
             tonePortamentoStep(channel);
+            glissandoStep(state, channel, sound.sample);
             break;
         case CMD_VIBRATO: vibratoTick(state, channel); break;
         case CMD_FINE_VIBRATO:
@@ -136,6 +137,7 @@ void applyTickEffect(PlayState* state, ChannelState* channel, const NoteCell& ce
         case CMD_TONE_PORTA_VOLUME_SLIDE:
             channel->periodDelta = 0;
             tonePortamentoStep(channel);
+            glissandoStep(state, channel, sound.sample);
             slideVolume(state, channel, channel->volumeSlideMemory);
             break;
         case CMD_VIBRATO_VOLUME_SLIDE:

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
 
 #include "player/channel.h"
 #include "player/sequencer.h"
@@ -162,6 +163,26 @@ TEST_F(S3mPlaybackTest, AGlobalVolumeReachesEveryChannelOnTheNextTick) {
     tick(6 + 2);
     EXPECT_EQ(channel(0).voice->mixVolume, channel(1).voice->mixVolume);
     EXPECT_LT(channel(0).voice->mixVolume, 64);
+}
+
+TEST_F(S3mPlaybackTest, GlissandoMakesTonePortamentosSoundInSemitones) {
+    for (uint8_t glissando : {0, 1}) {
+        cell(0, 0) = {s3mNote(4, 0), 1, 64, s3mCommand('S'), uint8_t(0x10 | glissando)};
+        cell(1, 0) = {s3mNote(4, 1), 0, NONE, s3mCommand('G'), 0x02};
+        for (int row = 2; row < 4; ++row) cell(row, 0) = {NONE, 0, NONE, s3mCommand('G'), 0};
+        ASSERT_TRUE(start());
+        std::set<int32_t> heard;  // the pitches the voice plays
+        for (int k = 0; k < 4 * 6; ++k) {
+            tick();
+            heard.insert(channel(0).voice->frequency);
+        }
+        EXPECT_EQ(channel(0).period, ratePeriod(49, 8363));
+        if (glissando) {
+            EXPECT_EQ(heard.size(), 2u);  // C-4 and C#4
+        } else {
+            EXPECT_GT(heard.size(), 5u);
+        }
+    }
 }
 
 TEST_F(S3mPlaybackTest, FineFormsActOnceOnTheFirstTick) {

@@ -24,7 +24,7 @@ constexpr BehaviourSet BEHAVIOUR_AMIGA_PERIOD_LIMITS = BehaviourSet{1} << 1;
 constexpr BehaviourSet BEHAVIOUR_FINETUNE_TUNES_CHANNEL = BehaviourSet{1} << 2;
 // Vibrato (4xy, 6xy) starts on the row's second tick instead of its first (MOD).
 constexpr BehaviourSet BEHAVIOUR_VIBRATO_WAITS_FOR_TICK_ONE = BehaviourSet{1} << 3;
-// Vibrato swings downward in pitch first (MOD).
+// Vibrato swings downward in pitch first (MOD, S3M).
 constexpr BehaviourSet BEHAVIOUR_VIBRATO_STARTS_DOWNWARD = BehaviourSet{1} << 4;
 // When a tremolo ends the volume returns to where it was; without it the last offset stays in the
 // volume (MOD).

@@ -125,6 +125,13 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
     const uint8_t x = xx >> 4;
     const uint8_t y = xx & 0x0F;
     const bool vibratoOnRow = !(state->behaviours & BEHAVIOUR_VIBRATO_WAITS_FOR_TICK_ONE);
+    // The row's vibrato, downward first where the format swings that way.
+    const auto vibrateOnRow = [&] {
+        if (!vibratoOnRow) return;
+        applyVibrato(channel);
+        if (state->behaviours & BEHAVIOUR_VIBRATO_STARTS_DOWNWARD)
+            channel->periodDelta = -channel->periodDelta;
+    };
     switch (cell.effect.command) {
         case CMD_PORTA_UP:
             if (xx) channel->portaUpMemory = xx;
@@ -144,7 +151,7 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
         case CMD_FINE_VIBRATO:
             if (x) channel->vibratoSpeed = x;
             if (y) channel->vibratoDepth = y;
-            if (vibratoOnRow) applyVibrato(channel);
+            vibrateOnRow();
             if (cell.effect.command == CMD_FINE_VIBRATO) channel->periodDelta /= 4;
             break;
         case CMD_TONE_PORTA_VOLUME_SLIDE:
@@ -156,7 +163,7 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
             break;
         case CMD_VIBRATO_VOLUME_SLIDE:
             if (xx) channel->volumeSlideMemory = xx;
-            if (vibratoOnRow) applyVibrato(channel);
+            vibrateOnRow();
             volumeSlideRow(state, channel);
             break;
         case CMD_TREMOLO:

@@ -247,7 +247,7 @@ TEST_F(S3mPlaybackTest, TheNoteCutNoteSilencesTheChannel) {
     EXPECT_EQ(channel(0).volume, 0);
 }
 
-TEST_F(S3mPlaybackTest, FineVibratoSwingsAQuarterAsFar) {
+TEST_F(S3mPlaybackTest, VibratoSwingsDownwardFirstAndFineVibratoAQuarterAsFar) {
     both(64, s3mCommand('H'), 0x4C, s3mCommand('U'), 0x4C);
     ASSERT_TRUE(start());
     int widest = 0;
@@ -257,6 +257,10 @@ TEST_F(S3mPlaybackTest, FineVibratoSwingsAQuarterAsFar) {
         widest = std::max(widest, std::abs(channel(0).periodDelta));
     }
     EXPECT_GT(widest, 60);
+    // Downward in pitch first: the period grows on the first ticks.
+    ASSERT_TRUE(start());
+    tick(3);
+    EXPECT_GT(channel(0).periodDelta, 0);
 }
 
 TEST_F(S3mPlaybackTest, FinetuneCommandPlaysTheNoteAtTheTablesRate) {

@@ -27,7 +27,7 @@ constexpr BehaviourSet BEHAVIOUR_VIBRATO_WAITS_FOR_TICK_ONE = BehaviourSet{1} <<
 // Vibrato swings downward in pitch first (MOD, S3M).
 constexpr BehaviourSet BEHAVIOUR_VIBRATO_STARTS_DOWNWARD = BehaviourSet{1} << 4;
 // When a tremolo ends the volume returns to where it was; without it the last offset stays in the
-// volume (MOD).
+// volume (MOD, S3M).
 constexpr BehaviourSet BEHAVIOUR_TREMOLO_VOLUME_RETURNS = BehaviourSet{1} << 5;
 // Slide parameters hold their fine forms (IT): a volume, channel volume, global volume or panning
 // slide of xF or Fx (x not 0) moves once by x on the row's first tick, and one of x0 or 0x with
@@ -58,6 +58,9 @@ constexpr BehaviourSet BEHAVIOUR_GLOBAL_VOLUME_EVERY_TICK = BehaviourSet{1} << 3
 // The glissando command makes tone portamentos sound in semitone steps, the nearest to the
 // sliding pitch; without it the command does nothing (S3M).
 constexpr BehaviourSet BEHAVIOUR_GLISSANDO = BehaviourSet{1} << 39;
+// Tremolo sounds on the row's first tick too, at the phase the next tick plays; without it the
+// first tick plays the volume alone (S3M).
+constexpr BehaviourSet BEHAVIOUR_TREMOLO_ON_FIRST_TICK = BehaviourSet{1} << 40;
 
 // The behaviours a format plays with by default.
 BehaviourSet formatBehaviours(ModuleFormat format);

@@ -169,6 +169,12 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
         case CMD_TREMOLO:
             if (x) channel->tremoloSpeed = x;
             if (y) channel->tremoloDepth = y;
+            if (state->behaviours & BEHAVIOUR_TREMOLO_ON_FIRST_TICK) {
+                // The phase the next tick plays, left for it to advance.
+                const int8_t phase = channel->tremoloPosition;
+                tremoloStep(channel);
+                channel->tremoloPosition = phase;
+            }
             break;
         case CMD_SET_PANNING:
             channel->panning = xx;

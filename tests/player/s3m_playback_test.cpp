@@ -185,6 +185,22 @@ TEST_F(S3mPlaybackTest, GlissandoMakesTonePortamentosSoundInSemitones) {
     }
 }
 
+TEST_F(S3mPlaybackTest, TremoloSoundsOnTheFirstTickAndTheVolumeReturnsAfterIt) {
+    both(32, s3mCommand('R'), 0x48, 0, 0);
+    cell(1, 0) = {NONE, 0, NONE, s3mCommand('R'), 0x00};
+    ASSERT_TRUE(start());
+    tick(6);
+    const int32_t lastOfRow = channel(0).volumeDelta;
+    tick();  // the next row's first tick: the phase the tick after it plays
+    const int32_t firstOfRow = channel(0).volumeDelta;
+    tick();
+    EXPECT_NE(firstOfRow, 0);
+    EXPECT_NE(firstOfRow, lastOfRow);
+    EXPECT_EQ(channel(0).volumeDelta, firstOfRow);
+    tick(5);  // row 2 has no tremolo: the volume is 32 again
+    EXPECT_EQ(channel(0).volume + channel(0).volumeDelta, 32);
+}
+
 TEST_F(S3mPlaybackTest, FineFormsActOnceOnTheFirstTick) {
     // DF4 takes 4 off at once; EF2 lowers the pitch by 2 Amiga units at once, as EE8 does.
     both(64, s3mCommand('D'), 0xF4, 0, 0);

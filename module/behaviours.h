@@ -29,6 +29,19 @@ constexpr BehaviourSet BEHAVIOUR_VIBRATO_STARTS_DOWNWARD = BehaviourSet{1} << 4;
 // When a tremolo ends the volume returns to where it was; without it the last offset stays in the
 // volume (MOD).
 constexpr BehaviourSet BEHAVIOUR_TREMOLO_VOLUME_RETURNS = BehaviourSet{1} << 5;
+// Slide parameters hold their fine forms (IT): a volume, channel volume, global volume or panning
+// slide of xF or Fx (x not 0) moves once by x on the row's first tick, and one of x0 or 0x with
+// x = F moves on the first tick as well as the others; a portamento of Ex or Fx moves once by x
+// (Fx) or a quarter of x (Ex) on the first tick.
+constexpr BehaviourSet BEHAVIOUR_FINE_SLIDE_FORMS = BehaviourSet{1} << 6;
+// Impulse Tracker's "old effects" (the file's flag): vibrato every tick but the first and twice
+// as deep, a sample offset beyond the end plays from the end, and the other differences the
+// player names where it reads this flag (IT files that ask for it).
+constexpr BehaviourSet BEHAVIOUR_IT_OLD_EFFECTS = BehaviourSet{1} << 7;
+// Impulse Tracker's "compatible Gxx" (the file's flag): the tone portamento shares the
+// portamentos' memory, and a new instrument on its row restarts the envelopes (IT files that ask
+// for it).
+constexpr BehaviourSet BEHAVIOUR_IT_LINKED_TONE_PORTA = BehaviourSet{1} << 8;
 
 // The behaviours a format plays with by default.
 BehaviourSet formatBehaviours(ModuleFormat format);

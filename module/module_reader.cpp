@@ -1,5 +1,7 @@
 #include "module/module_reader.h"
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -53,6 +55,16 @@ Reader openReader(ModuleStream* stream, LoadError* error) {
 int fail(Reader& reader, LoadFailure kind, const char* reason) {
     *reader.error = {kind, reason};
     return 0;
+}
+
+void noteRepair(Song* song, const char* format, ...) {
+    if (song->repairCount < REPAIR_NOTE_SLOTS) {
+        va_list args;
+        va_start(args, format);
+        vsnprintf(song->repairNotes[song->repairCount], REPAIR_NOTE_SIZE, format, args);
+        va_end(args);
+    }
+    ++song->repairCount;
 }
 
 bool readExact(Reader& reader, void* buffer, int size) {

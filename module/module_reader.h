@@ -24,6 +24,14 @@ struct Reader {
 Reader openReader(ModuleStream* stream, LoadError* error);
 // Stores the failure and returns 0, so that a loader can `return fail(...)`.
 int fail(Reader& reader, LoadFailure kind, const char* reason);
+// Adds a line to the song's repair notes (see Song::repairNotes).
+[[gnu::format(printf, 2, 3)]] void noteRepair(Song* song, const char* format, ...);
+// Little-endian numbers in file bytes.
+inline uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+inline uint32_t le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
 bool readExact(Reader& reader, void* buffer, int size);
 int64_t bytesLeft(Reader& reader);
 bool seekTo(Reader& reader, int64_t position);

@@ -342,17 +342,16 @@ int readData(Song* song, Sample* smp, Reader& reader, const SampleHeader& header
         smp->length = 0;
         return 1;
     }
-    // The bytes to read, and the frames they can hold at most: plain data takes bits/8 bytes a
-    // frame, compressed data at least a bit. The budget bounds the rest.
-    const bool compressed = (header.flags & SAMPLE_COMPRESSED) != 0;
-    const int64_t plainBytes = static_cast<int64_t>(smp->length) * channels * (bits / 8);
-    int64_t size = compressed ? compressedBytes(reader, header.dataOffset, smp->length, bits, channels)
-                              : plainBytes;
-    const int64_t held = reader.fileSize - header.dataOffset;
-    if (size > held) size = held;
-    int64_t most = (compressed ? size * 8 : size / (bits / 8)) / channels;
-    if (most > *budget / channels) most = *budget / channels;
+    // The budget first, then the bytes to read, and the frames they can hold at most: plain data
+    // takes bits/8 bytes a frame, compressed data at least a bit.
     const uint32_t wanted = smp->length;
+    if (smp->length > *budget / channels) smp->length = static_cast<uint32_t>(*budget / channels);
+    const bool compressed = (header.flags & SAMPLE_COMPRESSED) != 0;
+    const int64_t held = reader.fileSize - header.dataOffset;
+    int64_t size = compressed ? compressedBytes(reader, header.dataOffset, smp->length, bits, channels)
+                              : static_cast<int64_t>(smp->length) * channels * (bits / 8);
+    if (size > held) size = held;
+    const int64_t most = (compressed ? size * 8 : size / (bits / 8)) / channels;
     if (smp->length > most) smp->length = static_cast<uint32_t>(most);
     *budget -= static_cast<int64_t>(smp->length) * channels;
 
@@ -385,6 +384,8 @@ int readData(Song* song, Sample* smp, Reader& reader, const SampleHeader& header
         noteRepair(song, "sample %d cut short: %u of %u frames", index + 1, got, wanted);
         smp->length = got;
     }
+    // The guard frames after the end are silent (a stereo sample's second channel was there).
+    memset(frames + smp->length, 0, 8 * sizeof(int16_t));
     smp->data = frames;
     smp->bits = 16;
     return 1;

@@ -31,8 +31,6 @@ struct brom_module {
     Song* song;
     AudioEngine* engine;
     int32_t rate;
-    int8_t* loadedFinetunes;  // every sample's finetune as loaded, in file order
-    int32_t sampleTotal;
 
     int32_t threads;  // asked for: 0 as many as the machine has cores, 1 one
     ParallelRender* parallel;  // the parallel renderer while rendering on several threads
@@ -75,17 +73,8 @@ void report(brom_error* error, const char** reason, brom_error code, const char*
     if (reason) *reason = text;
 }
 
-// The set-finetune effect rewrites samples as the song plays; every fresh start begins from the
-// finetunes the file gave.
-void restoreFinetunes(brom_module* module) {
-    forEachSample(module->song, [module](Sample* sample, int32_t index) {
-        sample->finetune = module->loadedFinetunes[index];
-    });
-}
-
 // Back to frame 0 at the module's rate, nothing handed out.
 bool restart(brom_module* module) {
-    restoreFinetunes(module);
     prepareMixSettings(module->engine, module->rate);
     if (!startSongOffline(module->engine, module->song)) return false;
     if (module->parallel) parallelReset(module->parallel);
@@ -264,35 +253,34 @@ bool seekToFrame(brom_module* module, int64_t target) {
     return true;
 }
 
-// Frames of one pass at the module's rate: the player alone runs from the start to where the
-// song comes round, adding up the ticks' lengths and noting where each order position first
-// starts; everything it touched is then put back.
+// Frames of one pass at the module's rate: a playing state of its own runs from the start to
+// where the song comes round, adding up the ticks' lengths and noting where each order position
+// first starts. The engine's own playback is left as it is.
 int64_t measurePassFrames(brom_module* module) {
-    Song* song = module->song;
-    AudioEngine* engine = module->engine;
-    PlaybackSnapshot* snapshot = createPlaybackSnapshot(song);
-    if (!snapshot || !song->player) {
-        destroyPlaybackSnapshot(snapshot);
+    PlayState* state = createPlayState(module->song);
+    auto* voices = static_cast<Voice*>(calloc(VOICE_COUNT, sizeof(Voice)));
+    if (!state || !voices) {
+        destroyPlayState(state);
+        free(voices);
         return -1;
     }
-    savePlayback(snapshot, engine);
-    restoreFinetunes(module);
-    startSongPosition(song, engine->voices, module->rate);
+    resetVoices(voices);
+    startSongPosition(state, voices, module->rate);
     const int64_t limit = LONGEST_PASS_SECONDS * module->rate;
     int64_t frames = 0;
     for (int64_t& start : module->orderFrames) start = -1;
-    while (frames < limit && song->tickHandler) {
-        const bool rowStart = song->tick == 0;
-        song->tickHandler(song);
-        if (song->hasRepeated) break;
-        const int32_t order = song->orderPosition;
+    while (frames < limit) {
+        const bool rowStart = state->tick == 0;
+        playerTick(state);
+        if (state->hasRepeated) break;
+        const int32_t order = state->orderPosition;
         if (rowStart && order >= 0 && order < 256 && module->orderFrames[order] < 0) {
             module->orderFrames[order] = frames;
         }
-        frames += song->samplesPerTick > 0 ? song->samplesPerTick : 1;
+        frames += state->samplesPerTick > 0 ? state->samplesPerTick : 1;
     }
-    restorePlayback(snapshot, engine);
-    destroyPlaybackSnapshot(snapshot);
+    destroyPlayState(state);
+    free(voices);
     return frames < limit ? frames : limit;
 }
 
@@ -307,7 +295,7 @@ brom_module* loadModule(const FileCallbacks* files, const char* path, brom_error
         return nullptr;
     }
     LoadError loadError;
-    module->song = loadPlayableSong(path, nullptr, &loadError, files);
+    module->song = readSongWith(files, path, nullptr, &loadError);
     module->engine = engine;
     module->rate = DEFAULT_RATE;
     module->soughtMs = -1;
@@ -318,13 +306,7 @@ brom_module* loadModule(const FileCallbacks* files, const char* path, brom_error
         brom_free(module);
         return nullptr;
     }
-    forEachSample(module->song, [module](Sample*, int32_t) { module->sampleTotal += 1; });
-    module->loadedFinetunes = static_cast<int8_t*>(malloc(module->sampleTotal + size_t{1}));
-    if (module->loadedFinetunes) {
-        forEachSample(module->song,
-                      [module](Sample* s, int32_t k) { module->loadedFinetunes[k] = s->finetune; });
-    }
-    if (!module->loadedFinetunes || !restart(module)) {
+    if (!restart(module)) {
         report(error, reason, BROM_ERROR_MEMORY, "out of memory");
         brom_free(module);
         return nullptr;
@@ -344,12 +326,7 @@ bool measured(brom_module* module) {
 }
 
 const Sample* sampleAt(const brom_module* module, int instrument, int sample) {
-    if (!module || instrument < 0 || instrument >= module->song->instrumentCount) return nullptr;
-    if (!module->song->instruments) return nullptr;
-    const Instrument& ins = module->song->instruments[instrument];
-    if (sample < 0 || sample >= ins.sampleCount || sample >= MAX_INSTRUMENT_SAMPLES) return nullptr;
-    const Sample* found = ins.samples[sample];
-    return found == &emptySample ? nullptr : found;
+    return module ? instrumentSample(module->song, instrument, sample) : nullptr;
 }
 
 }  // namespace
@@ -402,7 +379,6 @@ void brom_free(brom_module* module) {
     destroyParallelRender(module->parallel);
     if (module->song) freeSong(module->engine, module->song);
     destroyAudioEngine(module->engine);
-    free(module->loadedFinetunes);
     free(module);
 }
 
@@ -477,16 +453,15 @@ int brom_seek_ms(brom_module* module, int64_t ms) {
 
 int brom_seek_order_row(brom_module* module, int order, int row) {
     if (!module) return 0;
-    Song* song = module->song;
+    const Song* song = module->song;
     if (order < 0 || order >= song->songLength) return 0;
-    const int pattern = song->orderTable[order];
-    const int rows =
-        pattern < song->patternCount && song->patterns ? song->patterns[pattern].rowCount : 0;
+    const Pattern* pattern = patternAtOrder(song, order);
+    const int rows = pattern ? pattern->rowCount : 0;
     if (row < 0 || (row >= rows && !(row == 0 && rows == 0))) return 0;
     if (!bringEngineBack(module)) return 0;
     AudioEngine* engine = module->engine;
-    jumpToPosition(song, order, row);
-    song->tickSamplesLeft = 0;  // the jump sounds from the next frame on
+    jumpToPosition(engine->state, order, row);
+    engine->state->tickSamplesLeft = 0;  // the jump sounds from the next frame on
     engine->repeatFrame = -1;
     engine->passesLeft = engine->repeatCount;
     // The rest of the block in hand was mixed before the jump.
@@ -525,14 +500,15 @@ int64_t brom_order_time_ms(brom_module* module, int order) {
 int brom_get_position(const brom_module* module, brom_position* position) {
     if (!module || !position) return 0;
     const Song* song = module->song;
+    const PlayState* state = module->engine->state;
     const BlockInfo* info = takenInfo(module);
-    const int32_t order = info ? info->order : song->orderPosition;
+    const int32_t order = info ? info->order : state->orderPosition;
     position->time_ms = module->frame * 1000 / module->rate;
     position->order = order;
-    position->pattern = order >= 0 && order < 256 ? song->orderTable[order] : 0;
-    position->row = info ? info->row : currentRow(song);
-    position->speed = info ? info->speed : song->speed;
-    position->bpm = info ? info->bpm : song->bpm;
+    position->pattern = order >= 0 && order < MAX_ORDERS ? song->orderTable[order] : 0;
+    position->row = info ? info->row : currentRow(state);
+    position->speed = info ? info->speed : state->speed;
+    position->bpm = info ? info->bpm : state->bpm;
     return 1;
 }
 
@@ -542,8 +518,8 @@ int brom_channel_count(const brom_module* module) {
 
 int brom_set_channel_mute(brom_module* module, int channel, int muted) {
     if (!module || channel < 0 || channel >= playedChannelCount(module->song)) return 0;
-    const uint32_t bit = uint32_t{1} << channel;
-    uint32_t& mask = module->engine->controls.mutedChannels;
+    const uint64_t bit = uint64_t{1} << channel;
+    uint64_t& mask = module->engine->controls.mutedChannels;
     mask = muted ? (mask | bit) : (mask & ~bit);
     controlsChanged(module);
     return 1;
@@ -557,7 +533,7 @@ int brom_channel_muted(const brom_module* module, int channel) {
 int brom_channel_level(const brom_module* module, int channel) {
     if (!module || channel < 0 || channel >= playedChannelCount(module->song)) return 0;
     const BlockInfo* info = takenInfo(module);
-    return info ? info->levels[channel] : channelLevel(module->song, channel);
+    return info ? info->levels[channel] : channelLevel(module->engine->state, channel);
 }
 
 int brom_set_gain_db(brom_module* module, double decibels) {
@@ -630,10 +606,10 @@ int brom_get_instrument_info(const brom_module* module, int instrument,
     if (!info || instrument < 0 || instrument >= brom_instrument_count(module)) return 0;
     const Instrument& ins = module->song->instruments[instrument];
     info->samples = brom_sample_count(module, instrument);
-    info->volume_points = ins.volumePointCount;
-    info->volume_envelope = (ins.volumeEnvelopeFlags & ENVELOPE_ON) ? 1 : 0;
-    info->panning_points = ins.panningPointCount;
-    info->panning_envelope = (ins.panningEnvelopeFlags & ENVELOPE_ON) ? 1 : 0;
+    info->volume_points = ins.volumeEnvelope.pointCount;
+    info->volume_envelope = (ins.volumeEnvelope.flags & ENVELOPE_ON) ? 1 : 0;
+    info->panning_points = ins.panningEnvelope.pointCount;
+    info->panning_envelope = (ins.panningEnvelope.flags & ENVELOPE_ON) ? 1 : 0;
     info->fadeout = ins.fadeout;
     info->vibrato_type = ins.vibratoType;
     info->vibrato_sweep = ins.vibratoSweep;
@@ -653,9 +629,9 @@ int brom_get_pattern_cell(const brom_module* module, int pattern, int row, int c
         module->song->patterns[pattern].cells[row * module->song->channelCount + channel];
     cell->note = at.note == NOTE_KEY_OFF ? 97 : at.note;
     cell->instrument = at.instrument;
-    cell->volume = at.volumeColumn;
-    cell->effect = at.effect;
-    cell->param = at.param;
+    cell->volume = at.shownVolume;
+    cell->effect = at.shownEffect;
+    cell->param = at.shownParam;
     return 1;
 }
 

@@ -34,7 +34,7 @@ int32_t fillingBlockIndex() { return fillingBlockIndex(&defaultEngine); }
 
 Song* loadSong(const char* path, SampleDataHook hook) {
     LoadError error;
-    Song* song = loadPlayableSong(path, hook, &error);
+    Song* song = readSong(path, hook, &error);
     lastLoadError = error.reason;
     return song;
 }

@@ -481,7 +481,7 @@ void planRun(MixPlan* plan, const Voice* voice, const int16_t* data, uint64_t po
     run.ramp = ramp;
     run.exactRamp = exact;
     run.backward = backward;
-    run.voice = voice->index;
+    run.channel = voice->channel;
     run.volumeLeft = voice->volumeLeft;
     run.volumeRight = voice->volumeRight;
     run.levelLeft = voice->levelLeft;

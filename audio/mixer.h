@@ -65,7 +65,7 @@ struct PlannedRun {
     int32_t ramp;  // frames its volume ramp has left, 0 for none
     bool exactRamp;  // the ramp's running sums are all exact: the kernels may render it
     bool backward;
-    int32_t voice;  // the voice's number
+    int32_t channel;  // the song channel the voice plays for
     int32_t volumeLeft;
     int32_t volumeRight;
     int32_t levelLeft;

@@ -100,7 +100,7 @@ void mixSlot(const MixSettings& settings, BlockSlot* slot) {
     memset(slot->mix, 0, static_cast<size_t>(blockFrames) * 8);
     for (int32_t k = 0; k < slot->plan.count; ++k) {
         const PlannedRun& run = slot->plan.runs[k];
-        if (!voiceMuted(controls, run.voice)) renderPlannedRun(run, slot->mix);
+        if (!channelMuted(controls, run.channel)) renderPlannedRun(run, slot->mix);
     }
     shapeMix(slot->mix, blockFrames, controls);
     convertToPcm16(slot->pcm, slot->mix, blockFrames);
@@ -238,16 +238,16 @@ void advanceEngine(AudioEngine* engine, MixPlan* plan) {
 }
 
 void noteInfo(const AudioEngine* engine, BlockInfo* info) {
-    const Song* song = engine->currentSong;
+    const PlayState* state = engine->state;
     info->framesMixed = engine->framesMixed;
     info->repeatFrame = engine->repeatFrame;
-    info->order = song->orderPosition;
-    info->row = currentRow(song);
-    info->speed = song->speed;
-    info->bpm = song->bpm;
-    const int channels = playedChannelCount(song);
+    info->order = state->orderPosition;
+    info->row = currentRow(state);
+    info->speed = state->speed;
+    info->bpm = state->bpm;
+    const int channels = playedChannelCount(state->song);
     for (int c = 0; c < channels; ++c)
-        info->levels[c] = static_cast<uint8_t>(channelLevel(song, c));
+        info->levels[c] = static_cast<uint8_t>(channelLevel(state, c));
 }
 
 // Makes the next block: records it into its slot and hands it to the threads. False when the
@@ -347,7 +347,7 @@ ParallelRender* createParallelRender(AudioEngine* engine, int32_t threads, SongG
     bool ready = render->slots && render->snapshots;
     for (int32_t k = 0; ready && k < render->snapshotCount; ++k) {
         render->snapshots[k].sequence = -1;
-        render->snapshots[k].playback = createPlaybackSnapshot(engine->currentSong);
+        render->snapshots[k].playback = createPlaybackSnapshot();
         ready = render->snapshots[k].playback != nullptr;
     }
     if (!ready) {

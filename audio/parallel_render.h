@@ -30,7 +30,7 @@
 #include <cstdint>
 
 #include "audio/scheduler.h"
-#include "player/channel.h"
+#include "player/player_state.h"
 
 // The engine's state after a block, as a host asks about it.
 struct BlockInfo {

@@ -15,14 +15,15 @@
 // move on as if heard. The mix may be scaled and its stereo width changed (100: as the song
 // pans; 0: mono).
 struct OutputControls {
-    uint32_t mutedChannels;
+    uint64_t mutedChannels;
     double outputGain = 1.0;
     int32_t stereoSeparation = 100;
 };
 
-// Whether voice `voice` (channel c plays on voice c or its twin c + 32) is muted.
-inline bool voiceMuted(const OutputControls& controls, int32_t voice) {
-    return (controls.mutedChannels >> (voice % TWIN_DISTANCE)) & 1;
+// Whether song channel `channel` is muted (its voices, background ones included, say which
+// channel they play for).
+inline bool channelMuted(const OutputControls& controls, int32_t channel) {
+    return channel >= 0 && channel < 64 && ((controls.mutedChannels >> channel) & 1);
 }
 
 // The optional shaping of `count` mixed stereo frames before their conversion: stereo width, then

@@ -10,10 +10,12 @@
 
 namespace {
 
-uint64_t packRecord(const Song* song) {
-    return uint64_t{static_cast<uint8_t>(song->orderPosition)} |
-           uint64_t{static_cast<uint8_t>(song->row)} << 8 |
-           uint64_t{static_cast<uint32_t>(song->songTimeMs)} << 16;
+// The position shown for a block: the row being played (a pattern loop's jump has already moved
+// the state's own row before the loop's first row).
+uint64_t packRecord(const PlayState* state) {
+    return uint64_t{static_cast<uint8_t>(state->orderPosition)} |
+           uint64_t{static_cast<uint8_t>(currentRow(state))} << 8 |
+           uint64_t{static_cast<uint32_t>(state->songTimeMs)} << 16;
 }
 
 SyncRecord playingRecord(const AudioEngine* engine) {
@@ -53,7 +55,10 @@ bool allocateBuffers(AudioEngine* engine) {
 // Play start, shared by the device and the offline paths: the song's position, the player's
 // state and the first-repeat bookkeeping.
 bool startSong(AudioEngine* engine, Song* song) {
-    if (!startSongPosition(song, engine->voices, engine->settings.sampleRate)) return false;
+    if (!engine->state) engine->state = createPlayState(song);
+    if (!engine->state) return false;
+    engine->state->song = song;
+    startSongPosition(engine->state, engine->voices, engine->settings.sampleRate);
     engine->currentSong = song;
     engine->framesMixed = 0;
     engine->repeatFrame = -1;
@@ -67,17 +72,18 @@ bool startSong(AudioEngine* engine, Song* song) {
 
 // One tick of the song. Where the song comes round, another pass begins, or, with none left,
 // the frame is noted at which the song ends.
-void runTick(AudioEngine* engine, Song* song) {
-    if (song->tickHandler) song->tickHandler(song);
-    if (!song->hasRepeated || engine->repeatFrame >= 0) return;
+void runTick(AudioEngine* engine, PlayState* state) {
+    playerTick(state);
+    if (engine->tickObserver) engine->tickObserver(engine);
+    if (!state->hasRepeated || engine->repeatFrame >= 0) return;
     if (engine->passesLeft != 0) {
         if (engine->passesLeft > 0) engine->passesLeft -= 1;
         engine->passesDone += 1;
-        forgetPlayedRows(song);
+        forgetPlayedRows(state);
         return;
     }
     engine->repeatFrame = engine->framesMixed;
-    engine->repeatTimeMs.store(song->songTimeMs, std::memory_order_release);
+    engine->repeatTimeMs.store(state->songTimeMs, std::memory_order_release);
 }
 
 // The voices of one piece of a block, from frame `offset` of the block on: the muted channels'
@@ -94,7 +100,7 @@ void mixPiece(AudioEngine* engine, float* out, int32_t offset, int32_t frames) {
         if (engine->skipping && engine->plan) {
             planVoice(voice, engine->settings, offset, frames, engine->plan);
         } else {
-            const bool silent = engine->skipping || voiceMuted(engine->controls, v);
+            const bool silent = engine->skipping || channelMuted(engine->controls, voice->channel);
             mixVoice(voice, engine->settings, silent ? nullptr : out, frames);
         }
     }
@@ -145,6 +151,7 @@ void destroyAudioEngine(AudioEngine* engine) {
     if (!engine) return;
     audioClose(engine);
     if (engine->currentSong) stopSong(engine, engine->currentSong);
+    destroyPlayState(engine->state);
     delete engine;
 }
 
@@ -219,8 +226,8 @@ int playingTimeMs(const AudioEngine* engine, const Song* song) {
 }
 
 void mixBlock(AudioEngine* engine) {
-    Song* song = engine->currentSong;
-    if (!song || !engine->mixBuffer) return;
+    PlayState* state = engine->state;
+    if (!engine->currentSong || !state || !engine->mixBuffer) return;
     const MixSettings& settings = engine->settings;
     const int32_t blockFrames = settings.blockFrames;
     int32_t block = engine->fillIndex.load(std::memory_order_relaxed);
@@ -231,13 +238,13 @@ void mixBlock(AudioEngine* engine) {
     // The block is mixed in pieces that end at tick boundaries; each tick runs before its first
     // frame is mixed.
     int32_t done = 0;
-    int32_t left = song->tickSamplesLeft;
+    int32_t left = state->tickSamplesLeft;
     while (done < blockFrames) {
         if (left <= 0) {
-            runTick(engine, song);
+            runTick(engine, state);
             // Read after the tick: a tempo change made by the tick already sets its length. A
             // tick of no frames would never let the block end.
-            left = song->samplesPerTick > 0 ? song->samplesPerTick : 1;
+            left = state->samplesPerTick > 0 ? state->samplesPerTick : 1;
         }
         int32_t frames = done + left > blockFrames ? blockFrames - done : left;
         mixPiece(engine, out, done, frames);
@@ -246,11 +253,11 @@ void mixBlock(AudioEngine* engine) {
         left -= frames;
         engine->framesMixed += frames;
         // Each piece adds its own truncated milliseconds, so song time runs a little behind.
-        song->songTimeMs += static_cast<int32_t>(
+        state->songTimeMs += static_cast<int32_t>(
             static_cast<double>(frames) * static_cast<double>(settings.inverseRate) * 1000.0);
     }
-    engine->syncRecords[block].store(packRecord(song), std::memory_order_release);
-    song->tickSamplesLeft = left;
+    engine->syncRecords[block].store(packRecord(state), std::memory_order_release);
+    state->tickSamplesLeft = left;
     if (!engine->skipping) {
         shapeMix(engine->mixBuffer + 2 * start, blockFrames, engine->controls);
         convertToPcm16(engine->outputBuffer + 2 * start, engine->mixBuffer + 2 * start,

@@ -30,13 +30,14 @@
 #include "audio/output_device.h"
 #include "audio/pcm.h"
 #include "module/song.h"
+#include "player/player_state.h"
 #include "player/voice.h"
 
 // What was playing when one block had been mixed. Kept packed in one 64-bit word so that a query
 // from another thread always sees a whole record.
 struct SyncRecord {
-    uint8_t order;  // low 8 bits of the song's orderPosition
-    uint8_t row;  // low 8 bits of its row
+    uint8_t order;  // low 8 bits of the order position
+    uint8_t row;  // low 8 bits of the row being played
     int32_t timeMs;  // its songTimeMs
 };
 
@@ -48,6 +49,7 @@ constexpr int32_t BUFFER_BLOCKS = BUFFER_MILLISECONDS / 20 * 2;
 constexpr int32_t MIN_SAMPLE_RATE = 1000;
 constexpr int32_t MAX_SAMPLE_RATE = 384000;
 
+struct AudioEngine;
 struct AudioEngine {
     MixSettings settings;  // set by audioOpen or prepareMixSettings
     Voice voices[VOICE_COUNT];
@@ -55,6 +57,10 @@ struct AudioEngine {
     const OutputDevice* chosenDevice;
     const OutputDevice* openDevice;  // null while no device is open
     Song* currentSong;
+    PlayState* state;  // the playing state of currentSong; kept from one song to the next
+    // Called after every tick the engine runs (tests watch the song through it); null: none.
+    void (*tickObserver)(AudioEngine* engine);
+    void* observerContext;
     bool offline;  // the current song is rendered block by block, with no device
     int16_t* outputBuffer;  // bufferFrames stereo frames of 16-bit PCM, what the device loops
     void* mixAllocation;

@@ -3,51 +3,21 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "player/sequencer.h"
 #include "player/effects.h"
 #include "player/envelopes.h"
+#include "player/voice_pool.h"
 
 namespace {
 
 constexpr int32_t FULL_FADEOUT = 65536;
 
-// Cells hold 1..96 for a note; key-off and the unused values above 96 are no note.
-bool isNote(uint8_t note) { return note >= 1 && note <= 96; }
+// Cells hold 1..120 for a note; key-off and the values above 120 are no note.
+bool isNote(uint8_t note) { return note >= 1 && note <= NOTE_COUNT; }
 
 int32_t clampToByte(int64_t value) {
     if (value < 0) return 0;
     if (value > 255) return 255;
     return static_cast<int32_t>(value);
-}
-
-// Starts a note on the channel's voice. A voice that still sounds is handed over to its twin
-// (c <-> c + 32), which takes the new note, while the old one keeps playing at gain 0 and so ramps
-// out in the mixer instead of stopping with a click.
-void triggerVoice(ChannelState* channel, const Sample* sample, Voice* voices) {
-    Voice* voice = &voices[channel->voice->index];
-    if (voice->sample) {
-        const int32_t i = voice->index;
-        const int32_t twin = i <= 31 ? i + TWIN_DISTANCE : i - TWIN_DISTANCE;
-        voices[twin] = *voice;
-        voices[twin].index = twin;
-        voice->finalVolume = 0;
-        voice->mixVolume = 0;
-        voice->volumeLeft = 0;
-        voice->volumeRight = 0;
-        voice = &voices[twin];
-        channel->voice = voice;
-    }
-    // The mixer only reads sample records; the voice keeps a plain pointer.
-    voice->sample = const_cast<Sample*>(sample);
-    const uint64_t loopEnd = static_cast<uint64_t>(sample->loopStart) + sample->loopLength;
-    if (voice->startOffset >= loopEnd) voice->startOffset = 0;
-    voice->position = voice->startOffset;
-    voice->positionFraction = 0;
-    voice->direction = DIRECTION_FORWARD;
-    voice->startOffset = 0;
-    voice->levelLeft = 0;
-    voice->levelRight = 0;
-    voice->rampRemaining = 0;
 }
 
 // Gains of the two output sides from a volume and a panning (0 full left, 255 full right).
@@ -56,11 +26,11 @@ void setGains(Voice* voice, int32_t volume, int32_t panning) {
     voice->volumeRight = volume * panning / 255;
 }
 
-void updateVolume(ChannelState* channel, const Song* song) {
+void updateVolume(const PlayState* state, ChannelState* channel) {
     // 255 / 2^35 folds the four factors' full scales (64 x 64 x 65536 x 64) into 0..127.
     const int64_t product = static_cast<int64_t>(channel->volumeEnvelope.output) *
                             (channel->volume + channel->volumeDelta) * channel->fadeoutVolume *
-                            song->globalVolume * 255;
+                            state->globalVolume * 255;
     const int32_t finalVolume = static_cast<int32_t>(product / (int64_t{1} << 35));
     Voice* voice = channel->voice;
     voice->mixVolume = finalVolume;
@@ -87,9 +57,10 @@ constexpr int64_t AMIGA_CLOCK = 14317056;
 constexpr int64_t PAL_AMIGA_CLOCK = 4 * 3546895;
 
 // In linear mode a positive periodDelta raises the pitch, in Amiga mode it lowers it.
-int32_t frequencyOf(const Song* song, int64_t period, int64_t periodDelta) {
-    if (!usesLinearPeriods(song)) {
-        const int64_t clock = song->protrackerRules ? PAL_AMIGA_CLOCK : AMIGA_CLOCK;
+int32_t frequencyOf(const PlayState* state, int64_t period, int64_t periodDelta) {
+    if (!usesLinearPeriods(state->song)) {
+        const bool pal = state->behaviours & BEHAVIOUR_PAL_CLOCK;
+        const int64_t clock = pal ? PAL_AMIGA_CLOCK : AMIGA_CLOCK;
         return static_cast<int32_t>(clock / (period + periodDelta));
     }
     // Linear periods: 768 units per octave, 4608 being 8363 Hz.
@@ -99,11 +70,11 @@ int32_t frequencyOf(const Song* song, int64_t period, int64_t periodDelta) {
     return static_cast<int32_t>(frequency);
 }
 
-void updatePitch(ChannelState* channel, const Song* song) {
+void updatePitch(const PlayState* state, ChannelState* channel) {
     Voice* voice = channel->voice;
-    int32_t frequency = frequencyOf(song, channel->period, channel->periodDelta);
+    int32_t frequency = frequencyOf(state, channel->period, channel->periodDelta);
     voice->frequency = frequency;
-    const int32_t sampleRate = song->player ? song->player->sampleRate : 0;
+    const int32_t sampleRate = state->sampleRate;
     if (sampleRate <= 0) return;
     if (frequency <= 99) frequency = 100;
     const uint32_t f = static_cast<uint32_t>(frequency);
@@ -124,16 +95,22 @@ void restartEnvelope(EnvelopeState* envelope, int32_t output) {
 
 }  // namespace
 
-ChannelSound resolveSound(Song* song, const ChannelState* channel) {
+ChannelSound resolveSound(const PlayState* state, const ChannelState* channel) {
+    const Song* song = state->song;
+    const uint8_t noteIndex = channel->noteIndex < NOTE_COUNT ? channel->noteIndex : 0;
     if (channel->instrumentIndex >= song->instrumentCount || !song->instruments) {
-        // Shared by every song on every thread: written only if something ever set it.
-        if (emptySample.data) emptySample.data = nullptr;
-        return {&emptyInstrument, &emptySample};
+        return {&emptyInstrument, &emptySample, noteIndex};
     }
-    Instrument* instrument = &song->instruments[channel->instrumentIndex];
-    const uint8_t slot = instrument->noteSampleMap[channel->noteIndex];
-    Sample* sample = slot < MAX_INSTRUMENT_SAMPLES ? instrument->samples[slot] : nullptr;
-    return {instrument, sample ? sample : &emptySample};
+    const Instrument* instrument = &song->instruments[channel->instrumentIndex];
+    const KeyboardEntry& key = instrument->keyboard[noteIndex];
+    const bool held = key.sample >= 0 && key.sample < song->sampleCount;
+    return {instrument, held ? &song->samples[key.sample] : &emptySample, key.note};
+}
+
+int sampleFinetune(const PlayState* state, const Sample* sample) {
+    const Song* song = state->song;
+    if (sample < song->samples || sample >= song->samples + song->sampleCount) return 0;
+    return state->sampleFinetune[sample - song->samples];
 }
 
 int amigaPeriod(int note, int finetune) {
@@ -170,55 +147,60 @@ void resetChannelInstrument(ChannelState* channel, const Sample* sample) {
     channel->updateFlags |= UPDATE_VOLUME | UPDATE_PANNING;
 }
 
-void startChannelRow(Song* song, ChannelState* channel, const NoteCell& cell, bool* jumpSeen) {
+void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& cell,
+                     bool* jumpSeen) {
     // A tone portamento slides to the cell's note instead of starting it, on the old instrument.
-    const bool isPorta =
-        cell.effect == EFFECT_TONE_PORTA || cell.effect == EFFECT_TONE_PORTA_VOLUME_SLIDE;
+    const uint8_t command = cell.effect.command;
+    const bool isPorta = command == CMD_TONE_PORTA || command == CMD_TONE_PORTA_VOLUME_SLIDE;
     const bool hasNote = isNote(cell.note);
     if (cell.instrument != 0 && !isPorta) channel->instrumentIndex = cell.instrument - 1;
     if (hasNote && !isPorta) channel->noteIndex = cell.note - 1;
-    const ChannelSound sound = resolveSound(song, channel);
+    const ChannelSound sound = resolveSound(state, channel);
 
     const RowStartCopies before{channel->volume, channel->period, channel->panning};
-    // A tremolo that ends leaves its last offset in the volume; in ProTracker the volume comes
-    // back.
-    if (channel->lastEffect == EFFECT_TREMOLO && cell.effect != EFFECT_TREMOLO &&
-        !song->protrackerRules) {
+    // A tremolo that ends leaves its last offset in the volume, unless the format brings the
+    // volume back.
+    if (channel->lastEffect == CMD_TREMOLO && command != CMD_TREMOLO &&
+        !(state->behaviours & BEHAVIOUR_TREMOLO_VOLUME_RETURNS)) {
         channel->volume += channel->volumeDelta;
     }
-    channel->lastEffect = cell.effect;
+    channel->lastEffect = command;
     channel->volumeDelta = 0;
     channel->updateFlags = 0;
 
     if (hasNote) {
-        channel->realNote = static_cast<uint8_t>(cell.note + sound.sample->relativeNote - 1);
-        channel->notePeriod = notePeriodOf(song, channel->realNote, sound.sample->finetune);
+        // The note the keyboard plays for the cell's (XM and MOD keyboards play the note itself);
+        // a portamento's target is the cell's note on the sample already playing.
+        const int cellNote = isPorta ? cell.note - 1 : sound.note;
+        channel->realNote = static_cast<uint8_t>(cellNote + sound.sample->relativeNote);
+        channel->notePeriod =
+            notePeriodOf(state->song, channel->realNote, sampleFinetune(state, sound.sample));
         if (!isPorta) channel->period = channel->notePeriod;
         channel->updateFlags = UPDATE_TRIGGER;
     }
     channel->periodDelta = 0;
     channel->updateFlags |= UPDATE_PITCH | UPDATE_VOLUME;
     if (cell.instrument != 0) resetChannelInstrument(channel, sound.sample);
-    if (cell.volumeColumn != 0) applyVolumeColumnRow(channel, cell.volumeColumn);
-    if (cell.note == NOTE_KEY_OFF || cell.effect == EFFECT_KEY_OFF) channel->keyOff = 1;
+    if (cell.volume.command != VOL_NONE) applyVolumeColumnRow(channel, cell.volume);
+    if (cell.note == NOTE_KEY_OFF || command == CMD_KEY_OFF) channel->keyOff = 1;
     advanceEnvelopes(channel, sound.instrument, true);
-    applyRowEffect(song, channel, cell, sound, before, jumpSeen);
+    applyRowEffect(state, channel, cell, sound, before, jumpSeen);
     autoVibratoStep(channel, sound.instrument);
-    updateVoice(channel, sound.sample, song);
+    updateVoice(state, channel, sound.sample);
 }
 
-void updateVoice(ChannelState* channel, const Sample* sample, const Song* song) {
+void updateVoice(const PlayState* state, ChannelState* channel, const Sample* sample) {
     if (!channel->voice) return;
     // A zero period has no frequency (and would divide by zero in Amiga mode).
     if (static_cast<int64_t>(channel->period) + channel->periodDelta == 0) {
         channel->updateFlags &= static_cast<uint8_t>(~UPDATE_PITCH);
     }
     const uint8_t flags = channel->updateFlags;
-    if ((flags & UPDATE_TRIGGER) && song->player)
-        triggerVoice(channel, sample, song->player->voices);
-    if (flags & UPDATE_VOLUME) updateVolume(channel, song);
+    if ((flags & UPDATE_TRIGGER) && state->voices)
+        triggerVoice(state, channel, sample);
+    if (flags & UPDATE_VOLUME) updateVolume(state, channel);
     if (flags & UPDATE_PANNING) updatePanning(channel);
-    if (flags & UPDATE_PITCH) updatePitch(channel, song);
+    if (flags & UPDATE_PITCH) updatePitch(state, channel);
     if (flags & UPDATE_REWIND) {
         Voice* voice = channel->voice;
         voice->positionFraction = 0;

@@ -1,92 +1,31 @@
-// Channel state: one ChannelState per song channel in the ChannelTable. At a row start each
-// channel reads its cell (note, instrument, volume column, effect), resolves its sample, computes
-// the note's period and triggers; at the end of every tick updateVoice pushes pitch, volume,
-// panning and note starts into the Voice the channel drives.
+// One channel's row start and sound. At a row start each channel reads its cell (note,
+// instrument, volume column, effect), resolves its sample through the instrument's keyboard,
+// computes the note's period and triggers; at the end of every tick updateVoice pushes pitch,
+// volume, panning and note starts into the Voice the channel drives.
 #pragma once
 
 #include <cstdint>
 
 #include "module/song.h"
-#include "player/voice.h"
-
-constexpr int MAX_PLAYER_CHANNELS = 32;
-
-constexpr uint8_t UPDATE_PITCH = 1;
-constexpr uint8_t UPDATE_VOLUME = 2;
-constexpr uint8_t UPDATE_PANNING = 4;
-constexpr uint8_t UPDATE_TRIGGER = 8;
-constexpr uint8_t UPDATE_REWIND = 32;
-// What a tick may change of the sound: a delayed note holds all of it back until its tick.
-constexpr uint8_t UPDATE_SOUND = UPDATE_PITCH | UPDATE_VOLUME | UPDATE_PANNING | UPDATE_TRIGGER;
-
-struct EnvelopeState {
-    int32_t tick;  // ticks since the envelope started
-    int32_t point;  // next point to reach
-    int32_t value;  // 16.16
-    int32_t output;  // integer part of value
-    int32_t slope;  // 16.16 change per tick
-    uint8_t done;
-};
-
-struct ChannelState {
-    uint8_t noteIndex;
-    uint8_t updateFlags;
-    Voice* voice;
-    int32_t period;
-    int32_t volume;
-    int32_t panning;
-    int32_t volumeDelta;
-    int32_t periodDelta;
-    EnvelopeState volumeEnvelope;
-    EnvelopeState panningEnvelope;
-    int32_t fadeoutVolume;
-    int32_t autoVibratoPosition;
-    int32_t autoVibratoSweepTicks;
-    uint8_t keyOff;
-    uint8_t instrumentIndex;
-    uint8_t realNote;
-    int32_t notePeriod;
-    uint8_t lastEffect;
-    int32_t sampleOffsetMemory;
-    uint8_t portaDownMemory;
-    uint8_t portaUpMemory;
-    uint8_t extraFineDownMemory;
-    uint8_t extraFineUpMemory;
-    uint8_t volumeSlideMemory;
-    uint8_t panningSlideMemory;
-    uint8_t retrigVolumeChange;
-    uint8_t retrigInterval;
-    int32_t portaTarget;
-    uint8_t portaSpeed;
-    int8_t vibratoPosition;
-    uint8_t vibratoSpeed;
-    uint8_t vibratoDepth;
-    int8_t tremoloPosition;
-    uint8_t tremoloSpeed;
-    uint8_t tremoloDepth;
-    uint8_t tremorCounter;
-    uint8_t tremorOnTicks;
-    uint8_t tremorOffTicks;
-    int32_t patternLoopRow;
-    int32_t patternLoopCount;
-    uint8_t waveControl;
-    uint8_t fineVolumeSlideMemory;
-    uint8_t finePortaUpMemory;
-    uint8_t finePortaDownMemory;
-};
+#include "player/player_state.h"
 
 // What a channel plays on this tick. A channel keeps no sample of its own: every tick resolves it
 // again from instrumentIndex and noteIndex.
 struct ChannelSound {
-    Instrument* instrument;  // emptyInstrument when the number names no instrument
-    Sample* sample;  // emptySample when the slot is empty or the map entry is beyond 15
+    const Instrument* instrument;  // emptyInstrument when the number names no instrument
+    const Sample* sample;  // emptySample when the keyboard names no sample
+    uint8_t note;  // 0-based note the keyboard plays for the channel's note
 };
-ChannelSound resolveSound(Song* song, const ChannelState* channel);
+ChannelSound resolveSound(const PlayState* state, const ChannelState* channel);
+
+// The finetune a sample plays with now (the set-finetune command may have changed it).
+int sampleFinetune(const PlayState* state, const Sample* sample);
 
 // The row start of one channel (tick 0): note, instrument, volume column, envelopes, the effect,
 // and the voice update. `jumpSeen` carries a position jump of an earlier channel of the same row
 // to a pattern break of a later one.
-void startChannelRow(Song* song, ChannelState* channel, const NoteCell& cell, bool* jumpSeen);
+void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& cell,
+                     bool* jumpSeen);
 
 // Bit 0 of songFlags: linear periods (64 units per semitone, 4608 = 8363 Hz) instead of Amiga ones.
 inline bool usesLinearPeriods(const Song* song) { return (song->songFlags & 1) != 0; }
@@ -101,7 +40,7 @@ inline void holdSoundUpdates(ChannelState* channel) {
 }
 // Pushes the tick's changes (updateFlags) into the channel's voice: note start with the twin voice
 // switch, volume and panning gains, pitch step, rewind.
-void updateVoice(ChannelState* channel, const Sample* sample, const Song* song);
+void updateVoice(const PlayState* state, ChannelState* channel, const Sample* sample);
 
 // Adds `change` to `value`, staying inside the 32-bit range: the unlimited slides (portamento down,
 // volume-column panning) would otherwise wrap round after long enough.

@@ -22,9 +22,14 @@ int32_t slopeBetween(const EnvelopePoint* points, int from) {
 
 }  // namespace
 
-void envelopeStep(ChannelState* channel, EnvelopeState* envelope, uint8_t flags, int pointCount,
-                  const EnvelopePoint* points, int loopEnd, int loopStart, int sustain,
+void envelopeStep(ChannelState* channel, EnvelopeState* envelope, const Envelope& shape,
                   uint8_t updateBit) {
+    const uint8_t flags = shape.flags;
+    const int pointCount = shape.pointCount;
+    const EnvelopePoint* points = shape.points;
+    const int loopEnd = shape.loopEnd;
+    const int loopStart = shape.loopStart;
+    const int sustain = shape.sustainStart;
     if (envelope->point < pointCount) {
         if (envelope->tick == points[envelope->point].position) {
             // The loop is tested first, and the sustain test sees the point after the jump.
@@ -58,10 +63,10 @@ void envelopeStep(ChannelState* channel, EnvelopeState* envelope, uint8_t flags,
 }
 
 void setVolumeEnvelopePosition(ChannelState* channel, const Instrument* instrument, int position) {
-    if (!(instrument->volumeEnvelopeFlags & ENVELOPE_ON)) return;
-    const int n = instrument->volumePointCount;
+    if (!(instrument->volumeEnvelope.flags & ENVELOPE_ON)) return;
+    const int n = instrument->volumeEnvelope.pointCount;
     if (n < 2) return;
-    const EnvelopePoint* points = instrument->volumePoints;
+    const EnvelopePoint* points = instrument->volumeEnvelope.points;
     EnvelopeState& envelope = channel->volumeEnvelope;
     for (int k = 0; k <= n - 2; ++k) {
         if (position <= points[k + 1].position) {
@@ -82,22 +87,18 @@ void setVolumeEnvelopePosition(ChannelState* channel, const Instrument* instrume
 }
 
 void advanceEnvelopes(ChannelState* channel, const Instrument* instrument, bool rowStart) {
-    if (instrument->volumeEnvelopeFlags & ENVELOPE_ON) {
+    if (instrument->volumeEnvelope.flags & ENVELOPE_ON) {
         if (!channel->volumeEnvelope.done) {
-            envelopeStep(channel, &channel->volumeEnvelope, instrument->volumeEnvelopeFlags,
-                         instrument->volumePointCount, instrument->volumePoints,
-                         instrument->volumeLoopEnd, instrument->volumeLoopStart,
-                         instrument->volumeSustainPoint, UPDATE_VOLUME);
+            envelopeStep(channel, &channel->volumeEnvelope, instrument->volumeEnvelope,
+                         UPDATE_VOLUME);
         }
     } else if (rowStart && channel->keyOff) {
         // Without a volume envelope a release has nothing to fade through: silence at once.
         channel->volumeEnvelope.output = 0;
     }
-    if ((instrument->panningEnvelopeFlags & ENVELOPE_ON) && !channel->panningEnvelope.done) {
-        envelopeStep(channel, &channel->panningEnvelope, instrument->panningEnvelopeFlags,
-                     instrument->panningPointCount, instrument->panningPoints,
-                     instrument->panningLoopEnd, instrument->panningLoopStart,
-                     instrument->panningSustainPoint, UPDATE_PANNING);
+    if ((instrument->panningEnvelope.flags & ENVELOPE_ON) && !channel->panningEnvelope.done) {
+        envelopeStep(channel, &channel->panningEnvelope, instrument->panningEnvelope,
+                     UPDATE_PANNING);
     }
     if (channel->keyOff) {
         channel->fadeoutVolume -= instrument->fadeout;

@@ -7,13 +7,12 @@
 #include <cstdint>
 
 #include "module/song.h"
-#include "player/channel.h"
+#include "player/player_state.h"
 
 // Advances one envelope by a tick: moves toward the next point, holds at the sustain point until
 // key-off, jumps from the loop end back to the loop start, and stops (done) at the last point.
 // `updateBit` is UPDATE_VOLUME or UPDATE_PANNING.
-void envelopeStep(ChannelState* channel, EnvelopeState* envelope, uint8_t flags, int pointCount,
-                  const EnvelopePoint* points, int loopEnd, int loopStart, int sustain,
+void envelopeStep(ChannelState* channel, EnvelopeState* envelope, const Envelope& shape,
                   uint8_t updateBit);
 
 // Effect L: moves the volume envelope to `position` ticks from its start (nothing when the

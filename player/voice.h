@@ -2,8 +2,11 @@
 // every tick (note starts, pitch steps, target gains); the mixer reads them and renders their
 // frames, moving only the play position, the direction and the running volume ramp.
 //
-// A song drives VOICE_COUNT voices. Channel c plays on voice c or on its twin c + TWIN_DISTANCE:
-// a new note moves to the twin while the old one fades out where it was, so notes never click.
+// A playback drives a table of VOICE_COUNT voices (voice_pool.h says which channel drives which):
+// each song channel has a pair, plays on one of them and moves a new note to the other while the
+// old one fades out where it was, so notes never click; background channels, holding notes that
+// sound on after their channel started another, have one each. The mixer mixes the first
+// MIXED_VOICE_COUNT in index order.
 #pragma once
 
 #include <cstdint>
@@ -11,21 +14,21 @@
 #include "module/song.h"
 
 constexpr int VOICE_COUNT = 256;
-constexpr int MIXED_VOICE_COUNT = 64;
-constexpr int TWIN_DISTANCE = 32;
+constexpr int MIXED_VOICE_COUNT = 192;
 
 constexpr int32_t DIRECTION_FORWARD = 1;
 constexpr int32_t DIRECTION_BACKWARD = 2;
 
 struct Voice {
     int32_t index;  // own number in its table
+    int32_t channel;  // the song channel whose note it plays (mutes and stems go by it)
     int32_t finalVolume;
     int32_t frequency;
     int32_t finalPanning;
     int32_t mixVolume;
     int32_t mixPanning;
     uint32_t startOffset;  // frame at which the next triggered note starts
-    Sample* sample;  // null: silent, skipped
+    const Sample* sample;  // null: silent, skipped
     int32_t volumeLeft;  // target gain of the left sample, in 1/255 steps
     int32_t volumeRight;
     uint32_t position;  // 32.32 play position, integer part

@@ -16,28 +16,30 @@ namespace {
 constexpr int FUZZ_PLAY_BLOCKS = 150;
 constexpr int32_t FUZZ_PLAY_RATE = 11025;
 
-const char* positionRuleBroken(const Song* song) {
-    if (song->orderPosition < 0 || song->orderPosition >= song->songLength) {
+const char* positionRuleBroken(const PlayState* state) {
+    const Song* song = state->song;
+    if (state->orderPosition < 0 || state->orderPosition >= song->songLength) {
         return "the order position left the song";
     }
-    const Pattern& pattern = song->patterns[song->orderTable[song->orderPosition]];
+    const Pattern* pattern = patternAtOrder(song, state->orderPosition);
+    if (!pattern) return "the order position names no pattern";
     // A pattern of no rows still has a row 0 to stand on.
     const auto inside = [&](int32_t row) {
-        return row >= 0 && (row < pattern.rowCount || row == 0);
+        return row >= 0 && (row < pattern->rowCount || row == 0);
     };
-    if (!inside(song->player->startedRow)) return "the row played left its pattern";
-    // After a pattern loop's jump the song's row reads one less than the loop's first row until
-    // the next row starts. E60 takes the song's row, which a jump of an earlier channel in the
+    if (!inside(state->startedRow)) return "the row played left its pattern";
+    // After a pattern loop's jump the row reads one less than the loop's first row until the
+    // next row starts. The loop start takes the row, which a jump of an earlier channel in the
     // same row may have moved already, so a loop's row can lie below 0 (or beyond a shorter
     // pattern than the one it was set in).
     bool loopJump = false;
     for (int c = 0; c < playedChannelCount(song); ++c)
-        loopJump = loopJump || song->row == song->player->channels[c].patternLoopRow - 1;
-    if (!inside(song->row) && !loopJump) return "the row left its pattern";
-    if (song->samplesPerTick < 1) return "a tick shorter than one frame";
-    if (song->tickSamplesLeft < 0) return "a negative number of frames left in the tick";
-    if (song->globalVolume < 0 || song->globalVolume > 64) return "global volume outside 0..64";
-    if (song->songTimeMs < 0) return "song time went negative";
+        loopJump = loopJump || state->row == state->channels[c].patternLoopRow - 1;
+    if (!inside(state->row) && !loopJump) return "the row left its pattern";
+    if (state->samplesPerTick < 1) return "a tick shorter than one frame";
+    if (state->tickSamplesLeft < 0) return "a negative number of frames left in the tick";
+    if (state->globalVolume < 0 || state->globalVolume > 64) return "global volume outside 0..64";
+    if (state->songTimeMs < 0) return "song time went negative";
     return nullptr;
 }
 
@@ -74,17 +76,15 @@ int64_t tickBudget(int blocks) {
     return int64_t{blocks} * (settings.blockFrames / fastestTickFrames + 1);
 }
 
-// The ticks the player runs, counted by standing in for the song's tick handler.
+// The ticks the player runs, counted by the engine's tick observer.
 struct TickCount {
-    SongHandler handler;
     int64_t ticks;
     int fastestBpm;
 } tickCount;
 
-void countTick(Song* song) {
+void countTick(AudioEngine* engine) {
     ++tickCount.ticks;
-    if (song->bpm > tickCount.fastestBpm) tickCount.fastestBpm = song->bpm;
-    if (tickCount.handler) tickCount.handler(song);
+    if (engine->state->bpm > tickCount.fastestBpm) tickCount.fastestBpm = engine->state->bpm;
 }
 
 }  // namespace
@@ -103,24 +103,26 @@ const char* playAndCheck(Song* song, int blocks) {
     // Voices outlive a song; starting from clear voices lets a finding be replayed on its own.
     prepareMixSettings(defaultAudioEngine()->settings.sampleRate);
     if (!startSongOffline(song)) return "the song does not start";
-    tickCount = {song->tickHandler, 0, 0};
-    song->tickHandler = countTick;
+    AudioEngine* engine = defaultAudioEngine();
+    const PlayState* state = engine->state;
+    tickCount = {0, 0};
+    engine->tickObserver = countTick;
     const int64_t budget = tickBudget(blocks);
     int32_t lastTime = 0;
     const char* broken = nullptr;
     for (int b = 0; b < blocks && !broken; ++b) {
         if (!renderNextBlock()) broken = "a block was not mixed";
-        if (!broken) broken = positionRuleBroken(song);
+        if (!broken) broken = positionRuleBroken(state);
         if (!broken) broken = voiceRuleBroken();
-        if (!broken && song->songTimeMs < lastTime) broken = "song time ran backwards";
-        lastTime = song->songTimeMs;
+        if (!broken && state->songTimeMs < lastTime) broken = "song time ran backwards";
+        lastTime = state->songTimeMs;
         if (!broken && tickCount.ticks > budget) {
             if (tickCount.fastestBpm <= MAX_EFFECT_BPM) broken = "more ticks than the tempo allows";
             break;
         }
     }
     stopSong(song);
-    song->tickHandler = tickCount.handler;
+    engine->tickObserver = nullptr;
     return broken;
 }
 

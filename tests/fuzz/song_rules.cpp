@@ -5,7 +5,6 @@
 namespace {
 
 const char* sampleRuleBroken(const Sample* smp) {
-    if (!smp) return "a sample slot below the sample count is null";
     if (smp->length == 0) return smp->data ? "an empty sample has data" : nullptr;
     if (!smp->data) return "a sample with frames has no data";
     if (smp->bits != 16) return "sample data is not 16-bit";
@@ -27,58 +26,64 @@ const char* sampleRuleBroken(const Sample* smp) {
     return nullptr;
 }
 
-const char* envelopeRuleBroken(const EnvelopePoint* points, uint8_t count, uint8_t flags,
-                               uint8_t sustain, uint8_t loopStart, uint8_t loopEnd) {
-    if (count > MAX_ENVELOPE_POINTS) return "an envelope has more than 12 points";
+const char* envelopeRuleBroken(const Envelope& envelope) {
+    const int count = envelope.pointCount;
+    if (count > MAX_ENVELOPE_POINTS) return "an envelope has more points than the record holds";
     for (int k = 0; k < MAX_ENVELOPE_POINTS; ++k) {
-        if (points[k].value > 64) return "an envelope value above 64";
+        if (envelope.points[k].value > 64 || envelope.points[k].value < -64)
+            return "an envelope value outside -64..64";
     }
-    if (!(flags & ENVELOPE_ON)) return nullptr;
+    if (!(envelope.flags & ENVELOPE_ON)) return nullptr;
     if (count < 2) return "an envelope is on with fewer than 2 points";
-    if ((flags & ENVELOPE_SUSTAIN) && sustain >= count)
+    if ((envelope.flags & ENVELOPE_SUSTAIN) &&
+        (envelope.sustainStart >= count || envelope.sustainEnd >= count)) {
         return "an envelope sustain point is missing";
-    if ((flags & ENVELOPE_LOOP) && (loopStart >= count || loopEnd >= count)) {
+    }
+    if ((envelope.flags & ENVELOPE_LOOP) && (envelope.loopStart >= count || envelope.loopEnd >= count)) {
         return "an envelope loop point is missing";
     }
     return nullptr;
 }
 
-const char* instrumentRuleBroken(const Instrument& ins) {
-    if (ins.sampleCount < 0 || ins.sampleCount > MAX_INSTRUMENT_SAMPLES) {
-        return "an instrument's sample count is outside 0..16";
+const char* instrumentRuleBroken(const Song* song, const Instrument& ins) {
+    if (ins.sampleCount < 0 || ins.firstSample < 0 ||
+        ins.firstSample + static_cast<int64_t>(ins.sampleCount) > song->sampleCount) {
+        return "an instrument's samples lie outside the pool";
     }
-    for (int j = 0; j < MAX_INSTRUMENT_SAMPLES; ++j) {
-        if (j >= ins.sampleCount) {
-            if (ins.samples[j] != &emptySample)
-                return "an unused sample slot is not the empty sample";
-            continue;
-        }
-        if (const char* broken = sampleRuleBroken(ins.samples[j])) return broken;
+    for (const KeyboardEntry& key : ins.keyboard) {
+        if (key.sample != NO_SAMPLE && (key.sample < 0 || key.sample >= song->sampleCount))
+            return "a keyboard entry names a sample outside the pool";
+        if (key.note >= NOTE_COUNT) return "a keyboard entry plays a note outside 0..119";
     }
-    if (const char* broken =
-            envelopeRuleBroken(ins.volumePoints, ins.volumePointCount, ins.volumeEnvelopeFlags,
-                               ins.volumeSustainPoint, ins.volumeLoopStart, ins.volumeLoopEnd)) {
-        return broken;
+    const Envelope* envelopes[] = {&ins.volumeEnvelope, &ins.panningEnvelope, &ins.pitchEnvelope};
+    for (const Envelope* envelope : envelopes) {
+        if (const char* broken = envelopeRuleBroken(*envelope)) return broken;
     }
-    return envelopeRuleBroken(ins.panningPoints, ins.panningPointCount, ins.panningEnvelopeFlags,
-                              ins.panningSustainPoint, ins.panningLoopStart, ins.panningLoopEnd);
+    return nullptr;
 }
 
 }  // namespace
 
 const char* songRuleBroken(const Song* song) {
     if (!song) return "no song";
-    if (song->channelCount < 1 || song->channelCount > 32) return "channel count outside 1..32";
+    if (song->channelCount < 1 || song->channelCount > MAX_SONG_CHANNELS)
+        return "channel count outside 1..64";
     if (song->songLength < 1 || song->songLength > 256) return "song length outside 1..256";
     if (song->restartPosition < 0 || song->restartPosition >= song->songLength) {
         return "restart position outside the song";
     }
     if (song->defaultBpm < 1) return "default tempo below 1";
-    if (!song->tickHandler) return "no tick handler";
     if (!song->patterns) return "no pattern table";
     if (song->patternCount < song->usedPatternCount) return "fewer patterns than the orders use";
     for (int i = 0; i < song->songLength; ++i) {
-        if (song->orderTable[i] >= song->patternCount) return "an order names a missing pattern";
+        const uint16_t entry = song->orderTable[i];
+        if (entry != ORDER_SKIP && entry != ORDER_END && entry >= song->patternCount)
+            return "an order names a missing pattern";
+    }
+    if (song->sampleCount < 0 || song->sampleCount > MAX_SONG_SAMPLES)
+        return "sample pool count outside 0..MAX_SONG_SAMPLES";
+    for (int32_t k = 0; k < song->sampleCount; ++k) {
+        if (const char* broken = sampleRuleBroken(&song->samples[k])) return broken;
     }
     for (int p = 0; p < song->patternCount; ++p) {
         const Pattern& pattern = song->patterns[p];
@@ -93,7 +98,7 @@ const char* songRuleBroken(const Song* song) {
     }
     if (song->instrumentCount > 0 && !song->instruments) return "no instrument table";
     for (int i = 0; i < song->instrumentCount; ++i) {
-        if (const char* broken = instrumentRuleBroken(song->instruments[i])) return broken;
+        if (const char* broken = instrumentRuleBroken(song, song->instruments[i])) return broken;
     }
     return nullptr;
 }

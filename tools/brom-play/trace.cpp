@@ -20,22 +20,22 @@ const char HEADER[] =
     "volumeDelta\tpanning\tvolumeEnvelope\tpanningEnvelope\tfadeoutVolume\tkeyOff\tvoice\t"
     "frequency\tfinalVolume\tvolumeLeft\tvolumeRight\tspeed\tbpm\tsamplesPerTick\tglobalVolume\n";
 
-void printTick(const Song* song, int64_t tickIndex, int32_t tick) {
-    const NoteCell* cells = currentRowCells(song);
-    const int channels = playedChannelCount(song);
+void printTick(const PlayState* state, int64_t tickIndex, int32_t tick) {
+    const NoteCell* cells = currentRowCells(state);
+    const int channels = playedChannelCount(state->song);
     for (int c = 0; c < channels; ++c) {
-        const ChannelState& ch = song->player->channels[c];
+        const ChannelState& ch = state->channels[c];
         const NoteCell cell = cells ? cells[c] : NoteCell{};
         const Voice empty{};
         const Voice& voice = ch.voice ? *ch.voice : empty;
         printf(
             "%lld\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t"
             "%d\t%d\t%d\t%d\t%d\n",
-            static_cast<long long>(tickIndex), song->orderPosition, song->row, tick, c, cell.note,
+            static_cast<long long>(tickIndex), state->orderPosition, state->row, tick, c, cell.note,
             cell.instrument, ch.period, ch.periodDelta, ch.volume, ch.volumeDelta, ch.panning,
             ch.volumeEnvelope.output, ch.panningEnvelope.output, ch.fadeoutVolume, ch.keyOff,
             voice.index, voice.frequency, voice.finalVolume, voice.volumeLeft, voice.volumeRight,
-            song->speed, song->bpm, song->samplesPerTick, song->globalVolume);
+            state->speed, state->bpm, state->samplesPerTick, state->globalVolume);
     }
 }
 
@@ -52,21 +52,24 @@ int runTrace(const Options& options) {
     const int64_t ticks = options.ticks;
     Voice voices[VOICE_COUNT];
     resetVoices(voices);
-    if (!startSongPosition(song, voices, 44100)) {
+    PlayState* state = createPlayState(song);
+    if (!state) {
         fprintf(stderr, "brom-play: out of memory\n");
         freeSong(song);
         return 1;
     }
+    startSongPosition(state, voices, 44100);
     // Without a tick count: one pass through the song; the tick that comes round is not printed.
     const bool untilRepeat = ticks < 0;
     const int64_t limit = untilRepeat ? DEFAULT_TICK_LIMIT : ticks;
     fputs(HEADER, stdout);
     for (int64_t tickIndex = 0; tickIndex < limit; ++tickIndex) {
-        const int32_t tick = song->tick;
-        playerTick(song);
-        if (untilRepeat && song->hasRepeated) break;
-        printTick(song, tickIndex, tick);
+        const int32_t tick = state->tick;
+        playerTick(state);
+        if (untilRepeat && state->hasRepeated) break;
+        printTick(state, tickIndex, tick);
     }
+    destroyPlayState(state);
     freeSong(song);
     if (fflush(stdout) != 0) {
         fprintf(stderr, "brom-play: cannot write the trace\n");

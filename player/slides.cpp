@@ -1,0 +1,146 @@
+// The slides and oscillators that the row start and the later ticks share: volume and panning
+// slides, vibrato, tremolo, tone portamento, tremor, retrigger and the Amiga's period limits.
+#include <cmath>
+
+#include "player/effects.h"
+
+namespace {
+
+constexpr int WAVEFORM_SINE = 0;
+constexpr int WAVEFORM_RAMP = 1;
+
+// Magnitude 0..255 of an oscillator at phase -32..31 (one period is 64 steps); the sign comes
+// from the phase. Waveform 2 and 3 are square, except that the caller maps tremolo's 3 to sine.
+int waveformValue(int waveform, int phase) {
+    if (waveform == WAVEFORM_SINE) {
+        // The constants as double-precision values, the argument in extended precision, the
+        // sine in double.
+        long double argument = static_cast<long double>(phase) * 2.0L *
+                               static_cast<long double>(3.141592) *
+                               static_cast<long double>(0.015625);
+        return static_cast<int>(std::fabs(std::sin(static_cast<double>(argument))) * 256.0);
+    }
+    if (waveform == WAVEFORM_RAMP) {
+        int ramp = (phase & 31) * 8;
+        return phase < 0 ? 255 - ramp : ramp;
+    }
+    return 255;
+}
+
+int8_t advancePhase(int8_t phase, uint8_t speed) {
+    int next = phase + speed;
+    if (next > 31) next -= 64;
+    return static_cast<int8_t>(next);
+}
+
+}  // namespace
+
+void slideVolumeUp(ChannelState* channel, int amount) {
+    channel->volume += amount;
+    if (channel->volume > 64) channel->volume = 64;
+    channel->updateFlags |= UPDATE_VOLUME;
+}
+
+void slideVolumeDown(ChannelState* channel, int amount) {
+    channel->volume -= amount;
+    if (channel->volume < 0) channel->volume = 0;
+    channel->updateFlags |= UPDATE_VOLUME;
+}
+
+void slidePanning(ChannelState* channel, int change) {
+    channel->panning = addSaturated(channel->panning, change);
+    channel->updateFlags |= UPDATE_PANNING;
+}
+
+void applyVibrato(ChannelState* channel) {
+    const int phase = channel->vibratoPosition;
+    const int value = waveformValue(channel->waveControl & 3, phase);
+    const int32_t delta = ((value * channel->vibratoDepth) >> 7) * 4;
+    channel->periodDelta = phase >= 0 ? -delta : delta;
+    channel->updateFlags |= UPDATE_PITCH;
+}
+
+void advanceVibrato(ChannelState* channel) {
+    channel->vibratoPosition = advancePhase(channel->vibratoPosition, channel->vibratoSpeed);
+}
+
+void tremoloStep(ChannelState* channel) {
+    const int phase = channel->tremoloPosition;
+    int waveform = (channel->waveControl >> 4) & 3;
+    if (waveform == 3) waveform = WAVEFORM_SINE;
+    int32_t delta = (waveformValue(waveform, phase) * channel->tremoloDepth) >> 6;
+    // The offset keeps volume + volumeDelta inside 0..64.
+    if (phase >= 0) {
+        if (channel->volume + delta > 64) delta = 64 - channel->volume;
+        channel->volumeDelta = delta;
+    } else {
+        if (delta > channel->volume) delta = channel->volume;
+        channel->volumeDelta = -delta;
+    }
+    channel->tremoloPosition = advancePhase(channel->tremoloPosition, channel->tremoloSpeed);
+    channel->updateFlags |= UPDATE_VOLUME;
+}
+
+void tonePortamentoStep(ChannelState* channel) {
+    const int32_t step = 4 * channel->portaSpeed;
+    if (channel->period < channel->portaTarget) {
+        channel->period = addSaturated(channel->period, step);
+        if (channel->period > channel->portaTarget) channel->period = channel->portaTarget;
+    } else if (channel->period > channel->portaTarget) {
+        channel->period = addSaturated(channel->period, -step);
+        if (channel->period < channel->portaTarget) channel->period = channel->portaTarget;
+    }
+    channel->updateFlags |= UPDATE_PITCH;
+}
+
+void tremorStep(ChannelState* channel) {
+    // On for tremorOnTicks ticks, then silent for tremorOffTicks, counted across rows.
+    if (channel->tremorCounter >= channel->tremorOnTicks) channel->volumeDelta = -channel->volume;
+    channel->tremorCounter += 1;
+    if (channel->tremorCounter >= channel->tremorOnTicks + channel->tremorOffTicks) {
+        channel->tremorCounter = 0;
+    }
+    channel->updateFlags |= UPDATE_VOLUME;
+}
+
+void retrigStep(const PlayState* state, ChannelState* channel) {
+    if (channel->retrigInterval == 0 || state->tick % channel->retrigInterval != 0) return;
+    if (channel->retrigVolumeChange == 0) {
+        channel->updateFlags |= UPDATE_TRIGGER;
+        return;
+    }
+    const int32_t v = channel->volume;
+    int32_t volume = v;
+    switch (channel->retrigVolumeChange) {
+        case 1: volume = v - 1; break;
+        case 2: volume = v - 2; break;
+        case 3: volume = v - 4; break;
+        case 4: volume = v - 8; break;
+        case 5: volume = v - 16; break;
+        case 6: volume = 2 * v / 3; break;
+        case 7: volume = v >> 1; break;
+        case 8: volume = v; break;
+        case 9: volume = v + 1; break;
+        case 10: volume = v + 2; break;
+        case 11: volume = v + 4; break;
+        case 12: volume = v + 8; break;
+        case 13: volume = v + 16; break;
+        case 14: volume = 3 * v / 2; break;
+        case 15: volume = 2 * v; break;
+        default: break;
+    }
+    if (volume < 0) volume = 0;
+    if (volume > 64) volume = 64;
+    channel->volume = volume;
+    channel->updateFlags |= UPDATE_VOLUME | UPDATE_TRIGGER;
+}
+
+void stopAtAmigaLimit(const PlayState* state, ChannelState* channel, bool upward) {
+    // The player's Amiga periods are four times the file's.
+    constexpr int32_t HIGHEST_PITCH_PERIOD = 4 * 113;
+    constexpr int32_t LOWEST_PITCH_PERIOD = 4 * 856;
+    if (!(state->behaviours & BEHAVIOUR_AMIGA_PERIOD_LIMITS)) return;
+    if (upward && channel->period < HIGHEST_PITCH_PERIOD) channel->period = HIGHEST_PITCH_PERIOD;
+    if (!upward && channel->period > LOWEST_PITCH_PERIOD) channel->period = LOWEST_PITCH_PERIOD;
+}
+

@@ -57,7 +57,8 @@ CellCommand decodeItEffect(uint8_t effect, uint8_t param) {
         case 11: return {CMD_VIBRATO_VOLUME_SLIDE, param};
         case 12: return {CMD_TONE_PORTA_VOLUME_SLIDE, param};
         case 13:
-            return param <= 64 ? CellCommand{CMD_SET_CHANNEL_VOLUME, param} : CellCommand{CMD_NONE, 0};
+            return param <= 64 ? CellCommand{CMD_SET_CHANNEL_VOLUME, param}
+                               : CellCommand{CMD_NONE, 0};
         case 14: return {CMD_CHANNEL_VOLUME_SLIDE, param};
         case 15: return {CMD_SAMPLE_OFFSET, param};
         case 16:

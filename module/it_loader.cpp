@@ -218,8 +218,10 @@ int readMessage(Song* song, Reader& reader, const ItHeader& header) {
     for (int k = 0; k < length; ++k) {
         char& c = song->message[k];
         if (c == '\0') break;
-        if (c == '\r') c = '\n';
-        else if (static_cast<uint8_t>(c) < 32 && c != '\n') c = ' ';
+        if (c == '\r')
+            c = '\n';
+        else if (static_cast<uint8_t>(c) < 32 && c != '\n')
+            c = ' ';
     }
     return 1;
 }
@@ -230,8 +232,8 @@ int readMessage(Song* song, Reader& reader, const ItHeader& header) {
 // multiply a small file into gigabytes.
 int64_t frameBudget(const Reader& reader) { return 8 * reader.fileSize + (1 << 20); }
 
-void setLoop(uint32_t begin, uint32_t end, uint32_t length, bool on, bool pingPong,
-             uint32_t* start, uint32_t* loopLength, uint8_t* mode) {
+void setLoop(uint32_t begin, uint32_t end, uint32_t length, bool on, bool pingPong, uint32_t* start,
+             uint32_t* loopLength, uint8_t* mode) {
     if (end > length) end = length;
     if (!on || begin >= end) {
         *start = 0;
@@ -294,7 +296,7 @@ uint32_t convertPlain(const uint8_t* bytes, size_t held, int16_t* out, uint32_t 
     uint16_t sum = 0;
     for (uint32_t k = 0; k < got; ++k) {
         const uint8_t* p = bytes + k * width;
-        uint16_t v = bits == 8 ? p[0]
+        uint16_t v = bits == 8                        ? p[0]
                      : (convert & CONVERT_BIG_ENDIAN) ? static_cast<uint16_t>(p[0] << 8 | p[1])
                                                       : le16(p);
         v = static_cast<uint16_t>(v ^ flip);
@@ -320,8 +322,8 @@ uint32_t decodeChannel(const uint8_t* bytes, size_t held, int16_t* out, uint32_t
 // The bytes a compressed sample's blocks take from `offset` (each a 16-bit size and that many
 // bytes), for `frames` frames of each of `channels` channels; the file's end cuts it.
 int64_t compressedBytes(Reader& reader, uint32_t offset, uint32_t frames, int bits, int channels) {
-    const int64_t blocks = (static_cast<int64_t>(frames) + itBlockFrames(bits) - 1) /
-                           itBlockFrames(bits) * channels;
+    const int64_t blocks =
+        (static_cast<int64_t>(frames) + itBlockFrames(bits) - 1) / itBlockFrames(bits) * channels;
     int64_t at = offset;
     for (int64_t b = 0; b < blocks; ++b) {
         uint8_t size[2];
@@ -348,8 +350,9 @@ int readData(Song* song, Sample* smp, Reader& reader, const SampleHeader& header
     if (smp->length > *budget / channels) smp->length = static_cast<uint32_t>(*budget / channels);
     const bool compressed = (header.flags & SAMPLE_COMPRESSED) != 0;
     const int64_t held = reader.fileSize - header.dataOffset;
-    int64_t size = compressed ? compressedBytes(reader, header.dataOffset, smp->length, bits, channels)
-                              : static_cast<int64_t>(smp->length) * channels * (bits / 8);
+    int64_t size = compressed
+                       ? compressedBytes(reader, header.dataOffset, smp->length, bits, channels)
+                       : static_cast<int64_t>(smp->length) * channels * (bits / 8);
     if (size > held) size = held;
     const int64_t most = (compressed ? size * 8 : size / (bits / 8)) / channels;
     if (smp->length > most) smp->length = static_cast<uint32_t>(most);
@@ -474,8 +477,10 @@ void readEnvelope(Envelope* envelope, const uint8_t* bytes, EnvelopeKind kind) {
     for (int k = 0; k < MAX_ENVELOPE_POINTS; ++k) {
         const uint8_t* point = bytes + 6 + 3 * k;
         int value = static_cast<int8_t>(point[0]);
-        if (kind == VOLUME) value = value < 0 ? 0 : value > 64 ? 64 : value;
-        else value = (value < -32 ? -32 : value > 32 ? 32 : value);
+        if (kind == VOLUME)
+            value = value < 0 ? 0 : value > 64 ? 64 : value;
+        else
+            value = (value < -32 ? -32 : value > 32 ? 32 : value);
         if (kind == PANNING) value += PANNING_ENVELOPE_CENTRE;
         envelope->points[k] = {le16(point + 1), static_cast<int16_t>(value)};
     }
@@ -502,8 +507,9 @@ void readNewInstrument(Song* song, Instrument* ins, const uint8_t* bytes) {
     const uint32_t fadeout = le16(bytes + 0x14);
     ins->fadeout = static_cast<uint16_t>(fadeout > 1023 ? 65535 : fadeout * 64);
     const int separation = static_cast<int8_t>(bytes[0x16]);
-    ins->pitchPanSeparation =
-        static_cast<int8_t>(separation < -32 ? -32 : separation > 32 ? 32 : separation);
+    ins->pitchPanSeparation = static_cast<int8_t>(separation < -32  ? -32
+                                                  : separation > 32 ? 32
+                                                                    : separation);
     ins->pitchPanCentre = atMost(bytes[0x17], NOTE_COUNT - 1);
     ins->globalVolume = atMost(bytes[0x18], 128);
     ins->defaultPanning = (bytes[0x19] & 0x80) ? -1 : panningFrom64(bytes[0x19] & 0x7F);
@@ -625,7 +631,8 @@ int readPackedPattern(Song* song, Reader& reader, uint32_t offset, int p, Packed
     const int64_t held = bytesLeft(reader) < length ? bytesLeft(reader) : length;
     packed->size = held;
     packed->bytes = static_cast<uint8_t*>(malloc(static_cast<size_t>(held) + 1));
-    if (!packed->bytes) return fail(reader, LoadFailure::OUT_OF_MEMORY, "out of memory for patterns");
+    if (!packed->bytes)
+        return fail(reader, LoadFailure::OUT_OF_MEMORY, "out of memory for patterns");
     readExact(reader, packed->bytes, static_cast<int>(held));
     return 1;
 }
@@ -719,22 +726,25 @@ int readPatterns(Song* song, Reader& reader, const uint32_t* offsets, int fileCo
         pattern.rowCount = packed[p].rows;
         const int64_t cellCount = static_cast<int64_t>(channels) * pattern.rowCount;
         // Rows the data can back: each takes at least its end byte.
-        const int64_t backed = packed[p].size < pattern.rowCount ? packed[p].size : pattern.rowCount;
+        const int64_t backed =
+            packed[p].size < pattern.rowCount ? packed[p].size : pattern.rowCount;
         budget -= static_cast<int64_t>(channels) * (pattern.rowCount - backed);
         if (budget < 0) {
             ok = fail(reader, LoadFailure::DAMAGED, "the empty patterns are too large");
             break;
         }
-        pattern.cells = static_cast<NoteCell*>(calloc(static_cast<size_t>(cellCount), sizeof(NoteCell)));
+        pattern.cells =
+            static_cast<NoteCell*>(calloc(static_cast<size_t>(cellCount), sizeof(NoteCell)));
         if (!pattern.cells) {
             ok = fail(reader, LoadFailure::OUT_OF_MEMORY, "out of memory for pattern data");
             break;
         }
         for (int64_t k = 0; k < cellCount; ++k) pattern.cells[k].shownVolume = 0xFF;
-        const int whole = unpack(packed[p], [&](int row, int channel, uint8_t mask,
-                                                const uint8_t* values) {
-            if (channel < channels) fillCell(&pattern.cells[row * channels + channel], mask, values);
-        });
+        const int whole =
+            unpack(packed[p], [&](int row, int channel, uint8_t mask, const uint8_t* values) {
+                if (channel < channels)
+                    fillCell(&pattern.cells[row * channels + channel], mask, values);
+            });
         if (whole < pattern.rowCount && p < fileCount && offsets[p] != 0)
             noteRepair(song, "pattern %d cut short: %d of %d rows", p, whole, pattern.rowCount);
     }

@@ -18,6 +18,7 @@
 
 #include "module/xm_writer.h"
 #include "tests/fuzz/api_target.h"
+#include "tests/fuzz/it_seeds.h"
 #include "tests/fuzz/real_sized_songs.h"
 #include "tests/support/mod_writer.h"
 
@@ -376,6 +377,7 @@ int main(int argc, char** argv) {
         writeEffects(corpus);
         writeRepairs(corpus);
         writeMods(corpus);
+        for (const ItSeed& seed : itSeeds()) corpus.writeFile(seed.name + ".it", seed.bytes);
     }
     printf("%d files written to %s\n", corpus.written, corpus.dir.c_str());
     return corpus.ok ? 0 : 1;

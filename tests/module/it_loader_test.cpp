@@ -399,10 +399,10 @@ TEST(ItLoader, DecompressorRoundTripsEveryWidth) {
             const std::vector<uint8_t> packed = compressItSample(frames, bits, doubleDelta);
             std::vector<int16_t> out(frames.size());
             size_t used = 0;
-            ASSERT_EQ(decompressItSample(packed.data(), packed.size(), out.data(),
-                                         static_cast<uint32_t>(out.size()), bits, doubleDelta,
-                                         &used),
-                      frames.size());
+            ASSERT_EQ(
+                decompressItSample(packed.data(), packed.size(), out.data(),
+                                   static_cast<uint32_t>(out.size()), bits, doubleDelta, &used),
+                frames.size());
             EXPECT_EQ(used, packed.size());
             EXPECT_EQ(out, scaled(frames, bits == 16)) << bits << " bits";
         }

@@ -32,7 +32,8 @@ struct BitWriter {
     void put(uint32_t value, int count) {
         for (int k = 0; k < count; ++k, ++bit) {
             if ((bit >> 3) >= bytes.size()) bytes.push_back(0);
-            if (value >> k & 1) bytes[bit >> 3] = static_cast<uint8_t>(bytes[bit >> 3] | 1 << (bit & 7));
+            if (value >> k & 1)
+                bytes[bit >> 3] = static_cast<uint8_t>(bytes[bit >> 3] | 1 << (bit & 7));
         }
     }
 };
@@ -194,8 +195,8 @@ std::vector<uint8_t> sampleData(const ItSample& s) {
     const int bits = s.sixteenBit ? 16 : 8;
     for (const auto* channel : {&s.frames, &s.right}) {
         if (channel == &s.right && s.right.empty()) break;
-        std::vector<uint8_t> part = s.compressed ? compressItSample(*channel, bits, s.doubleDelta)
-                                                 : plainData(*channel, s);
+        std::vector<uint8_t> part =
+            s.compressed ? compressItSample(*channel, bits, s.doubleDelta) : plainData(*channel, s);
         data.insert(data.end(), part.begin(), part.end());
     }
     return data;
@@ -323,7 +324,8 @@ std::vector<uint8_t> build(const ItSong& song, std::vector<size_t>* dataOffsets)
     for (uint8_t volume : song.channelVolume) b.u8(volume);
     for (uint8_t order : song.orders) b.u8(order);
     const size_t offsetsAt = b.size();
-    const size_t tableEntries = song.instruments.size() + song.samples.size() + song.patterns.size();
+    const size_t tableEntries =
+        song.instruments.size() + song.samples.size() + song.patterns.size();
     for (size_t k = 0; k < tableEntries; ++k) b.u32(0);
     if (song.editHistory) {
         b.u16(2);

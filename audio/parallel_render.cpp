@@ -100,7 +100,7 @@ void mixSlot(const MixSettings& settings, BlockSlot* slot) {
     memset(slot->mix, 0, static_cast<size_t>(blockFrames) * 8);
     for (int32_t k = 0; k < slot->plan.count; ++k) {
         const PlannedRun& run = slot->plan.runs[k];
-        if (!channelMuted(controls, run.channel)) renderPlannedRun(run, slot->mix);
+        if (!channelMuted(controls, run.channel)) renderPlannedRun(run, slot->plan, slot->mix);
     }
     shapeMix(slot->mix, blockFrames, controls);
     convertToPcm16(slot->pcm, slot->mix, blockFrames);
@@ -259,10 +259,10 @@ bool makeBlock(ParallelRender* render) {
     BlockSlot* slot = slotOf(render, sequence);
     MixPlan* plan = &slot->plan;
     if (plan->capacity > RUNS_KEPT) {
-        free(plan->runs);
-        *plan = MixPlan{};
+        releaseMixPlan(plan);
     }
     plan->count = 0;
+    plan->frameCount = 0;
     advanceEngine(render->engine, plan);
     if (plan->failed) {
         render->broken = true;
@@ -307,10 +307,9 @@ bool allocateSlot(BlockSlot* slot, int32_t blockFrames) {
 void releaseSlots(ParallelRender* render) {
     for (int32_t k = 0; k < render->slotCount; ++k) {
         BlockSlot* slot = &render->slots[k];
-        free(slot->plan.runs);
+        releaseMixPlan(&slot->plan);
         free(slot->mixAllocation);
         free(slot->pcm);
-        slot->plan = MixPlan{};
         slot->mixAllocation = nullptr;
         slot->mix = nullptr;
         slot->pcm = nullptr;

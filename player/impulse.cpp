@@ -159,7 +159,13 @@ void cutNote(ChannelState* channel) {
 
 void releaseNote(ChannelState* channel, const Instrument* instrument) {
     channel->keyOff = 1;
-    if (channel->voice) channel->voice->sustainHeld = 0;
+    Voice* voice = channel->voice;
+    if (voice && voice->sustainHeld) {
+        voice->sustainHeld = 0;
+        // Out of a ping-pong sustain loop into a loop that only runs forward.
+        if (voice->sample && !(voice->sample->loopMode & LOOP_PINGPONG))
+            voice->direction = DIRECTION_FORWARD;
+    }
     const Envelope& volume = instrument->volumeEnvelope;
     // Without a volume envelope, or with one that loops, nothing else ends the note: it fades.
     if (!envelopeOn(channel, volume, 0) || (volume.flags & ENVELOPE_LOOP)) channel->fading = 1;
@@ -167,26 +173,25 @@ void releaseNote(ChannelState* channel, const Instrument* instrument) {
 
 void newNoteActions(PlayState* state, ChannelState* channel, const NoteCell& cell) {
     if (!state->song->instrumentMode) return;
-    const int owner = channel->owner;
-    // The new note, as the duplicate check compares it.
+    // The note playing goes to the background (unless its action cuts it)...
+    if (sounding(channel) && channel->newNoteAction != NNA_CUT) {
+        const Instrument* instrument = instrumentOf(state, channel);
+        ChannelState* slot = moveToBackground(state, channel);
+        if (slot && channel->newNoteAction == NNA_NOTE_OFF) releaseNote(slot, instrument);
+        if (slot && channel->newNoteAction == NNA_NOTE_FADE) slot->fading = 1;
+    }
+    // ...where the duplicate check finds it with the channel's other past notes.
     ChannelState next = *channel;
     if (cell.instrument) next.instrumentIndex = static_cast<uint8_t>(cell.instrument - 1);
     next.noteIndex = static_cast<uint8_t>(cell.note - 1);
     const NoteIdentity incoming = identityOf(state, &next);
     const Instrument* nextInstrument = instrumentOf(state, &next);
-    if (nextInstrument->duplicateCheck != DUPLICATE_OFF) {
-        for (ChannelState& slot : state->background) {
-            if (!slot.active || slot.owner != owner) continue;
-            if (duplicates(nextInstrument->duplicateCheck, identityOf(state, &slot), incoming))
-                actOn(&slot, instrumentOf(state, &slot), nextInstrument->duplicateAction);
-        }
+    if (nextInstrument->duplicateCheck == DUPLICATE_OFF) return;
+    for (ChannelState& slot : state->background) {
+        if (!slot.active || slot.owner != channel->owner) continue;
+        if (duplicates(nextInstrument->duplicateCheck, identityOf(state, &slot), incoming))
+            actOn(&slot, instrumentOf(state, &slot), nextInstrument->duplicateAction);
     }
-    if (!sounding(channel) || channel->newNoteAction == NNA_CUT) return;
-    const Instrument* instrument = instrumentOf(state, channel);
-    ChannelState* slot = moveToBackground(state, channel);
-    if (!slot) return;
-    if (channel->newNoteAction == NNA_NOTE_OFF) releaseNote(slot, instrument);
-    if (channel->newNoteAction == NNA_NOTE_FADE) slot->fading = 1;
 }
 
 void startImpulseNote(PlayState* state, ChannelState* channel, const ChannelSound& sound,

@@ -9,6 +9,7 @@
 #include "audio/mix_thread.h"
 #include "audio/playback_snapshot.h"
 #include "player/sequencer.h"
+#include "player/voice_pool.h"
 
 namespace {
 
@@ -248,6 +249,7 @@ void noteInfo(const AudioEngine* engine, BlockInfo* info) {
     const int channels = playedChannelCount(state->song);
     for (int c = 0; c < channels; ++c)
         info->levels[c] = static_cast<uint8_t>(channelLevel(state, c));
+    info->backgroundNotes = backgroundNotesOf(state, -1);
 }
 
 // Makes the next block: records it into its slot and hands it to the threads. False when the

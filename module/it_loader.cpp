@@ -581,6 +581,18 @@ int readInstrument(Song* song, Reader& reader, uint32_t offset, int index) {
     } else {
         readNewInstrument(song, ins, bytes);
     }
+    // The samples the keyboard plays count as the instrument's: the lowest to the highest.
+    int lowest = song->sampleCount;
+    int highest = -1;
+    for (const KeyboardEntry& key : ins->keyboard) {
+        if (key.sample == NO_SAMPLE) continue;
+        if (key.sample < lowest) lowest = key.sample;
+        if (key.sample > highest) highest = key.sample;
+    }
+    if (highest >= 0) {
+        ins->firstSample = lowest;
+        ins->sampleCount = highest - lowest + 1;
+    }
     return 1;
 }
 

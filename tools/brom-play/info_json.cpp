@@ -65,6 +65,14 @@ void writeInstruments(const brom_module* module) {
     for (int i = 0; i < count; ++i) {
         printf("    {\"name\": ");
         writeString(brom_instrument_name(module, i));
+        printf(", \"keyboard\": [");
+        const std::vector<KeyRange> ranges = keyboardRanges(module, i);
+        for (size_t k = 0; k < ranges.size(); ++k) {
+            const KeyRange& r = ranges[k];
+            printf("%s{\"from\": %d, \"to\": %d, \"sample\": %d, \"transpose\": %d}", k ? ", " : "",
+                   r.from, r.to, r.sample, r.transpose);
+        }
+        printf("]");
         const int samples = brom_sample_count(module, i);
         printf(", \"samples\": [%s", samples ? "\n" : "");
         for (int j = 0; j < samples; ++j) {
@@ -87,6 +95,8 @@ void printInfoJson(brom_module* module, const char* path) {
     writeString(brom_title(module));
     printf(",\n  \"tracker\": ");
     writeString(brom_tracker(module));
+    printf(",\n  \"message\": ");
+    writeString(brom_message(module));
     printf(",\n  \"channels\": %d,\n  \"duration_ms\": %" PRId64
            ",\n  \"song_length\": %d,\n  \"restart\": %d,\n  \"patterns\": %d,\n  \"speed\": "
            "%d,\n  \"bpm\": %d,\n  \"linear\": %s,\n  \"orders\": [",

@@ -200,6 +200,7 @@ StatusView statusOf(const Player& player, int fileCount) {
     for (int c = 0; c < view.channels && c < STATUS_CHANNELS; ++c) {
         view.levels[c] = static_cast<uint8_t>(brom_channel_level(player.source.module, c));
     }
+    view.backgroundNotes = brom_background_notes(player.source.module);
     return view;
 }
 

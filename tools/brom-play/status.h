@@ -25,6 +25,7 @@ struct StatusView {
     int channels;
     uint32_t mutedChannels;  // bit c: channel c (from 0)
     uint8_t levels[STATUS_CHANNELS];  // 0..255 per channel
+    int backgroundNotes;  // past notes sounding on (IT's new-note actions), shown when any
 };
 
 // `utf8`: level meters of block characters (else ASCII).

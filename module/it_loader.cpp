@@ -387,6 +387,10 @@ int readData(Song* song, Sample* smp, Reader& reader, const SampleHeader& header
         noteRepair(song, "sample %d cut short: %u of %u frames", index + 1, got, wanted);
         smp->length = got;
     }
+    if (smp->length == 0) {
+        free(frames);
+        return 1;
+    }
     // The guard frames after the end are silent (a stereo sample's second channel was there).
     memset(frames + smp->length, 0, 8 * sizeof(int16_t));
     smp->data = frames;
@@ -443,8 +447,8 @@ void clampEnvelope(Envelope* envelope) {
             break;
         }
     }
-    if (count < 1) {
-        envelope->flags = 0;
+    if (count < 2) {
+        envelope->flags = 0;  // a single point is no envelope
         return;
     }
     if (envelope->sustainStart > envelope->sustainEnd || envelope->sustainEnd >= count)

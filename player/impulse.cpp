@@ -51,8 +51,8 @@ const Instrument* instrumentOf(const PlayState* state, const ChannelState* chann
 
 bool envelopeOn(const ChannelState* channel, const Envelope& shape, int which) {
     if (channel->envelopesOff & (1 << which)) return false;
-    if (channel->envelopesOn & (1 << which)) return shape.pointCount > 0;
-    return (shape.flags & ENVELOPE_ON) && shape.pointCount > 0;
+    if (channel->envelopesOn & (1 << which)) return shape.pointCount >= 2;
+    return (shape.flags & ENVELOPE_ON) && shape.pointCount >= 2;
 }
 
 // The envelope's value at its tick, in 1/256 steps, by straight lines between the points.

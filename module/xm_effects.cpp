@@ -8,10 +8,10 @@ namespace {
 // Exy: one command per x.
 CellCommand decodeExtended(uint8_t param) {
     static const uint8_t byX[16] = {
-        CMD_AMIGA_FILTER,      CMD_FINE_PORTA_UP,   CMD_FINE_PORTA_DOWN,   CMD_GLISSANDO,
-        CMD_VIBRATO_WAVEFORM,  CMD_SET_FINETUNE,    CMD_PATTERN_LOOP,      CMD_TREMOLO_WAVEFORM,
-        CMD_SET_PANNING,       CMD_RETRIGGER,       CMD_FINE_VOLUME_UP,    CMD_FINE_VOLUME_DOWN,
-        CMD_NOTE_CUT,          CMD_NOTE_DELAY,      CMD_PATTERN_DELAY,     CMD_INVERT_LOOP,
+        CMD_AMIGA_FILTER,     CMD_FINE_PORTA_UP, CMD_FINE_PORTA_DOWN, CMD_GLISSANDO,
+        CMD_VIBRATO_WAVEFORM, CMD_SET_FINETUNE,  CMD_PATTERN_LOOP,    CMD_TREMOLO_WAVEFORM,
+        CMD_SET_PANNING,      CMD_RETRIGGER,     CMD_FINE_VOLUME_UP,  CMD_FINE_VOLUME_DOWN,
+        CMD_NOTE_CUT,         CMD_NOTE_DELAY,    CMD_PATTERN_DELAY,   CMD_INVERT_LOOP,
     };
     const uint8_t x = param >> 4;
     const uint8_t y = param & 0x0F;

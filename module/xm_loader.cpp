@@ -250,7 +250,8 @@ void readEnvelopePoints(const uint8_t* bytes, EnvelopePoint* points) {
     for (int k = 0; k < XM_ENVELOPE_POINTS; ++k) {
         points[k].position = le16(bytes + 4 * k);
         uint16_t value = le16(bytes + 4 * k + 2);
-        points[k].value = static_cast<int16_t>(value > MAX_ENVELOPE_VALUE ? MAX_ENVELOPE_VALUE : value);
+        points[k].value =
+            static_cast<int16_t>(value > MAX_ENVELOPE_VALUE ? MAX_ENVELOPE_VALUE : value);
     }
 }
 

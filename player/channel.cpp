@@ -278,8 +278,7 @@ void updateVoice(const PlayState* state, ChannelState* channel, const Sample* sa
         channel->updateFlags &= static_cast<uint8_t>(~UPDATE_PITCH);
     }
     const uint8_t flags = channel->updateFlags;
-    if ((flags & UPDATE_TRIGGER) && state->voices)
-        triggerVoice(state, channel, sample);
+    if ((flags & UPDATE_TRIGGER) && state->voices) triggerVoice(state, channel, sample);
     if (flags & UPDATE_VOLUME) updateVolume(state, channel);
     if (flags & UPDATE_PANNING) updatePanning(state, channel);
     if (flags & UPDATE_PITCH) updatePitch(state, channel);

@@ -24,8 +24,7 @@ int sampleFinetune(const PlayState* state, const Sample* sample);
 // The row start of one channel (tick 0): note, instrument, volume column, envelopes, the effect,
 // and the voice update. `jumpSeen` carries a position jump of an earlier channel of the same row
 // to a pattern break of a later one.
-void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& cell,
-                     bool* jumpSeen);
+void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& cell, bool* jumpSeen);
 
 // Bit 0 of songFlags: linear periods (64 units per semitone, 4608 = 8363 Hz) instead of Amiga ones.
 inline bool usesLinearPeriods(const Song* song) { return (song->songFlags & 1) != 0; }

@@ -199,9 +199,7 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
         case CMD_GLOBAL_VOLUME_SLIDE:
             if (xx) state->globalVolumeSlideMemory = xx;
             break;
-        case CMD_ENVELOPE_POSITION:
-            setVolumeEnvelopePosition(channel, sound.instrument, xx);
-            break;
+        case CMD_ENVELOPE_POSITION: setVolumeEnvelopePosition(channel, sound.instrument, xx); break;
         case CMD_PANNING_SLIDE:
             if (xx) {
                 channel->panningSlideMemory = xx;

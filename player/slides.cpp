@@ -143,4 +143,3 @@ void stopAtAmigaLimit(const PlayState* state, ChannelState* channel, bool upward
     if (upward && channel->period < HIGHEST_PITCH_PERIOD) channel->period = HIGHEST_PITCH_PERIOD;
     if (!upward && channel->period > LOWEST_PITCH_PERIOD) channel->period = LOWEST_PITCH_PERIOD;
 }
-

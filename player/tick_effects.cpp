@@ -21,8 +21,7 @@ void slideVolume(ChannelState* channel, uint8_t memory) {
     channel->updateFlags |= UPDATE_VOLUME;
 }
 
-void arpeggio(const PlayState* state, ChannelState* channel, const Sample* sample,
-              uint8_t param) {
+void arpeggio(const PlayState* state, ChannelState* channel, const Sample* sample, uint8_t param) {
     if (param == 0) return;
     // Base note, then the high nibble's interval, then the low nibble's, one per tick.
     const int phase = state->tick % 3;

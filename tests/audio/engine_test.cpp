@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "audio/playback_snapshot.h"
 #include "audio/scheduler.h"
 #include "module/file_access.h"
 #include "module/xm_writer.h"
@@ -47,7 +48,7 @@ std::vector<int16_t> renderAlone(const std::vector<uint8_t>& bytes, int blocks) 
     std::vector<int16_t> pcm;
     char path[64];
     memoryModulePath(path, sizeof path, bytes.data(), bytes.size());
-    Song* song = loadPlayableSong(path, nullptr, nullptr);
+    Song* song = readSong(path, nullptr, nullptr);
     AudioEngine* engine = createAudioEngine();
     if (!song || !engine) return pcm;
     prepareMixSettings(engine, 44100);
@@ -58,6 +59,23 @@ std::vector<int16_t> renderAlone(const std::vector<uint8_t>& bytes, int blocks) 
         }
     }
     freeSong(engine, song);
+    destroyAudioEngine(engine);
+    return pcm;
+}
+
+// Renders `blocks` blocks of an already loaded song on a fresh engine of its own.
+std::vector<int16_t> renderOnNewEngine(Song* song, int blocks) {
+    std::vector<int16_t> pcm;
+    AudioEngine* engine = createAudioEngine();
+    if (!engine) return pcm;
+    prepareMixSettings(engine, 44100);
+    if (startSongOffline(engine, song)) {
+        for (int b = 0; b < blocks; ++b) {
+            const int16_t* block = renderNextBlock(engine);
+            pcm.insert(pcm.end(), block, block + 2 * engine->settings.blockFrames);
+        }
+        stopSong(engine, song);
+    }
     destroyAudioEngine(engine);
     return pcm;
 }
@@ -81,6 +99,58 @@ TEST(Engines, TwoSongsOnTwoThreadsEachSoundAsAlone) {
     other.join();
     EXPECT_EQ(firstTogether, firstAlone);
     EXPECT_EQ(secondTogether, secondAlone);
+}
+
+// The song is read-only while it plays: two engines play one loaded song at once, each as if
+// alone, even where the song retunes its sample (the set-finetune command) as it goes.
+TEST(Engines, TwoEnginesPlayOneLoadedSongOnTwoThreads) {
+    useMemoryFiles();
+    std::vector<uint8_t> bytes = busyModule();
+    char path[64];
+    memoryModulePath(path, sizeof path, bytes.data(), bytes.size());
+    Song* song = readSong(path, nullptr, nullptr);
+    ASSERT_NE(song, nullptr);
+    song->patterns[0].cells[0].effect = {CMD_SET_FINETUNE, 0x9};
+    constexpr int BLOCKS = 150;
+    const std::vector<int16_t> alone = renderOnNewEngine(song, BLOCKS);
+    ASSERT_EQ(alone.size(), size_t{2 * 884 * BLOCKS});
+    std::vector<int16_t> other;
+    std::thread thread([&] { other = renderOnNewEngine(song, BLOCKS); });
+    const std::vector<int16_t> mine = renderOnNewEngine(song, BLOCKS);
+    thread.join();
+    EXPECT_EQ(mine, alone);
+    EXPECT_EQ(other, alone);
+    releaseSong(song);
+}
+
+// A snapshot is the whole of a playback: put back, the song plays on exactly as it did.
+TEST(Engines, ASnapshotPutBackPlaysOnAsBefore) {
+    useMemoryFiles();
+    std::vector<uint8_t> bytes = busyModule();
+    char path[64];
+    memoryModulePath(path, sizeof path, bytes.data(), bytes.size());
+    Song* song = readSong(path, nullptr, nullptr);
+    AudioEngine* engine = createAudioEngine();
+    PlaybackSnapshot* snapshot = createPlaybackSnapshot();
+    ASSERT_TRUE(song && engine && snapshot);
+    prepareMixSettings(engine, 44100);
+    ASSERT_TRUE(startSongOffline(engine, song));
+    for (int b = 0; b < 60; ++b) renderNextBlock(engine);
+    savePlayback(snapshot, engine);
+    auto playOn = [engine] {
+        std::vector<int16_t> pcm;
+        for (int b = 0; b < 90; ++b) {
+            const int16_t* block = renderNextBlock(engine);
+            pcm.insert(pcm.end(), block, block + 2 * engine->settings.blockFrames);
+        }
+        return pcm;
+    };
+    const std::vector<int16_t> first = playOn();
+    restorePlayback(snapshot, engine);
+    EXPECT_EQ(playOn(), first);
+    destroyPlaybackSnapshot(snapshot);
+    freeSong(engine, song);
+    destroyAudioEngine(engine);
 }
 
 }  // namespace

@@ -65,7 +65,7 @@ void setStep(Voice& v, double frames) {
 }
 
 // A voice at steady gains: the levels already equal the volumes, so no ramp starts.
-Voice steadyVoice(Sample* sample, double position, double step, int32_t volumeLeft,
+Voice steadyVoice(const Sample* sample, double position, double step, int32_t volumeLeft,
                   int32_t volumeRight) {
     Voice v{};
     v.sample = sample;
@@ -106,7 +106,7 @@ TEST(MixerConstants, HaveTheirBitPatterns) {
     EXPECT_LT(GAIN_SCALE, 1.0f / 255.0f);
 }
 
-Voice noteStart(Sample* sample, int32_t volumeLeft) {
+Voice noteStart(const Sample* sample, int32_t volumeLeft) {
     Voice v = steadyVoice(sample, 0, 1.0, volumeLeft, 0);
     v.levelLeft = v.levelRight = 0;
     v.rampTargetLeft = v.rampTargetRight = 0;
@@ -388,11 +388,12 @@ TEST_F(MixerTest, ASampleWithoutDataEndsTheVoiceAtOnce) {
              16);  // a null voice is nothing to mix
 }
 
-TEST_F(MixerTest, MixVoicesAddsTheFirstSixtyFourVoicesAndNoneForNoFrames) {
+TEST_F(MixerTest, MixVoicesAddsTheMixedVoicesAndNoneForNoFrames) {
     auto s = makeSample(std::vector<int16_t>(64, 1000), LOOP_FORWARD, 0, 64);
-    defaultAudioEngine()->voices[0] = steadyVoice(&s->sample, 0, 1.0, 255, 0);
-    defaultAudioEngine()->voices[63] = steadyVoice(&s->sample, 0, 1.0, 0, 255);
-    defaultAudioEngine()->voices[64] = steadyVoice(&s->sample, 0, 1.0, 255, 255);  // never mixed
+    Voice* voices = defaultAudioEngine()->voices;
+    voices[0] = steadyVoice(&s->sample, 0, 1.0, 255, 0);
+    voices[MIXED_VOICE_COUNT - 1] = steadyVoice(&s->sample, 0, 1.0, 0, 255);
+    voices[MIXED_VOICE_COUNT] = steadyVoice(&s->sample, 0, 1.0, 255, 255);  // never mixed
     std::vector<float> out(8, 3.0f);
     mixVoices(defaultAudioEngine()->voices, defaultAudioEngine()->settings, out.data(), 0);
     mixVoices(defaultAudioEngine()->voices, defaultAudioEngine()->settings, out.data(), -1);
@@ -402,7 +403,7 @@ TEST_F(MixerTest, MixVoicesAddsTheFirstSixtyFourVoicesAndNoneForNoFrames) {
     EXPECT_EQ(out[0], static_cast<float>(3.0 + 1000.0 * steadyGain(255)));
     EXPECT_EQ(out[1], out[0]);
     EXPECT_EQ(defaultAudioEngine()->voices[0].position, 4u);
-    EXPECT_EQ(defaultAudioEngine()->voices[64].position, 0u);
+    EXPECT_EQ(defaultAudioEngine()->voices[MIXED_VOICE_COUNT].position, 0u);
     prepareMixSettings(44100);
 }
 

@@ -25,21 +25,24 @@ constexpr uint32_t BLOCK_BYTES = 884 * 4;
 
 std::atomic<int> ticks{0};
 std::atomic<int> tickLength{0};  // when set, every tick sets samplesPerTick to it
-void (*onFirstTick)(Song*) = nullptr;
+void (*onFirstTick)(PlayState*) = nullptr;
 
-void countTicks(Song* song) {
+// Watches every tick and then sets the position the sync records show.
+void countTicks(AudioEngine* engine) {
+    PlayState* state = engine->state;
     int n = ++ticks;
-    song->row = n + 250;  // only the low byte reaches the sync records
-    song->orderPosition = n / 7;
-    if (tickLength > 0) song->samplesPerTick = tickLength;
-    if (n == 1 && onFirstTick) onFirstTick(song);
+    state->row = n + 250;  // only the low byte reaches the sync records
+    state->startedRow = state->row;
+    state->orderPosition = n / 7;
+    if (tickLength > 0) state->samplesPerTick = tickLength;
+    if (n == 1 && onFirstTick) onFirstTick(state);
 }
 
 // 64 frames of 1000, looped: a steady tone that a voice can play from the first tick on.
 int16_t toneFrames[64 + 8];
 Sample tone = {};
 
-void startTone(Song*) {
+void startTone(PlayState*) {
     for (int k = 0; k < 64 + 8; ++k) toneFrames[k] = 1000;
     tone.data = toneFrames;
     tone.length = 64;
@@ -60,8 +63,8 @@ void startTone(Song*) {
 }
 
 // Like startTone, but the note fades in from silence and sits left of centre.
-void startNote(Song* song) {
-    startTone(song);
+void startNote(PlayState* state) {
+    startTone(state);
     Voice& v = defaultAudioEngine()->voices[0];
     v.levelLeft = v.levelRight = 0;
     v.volumeLeft = 200;
@@ -95,13 +98,14 @@ class SchedulerTest : public ::testing::Test {
         song = loadOwnedSong(writeXm(makeXmSong(2, 1)));  // 125 bpm
         ASSERT_NE(song, nullptr);
         ASSERT_EQ(audioOpen(44100), 1);
-        song->tickHandler = countTicks;
+        defaultAudioEngine()->tickObserver = countTicks;
         ticks = 0;
         tickLength = 0;
         onFirstTick = nullptr;
     }
     void TearDown() override {
         if (song) stopSong(song.get());
+        defaultAudioEngine()->tickObserver = nullptr;
         audioClose();
         setOutputDevice(nullptr);
     }
@@ -180,9 +184,9 @@ TEST_F(SchedulerTest, PlaySongPrimesTheWholeBufferThenStartsTheDevice) {
     EXPECT_EQ(playingBlockIndex(), 0);
     // 88400 frames: ticks start at frames 0, 882, ... 88200, and the last has 682 frames to go.
     EXPECT_EQ(ticks, 101);
-    EXPECT_EQ(song->tickSamplesLeft, 682);
+    EXPECT_EQ(defaultAudioEngine()->state->tickSamplesLeft, 682);
     // 2004.5 ms of audio, but every piece loses its fraction of a millisecond.
-    EXPECT_EQ(song->songTimeMs, 1904);
+    EXPECT_EQ(defaultAudioEngine()->state->songTimeMs, 1904);
     // Block 0 is playing; its record holds the state after it: two ticks, a piece of 882 frames
     // (19 ms) and one of 2 (0 ms).
     EXPECT_EQ(playingRow(song.get()), 252);
@@ -202,11 +206,12 @@ TEST_F(SchedulerTest, ABlockEndingOnATickLeavesTheNextTickForTheNextBlock) {
     tickLength = 442;
     ASSERT_EQ(playSong(song.get()), 1);
     EXPECT_EQ(ticks, 200);
-    EXPECT_EQ(song->tickSamplesLeft, 0);
-    EXPECT_EQ(song->songTimeMs, 2000);  // 200 pieces of 442 frames, 10 ms each
+    EXPECT_EQ(defaultAudioEngine()->state->tickSamplesLeft, 0);
+    EXPECT_EQ(defaultAudioEngine()->state->songTimeMs,
+              2000);  // 200 pieces of 442 frames, 10 ms each
     ASSERT_TRUE(playTo(BLOCK_BYTES, 1));
     EXPECT_EQ(ticks, 202);
-    EXPECT_EQ(song->tickSamplesLeft, 0);
+    EXPECT_EQ(defaultAudioEngine()->state->tickSamplesLeft, 0);
 }
 
 TEST_F(SchedulerTest, ATickLongerThanABlockSpansBlocks) {
@@ -214,10 +219,10 @@ TEST_F(SchedulerTest, ATickLongerThanABlockSpansBlocks) {
     ASSERT_EQ(playSong(song.get()), 1);
     // Ticks at frames 0, 2000, ... 88000; the last has 1600 frames to go.
     EXPECT_EQ(ticks, 45);
-    EXPECT_EQ(song->tickSamplesLeft, 1600);
+    EXPECT_EQ(defaultAudioEngine()->state->tickSamplesLeft, 1600);
     ASSERT_TRUE(playTo(BLOCK_BYTES, 1));  // block 0 again: within that last tick
     EXPECT_EQ(ticks, 45);
-    EXPECT_EQ(song->tickSamplesLeft, 1600 - 884);
+    EXPECT_EQ(defaultAudioEngine()->state->tickSamplesLeft, 1600 - 884);
 }
 
 TEST_F(SchedulerTest, TheRecordOfThePlayingBlockIsTheOneMixedABufferAgo) {
@@ -239,7 +244,7 @@ TEST_F(SchedulerTest, CatchesUpWithTheDeviceInOnePoll) {
     ASSERT_TRUE(playTo(1085556, 7));
     EXPECT_EQ(fillingBlockIndex(), 7);
     EXPECT_EQ(ticks, 108);
-    EXPECT_EQ(song->songTimeMs, 2037);
+    EXPECT_EQ(defaultAudioEngine()->state->songTimeMs, 2037);
     // Record 7 is still the primed one: 9 ticks, 152 ms.
     EXPECT_EQ(playingTimeMs(song.get()), 152);
     EXPECT_EQ(playingRow(song.get()), (9 + 250) & 255);
@@ -254,7 +259,7 @@ TEST_F(SchedulerTest, TheByteCountWrappingAtTwoToTheThirtyTwoIsNoJump) {
     // not block 2, which the count read on its own would give.
     ASSERT_TRUE(playTo(10604, 43));
     EXPECT_EQ(ticks, 144);  // after 143 blocks
-    EXPECT_EQ(song->songTimeMs, 2723);
+    EXPECT_EQ(defaultAudioEngine()->state->songTimeMs, 2723);
 }
 
 TEST_F(SchedulerTest, StopSongSilencesTheDeviceAndForgetsTheRecords) {
@@ -285,7 +290,7 @@ TEST_F(SchedulerTest, PlaysAgainOnTheSameDeviceAfterAStop) {
         ASSERT_EQ(playSong(song.get()), 1) << round;
         EXPECT_TRUE(manualDeviceStatus().playing);
         EXPECT_EQ(manualDeviceStatus().bufferBytes, 353600u);
-        EXPECT_EQ(song->songTimeMs, 1904);
+        EXPECT_EQ(defaultAudioEngine()->state->songTimeMs, 1904);
         EXPECT_EQ(playingRow(song.get()), 252);
         ASSERT_TRUE(playTo((round + 1) * BLOCK_BYTES, round + 1));
         ASSERT_EQ(stopSong(song.get()), 1);

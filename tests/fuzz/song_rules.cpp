@@ -39,7 +39,8 @@ const char* envelopeRuleBroken(const Envelope& envelope) {
         (envelope.sustainStart >= count || envelope.sustainEnd >= count)) {
         return "an envelope sustain point is missing";
     }
-    if ((envelope.flags & ENVELOPE_LOOP) && (envelope.loopStart >= count || envelope.loopEnd >= count)) {
+    if ((envelope.flags & ENVELOPE_LOOP) &&
+        (envelope.loopStart >= count || envelope.loopEnd >= count)) {
         return "an envelope loop point is missing";
     }
     return nullptr;

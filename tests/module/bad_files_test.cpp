@@ -49,7 +49,7 @@ TEST(BadFiles, TruncationFailsOnlyInsideTheHeader) {
         }
         if (length >= lastData) {
             ASSERT_TRUE(song) << "cut inside the last sample's data at " << length;
-            const Sample& smp = *song->instruments[1].samples[0];
+            const Sample& smp = *instrumentSample(song.get(), 1, 0);
             uint32_t frames = static_cast<uint32_t>((length - lastData) / 2);
             EXPECT_EQ(smp.length, frames);
             if (smp.loopMode != LOOP_NONE) {
@@ -111,7 +111,7 @@ TEST(BadFiles, HugeSampleLengthInASmallFileIsATruncatedSample) {
     xm.instruments.push_back(makeInstrument(s));
     SongPtr song = loadOwnedSong(writeXm(xm));
     ASSERT_TRUE(song);
-    const Sample& smp = *song->instruments[0].samples[0];
+    const Sample& smp = *instrumentSample(song.get(), 0, 0);
     EXPECT_EQ(smp.length, 4u);
     EXPECT_EQ(smp.loopMode, LOOP_NONE);  // the loop started beyond the end
     EXPECT_EQ(smp.data[3], 4 * 256);
@@ -126,7 +126,7 @@ TEST(BadFiles, LoopsReachingBeyondTheSampleAreClamped) {
     xm.instruments.push_back(makeInstrument(s));
     SongPtr song = loadOwnedSong(writeXm(xm));
     ASSERT_TRUE(song);
-    const Sample& smp = *song->instruments[0].samples[0];
+    const Sample& smp = *instrumentSample(song.get(), 0, 0);
     EXPECT_EQ(smp.loopStart, 90u);
     EXPECT_EQ(smp.loopLength, 10u);
     EXPECT_EQ(smp.loopMode, LOOP_FORWARD);
@@ -151,11 +151,11 @@ TEST(BadFiles, EnvelopesStayInsideTheirLoadedPoints) {
     ASSERT_TRUE(song);
     const Instrument& i = song->instruments[0];
     // Positions 0, 4, 8, 8: the envelope ends at the last increasing point.
-    EXPECT_EQ(i.volumePointCount, 3);
-    EXPECT_EQ(i.volumeEnvelopeFlags, 1 | 4);  // sustain dropped, loop 0..2 kept
+    EXPECT_EQ(i.volumeEnvelope.pointCount, 3);
+    EXPECT_EQ(i.volumeEnvelope.flags, 1 | 4);  // sustain dropped, loop 0..2 kept
     // 200 points become 12, which stop increasing after the second (the rest are zero).
-    EXPECT_EQ(i.panningPointCount, 2);
-    EXPECT_EQ(i.panningEnvelopeFlags, 1 | 2);  // loop start 250 dropped
+    EXPECT_EQ(i.panningEnvelope.pointCount, 2);
+    EXPECT_EQ(i.panningEnvelope.flags, 1 | 2);  // loop start 250 dropped
 }
 
 TEST(BadFiles, TooManySamplesInAnInstrumentFails) {

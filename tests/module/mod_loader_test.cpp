@@ -16,7 +16,7 @@ const NoteCell& cellOf(const Song& song, int pattern, int row, int channel) {
 }
 
 const Sample& sampleOf(const Song& song, int number) {
-    return *song.instruments[number - 1].samples[0];
+    return *instrumentSample(&song, number - 1, 0);
 }
 
 ModSong oneSampleSong() {
@@ -69,7 +69,7 @@ TEST(ModLoader, EverySignatureGivesItsChannelsAndTracker) {
         const NoteCell& cell = cellOf(*song, 0, 5, c.channels - 1);
         EXPECT_EQ(cell.note, 37) << c.signature;  // C-3, the file's C-1
         EXPECT_EQ(cell.instrument, 1);
-        EXPECT_EQ(cell.param, 0x20);
+        EXPECT_EQ(cell.shownParam, 0x20);
     }
     for (const char* unknown : {"33CH", "09CH", "0CHN", "M.K ", "xxCH", "5CN!"}) {
         ModSong mod = oneSampleSong();
@@ -98,7 +98,7 @@ TEST(ModLoader, HeaderFieldsAndDefaults) {
     EXPECT_EQ(song->songFlags & 1, 0);  // Amiga periods
     EXPECT_EQ(song->defaultSpeed, 6);
     EXPECT_EQ(song->defaultBpm, 125);
-    EXPECT_EQ(song->protrackerRules, 1);
+    EXPECT_EQ(song->format, FORMAT_MOD);
     const uint8_t panning[8] = {0, 255, 255, 0};
     EXPECT_EQ(memcmp(song->channelPanning, panning, 8), 0);
     EXPECT_STREQ(song->instruments[4].name, "five");
@@ -122,7 +122,7 @@ TEST(ModLoader, FourChannelHalvesOfAnEightChannelPatternAreJoined) {
     ASSERT_TRUE(song);
     EXPECT_EQ(song->orderTable[0], 1);
     EXPECT_EQ(song->patternCount, 2);
-    for (int c = 0; c < 8; ++c) EXPECT_EQ(cellOf(*song, 1, 63, c).param, c + 1);
+    for (int c = 0; c < 8; ++c) EXPECT_EQ(cellOf(*song, 1, 63, c).shownParam, c + 1);
 }
 
 TEST(ModLoader, PeriodsBecomeTheNoteOfTheNearestPeriod) {
@@ -259,8 +259,8 @@ TEST(ModLoader, ParametersProtrackerReadsDifferentlyAreRewritten) {
     row = 0;
     for (const auto& c : cases) {
         const NoteCell& cell = cellOf(*song, 0, row++, 2);
-        EXPECT_EQ(cell.effect, c.wantEffect) << std::hex << int(c.effect) << int(c.param);
-        EXPECT_EQ(cell.param, c.wantParam) << std::hex << int(c.effect) << int(c.param);
+        EXPECT_EQ(cell.shownEffect, c.wantEffect) << std::hex << int(c.effect) << int(c.param);
+        EXPECT_EQ(cell.shownParam, c.wantParam) << std::hex << int(c.effect) << int(c.param);
     }
 }
 
@@ -304,7 +304,7 @@ TEST(ModLoader, TheFormatIsToldByContentNotByName) {
     memcpy(xmBytes.data() + 1080, "M.K.", 4);
     SongPtr song = loadOwnedSong(xmBytes);
     ASSERT_TRUE(song);
-    EXPECT_EQ(song->protrackerRules, 0);
+    EXPECT_EQ(song->format, FORMAT_XM);
     expectNotAModule(std::vector<uint8_t>(3000, 0), "zeros");
     expectNotAModule({'M', 'T', 'h', 'd'}, "four bytes");
 }

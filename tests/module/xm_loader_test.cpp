@@ -16,7 +16,7 @@ XmSong songWithSample(XmSample sample) {
     return song;
 }
 
-const Sample& firstSample(const SongPtr& song) { return *song->instruments[0].samples[0]; }
+const Sample& firstSample(const SongPtr& song) { return *instrumentSample(song.get(), 0, 0); }
 
 }  // namespace
 
@@ -41,7 +41,6 @@ TEST(XmHeader, ReadsTheHeaderRuns) {
     EXPECT_EQ(song->usedPatternCount, 3);
     EXPECT_EQ(song->patternCount, 3);
     EXPECT_EQ(song->initialGlobalVolume, 64);
-    EXPECT_EQ(song->tickHandler, &playerTick);
 }
 
 TEST(XmHeader, EveryByteOfTheSignatureCounts) {
@@ -76,14 +75,14 @@ TEST(XmPatterns, MaskAndPlainCellsDecodeAlike) {
         const NoteCell* cells = song->patterns[0].cells;
         EXPECT_EQ(cells[0].note, 49);
         EXPECT_EQ(cells[0].instrument, 1);
-        EXPECT_EQ(cells[0].volumeColumn, 0x40);
-        EXPECT_EQ(cells[0].effect, 0x0C);
-        EXPECT_EQ(cells[0].param, 0x20);
+        EXPECT_EQ(cells[0].shownVolume, 0x40);
+        EXPECT_EQ(cells[0].shownEffect, 0x0C);
+        EXPECT_EQ(cells[0].shownParam, 0x20);
         EXPECT_EQ(cells[1].note, 0);
-        EXPECT_EQ(cells[2].effect, 0x0F);
-        EXPECT_EQ(cells[2].param, 0x03);
+        EXPECT_EQ(cells[2].shownEffect, 0x0F);
+        EXPECT_EQ(cells[2].shownParam, 0x03);
         EXPECT_EQ(cells[5 * 3 + 1].note, NOTE_KEY_OFF);
-        EXPECT_EQ(cells[63 * 3 + 2].note, 100);  // stored as it comes
+        EXPECT_EQ(cells[63 * 3 + 2].note, 0);  // above 97: no note
         EXPECT_EQ(cells[63 * 3 + 2].instrument, 0);  // above 128
     }
 }
@@ -167,8 +166,8 @@ TEST(XmSamples, LoopsAreInFramesWithGuardFrames) {
     xm.instruments.push_back(ins);
     SongPtr song = loadOwnedSong(writeXm(xm));
     ASSERT_TRUE(song);
-    const Sample& f = *song->instruments[0].samples[0];
-    const Sample& p = *song->instruments[0].samples[1];
+    const Sample& f = *instrumentSample(song.get(), 0, 0);
+    const Sample& p = *instrumentSample(song.get(), 0, 1);
     EXPECT_EQ(f.loopMode, LOOP_FORWARD);
     EXPECT_EQ(f.length, 20u);
     EXPECT_EQ(f.loopStart, 4u);
@@ -177,7 +176,7 @@ TEST(XmSamples, LoopsAreInFramesWithGuardFrames) {
     EXPECT_EQ(p.loopMode, LOOP_PINGPONG);
     EXPECT_EQ(p.data[14], p.data[13]);
     EXPECT_EQ(song->instruments[0].sampleCount, 2);
-    EXPECT_EQ(song->instruments[0].samples[2], &emptySample);
+    EXPECT_EQ(instrumentSample(song.get(), 0, 2), nullptr);
 }
 
 TEST(XmSamples, ZeroLoopLengthMeansNoLoop) {
@@ -214,8 +213,8 @@ TEST(XmSamples, OddSixteenBitLengthLeavesAByteForTheNextSample) {
     std::vector<uint8_t> bytes = writeXm(xm);
     SongPtr song = loadOwnedSong(bytes);
     ASSERT_TRUE(song);
-    const Sample& first = *song->instruments[0].samples[0];
-    const Sample& second = *song->instruments[0].samples[1];
+    const Sample& first = *instrumentSample(song.get(), 0, 0);
+    const Sample& second = *instrumentSample(song.get(), 0, 1);
     EXPECT_EQ(first.length, 1u);
     EXPECT_EQ(first.data[0], 1000);
     // The second sample's 2 bytes are the first sample's third and fourth bytes: 2000 - 1000 =
@@ -249,7 +248,7 @@ TEST(XmSamples, HookSuppliesPlainData) {
     EXPECT_EQ(seenBytes, 4);
     EXPECT_EQ(seenInstrument, 1);
     EXPECT_EQ(seenSlot, 0);
-    const Sample& smp = *song->instruments[1].samples[0];
+    const Sample& smp = *instrumentSample(song.get(), 1, 0);
     // Taken as plain: 1, 2, 3, 4 scaled, not delta-summed.
     EXPECT_EQ(smp.data[0], 256);
     EXPECT_EQ(smp.data[3], 1024);
@@ -275,14 +274,17 @@ TEST(XmInstruments, HeaderFieldsAndEnvelopes) {
     SongPtr song = loadOwnedSong(writeXm(xm));
     ASSERT_TRUE(song);
     const Instrument& i = song->instruments[0];
-    EXPECT_EQ(i.noteSampleMap[50], 3);
-    EXPECT_EQ(i.volumePointCount, 3);
-    EXPECT_EQ(i.volumePoints[1].position, 10);
-    EXPECT_EQ(i.volumePoints[1].value, 32);
-    EXPECT_EQ(i.volumeEnvelopeFlags, 7);
-    EXPECT_EQ(i.volumeSustainPoint, 1);
-    EXPECT_EQ(i.volumeLoopEnd, 2);
-    EXPECT_EQ(i.panningEnvelopeFlags, 0);
+    // Map entries beyond the instrument's samples play nothing; the others name the pool.
+    EXPECT_EQ(i.keyboard[50].sample, NO_SAMPLE);
+    EXPECT_EQ(i.keyboard[50].note, 50);
+    EXPECT_EQ(i.keyboard[0].sample, i.firstSample);
+    EXPECT_EQ(i.volumeEnvelope.pointCount, 3);
+    EXPECT_EQ(i.volumeEnvelope.points[1].position, 10);
+    EXPECT_EQ(i.volumeEnvelope.points[1].value, 32);
+    EXPECT_EQ(i.volumeEnvelope.flags, 7);
+    EXPECT_EQ(i.volumeEnvelope.sustainStart, 1);
+    EXPECT_EQ(i.volumeEnvelope.loopEnd, 2);
+    EXPECT_EQ(i.panningEnvelope.flags, 0);
     EXPECT_EQ(i.vibratoType, 1);
     EXPECT_EQ(i.vibratoSweep, 2);
     EXPECT_EQ(i.vibratoDepth, 3);
@@ -302,8 +304,8 @@ TEST(XmInstruments, EmptyInstrumentConsumesExactlyItsHeaderSize) {
         SongPtr song = loadOwnedSong(writeXm(xm));
         ASSERT_TRUE(song) << headerSize;
         EXPECT_EQ(song->instruments[0].sampleCount, 0);
-        EXPECT_EQ(song->instruments[0].samples[0], &emptySample);
-        EXPECT_EQ(song->instruments[1].samples[0]->volume, 33);
+        EXPECT_EQ(instrumentSample(song.get(), 0, 0), nullptr);
+        EXPECT_EQ(instrumentSample(song.get(), 1, 0)->volume, 33);
     }
 }
 
@@ -329,8 +331,8 @@ TEST(XmInstruments, ZeroLengthSampleHasNoData) {
     xm.instruments.push_back(ins);
     SongPtr song = loadOwnedSong(writeXm(xm));
     ASSERT_TRUE(song);
-    EXPECT_EQ(song->instruments[0].samples[0]->data, nullptr);
-    EXPECT_EQ(song->instruments[0].samples[1]->data[0], 3 * 256);
+    EXPECT_EQ(instrumentSample(song.get(), 0, 0)->data, nullptr);
+    EXPECT_EQ(instrumentSample(song.get(), 0, 1)->data[0], 3 * 256);
 }
 
 TEST(Song, FreeSongOfNullReturnsZero) { EXPECT_EQ(freeSong(nullptr), 0); }

@@ -71,11 +71,9 @@ std::string musicDiffers(const Song& a, const Song& b) {
         Instrument x = a.instruments[i], y = b.instruments[i];
         if (x.sampleCount != y.sampleCount) return "instrument " + std::to_string(i);
         for (int j = 0; j < x.sampleCount; ++j) {
-            std::string d = sampleDiffers(*x.samples[j], *y.samples[j]);
+            std::string d = sampleDiffers(*instrumentSample(&a, i, j), *instrumentSample(&b, i, j));
             if (!d.empty()) return "instrument " + std::to_string(i) + " " + d;
         }
-        memset(x.samples, 0, sizeof x.samples);
-        memset(y.samples, 0, sizeof y.samples);
         memset(x.name, 0, sizeof x.name);
         memset(y.name, 0, sizeof y.name);
         if (memcmp(&x, &y, sizeof x) != 0) return "instrument " + std::to_string(i) + " fields";
@@ -157,7 +155,8 @@ TEST(XmRepairs, CutsAtEveryByteKeepWhatTheFileHolds) {
                 ASSERT_EQ(have.sampleCount, want.sampleCount);
                 EXPECT_EQ(have.fadeout, want.fadeout);
                 for (int j = 0; j < have.sampleCount; ++j) {
-                    const Sample &hs = *have.samples[j], &ws = *want.samples[j];
+                    const Sample& hs = *instrumentSample(song.get(), i, j);
+                    const Sample& ws = *instrumentSample(full.get(), i, j);
                     ASSERT_LE(hs.length, ws.length);
                     if (hs.length) {
                         ASSERT_EQ(memcmp(hs.data, ws.data, hs.length * 2), 0);
@@ -190,7 +189,7 @@ TEST(XmRepairs, NotesSayWhatTheCutLeftOut) {
     const NoteCell& partial = song->patterns[2].cells[15 * CHANNELS];
     EXPECT_EQ(partial.note, 16);
     EXPECT_EQ(partial.instrument, 2);
-    EXPECT_EQ(partial.effect, 0);
+    EXPECT_EQ(partial.effect.command, CMD_NONE);
     size_t inSampleData = layout.sampleData[1] + 30;
     song = loadOwnedSong({bytes.begin(), bytes.begin() + static_cast<long>(inSampleData)});
     ASSERT_TRUE(song);
@@ -285,10 +284,11 @@ TEST(XmRepairs, InstrumentHeaderSizes) {
     shorter.instruments[0].headerSize = 200;
     SongPtr song = loadOwnedSong(writeXm(shorter));
     ASSERT_TRUE(song);
-    EXPECT_EQ(song->instruments[0].volumePointCount, 0);
+    EXPECT_EQ(song->instruments[0].volumeEnvelope.pointCount, 0);
     EXPECT_EQ(song->instruments[0].fadeout, 0);
-    EXPECT_EQ(sampleDiffers(*song->instruments[0].samples[0], *plain->instruments[0].samples[0]),
-              "");
+    EXPECT_EQ(
+        sampleDiffers(*instrumentSample(song.get(), 0, 0), *instrumentSample(plain.get(), 0, 0)),
+        "");
     // A size reaching past the file: that instrument and the ones after it are absent.
     XmSong beyond = richSong(0x0104);
     beyond.instruments[0].headerSizeOverride = 0x7FFFFFFF;

@@ -286,14 +286,14 @@ TEST_F(EffectsTest, MultiRetriggerChangesTheVolumeByItsTable) {
 
     const int expected[] = {19, 18, 16, 12, 4, 13, 10, 20, 21, 22, 24, 28, 36, 30, 40};
     for (int change = 1; change <= 15; ++change) {
-        ChannelState state{};
-        state.volume = 20;
-        state.retrigVolumeChange = static_cast<uint8_t>(change);
-        state.retrigInterval = 2;
-        song->tick = 4;
-        retrigStep(&state, song.get());
-        EXPECT_EQ(state.volume, expected[change - 1]) << "change " << change;
-        EXPECT_EQ(state.updateFlags, UPDATE_VOLUME | UPDATE_TRIGGER);
+        ChannelState retriggered{};
+        retriggered.volume = 20;
+        retriggered.retrigVolumeChange = static_cast<uint8_t>(change);
+        retriggered.retrigInterval = 2;
+        state->tick = 4;
+        retrigStep(state, &retriggered);
+        EXPECT_EQ(retriggered.volume, expected[change - 1]) << "change " << change;
+        EXPECT_EQ(retriggered.updateFlags, UPDATE_VOLUME | UPDATE_TRIGGER);
     }
 }
 
@@ -359,20 +359,20 @@ TEST_F(EffectsTest, GlobalVolumeReachesEachChannelAtItsNextVolumeUpdate) {
     cell(5, 0) = {0, 0, 0, 0x10, 0x50};
     ASSERT_TRUE(start());
     tick(7);
-    EXPECT_EQ(song->globalVolume, 32);
+    EXPECT_EQ(state->globalVolume, 32);
     EXPECT_EQ(voice(0).finalVolume, 63);
     EXPECT_EQ(voice(1).finalVolume, 63);
     tick(6);
-    EXPECT_EQ(track(5, [this] { return song->globalVolume; }), (Values{17, 2, 0, 0, 0}));
+    EXPECT_EQ(track(5, [this] { return state->globalVolume; }), (Values{17, 2, 0, 0, 0}));
     EXPECT_EQ(voice(0).finalVolume, 63);
     EXPECT_EQ(voice(1).finalVolume, 0);
     tick();
-    EXPECT_EQ(track(5, [this] { return song->globalVolume; }), (Values{3, 6, 9, 12, 15}));
+    EXPECT_EQ(track(5, [this] { return state->globalVolume; }), (Values{3, 6, 9, 12, 15}));
     EXPECT_EQ(voice(1).finalVolume, 15 * 255 / 128);
     tick();
-    EXPECT_EQ(track(5, [this] { return song->globalVolume; }), (Values{18, 21, 24, 27, 30}));
+    EXPECT_EQ(track(5, [this] { return state->globalVolume; }), (Values{18, 21, 24, 27, 30}));
     tick();
-    EXPECT_EQ(song->globalVolume, 64);
+    EXPECT_EQ(state->globalVolume, 64);
 }
 
 TEST_F(EffectsTest, SetPanningEffects) {
@@ -418,9 +418,11 @@ TEST_F(EffectsTest, SetFinetuneChangesTheSampleForEveryLaterNote) {
     EXPECT_EQ(channel(0).period, 4608);
     tick(6);
     EXPECT_EQ(channel(1).period, 4608 - 4);  // finetune 8 stored as it is: trunc(8 / 2)
+    // The song itself is untouched: a new start plays the file's finetune again.
+    EXPECT_EQ(song->samples[0].finetune, 0);
     restart();
     tick();
-    EXPECT_EQ(channel(0).period, 4604);
+    EXPECT_EQ(channel(0).period, 4608);
 }
 
 }  // namespace

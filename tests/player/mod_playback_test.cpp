@@ -17,8 +17,10 @@ class ModPlaybackTest : public ::testing::Test {
   protected:
     ModSong mod = makeModSong(4, 1);
     SongPtr song;
+    PlayState* state = nullptr;
     Voice voices[VOICE_COUNT];
 
+    ~ModPlaybackTest() override { destroyPlayState(state); }
     ModPlaybackTest() {
         mod.samples[0] = makeModSample(squareWave(200, 20, 100), 0, 100);
         mod.samples[0].volume = 40;
@@ -28,13 +30,17 @@ class ModPlaybackTest : public ::testing::Test {
         song = loadOwnedSong(writeMod(mod));
         if (!song) return false;
         resetVoices(voices);
-        return startSongPosition(song.get(), voices, 44100) == 1;
+        destroyPlayState(state);
+        state = createPlayState(song.get());
+        if (!state) return false;
+        startSongPosition(state, voices, 44100);
+        return true;
     }
     // Plays `rows` rows at speed 6.
     void playRows(int rows) {
-        for (int k = 0; k < 6 * rows; ++k) playerTick(song.get());
+        for (int k = 0; k < 6 * rows; ++k) playerTick(state);
     }
-    ChannelState& channel(int c = 0) { return song->player->channels[c]; }
+    ChannelState& channel(int c = 0) { return state->channels[c]; }
 };
 
 }  // namespace
@@ -82,9 +88,9 @@ TEST_F(ModPlaybackTest, VibratoWaitsForTheSecondTickAndStartsDownward) {
     cell(1, 0) = {0, 0, 0x4, 0x00};
     ASSERT_TRUE(start());
     playRows(1);
-    playerTick(song.get());  // the second row's first tick
+    playerTick(state);  // the second row's first tick
     EXPECT_EQ(channel().periodDelta, 0);
-    playerTick(song.get());
+    playerTick(state);
     EXPECT_GT(channel().periodDelta, 0);  // a longer period: a lower pitch
 }
 

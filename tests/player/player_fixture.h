@@ -30,9 +30,11 @@ class PlayerTest : public ::testing::Test {
   protected:
     XmSong xm = makeXmSong(2, 1);
     SongPtr song;
+    PlayState* state = nullptr;
     Voice voices[VOICE_COUNT];
 
     PlayerTest() { xm.instruments.push_back(makeInstrument(loopedSample())); }
+    ~PlayerTest() override { destroyPlayState(state); }
 
     XmCell& cell(int row, int channel, int pattern = 0) {
         return cellAt(xm.patterns[pattern], xm.channels, row, channel);
@@ -41,14 +43,20 @@ class PlayerTest : public ::testing::Test {
     bool start() {
         song = loadOwnedSong(writeXm(xm));
         if (!song) return false;
+        destroyPlayState(state);
+        state = createPlayState(song.get());
+        if (!state) return false;
         resetVoices(voices);
         return restart();
     }
     // Play start again, as the mixer does at every playSong.
-    bool restart() { return startSongPosition(song.get(), voices, 44100) == 1; }
-    void tick(int count = 1) {
-        for (int k = 0; k < count; ++k) playerTick(song.get());
+    bool restart() {
+        startSongPosition(state, voices, 44100);
+        return true;
     }
-    ChannelState& channel(int c = 0) { return song->player->channels[c]; }
+    void tick(int count = 1) {
+        for (int k = 0; k < count; ++k) playerTick(state);
+    }
+    ChannelState& channel(int c = 0) { return state->channels[c]; }
     Voice& voice(int c = 0) { return *channel(c).voice; }
 };

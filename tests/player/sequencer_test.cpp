@@ -15,16 +15,16 @@ class SequencerTest : public PlayerTest {
     std::vector<Position> rowStarts(int ticks) {
         std::vector<Position> starts;
         for (int k = 0; k < ticks; ++k) {
-            const bool rowStart = song->tick == 0;
+            const bool rowStart = state->tick == 0;
             tick();
-            if (rowStart) starts.push_back({song->orderPosition, readRow()});
+            if (rowStart) starts.push_back({state->orderPosition, readRow()});
         }
         return starts;
     }
     int readRow() {
-        const NoteCell* cells = currentRowCells(song.get());
+        const NoteCell* cells = currentRowCells(state);
         if (!cells) return -1;
-        const Pattern& pattern = song->patterns[song->orderTable[song->orderPosition]];
+        const Pattern& pattern = song->patterns[song->orderTable[state->orderPosition]];
         return static_cast<int>(cells - pattern.cells) / song->channelCount;
     }
     void useShortPatterns(int patternCount, int rows) {
@@ -53,22 +53,22 @@ TEST_F(SequencerTest, TempoGivesFramesPerTickInExtendedPrecision) {
     const std::pair<int, int> expected[] = {{125, 882}, {35, 3149},  {70, 1574},  {32, 3445},
                                             {255, 432}, {0, 110250}, {-5, 110250}};
     for (auto [bpm, frames] : expected) {
-        setBpm(song.get(), bpm);
-        EXPECT_EQ(song->samplesPerTick, frames) << "bpm " << bpm;
+        setBpm(state, bpm);
+        EXPECT_EQ(state->samplesPerTick, frames) << "bpm " << bpm;
     }
-    EXPECT_EQ(song->bpm, 1);
+    EXPECT_EQ(state->bpm, 1);
 }
 
 TEST_F(SequencerTest, RowsLastSpeedTicksAndPatternsFollowTheOrderTable) {
     useShortPatterns(2, 32);
     ASSERT_TRUE(start());
-    EXPECT_EQ(song->samplesPerTick, 882);
+    EXPECT_EQ(state->samplesPerTick, 882);
     tick(6 * 31);
-    EXPECT_EQ(song->row, 30);
+    EXPECT_EQ(state->row, 30);
     tick(6);
-    EXPECT_EQ(Position(song->orderPosition, song->row), Position(0, 31));
+    EXPECT_EQ(Position(state->orderPosition, state->row), Position(0, 31));
     tick();
-    EXPECT_EQ(Position(song->orderPosition, song->row), Position(1, 0));
+    EXPECT_EQ(Position(state->orderPosition, state->row), Position(1, 0));
 }
 
 TEST_F(SequencerTest, TheEndOfTheLastOrderContinuesAtTheRestartPosition) {
@@ -87,14 +87,14 @@ TEST_F(SequencerTest, SpeedAndTempoEffect) {
     cell(2, 1) = {0, 0, 0, 0x0E, 0xE2};  // a pattern delay at speed 0 adds nothing
     ASSERT_TRUE(start());
     tick();
-    EXPECT_EQ(song->speed, 31);
+    EXPECT_EQ(state->speed, 31);
     tick(31);
-    EXPECT_EQ(song->bpm, 32);
-    EXPECT_EQ(song->samplesPerTick, 3445);
+    EXPECT_EQ(state->bpm, 32);
+    EXPECT_EQ(state->samplesPerTick, 3445);
     tick(31);
     // Speed 0: every tick starts a row, as with speed 1.
-    EXPECT_EQ(song->speed, 0);
-    EXPECT_EQ(song->tick, 0);
+    EXPECT_EQ(state->speed, 0);
+    EXPECT_EQ(state->tick, 0);
     EXPECT_EQ(rowStarts(3), rowsOf(0, {3, 4, 5}));
 }
 
@@ -141,9 +141,9 @@ TEST_F(SequencerTest, PatternLoopPlaysItsRowsAgain) {
     EXPECT_EQ(rowStarts(30),
               rowsOf(0, {0, 1, 2, 3}) + loop + loop + loop + rowsOf(0, {11, 12, 13, 14, 15}));
     // The loop's replays are not a repeat of the song; coming back to the start is.
-    EXPECT_EQ(song->hasRepeated, 0);
+    EXPECT_EQ(state->hasRepeated, 0);
     tick();
-    EXPECT_EQ(song->hasRepeated, 1);
+    EXPECT_EQ(state->hasRepeated, 1);
 }
 
 TEST_F(SequencerTest, AfterALoopJumpTheRestOfTheRowActsOnTheRowThatJumped) {
@@ -152,11 +152,11 @@ TEST_F(SequencerTest, AfterALoopJumpTheRestOfTheRowActsOnTheRowThatJumped) {
     cell(7, 1) = {0, 0, 0x50, 0x0A, 0x02};  // volume 64, then 2 down on every later tick
     ASSERT_TRUE(start());
     tick(7 * 6 + 1);
-    EXPECT_EQ(song->row, -1);  // loop row 0, less one, until the next row start
+    EXPECT_EQ(state->row, -1);  // loop row 0, less one, until the next row start
     tick(5);
     EXPECT_EQ(channel(1).volume, 54);
     tick();
-    EXPECT_EQ(song->row, 0);
+    EXPECT_EQ(state->row, 0);
 }
 
 TEST_F(SequencerTest, BreakInTheRowOfALoopOverridesTheLoop) {
@@ -174,15 +174,15 @@ TEST_F(SequencerTest, PatternDelayRepeatsTheRowsTicksWithoutReadingItAgain) {
     cell(0, 1) = {0, 0, 0x50, 0x0A, 0x01};
     ASSERT_TRUE(start());
     tick(17);
-    EXPECT_EQ(song->tick, 17);
-    EXPECT_EQ(song->row, 0);
+    EXPECT_EQ(state->tick, 17);
+    EXPECT_EQ(state->row, 0);
     tick();
     // 18 ticks, the volume slide acting on the 17 after the first.
     EXPECT_EQ(channel(1).volume, 64 - 17);
-    EXPECT_EQ(song->tick, 0);
-    EXPECT_EQ(song->patternDelayTicks, 0);
+    EXPECT_EQ(state->tick, 0);
+    EXPECT_EQ(state->patternDelayTicks, 0);
     tick();
-    EXPECT_EQ(song->row, 1);
+    EXPECT_EQ(state->row, 1);
 }
 
 TEST_F(SequencerTest, FirstRepeatIsTheFirstRowStartOnARowAlreadyPlayed) {
@@ -192,14 +192,14 @@ TEST_F(SequencerTest, FirstRepeatIsTheFirstRowStartOnARowAlreadyPlayed) {
     cell(2, 0, 1) = {0, 0, 0, 0x0B, 0x00};  // order 1 row 2 jumps back to order 0
     ASSERT_TRUE(start());
     tick(2 * (4 + 3));
-    EXPECT_EQ(song->hasRepeated, 0);
+    EXPECT_EQ(state->hasRepeated, 0);
     tick();
-    EXPECT_EQ(song->hasRepeated, 1);
-    EXPECT_EQ(Position(song->orderPosition, song->row), Position(0, 0));
+    EXPECT_EQ(state->hasRepeated, 1);
+    EXPECT_EQ(Position(state->orderPosition, state->row), Position(0, 0));
     restart();
-    EXPECT_EQ(song->hasRepeated, 0);
+    EXPECT_EQ(state->hasRepeated, 0);
     tick();
-    EXPECT_EQ(song->hasRepeated, 0);
+    EXPECT_EQ(state->hasRepeated, 0);
 }
 
 TEST_F(SequencerTest, NestedLoopsAreNotARepeat) {
@@ -213,9 +213,9 @@ TEST_F(SequencerTest, NestedLoopsAreNotARepeat) {
     // 0-4, 2-4, 5-7, then the outer loop again: 0-4, 2-4, 5-7, then 8-11.
     const int rows = 2 * (5 + 3 + 3) + 4;
     EXPECT_EQ(rowStarts(rows).back(), Position(0, 11));
-    EXPECT_EQ(song->hasRepeated, 0);
+    EXPECT_EQ(state->hasRepeated, 0);
     tick();
-    EXPECT_EQ(song->hasRepeated, 1);
+    EXPECT_EQ(state->hasRepeated, 1);
 }
 
 TEST_F(SequencerTest, RowStartsStayInsideThePatternsWhateverTheSongFieldsHold) {
@@ -225,27 +225,27 @@ TEST_F(SequencerTest, RowStartsStayInsideThePatternsWhateverTheSongFieldsHold) {
     xm.orders = {0, 1, 2};
     for (int row = 0; row < 4; ++row) cell(row, 1, 2) = {C4, 1, 0, 0x0A, 0x0F};
     ASSERT_TRUE(start());
-    song->row = 1000;
+    state->row = 1000;
     song->patterns[0].rowCount = 0;
     EXPECT_EQ(rowStarts(3), rowsOf(0, {-1}) + rowsOf(1, {-1}) + rowsOf(2, {0}));
-    EXPECT_EQ(song->row, 0);
+    EXPECT_EQ(state->row, 0);
 
-    song->nextRow = 70000;
-    song->nextOrderPosition = 2;
+    state->nextRow = 70000;
+    state->nextOrderPosition = 2;
     tick();
-    EXPECT_EQ(Position(song->orderPosition, song->row), Position(2, 0));
-    song->nextOrderPosition = 300;
+    EXPECT_EQ(Position(state->orderPosition, state->row), Position(2, 0));
+    state->nextOrderPosition = 300;
     tick();
-    EXPECT_EQ(song->orderPosition, 0);
+    EXPECT_EQ(state->orderPosition, 0);
 
     song->orderTable[0] = 200;  // no such pattern
     song->orderTable[2] = 200;
     song->restartPosition = 250;
     for (int k = 0; k < 2000; ++k) {
         tick();
-        ASSERT_GE(song->orderPosition, 0);
-        ASSERT_LT(song->orderPosition, song->songLength);
-        ASSERT_EQ(currentRowCells(song.get()), nullptr);
+        ASSERT_GE(state->orderPosition, 0);
+        ASSERT_LT(state->orderPosition, song->songLength);
+        ASSERT_EQ(currentRowCells(state), nullptr);
     }
 }
 
@@ -286,12 +286,12 @@ TEST_F(SequencerTest, RandomCellsKeepThePlayerInsideItsRecords) {
     xm.flags = 0;  // Amiga periods: the integer division by the period
     ASSERT_TRUE(start()) << songLoadError();
     for (int k = 0; k < 20000; ++k) tick();
-    EXPECT_GE(song->orderPosition, 0);
-    EXPECT_LT(song->orderPosition, song->songLength);
+    EXPECT_GE(state->orderPosition, 0);
+    EXPECT_LT(state->orderPosition, song->songLength);
     xm.flags = 1;
     ASSERT_TRUE(start());
     for (int k = 0; k < 20000; ++k) tick();
-    EXPECT_LT(song->row, 64);
+    EXPECT_LT(state->row, 64);
 }
 
 }  // namespace

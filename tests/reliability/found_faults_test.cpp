@@ -22,13 +22,13 @@ TEST(FoundFaults, EnvelopeValuesAboveFullScaleLoadAs64) {
     SongPtr song = loadOwnedSong(writeXm(xm));
     ASSERT_TRUE(song);
     const Instrument& loaded = song->instruments[0];
-    EXPECT_EQ(loaded.volumePoints[0].value, 64);
-    EXPECT_EQ(loaded.volumePoints[1].value, 64);
-    EXPECT_EQ(loaded.volumePoints[2].value, 64);
-    EXPECT_EQ(loaded.volumePoints[3].value, 63);
-    EXPECT_EQ(loaded.volumePoints[1].position, 8);  // positions are untouched
-    EXPECT_EQ(loaded.panningPoints[0].value, 64);
-    EXPECT_EQ(loaded.panningPoints[1].value, 32);
+    EXPECT_EQ(loaded.volumeEnvelope.points[0].value, 64);
+    EXPECT_EQ(loaded.volumeEnvelope.points[1].value, 64);
+    EXPECT_EQ(loaded.volumeEnvelope.points[2].value, 64);
+    EXPECT_EQ(loaded.volumeEnvelope.points[3].value, 63);
+    EXPECT_EQ(loaded.volumeEnvelope.points[1].position, 8);  // positions are untouched
+    EXPECT_EQ(loaded.panningEnvelope.points[0].value, 64);
+    EXPECT_EQ(loaded.panningEnvelope.points[1].value, 32);
 }
 
 // Voices keep their sample pointer from one playback to the next, so freeing a song left the

@@ -38,12 +38,15 @@ struct BlockLog {
 };
 BlockLog blockLog;
 
-void numberBlock(Song* song) {
+// Watches every tick (one per block) and numbers the block through the position it shows.
+void numberBlock(AudioEngine* engine) {
+    PlayState* state = engine->state;
     uint32_t n = ++blockLog.mixed;
     if (fillingBlockIndex() != static_cast<int32_t>((n - 1) % 100)) ++blockLog.outOfOrder;
-    song->orderPosition = static_cast<int32_t>(n & 0xFF);
-    song->row = static_cast<int32_t>((n >> 8) & 0xFF);
-    song->samplesPerTick = defaultAudioEngine()->settings.blockFrames;
+    state->orderPosition = static_cast<int32_t>(n & 0xFF);
+    state->row = static_cast<int32_t>((n >> 8) & 0xFF);
+    state->startedRow = state->row;
+    state->samplesPerTick = engine->settings.blockFrames;
 }
 
 }  // namespace
@@ -56,7 +59,7 @@ TEST(LongRun, SchedulerMixesEveryBlockOncePerCyclePastTheDeviceWrap) {
     openManualDevice();
     SongPtr song = loadOwnedSong(writeXm(makeXmSong(1, 1)));
     ASSERT_TRUE(song);
-    song->tickHandler = numberBlock;
+    defaultAudioEngine()->tickObserver = numberBlock;
     blockLog = {};
     ASSERT_EQ(playSongWithoutThread(song.get()), 1);
     ASSERT_EQ(blockLog.mixed, 100u);  // the primed buffer
@@ -99,6 +102,7 @@ TEST(LongRun, SchedulerMixesEveryBlockOncePerCyclePastTheDeviceWrap) {
            static_cast<unsigned long long>(polls), blockLog.mixed,
            static_cast<double>(played) / 4 / RATE / 3600);
     stopSong(song.get());
+    defaultAudioEngine()->tickObserver = nullptr;
     audioClose();
 }
 
@@ -137,13 +141,15 @@ uint64_t tickFrame = 0;  // first frame of the tick now running
 int32_t lastTickFrames = 0;
 uint64_t ticksRun = 0;
 
-void recordRowStarts(Song* song) {
+int32_t tickBefore = 0;  // the tick the next playerTick runs
+
+void recordRowStarts(AudioEngine* engine) {
+    const PlayState* state = engine->state;
     tickFrame += static_cast<uint64_t>(lastTickFrames);
     ++ticksRun;
-    bool rowStart = song->tick == 0;
-    playerTick(song);
-    if (rowStart) rowStarts.push_back({song->orderPosition, song->row, tickFrame});
-    lastTickFrames = song->samplesPerTick;
+    if (tickBefore == 0) rowStarts.push_back({state->orderPosition, state->row, tickFrame});
+    tickBefore = state->tick;
+    lastTickFrames = state->samplesPerTick;
 }
 
 }  // namespace
@@ -156,7 +162,8 @@ TEST(LongRun, LoopingSongKeepsItsTimeAndPositionsForHours) {
     openManualDevice();
     SongPtr song = loadOwnedSong(writeXm(loopingSong()));
     ASSERT_TRUE(song);
-    song->tickHandler = recordRowStarts;
+    defaultAudioEngine()->tickObserver = recordRowStarts;
+    tickBefore = 0;
     rowStarts.clear();
     tickFrame = 0;
     lastTickFrames = 0;
@@ -169,18 +176,20 @@ TEST(LongRun, LoopingSongKeepsItsTimeAndPositionsForHours) {
         ASSERT_NE(renderNextBlock(), nullptr);
         uint64_t frames = b * 884;
         int64_t exactMs = static_cast<int64_t>(frames * 1000 / RATE);
-        int32_t time = song->songTimeMs;
+        const PlayState* state = defaultAudioEngine()->state;
+        int32_t time = state->songTimeMs;
         ASSERT_GE(time, lastTime);
         ASSERT_LE(time, exactMs);
         // Each piece loses less than 1 ms, and a block has at most one piece more than the ticks
         // that begin in it.
         ASSERT_GE(time + static_cast<int64_t>(b + ticksRun), exactMs);
         ASSERT_EQ(playingTimeMs(song.get()), time);
-        ASSERT_EQ(playingOrder(song.get()), song->orderPosition & 0xFF);
-        ASSERT_EQ(playingRow(song.get()), song->row & 0xFF);
+        ASSERT_EQ(playingOrder(song.get()), state->orderPosition & 0xFF);
+        ASSERT_EQ(playingRow(song.get()), currentRow(state) & 0xFF);
         lastTime = time;
     }
     stopSong(song.get());
+    defaultAudioEngine()->tickObserver = nullptr;
     audioClose();
 
     // Order 0: rows 0..3 once; then order 1 rows 0..7 and order 2 rows 0..6, for ever.

@@ -41,33 +41,29 @@ std::set<std::string> effectsUsed(const Song& song) {
         const Pattern& pattern = song.patterns[p];
         for (int k = 0; k < pattern.rowCount * song.channelCount; ++k) {
             const NoteCell& c = pattern.cells[k];
-            int x = c.param >> 4;
-            if (c.note == NOTE_KEY_OFF || c.effect == 0x14) used.insert("key-off");
-            if (c.volumeColumn >= 0xC0 && c.volumeColumn <= 0xCF) used.insert("panning");
-            switch (c.effect) {
-                case 0x0:
-                    if (c.param) used.insert("arpeggio");
-                    break;
-                case 0x1: used.insert("portamento up"); break;
-                case 0x2: used.insert("portamento down"); break;
-                case 0x3: used.insert("tone portamento"); break;
-                case 0x4: used.insert("vibrato"); break;
-                case 0x5:
-                case 0x6:
-                case 0xA: used.insert("volume slide"); break;
-                case 0x7: used.insert("tremolo"); break;
-                case 0x8: used.insert("panning"); break;
-                case 0x9: used.insert("sample offset"); break;
-                case 0xD: used.insert("pattern break"); break;
-                case 0xF: used.insert(c.param < 0x20 ? "speed" : "tempo"); break;
-                case 0x1B: used.insert("retrigger"); break;
-                case 0xE:
-                    if (x == 0x6) used.insert("pattern loop");
-                    if (x == 0x9) used.insert("retrigger");
-                    if (x == 0xC) used.insert("note cut");
-                    if (x == 0xD) used.insert("note delay");
-                    if (x == 0xE) used.insert("pattern delay");
-                    break;
+            if (c.note == NOTE_KEY_OFF || c.effect.command == CMD_KEY_OFF) used.insert("key-off");
+            if (c.volume.command == VOL_SET_PANNING) used.insert("panning");
+            switch (c.effect.command) {
+                case CMD_ARPEGGIO: used.insert("arpeggio"); break;
+                case CMD_PORTA_UP: used.insert("portamento up"); break;
+                case CMD_PORTA_DOWN: used.insert("portamento down"); break;
+                case CMD_TONE_PORTA: used.insert("tone portamento"); break;
+                case CMD_VIBRATO: used.insert("vibrato"); break;
+                case CMD_TONE_PORTA_VOLUME_SLIDE:
+                case CMD_VIBRATO_VOLUME_SLIDE:
+                case CMD_VOLUME_SLIDE: used.insert("volume slide"); break;
+                case CMD_TREMOLO: used.insert("tremolo"); break;
+                case CMD_SET_PANNING: used.insert("panning"); break;
+                case CMD_SAMPLE_OFFSET: used.insert("sample offset"); break;
+                case CMD_PATTERN_BREAK: used.insert("pattern break"); break;
+                case CMD_SET_SPEED: used.insert("speed"); break;
+                case CMD_SET_TEMPO: used.insert("tempo"); break;
+                case CMD_MULTI_RETRIGGER:
+                case CMD_RETRIGGER: used.insert("retrigger"); break;
+                case CMD_PATTERN_LOOP: used.insert("pattern loop"); break;
+                case CMD_NOTE_CUT: used.insert("note cut"); break;
+                case CMD_NOTE_DELAY: used.insert("note delay"); break;
+                case CMD_PATTERN_DELAY: used.insert("pattern delay"); break;
                 default: break;
             }
         }
@@ -95,13 +91,13 @@ TEST(SongFile, InstrumentsUseEnvelopesLoopsAndBothSampleWidths) {
     for (int i = 0; i < song->instrumentCount; ++i) {
         const Instrument& ins = song->instruments[i];
         for (int j = 0; j < ins.sampleCount; ++j) {
-            forward |= ins.samples[j]->loopMode == LOOP_FORWARD;
-            pingPong |= ins.samples[j]->loopMode == LOOP_PINGPONG;
+            forward |= instrumentSample(song.get(), i, j)->loopMode == LOOP_FORWARD;
+            pingPong |= instrumentSample(song.get(), i, j)->loopMode == LOOP_PINGPONG;
         }
-        sustainAndFade |= (ins.volumeEnvelopeFlags & (ENVELOPE_ON | ENVELOPE_SUSTAIN)) ==
+        sustainAndFade |= (ins.volumeEnvelope.flags & (ENVELOPE_ON | ENVELOPE_SUSTAIN)) ==
                               (ENVELOPE_ON | ENVELOPE_SUSTAIN) &&
                           ins.fadeout > 0;
-        panningEnvelope |= (ins.panningEnvelopeFlags & ENVELOPE_ON) != 0;
+        panningEnvelope |= (ins.panningEnvelope.flags & ENVELOPE_ON) != 0;
         autoVibrato |= ins.vibratoDepth > 0 && ins.vibratoRate > 0;
     }
     EXPECT_TRUE(forward);

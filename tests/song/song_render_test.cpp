@@ -32,7 +32,8 @@ Rendering renderSong() {
     while (frames < int64_t{600} * RATE) {
         const int16_t* block = renderNextBlock();
         if (!block) break;
-        if (r.framesBeforeRepeat < 0 && song->hasRepeated) r.framesBeforeRepeat = frames;
+        if (r.framesBeforeRepeat < 0 && defaultAudioEngine()->state->hasRepeated)
+            r.framesBeforeRepeat = frames;
         r.samples.insert(r.samples.end(), block,
                          block + 2 * defaultAudioEngine()->settings.blockFrames);
         frames += defaultAudioEngine()->settings.blockFrames;

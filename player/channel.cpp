@@ -31,11 +31,12 @@ void setGains(Voice* voice, int32_t volume, int32_t panning) {
 // Impulse Tracker's chain: volume, sample and instrument global volumes, channel volume, global
 // volume out of 128, envelope and fade-out (full scales 2^54 in all).
 int32_t layeredVolume(const PlayState* state, const ChannelState* channel) {
-    int64_t volume = static_cast<int64_t>(channel->volume) + channel->volumeDelta +
-                     channel->swingVolume;
+    int64_t volume =
+        static_cast<int64_t>(channel->volume) + channel->volumeDelta + channel->swingVolume;
     volume = volume < 0 ? 0 : volume > 64 ? 64 : volume;
-    int64_t global = state->globalVolume < 0 ? 0 : state->globalVolume > 128 ? 128
-                                                                               : state->globalVolume;
+    int64_t global = state->globalVolume < 0     ? 0
+                     : state->globalVolume > 128 ? 128
+                                                 : state->globalVolume;
     const int64_t product = static_cast<int64_t>(channel->volumeEnvelope.output) * volume *
                             channel->fadeoutVolume * global * channel->noteGlobalVolume *
                             channel->channelVolume;
@@ -51,8 +52,8 @@ void updateVolume(const PlayState* state, ChannelState* channel) {
     } else {
         // 255 / 2^35 folds the four factors' full scales (64 x 64 x 65536 x 64) into 0..127.
         const int64_t product = static_cast<int64_t>(channel->volumeEnvelope.output) *
-                                (channel->volume + channel->volumeDelta) *
-                                channel->fadeoutVolume * state->globalVolume * 255;
+                                (channel->volume + channel->volumeDelta) * channel->fadeoutVolume *
+                                state->globalVolume * 255;
         finalVolume = static_cast<int32_t>(product / (int64_t{1} << 35));
     }
     Voice* voice = channel->voice;
@@ -65,8 +66,8 @@ void updateVolume(const PlayState* state, ChannelState* channel) {
 // the envelope, narrowed by the song's separation; surround sits in the centre.
 int32_t layeredPanning(const PlayState* state, const ChannelState* channel) {
     if (channel->surround) return 128;
-    int64_t panning = static_cast<int64_t>(channel->panning) + channel->swingPanning +
-                      channel->panningDelta;
+    int64_t panning =
+        static_cast<int64_t>(channel->panning) + channel->swingPanning + channel->panningDelta;
     panning = panning < 0 ? 0 : panning > 255 ? 255 : panning;
     const int64_t swing = channel->panningEnvelope.output - 32;
     const int64_t reach = (128 - std::llabs(panning - 128)) / 32;
@@ -105,7 +106,8 @@ int32_t frequencyAtRate(const PlayState* state, int64_t rate, int64_t period, in
     double frequency;
     if (!usesLinearPeriods(state->song)) {
         if (period + delta <= 0) return INT32_MAX;
-        frequency = static_cast<double>(rate) * AMIGA_MIDDLE_C / static_cast<double>(period + delta);
+        frequency =
+            static_cast<double>(rate) * AMIGA_MIDDLE_C / static_cast<double>(period + delta);
     } else {
         const double exponent = static_cast<double>(LINEAR_MIDDLE_C - period + delta) / 768.0;
         frequency = std::pow(2.0, exponent) * static_cast<double>(rate);
@@ -247,13 +249,23 @@ void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& ce
     }
     channel->periodDelta = 0;
     channel->updateFlags |= UPDATE_PITCH | UPDATE_VOLUME;
-    if (cell.instrument != 0) resetChannelInstrument(channel, sound.sample);
+    if (cell.instrument != 0 && (rules & BEHAVIOUR_ENVELOPE_RANGES)) {
+        // The envelopes start again with the note (or carry on), not with the instrument.
+        const EnvelopeState kept[3] = {channel->volumeEnvelope, channel->panningEnvelope,
+                                       channel->pitchEnvelope};
+        resetChannelInstrument(channel, sound.sample);
+        channel->volumeEnvelope = kept[0];
+        channel->panningEnvelope = kept[1];
+        channel->pitchEnvelope = kept[2];
+    } else if (cell.instrument != 0) {
+        resetChannelInstrument(channel, sound.sample);
+    }
     if (rules & BEHAVIOUR_MIDDLE_C_RATES) {
         if ((hasNote && !isPorta) || cell.instrument != 0)
             startImpulseNote(state, channel, sound, hasNote && !isPorta);
     }
-    if (cell.volume.command != VOL_NONE &&
-        !((rules & BEHAVIOUR_IMPULSE_EFFECTS) && impulseVolumeColumnRow(state, channel, cell.volume)))
+    if (cell.volume.command != VOL_NONE && !((rules & BEHAVIOUR_IMPULSE_EFFECTS) &&
+                                             impulseVolumeColumnRow(state, channel, cell.volume)))
         applyVolumeColumnRow(channel, cell.volume);
     if (rules & BEHAVIOUR_ENVELOPE_RANGES) {
         if (cell.note == NOTE_KEY_OFF) releaseNote(channel, sound.instrument);

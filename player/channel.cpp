@@ -48,7 +48,10 @@ int32_t layeredVolume(const PlayState* state, const ChannelState* channel) {
 void updateVolume(const PlayState* state, ChannelState* channel) {
     int32_t finalVolume;
     if (state->behaviours & BEHAVIOUR_LAYERED_VOLUMES) {
-        finalVolume = layeredVolume(state, channel);
+        // A channel the file switches off plays nothing, though its effects go on.
+        const bool disabled = channel->owner >= 0 && channel->owner < MAX_SONG_CHANNELS &&
+                              (state->song->channelFlags[channel->owner] & CHANNEL_DISABLED);
+        finalVolume = disabled ? 0 : layeredVolume(state, channel);
     } else {
         // 255 / 2^35 folds the four factors' full scales (64 x 64 x 65536 x 64) into 0..127.
         const int64_t product = static_cast<int64_t>(channel->volumeEnvelope.output) *

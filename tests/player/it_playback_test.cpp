@@ -280,3 +280,66 @@ TEST_F(ItPlayerTest, ResonantFilter) {
 }
 
 }  // namespace
+
+namespace {
+
+// The commands only IT has, each on a note at C-5 and checked after the ticks given.
+struct ItCommand {
+    const char* name;
+    uint8_t effect;
+    uint8_t param;
+    int ticks;  // from play start, speed 4
+    bool (*holds)(const PlayState* state, const ChannelState& channel);
+};
+
+class ImpulseCommand : public ItPlayerTest, public testing::WithParamInterface<ItCommand> {};
+
+TEST_P(ImpulseCommand, ActsAsImpulseTrackerDoes) {
+    const ItCommand& c = GetParam();
+    it.samples[0].frames = sineOf(70000, 50, 100);
+    it.samples[0].loopEnd = 70000;
+    cell(0, 0) = {C5, 1, 32, c.effect, c.param};
+    ASSERT_TRUE(start());
+    tick(c.ticks);
+    EXPECT_TRUE(c.holds(state, channel())) << c.name;
+}
+
+const ItCommand COMMANDS[] = {
+    {"M20 channel volume", 13, 0x20, 1,
+     [](const PlayState*, const ChannelState& ch) { return ch.channelVolume == 32; }},
+    {"N02 channel volume slide down", 14, 0x02, 4,
+     [](const PlayState*, const ChannelState& ch) { return ch.channelVolume == 64 - 3 * 2; }},
+    {"NF2 fine channel volume slide, once", 14, 0xF2, 4,
+     [](const PlayState*, const ChannelState& ch) { return ch.channelVolume == 62; }},
+    {"D2F fine volume slide up, once", 4, 0x2F, 4,
+     [](const PlayState*, const ChannelState& ch) { return ch.volume == 34; }},
+    {"D0F slides down on the first tick too", 4, 0x0F, 2,
+     [](const PlayState*, const ChannelState& ch) { return ch.volume == 2; }},
+    {"T12 tempo slide up", 20, 0x12, 4,
+     [](const PlayState* s, const ChannelState&) { return s->bpm == 125 + 3 * 2; }},
+    {"T05 tempo slide down", 20, 0x05, 4,
+     [](const PlayState* s, const ChannelState&) { return s->bpm == 125 - 3 * 5; }},
+    {"V80 global volume to 128", 22, 0x80, 1,
+     [](const PlayState* s, const ChannelState&) { return s->globalVolume == 128; }},
+    {"W0F global volume slide down on the first tick too", 23, 0x0F, 2,
+     [](const PlayState* s, const ChannelState&) { return s->globalVolume == 128 - 30; }},
+    {"Y48 panbrello swings the panning", 25, 0x48, 3,
+     [](const PlayState*, const ChannelState& ch) { return ch.panningDelta != 0; }},
+    {"SA1 sets the high offset", 19, 0xA1, 1,
+     [](const PlayState*, const ChannelState& ch) { return ch.highOffset == 1; }},
+    {"S91 surround", 19, 0x91, 1,
+     [](const PlayState*, const ChannelState& ch) { return ch.surround == 1; }},
+    {"SF3 chooses the macro", 19, 0xF3, 1,
+     [](const PlayState*, const ChannelState& ch) { return ch.midiMacro == 3; }},
+    {"SC2 cuts the note on tick 2", 19, 0xC2, 3,
+     [](const PlayState*, const ChannelState& ch) { return ch.volume == 0; }},
+};
+
+INSTANTIATE_TEST_SUITE_P(Commands, ImpulseCommand, testing::ValuesIn(COMMANDS),
+                         [](const testing::TestParamInfo<ItCommand>& info) {
+                             std::string name;
+                             for (const char* c = info.param.name; *c && *c != ' '; ++c) name += *c;
+                             return name;
+                         });
+
+}  // namespace

@@ -151,15 +151,19 @@ int readOrders(Song* song, Reader& reader, int orderCount) {
         noteRepair(song, "order list of %d cut to %d", orderCount, MAX_ORDERS);
         seekTo(reader, streamTell(reader.stream) + (orderCount - kept));
     }
-    song->songLength = 0;
+    int end = -1;  // the first end marker
     for (int i = 0; i < MAX_ORDERS; ++i) {
         const uint8_t order = i < kept ? orders[i] : 255;
         song->orderTable[i] = order == 255 ? ORDER_END : order == 254 ? ORDER_SKIP : order;
-        if (order == 255 && song->songLength == 0) song->songLength = static_cast<int16_t>(i);
+        if (order == 255 && end < 0) end = i;
     }
-    if (song->songLength == 0) song->songLength = static_cast<int16_t>(kept);
-    if (song->songLength == 0) {
-        // Nothing to play: one empty pattern.
+    song->songLength = static_cast<int16_t>(end < 0 ? kept : end);
+    bool playable = false;
+    for (int i = 0; i < song->songLength; ++i)
+        playable = playable || song->orderTable[i] < ORDER_SKIP;
+    if (!playable) {
+        // Nothing to play (no orders, or only markers): one empty pattern.
+        noteRepair(song, "no pattern in the order list");
         song->songLength = 1;
         song->orderTable[0] = 0;
     }

@@ -521,7 +521,18 @@ TEST(ItLoader, HostileHeaders) {
         EXPECT_GT(loaded->repairCount, 0) << end;
     }
 
+    // An order list of markers only plays the first pattern.
     ItSong song = oneNoteSong();
+    for (const std::vector<uint8_t>& orders :
+         {std::vector<uint8_t>{254, 254, 255}, std::vector<uint8_t>{255, 0}}) {
+        song.orders = orders;
+        Loaded markers = load(writeIt(song));
+        ASSERT_TRUE(markers) << lastError.reason;
+        EXPECT_EQ(markers->songLength, 1);
+        EXPECT_EQ(markers->orderTable[0], 0);
+    }
+
+    song = oneNoteSong();
     song.instrumentCountOverride = 300;
     EXPECT_FALSE(load(writeIt(song)));
     EXPECT_EQ(lastError.kind, LoadFailure::DAMAGED);

@@ -211,8 +211,12 @@ void startImpulseNote(PlayState* state, ChannelState* channel, const ChannelSoun
     channel->autoVibratoPosition = 0;
     channel->autoVibratoSweepTicks = 0;
     if (channel->voice) channel->voice->sustainHeld = 1;
-    // The instrument's default panning, then the pitch-pan separation around its centre.
+    // The instrument's default panning, the sample's over it, then the pitch-pan separation
+    // around the instrument's centre.
     if (instrument->defaultPanning >= 0) channel->panning = instrument->defaultPanning;
+    if (sample->panning != SAMPLE_PANNING_NONE) channel->panning = sample->panning;
+    if (instrument->defaultPanning >= 0 || sample->panning != SAMPLE_PANNING_NONE)
+        channel->surround = 0;
     if (instrument->pitchPanSeparation != 0) {
         const int moved = channel->panning + (sound.note - instrument->pitchPanCentre) *
                                                  instrument->pitchPanSeparation / 2;

@@ -65,19 +65,18 @@ void writeInstruments(const brom_module* module) {
     for (int i = 0; i < count; ++i) {
         printf("    {\"name\": ");
         writeString(brom_instrument_name(module, i));
-        printf(", \"keyboard\": [");
-        const std::vector<KeyRange> ranges = keyboardRanges(module, i);
-        for (size_t k = 0; k < ranges.size(); ++k) {
-            const KeyRange& r = ranges[k];
-            printf("%s{\"from\": %d, \"to\": %d, \"sample\": %d, \"transpose\": %d}", k ? ", " : "",
-                   r.from, r.to, r.sample, r.transpose);
-        }
-        printf("]");
         const int samples = brom_sample_count(module, i);
         printf(", \"samples\": [%s", samples ? "\n" : "");
         for (int j = 0; j < samples; ++j) {
             writeSample(module, i, j);
             printf(j + 1 < samples ? ",\n" : "\n      ");
+        }
+        printf("], \"keyboard\": [");
+        const std::vector<KeyRange> ranges = keyboardRanges(module, i);
+        for (size_t k = 0; k < ranges.size(); ++k) {
+            const KeyRange& r = ranges[k];
+            printf("%s{\"from\": %d, \"to\": %d, \"sample\": %d, \"transpose\": %d}", k ? ", " : "",
+                   r.from, r.to, r.sample, r.transpose);
         }
         printf("]}%s", i + 1 < count ? ",\n" : "\n  ");
     }

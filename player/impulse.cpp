@@ -118,8 +118,8 @@ void sampleVibrato(ChannelState* channel, const Sample* sample) {
         case VIBRATO_RANDOM: w = static_cast<int32_t>((a * 73 + 41) % 129) - 64; break;
         default: w = 0; break;
     }
-    // In 1/768 octave: a depth of 64 swings a quarter of a semitone at most.
-    channel->periodDelta += w * (depth >> 8) / 256;
+    // In 1/768 octave: a depth of 64 swings a semitone at most (as openmpt123 plays it).
+    channel->periodDelta += w * (depth >> 8) / 64;
     channel->autoVibratoPosition = (channel->autoVibratoPosition + sample->vibratoRate) & 255;
     channel->updateFlags |= UPDATE_PITCH;
 }

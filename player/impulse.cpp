@@ -271,6 +271,9 @@ void advanceImpulseEnvelopes(const PlayState* state, ChannelState* channel,
                              const ChannelSound& sound) {
     const Instrument* instrument = sound.instrument;
     const bool held = !channel->keyOff;
+    // An envelope that a command switched off stands where it was, its value held (as
+    // openmpt123 and xmp play S77, S79, S7B); one the instrument leaves off has no effect.
+    const auto paused = [&](int which) { return (channel->envelopesOff >> which) & 1; };
     if (envelopeOn(channel, instrument->volumeEnvelope, 0)) {
         const int32_t value =
             stepEnvelope(&channel->volumeEnvelope, instrument->volumeEnvelope, held);
@@ -280,7 +283,7 @@ void advanceImpulseEnvelopes(const PlayState* state, ChannelState* channel,
             channel->fading = 1;
             if (value == 0) channel->fadeoutVolume = 0;
         }
-    } else {
+    } else if (!paused(0)) {
         channel->volumeEnvelope.output = 64;
     }
     if (envelopeOn(channel, instrument->panningEnvelope, 1)) {
@@ -288,17 +291,20 @@ void advanceImpulseEnvelopes(const PlayState* state, ChannelState* channel,
             stepEnvelope(&channel->panningEnvelope, instrument->panningEnvelope, held) / 256;
         channel->updateFlags |= UPDATE_PANNING;
     }
-    channel->pitchEnvelope.output = 0;
+    const bool filterEnvelope = instrument->pitchEnvelope.flags & ENVELOPE_FILTER;
+    int32_t pitch = 0;
     if (envelopeOn(channel, instrument->pitchEnvelope, 2)) {
-        // Pitch: a half semitone per step; the filter envelope scales the cutoff instead.
-        const int32_t value =
-            stepEnvelope(&channel->pitchEnvelope, instrument->pitchEnvelope, held);
-        if (instrument->pitchEnvelope.flags & ENVELOPE_FILTER) {
-            channel->pitchEnvelope.output = value;
-        } else if (usesLinearPeriods(state->song)) {
-            channel->periodDelta += value * 32 / 256;
+        pitch = stepEnvelope(&channel->pitchEnvelope, instrument->pitchEnvelope, held);
+    } else if (paused(2)) {
+        pitch = channel->pitchEnvelope.value;
+    }
+    // Pitch: a half semitone per step; the filter envelope scales the cutoff instead.
+    channel->pitchEnvelope.output = filterEnvelope ? pitch : 0;
+    if (!filterEnvelope && pitch != 0) {
+        if (usesLinearPeriods(state->song)) {
+            channel->periodDelta += pitch * 32 / 256;
         } else {
-            const double ratio = std::pow(2.0, -static_cast<double>(value) / (24.0 * 256.0));
+            const double ratio = std::pow(2.0, -static_cast<double>(pitch) / (24.0 * 256.0));
             channel->periodDelta += static_cast<int32_t>(channel->period * (ratio - 1.0));
         }
     }
@@ -332,7 +338,8 @@ void updateFilter(const PlayState* state, ChannelState* channel) {
     Voice* voice = channel->voice;
     if (!voice) return;
     const ChannelSound sound = resolveSound(state, channel);
-    const bool envelope = envelopeOn(channel, sound.instrument->pitchEnvelope, 2) &&
+    const bool envelope = (envelopeOn(channel, sound.instrument->pitchEnvelope, 2) ||
+                           ((channel->envelopesOff >> 2) & 1)) &&
                           (sound.instrument->pitchEnvelope.flags & ENVELOPE_FILTER);
     if (!envelope && channel->filterCutoff >= NO_FILTER_CUTOFF && channel->filterResonance == 0) {
         voice->filterOn = 0;

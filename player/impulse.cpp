@@ -353,13 +353,11 @@ void updateFilter(const PlayState* state, ChannelState* channel) {
     if (frequency < 120.0) frequency = 120.0;
     if (frequency > 20000.0) frequency = 20000.0;
     if (frequency > rate / 2) frequency = rate / 2;
-    // The tracker's two-pole resonant low-pass: damping from the resonance, in radians a frame.
+    // The tracker's two-pole resonant low-pass: damping from the resonance, r frames a radian.
     const double damping = std::pow(10.0, -channel->filterResonance * 24.0 / (128.0 * 20.0));
-    const double fc = frequency * 2.0 * 3.14159265358979 / rate;
-    double d = (1.0 - 2.0 * damping) * fc;
-    if (d > 2.0) d = 2.0;
-    d = (2.0 * damping - d) / fc;
-    const double e = 1.0 / (fc * fc);
+    const double r = rate / (2.0 * 3.14159265358979 * frequency);
+    const double d = damping * r + damping - 1.0;
+    const double e = r * r;
     const double a = 1.0 / (1.0 + d + e);
     if (!voice->filterOn) {
         voice->filterHistory[0][0] = voice->filterHistory[0][1] = 0.0f;

@@ -6,11 +6,13 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <new>
 #include <thread>
 
 #include "audio/parallel_render.h"
 #include "audio/playback_snapshot.h"
+#include "audio/mixer.h"
 #include "audio/scheduler.h"
 #include "module/file_access.h"
 #include "player/sequencer.h"
@@ -33,7 +35,7 @@ struct brom_module {
     AudioEngine* engine;
     int32_t rate;
 
-    int32_t threads;  // asked for: 0 as many as the machine has cores, 1 one
+    int32_t threads;  // asked for: 0 as many as the machine has cores, 1 (the default) one
     ParallelRender* parallel;  // the parallel renderer while rendering on several threads
     RenderedBlock parallelBlock;  // the parallel renderer's block being handed out
 
@@ -299,6 +301,7 @@ brom_module* loadModule(const FileCallbacks* files, const char* path, brom_error
     module->song = readSongWith(files, path, nullptr, &loadError);
     module->engine = engine;
     module->rate = DEFAULT_RATE;
+    module->threads = 1;  // the calling thread alone, unless asked for more
     module->soughtMs = -1;
     module->jumpOrder = -1;
     module->durationMs = -1;
@@ -328,6 +331,37 @@ bool measured(brom_module* module) {
 
 const Sample* sampleAt(const brom_module* module, int instrument, int sample) {
     return module ? instrumentSample(module->song, instrument, sample) : nullptr;
+}
+
+// Sample frames a peak looks at, at most, spread evenly over the stretch played.
+constexpr uint32_t PEAK_PROBES = 1024;
+
+// The loudest of the voice's sample frames within `frames` output frames of where it stands (on
+// either side, a ping-pong loop turning), times its gains: left and right, 1.0 = full scale.
+void voicePeak(const Voice& voice, int32_t frames, float* left, float* right) {
+    *left = *right = 0;
+    const Sample* sample = voice.sample;
+    if (!sample || !sample->data || sample->length == 0) return;
+    const double covered = (voice.step + voice.stepFraction / 4294967296.0) * frames;
+    const double at = voice.position;
+    double from = at - covered, to = at + covered;
+    const bool looped = sample->loopMode != LOOP_NONE;
+    const double loopEnd = static_cast<double>(sample->loopStart) + sample->loopLength;
+    // A stretch that reaches the loop's ends has played the whole loop.
+    if (looped && to >= loopEnd) from = from < sample->loopStart ? from : sample->loopStart;
+    from = from < 0 ? 0 : from;
+    to = to > sample->length - 1 ? sample->length - 1 : to;
+    const uint32_t first = static_cast<uint32_t>(from), last = static_cast<uint32_t>(to);
+    const uint32_t stride = (last - first) / PEAK_PROBES + 1;
+    int32_t loudest = 0;
+    for (uint32_t k = first; k <= last && k >= first; k += stride) {
+        const int32_t value = sample->data[k] < 0 ? -sample->data[k] : sample->data[k];
+        loudest = value > loudest ? value : loudest;
+    }
+    // As the mixer scales: a level of 255 x 256 is a hair under 1.0.
+    const double scale = loudest / 32768.0 / 256.0 * GAIN_SCALE;
+    *left = static_cast<float>(voice.levelLeft * scale);
+    *right = static_cast<float>(voice.levelRight * scale);
 }
 
 }  // namespace
@@ -370,6 +404,11 @@ brom_module* brom_load_memory_ex(const void* data, size_t size, brom_error* erro
 brom_module* brom_load_file_ex(const char* path, brom_error* error, const char** reason) {
     if (!path) {
         report(error, reason, BROM_ERROR_ARGUMENT, "no path");
+        return nullptr;
+    }
+    std::error_code folder;
+    if (std::filesystem::is_directory(path, folder)) {
+        report(error, reason, BROM_ERROR_IO, "a folder, not a file");
         return nullptr;
     }
     return loadModule(&standardFileCallbacks, path, error, reason);
@@ -541,6 +580,50 @@ int brom_background_notes(const brom_module* module) {
     if (!module) return 0;
     const BlockInfo* info = takenInfo(module);
     return info ? info->backgroundNotes : backgroundNotesOf(module->engine->state, -1);
+}
+
+int brom_channel_peak(const brom_module* module, int channel, float* left, float* right) {
+    if (!module || !left || !right || channel < 0 || channel >= playedChannelCount(module->song)) {
+        return 0;
+    }
+    *left = *right = 0;
+    const AudioEngine* engine = module->engine;
+    if (module->block < 0 || ((engine->controls.mutedChannels >> channel) & 1)) return 1;
+    const BlockInfo* info = takenInfo(module);
+    const Voice* voice = info ? &info->voices[channel] : engine->state->channels[channel].voice;
+    if (!voice) return 1;
+    float l = 0, r = 0;
+    voicePeak(*voice, engine->settings.blockFrames, &l, &r);
+    // The output controls as the mix has them: width about the middle, then the gain.
+    const double width = engine->controls.stereoSeparation / 100.0;
+    const double mid = (l + r) * 0.5, side = (l - r) * 0.5;
+    const double gain = engine->controls.outputGain;
+    *left = static_cast<float>(std::fabs(mid + side * width) * gain);
+    *right = static_cast<float>(std::fabs(mid - side * width) * gain);
+    return 1;
+}
+
+brom_module_format brom_format(const brom_module* module) {
+    if (!module) return BROM_FORMAT_UNKNOWN;
+    switch (module->song->format) {
+        case FORMAT_XM: return BROM_FORMAT_XM;
+        case FORMAT_MOD: return BROM_FORMAT_MOD;
+        case FORMAT_S3M: return BROM_FORMAT_S3M;
+        case FORMAT_IT: return BROM_FORMAT_IT;
+        case FORMAT_COUNT: break;
+    }
+    return BROM_FORMAT_UNKNOWN;
+}
+
+const char* brom_format_name(brom_module_format format) {
+    switch (format) {
+        case BROM_FORMAT_XM: return "XM";
+        case BROM_FORMAT_MOD: return "MOD";
+        case BROM_FORMAT_S3M: return "S3M";
+        case BROM_FORMAT_IT: return "IT";
+        case BROM_FORMAT_UNKNOWN: break;
+    }
+    return "";
 }
 
 int brom_set_gain_db(brom_module* module, double decibels) {

@@ -247,8 +247,11 @@ void noteInfo(const AudioEngine* engine, BlockInfo* info) {
     info->speed = state->speed;
     info->bpm = state->bpm;
     const int channels = playedChannelCount(state->song);
-    for (int c = 0; c < channels; ++c)
+    for (int c = 0; c < channels; ++c) {
         info->levels[c] = static_cast<uint8_t>(channelLevel(state, c));
+        const Voice* voice = state->channels[c].voice;
+        info->voices[c] = voice ? *voice : Voice{};
+    }
     info->backgroundNotes = backgroundNotesOf(state, -1);
 }
 

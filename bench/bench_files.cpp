@@ -86,7 +86,7 @@ void benchFiles(int rounds) {
     double cpuTotal = 0;
     for (const std::string& xm : modules) {
         const std::string wav = xm.substr(0, xm.size() - 3) + ".wav";
-        const ProcessRun run = bestRun({"--render", wav, xm}, rounds);
+        const ProcessRun run = bestRun({"--force", "--render", wav, xm}, rounds);
         const double audio = wavSeconds(wav);
         if (run.status != 0 || audio <= 0) {
             fprintf(stderr, "brom-bench: brom-play --render %s failed\n", xm.c_str());
@@ -109,7 +109,7 @@ void benchFiles(int rounds) {
     // All of them by one brom-play, where it renders several files into a folder.
     const std::string out = (folder / "out").string();
     std::filesystem::create_directories(out);
-    std::vector<std::string> arguments = {"--render", out};
+    std::vector<std::string> arguments = {"--force", "--render", out + "/"};
     arguments.insert(arguments.end(), modules.begin(), modules.end());
     const ProcessRun together = bestRun(arguments, rounds);
     if (together.status == 0) {

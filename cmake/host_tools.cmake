@@ -12,7 +12,7 @@ set(host_song ${BROM_HOST_TOOLS_DIR}/demo/brom-make-standin-song${CMAKE_HOST_EXE
 ExternalProject_Add(brom_host_tools
   SOURCE_DIR ${PROJECT_SOURCE_DIR}
   BINARY_DIR ${BROM_HOST_TOOLS_DIR}
-  CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DBROM_BUILD_TESTS=OFF
+  CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DBROM_BUILD_TESTS=OFF -DBROM_WERROR=${BROM_WERROR}
   BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target brom-make-art brom-make-standin-song
   BUILD_BYPRODUCTS ${host_art} ${host_song}
   INSTALL_COMMAND ""

@@ -39,14 +39,20 @@ void drawGlyph(uint32_t* frame, int32_t character, uint32_t x, uint32_t y, float
     }
 }
 
-void saveRect(const uint32_t* frame, RestoreList* list, uint32_t x, uint32_t y, uint32_t width,
-              uint32_t height) {
+int saveRect(const uint32_t* frame, RestoreList* list, uint32_t x, uint32_t y, uint32_t width,
+             uint32_t height) {
     SavedRect* rect = static_cast<SavedRect*>(calloc(1, sizeof(SavedRect)));
+    uint32_t* pixels = static_cast<uint32_t*>(calloc(static_cast<size_t>(width) * height, 4));
+    if (!rect || !pixels) {
+        free(rect);
+        free(pixels);
+        return 0;
+    }
     rect->x = x;
     rect->y = y;
     rect->width = width;
     rect->height = height;
-    rect->pixels = static_cast<uint32_t*>(calloc(static_cast<size_t>(width) * height, 4));
+    rect->pixels = pixels;
     for (uint32_t r = y; r < y + height; ++r)
         for (uint32_t c = x; c < x + width; ++c)
             rect->pixels[(r - y) * width + (c - x)] = frame[r * FRAME_WIDTH + c];
@@ -60,6 +66,7 @@ void saveRect(const uint32_t* frame, RestoreList* list, uint32_t x, uint32_t y, 
         list->cursor = rect;
         list->head = rect;
     }
+    return 1;
 }
 
 void restoreRects(uint32_t* frame, RestoreList* list) {

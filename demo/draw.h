@@ -2,7 +2,7 @@
 // restore list that takes it back to the background afterwards. Before drawing an item, save the
 // rectangle it will cover; once the frame has been shown, replay the list:
 //
-//     saveRect(frame, &list, x, y, 32, 32);
+//     if (!saveRect(frame, &list, x, y, 32, 32)) ...;    // memory is short
 //     drawSprite(frame, spritePixels, x, y, 0.5f);
 //     ... present frame ...
 //     restoreRects(frame, &list);        // the background is back, the list is empty
@@ -37,8 +37,10 @@ void drawSprite(uint32_t* frame, const uint32_t* sprite, uint32_t x, uint32_t y,
 // Blends the 8 x 8 glyph of `character` (low 8 bits; codes 32 to 95) in red at (x, y). Other
 // codes draw nothing.
 void drawGlyph(uint32_t* frame, int32_t character, uint32_t x, uint32_t y, float alpha);
-void saveRect(const uint32_t* frame, RestoreList* list, uint32_t x, uint32_t y, uint32_t width,
-              uint32_t height);
+// Saves the rectangle into the list: 1, or 0 when memory is short (nothing is saved then, and what
+// was to cover the rectangle must not be drawn).
+int saveRect(const uint32_t* frame, RestoreList* list, uint32_t x, uint32_t y, uint32_t width,
+             uint32_t height);
 // Writes the saved rectangles back, newest first, so the oldest copy of a pixel wins; then frees
 // them and leaves the list empty.
 void restoreRects(uint32_t* frame, RestoreList* list);

@@ -1,6 +1,6 @@
 // brom-demo: a full-screen 320 x 200 scene drawn in software while "brom-boogie.xm" plays.
-// Takes no arguments. Escape or closing the window ends it with status 0; a start-up failure
-// ends it with status 1.
+// Takes no arguments. Escape or closing the window stops the music, releases everything and ends
+// it with status 0; a failure, at start-up or for want of memory later, ends it with status 1.
 #include <cstdio>
 
 #include "audio/scheduler.h"
@@ -38,6 +38,20 @@ const DisplayBackend* const displayBackend = &sdlDisplayBackend;
 }  // namespace
 #endif
 
+namespace {
+
+// Releases what start-up set up, in this order: the display, the song with its playing (the
+// mixing thread ends first), the sound device, the scene. Each may not have been set up.
+int finish(Song* song, Scene* scene, int status) {
+    displayClose();
+    freeSong(song);
+    audioClose();
+    sceneFinish(scene);
+    return status;
+}
+
+}  // namespace
+
 int main() {
     setFileCallbacks(stdFileOpen, stdFileClose, stdFileRead, stdFileSeek, stdFileTell);
     setOutputDevice(soundDevice);
@@ -59,13 +73,29 @@ int main() {
     displayUseBackend(displayBackend);
     if (!displayOpen("test", FRAME_WIDTH, FRAME_HEIGHT)) {
         fprintf(stderr, "brom-demo: %s\n", displayOpenError());
-        return 1;
+        return finish(song, &scene, 1);
     }
-    sceneStart(&scene, scrollText);
+    if (!sceneStart(&scene, scrollText)) {
+        fputs("brom-demo: not enough memory for the scene\n", stderr);
+        return finish(song, &scene, 1);
+    }
 #if defined(__EMSCRIPTEN__)
-    return runOnPage(&scene, song) ? 0 : 1;
+    runOnPage(&scene, song);  // returns only when the song cannot start
+    puts("Error upon initialization.");
+    return finish(song, &scene, 1);
 #else
-    playSong(song);
-    for (;;) scenePass(&scene);
+    if (!playSong(song)) {
+        puts("Error upon initialization.");
+        fputs("brom-demo: the song cannot start playing (no memory or no mixing thread)\n", stderr);
+        return finish(song, &scene, 1);
+    }
+    // Until the user asks to quit, with Escape or by closing the window.
+    while (!displayQuitRequested()) {
+        if (!scenePass(&scene)) {
+            fputs("brom-demo: not enough memory for the next frame\n", stderr);
+            return finish(song, &scene, 1);
+        }
+    }
+    return finish(song, &scene, 0);
 #endif
 }

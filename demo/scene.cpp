@@ -28,12 +28,14 @@ int glyphAt(const Scene* scene, int32_t index) {
     return static_cast<unsigned char>(scene->scrollText[index]);
 }
 
+// The drawing steps return false when memory for a saved rectangle is short; they stop there.
+
 // Fades in the text's left end by slot and by pixel: 0.1 more per slot up to the full 0.8.
-void drawBottomRow(Scene* scene, uint32_t* frame, RestoreList* list) {
+bool drawBottomRow(Scene* scene, uint32_t* frame, RestoreList* list) {
     scene->fadeLevel = 0.0f;
     for (int32_t s = 0; s < BOTTOM_SLOTS; ++s) {
         uint32_t x = static_cast<uint32_t>(scene->scrollFine + 8 * s + 1);
-        saveRect(frame, list, x, BOTTOM_ROW_Y, GLYPH_SIZE, GLYPH_SIZE);
+        if (!saveRect(frame, list, x, BOTTOM_ROW_Y, GLYPH_SIZE, GLYPH_SIZE)) return false;
         float alpha =
             scene->fadeLevel < FULL_ALPHA
                 ? static_cast<float>(static_cast<double>(scene->fadeLevel) +
@@ -42,13 +44,14 @@ void drawBottomRow(Scene* scene, uint32_t* frame, RestoreList* list) {
         drawGlyph(frame, glyphAt(scene, scene->scrollIndex + s), x, BOTTOM_ROW_Y, alpha);
         if (scene->fadeLevel < FULL_ALPHA) scene->fadeLevel += FADE_STEP;
     }
+    return true;
 }
 
 // Bottom slot first, top slot last; the top three characters fade in as they come down.
-void drawColumn(Scene* scene, uint32_t* frame, RestoreList* list) {
+bool drawColumn(Scene* scene, uint32_t* frame, RestoreList* list) {
     for (int32_t s = COLUMN_SLOTS; s >= 1; --s) {
         uint32_t y = static_cast<uint32_t>(8 * s - scene->scrollFine + 95);
-        saveRect(frame, list, COLUMN_X, y, GLYPH_SIZE, GLYPH_SIZE);
+        if (!saveRect(frame, list, COLUMN_X, y, GLYPH_SIZE, GLYPH_SIZE)) return false;
         float alpha =
             scene->fadeLevel < FULL_ALPHA
                 ? static_cast<float>(static_cast<double>(scene->fadeLevel) -
@@ -58,6 +61,7 @@ void drawColumn(Scene* scene, uint32_t* frame, RestoreList* list) {
                   alpha);
         if (s <= 4) scene->fadeLevel -= COLUMN_FADE_STEP;
     }
+    return true;
 }
 
 void advanceScroller(Scene* scene) {
@@ -68,7 +72,7 @@ void advanceScroller(Scene* scene) {
     if (scene->scrollText[scene->scrollIndex + SCROLL_WINDOW] == '\0') scene->scrollIndex = 0;
 }
 
-void drawSprites(Scene* scene, uint32_t* frame, RestoreList* list) {
+bool drawSprites(Scene* scene, uint32_t* frame, RestoreList* list) {
     double time = scene->frameTime;
     for (int i = 0; i < SPRITE_COUNT; ++i) {
         // Sines in double precision from the single-precision time; Y's phase is rounded to
@@ -79,14 +83,16 @@ void drawSprites(Scene* scene, uint32_t* frame, RestoreList* list) {
             static_cast<uint16_t>(static_cast<int32_t>(90.0 * sin(5.0 * time + phaseX) + 100.0));
         scene->spriteY[i] = static_cast<uint16_t>(
             static_cast<int32_t>(50.0 * sin(2.0 * time + static_cast<double>(phaseY)) + 90.0));
-        saveRect(frame, list, scene->spriteX[i], scene->spriteY[i], SPRITE_SIZE, SPRITE_SIZE);
+        if (!saveRect(frame, list, scene->spriteX[i], scene->spriteY[i], SPRITE_SIZE, SPRITE_SIZE))
+            return false;
         drawSprite(frame, scene->spritePixels, scene->spriteX[i], scene->spriteY[i], SPRITE_WEIGHT);
     }
+    return true;
 }
 
 }  // namespace
 
-void sceneStart(Scene* scene, const char* text) {
+int sceneStart(Scene* scene, const char* text) {
     scene->drawIndex = 0;
     scene->restoreLists[0] = {};
     scene->restoreLists[1] = {};
@@ -94,6 +100,10 @@ void sceneStart(Scene* scene, const char* text) {
     scene->frameBuffers[0] = allocatePixels(FRAME_WIDTH * FRAME_HEIGHT);
     scene->frameBuffers[1] = allocatePixels(FRAME_WIDTH * FRAME_HEIGHT);
     scene->spritePixels = allocatePixels(SPRITE_SIZE * SPRITE_SIZE);
+    if (!scene->frameBuffers[0] || !scene->frameBuffers[1] || !scene->spritePixels) {
+        sceneFinish(scene);
+        return 0;
+    }
     decodeBackground(scene->frameBuffers[0]);
     decodeBackground(scene->frameBuffers[1]);
     decodeSprite(scene->spritePixels);
@@ -103,23 +113,34 @@ void sceneStart(Scene* scene, const char* text) {
     scene->scrollIndex = 0;
     scene->fadeLevel = 0.0f;
     scene->frameTime = 0.0f;
+    return 1;
 }
 
-void sceneStep(Scene* scene) {
+void sceneFinish(Scene* scene) {
+    for (int k = 0; k < 2; ++k) {
+        if (scene->frameBuffers[k]) restoreRects(scene->frameBuffers[k], &scene->restoreLists[k]);
+    }
+    free(scene->frameBuffers[0]);
+    free(scene->frameBuffers[1]);
+    free(scene->spritePixels);
+    scene->frameBuffers[0] = scene->frameBuffers[1] = scene->spritePixels = nullptr;
+}
+
+int sceneStep(Scene* scene) {
     uint8_t shown = scene->drawIndex;
     restoreRects(scene->frameBuffers[shown], &scene->restoreLists[shown]);
     scene->drawIndex = shown ^ 1;
     uint32_t* frame = scene->frameBuffers[scene->drawIndex];
     RestoreList* list = &scene->restoreLists[scene->drawIndex];
 
-    drawBottomRow(scene, frame, list);
-    drawColumn(scene, frame, list);
+    if (!drawBottomRow(scene, frame, list) || !drawColumn(scene, frame, list)) return 0;
     advanceScroller(scene);
-    drawSprites(scene, frame, list);
+    if (!drawSprites(scene, frame, list)) return 0;
     scene->frameTime += TIME_STEP;
+    return 1;
 }
 
-void scenePass(Scene* scene) {
+int scenePass(Scene* scene) {
     displayPresent(scene->frameBuffers[scene->drawIndex]);
-    sceneStep(scene);
+    return sceneStep(scene);
 }

@@ -3,8 +3,10 @@
 // over the background. The animation advances one step per pass, whatever the clock says.
 //
 //     Scene scene = {};
-//     sceneStart(&scene, scrollText);           // buffers, art and font, animation at its start
-//     for (;;) scenePass(&scene);               // present the last frame, draw the next
+//     if (!sceneStart(&scene, scrollText)) ...; // buffers, art and font, animation at its start
+//     while (!displayQuitRequested())           // present the last frame, draw the next
+//         if (!scenePass(&scene)) ...;          // memory is short
+//     sceneFinish(&scene);                      // releases the buffers and saved rectangles
 //
 // A pass presents the buffer drawn in the pass before, restores that buffer's background, and
 // draws the next frame into the other buffer. The first frame presented is the bare background.
@@ -36,10 +38,14 @@ struct Scene {
 };
 
 // Allocates the buffers, decodes the art into them, expands the font into fontSheet and sets the
-// animation to its start. `text` is the scroll text; it must outlive the scene.
-void sceneStart(Scene* scene, const char* text);
-// Presents the buffer drawn last (this may end the process), then draws the next frame.
-void scenePass(Scene* scene);
+// animation to its start. `text` is the scroll text; it must outlive the scene. 0 when memory is
+// short, with nothing left allocated.
+int sceneStart(Scene* scene, const char* text);
+// Releases the buffers and the saved rectangles (none is fine).
+void sceneFinish(Scene* scene);
+// Presents the buffer drawn last, then draws the next frame. 0 when memory for the next frame's
+// restore list is short: the frame is left part drawn, everything drawn in it saved first.
+int scenePass(Scene* scene);
 // A pass without the presentation: restores the buffer just shown, switches buffers, draws the
-// scroller and the sprites into the other one and advances the animation.
-void sceneStep(Scene* scene);
+// scroller and the sprites into the other one and advances the animation. 0 as scenePass.
+int sceneStep(Scene* scene);

@@ -2,13 +2,22 @@
 
 #include <emscripten.h>
 
+#include <cstdio>
+
 #include "audio/scheduler.h"
 
 namespace {
 
 Song* pageSong = nullptr;
 
-void passScene(void* scene) { scenePass(static_cast<Scene*>(scene)); }
+// Memory short for the next frame: the page keeps the last one and the music stops.
+void passScene(void* scene) {
+    if (scenePass(static_cast<Scene*>(scene))) return;
+    emscripten_cancel_main_loop();
+    fputs("brom-demo: not enough memory for the next frame\n", stderr);
+    stopSong(pageSong);
+    pageSong = nullptr;
+}
 
 }  // namespace
 

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <thread>
 
 DisplayState displayState;
@@ -37,17 +36,11 @@ int failOpen(const char* what) {
     return 0;
 }
 
-// Ends the process at once, as a quit from the user does: the music thread may still be running,
-// so no exit handlers or static destructors run; only the output streams are flushed.
-[[noreturn]] void endProcess() {
-    fflush(stdout);
-    fflush(stderr);
-    std::_Exit(0);
-}
-
 }  // namespace
 
 void displayUseBackend(const DisplayBackend* backend) { displayState.backend = backend; }
+
+int displayQuitRequested() { return displayState.quitRequested; }
 
 const char* displayOpenError() { return openError; }
 
@@ -58,6 +51,7 @@ int displayOpen(const char* name, int32_t width, int32_t height) {
     displayState.height = height;
     displayState.converter = nullptr;
     displayState.appActive = 0;
+    displayState.quitRequested = 0;
     if (!backend) return failOpen("no display back end");
     if (!name || width <= 0 || height <= 0) return failOpen("bad display size");
 
@@ -93,6 +87,7 @@ int displayPresent(const uint32_t* frame) {
     const DisplayBackend* backend = displayState.backend;
     if (!backend || !displayState.backendOpen) return 0;
     backend->dispatchEvents(displayWindowProc);
+    if (displayState.quitRequested) return 0;
     if (!displayState.appActive) {
         sleepNanoseconds(1000000);
         return 1;
@@ -126,11 +121,8 @@ void displayWindowProc(const DisplayEvent& event) {
     switch (event.kind) {
         case DISPLAY_EVENT_ACTIVATE: displayState.appActive = event.value; break;
         case DISPLAY_EVENT_KEY_DOWN:
-            if ((event.value & 0xFF) == VK_ESCAPE) {
-                displayClose();
-                endProcess();
-            }
+            if ((event.value & 0xFF) == VK_ESCAPE) displayState.quitRequested = 1;
             break;
-        case DISPLAY_EVENT_CLOSE: displayClose(); endProcess();
+        case DISPLAY_EVENT_CLOSE: displayState.quitRequested = 1; break;
     }
 }

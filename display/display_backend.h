@@ -50,7 +50,7 @@ struct DisplayBackend {
     int (*createSurfaces)();  // 1 on success
     int (*pixelFormat)(DisplayPixelFormat* format);  // 1 on success
     void (*setScreenSaver)(int enabled);
-    // Hands every pending event to `handler`, which may end the process.
+    // Hands every pending event to `handler`.
     void (*dispatchEvents)(DisplayEventHandler handler);
     // Brings back surfaces that were lost while the application was in the background.
     void (*restore)();

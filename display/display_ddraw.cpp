@@ -66,7 +66,7 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             deliver({DISPLAY_EVENT_KEY_DOWN, static_cast<uint32_t>(wParam)});
             return 0;
         case WM_CLOSE:
-            // The event rules end the process; the window is never closed the default way.
+            // The event rules report a request to quit; the window is never closed the default way.
             deliver({DISPLAY_EVENT_CLOSE, 0});
             return 0;
         default: return DefWindowProcA(window, message, wParam, lParam);
@@ -173,7 +173,7 @@ void setScreenSaver(int enabled) {
 
 void dispatchEvents(DisplayEventHandler handler) {
     eventHandler = handler;
-    // Earlier events first; the handler may end the process at any of them.
+    // Earlier events first.
     for (int k = 0; k < pendingCount; ++k) handler(pendingEvents[k]);
     pendingCount = 0;
     MSG message;

@@ -82,7 +82,6 @@ int flipWaitsForRefresh() { return config.flipWaits; }
 int32_t refreshRate() { return config.refreshRate; }
 
 void close() {
-    if (config.onClose) config.onClose();
     record.open = 0;
     record.surfaces = 0;
     record.modeBits = 0;

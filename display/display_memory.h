@@ -32,7 +32,6 @@ struct MemoryDisplayConfig {
     int flipWaits;  // what flipWaitsForRefresh answers
     int32_t refreshRate;
     int32_t keepFrames;  // how many of the latest shown frames are kept
-    void (*onClose)();  // called from close, if set: lets a test see a close before an exit
 };
 
 struct MemoryDisplayRecord {

@@ -264,6 +264,7 @@ void readSampleHeader(const uint8_t* bytes, Sample* smp) {
     smp->volume = bytes[25] > 64 ? 64 : bytes[25];
     smp->panning = SAMPLE_PANNING_NONE;
     smp->bits = 8;
+    smp->fileBits = 8;  // ProTracker stores 8-bit samples
     const uint32_t loopLength = 2u * be16(bytes + 28);
     if (loopLength > 2) {
         smp->loopMode = LOOP_FORWARD;

@@ -17,7 +17,7 @@
 //   5xy, 6xy, Axy, E1x, E2x, EAx and EBx, so a zero parameter there slides nothing; Cxx stops
 //   at 64; F00 does nothing (MOD players play on at the same speed);
 // - Amiga periods, speed 6, tempo 125, channels panned hard left, right, right, left, ...,
-//   and song->protrackerRules set for the places where the player follows ProTracker.
+//   and the song's format set to MOD, whose behaviours (behaviours.cpp) follow ProTracker.
 //
 // The restart byte counts when it names an order inside the song, else the song restarts at its
 // start. Sizes are checked against the bytes the file holds before anything is allocated; a file

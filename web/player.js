@@ -1,5 +1,8 @@
-// The player page (web/player.html): an XM file played through the public C library
+// The player page (web/player.html): XM and MOD files played through the public C library
 // (include/brom/brom.h), built as WebAssembly (brom-player.js and .wasm; web/CMakeLists.txt).
+// A playlist of the files chosen or dropped (or named by ?song=) plays one after the other; the
+// keys are brom-play's, where a page can have them; volume (the gain), loop and stereo separation
+// stay as set for the files that follow, as the muted channels do.
 //
 // Playback pulls frames: the page renders them with brom_render_s16 at the AudioContext's own
 // rate (brom_set_sample_rate) a few milliseconds at a time and queues them for the sound
@@ -22,6 +25,8 @@
   const WAV_RATE = 44100;
   const WAV_STEP_FRAMES = 16384;
   const WAV_SLICE_MS = 25; // rendering before the page gets a turn
+  const SEEK_STEP_MS = 10000; // the up and down keys
+  const METER_FLOOR_DB = -48; // an empty meter; full scale fills it
 
   const params = new URLSearchParams(location.search);
   const $ = (id) => document.getElementById(id);
@@ -65,6 +70,16 @@
     };
   }
 
+  // Each channel's measured peak over the last block, left and right (1.0 full scale).
+  function channelPeaks(handle, channels) {
+    const peaks = [];
+    for (let c = 0; c < channels; ++c) {
+      M._brom_channel_peak(handle, c, scratch + 32, scratch + 36);
+      peaks.push([M.HEAPF32[(scratch + 32) >> 2], M.HEAPF32[(scratch + 36) >> 2]]);
+    }
+    return peaks;
+  }
+
   function songInfo(handle) {
     M._brom_get_song_info(handle, scratch);
     const instruments = [];
@@ -72,6 +87,7 @@
       instruments.push(text(M._brom_instrument_name(handle, i)));
     return {
       title: text(M._brom_title(handle)),
+      format: text(M._brom_format_name(M._brom_format(handle))),
       tracker: text(M._brom_tracker(handle)),
       channels: M._brom_channel_count(handle),
       songLength: M.HEAP32[(scratch + 4) >> 2],
@@ -155,21 +171,28 @@
     name: "",
     info: null,
     playing: false,
+    loading: 1, // loads under way: the player itself first
+    // The playlist: {name, open()} each, open() a Promise of the file's bytes; `index` plays.
+    list: [],
+    index: -1,
+    // What stays for the files that follow.
+    gainDb: 0,
+    loop: false,
+    stereo: 100,
+    muted: new Set(), // channels from 0
     // The run of frames under way: its number, frames rendered and played, where it began.
     generation: 0,
     sent: 0,
     played: 0,
     startMs: 0,
     ended: false, // the library has rendered the song's last frame
-    marks: [], // {frame, order, pattern, row, timeMs, levels}, the first the one being heard
+    marks: [], // {frame, order, pattern, row, timeMs, peaks}, the first the one being heard
   };
 
   function mark(frame) {
     const at = libraryPosition(player.handle);
     at.frame = frame;
-    at.levels = [];
-    for (let c = 0; c < player.info.channels; ++c)
-      at.levels.push(M._brom_channel_level(player.handle, c));
+    at.peaks = channelPeaks(player.handle, player.info.channels);
     return at;
   }
 
@@ -225,8 +248,14 @@
     return player.ended && player.played >= player.sent;
   }
 
+  // At the end of a song the next in the playlist starts; after the last, the player stops.
   function finishIfDone() {
-    if (player.playing && atEnd()) pause();
+    if (!player.playing || !atEnd()) return;
+    if (player.index + 1 < player.list.length && !player.loading) {
+      playEntry(player.index + 1).catch(() => null);
+    } else if (!player.loading) {
+      pause();
+    }
   }
 
   function play() {
@@ -248,22 +277,56 @@
     startRun();
   }
 
+  // To the start of the order `step` away, as brom-play's arrows go: a seek to the time where one
+  // pass first reaches it, so that the clock stays true (an order the pass never plays is jumped
+  // to). Past the last order, the next file.
   function jumpOrder(step) {
     if (!player.handle) return;
-    const order = Math.min(Math.max(heard().order + step, 0), player.info.songLength - 1);
-    if (M._brom_seek_order_row(player.handle, order, 0)) startRun();
+    const order = Math.max(heard().order + step, 0);
+    if (order >= player.info.songLength) {
+      if (player.index + 1 < player.list.length) playEntry(player.index + 1).catch(() => null);
+      return;
+    }
+    const ms = Number(M._brom_order_time_ms(player.handle, order));
+    if (ms >= 0) seek(ms);
+    else if (M._brom_seek_order_row(player.handle, order, 0)) startRun();
   }
 
   function setMute(channel, muted) {
-    M._brom_set_channel_mute(player.handle, channel, muted ? 1 : 0);
+    if (muted) player.muted.add(channel);
+    else player.muted.delete(channel);
+    if (player.handle) M._brom_set_channel_mute(player.handle, channel, muted ? 1 : 0);
+    const box = $("channels").querySelectorAll("input")[channel];
+    if (box) box.checked = !muted;
+  }
+
+  function setGain(db) {
+    player.gainDb = Math.min(Math.max(Math.round(db), -30), 12);
+    if (player.handle) M._brom_set_gain_db(player.handle, player.gainDb);
+    $("gain").value = player.gainDb;
+    $("gain-shown").textContent = (player.gainDb > 0 ? "+" : "") + player.gainDb + " dB";
+  }
+
+  // Looping: the song repeats without end, or ends where it next comes round.
+  function setLoop(loop) {
+    player.loop = loop;
+    if (player.handle) M._brom_set_repeat_count(player.handle, loop ? -1 : 0);
+    $("loop").checked = loop;
+  }
+
+  function setStereo(percent) {
+    player.stereo = Math.min(Math.max(Math.round(percent), 0), 200);
+    if (player.handle) M._brom_set_stereo_separation(player.handle, player.stereo);
+    $("stereo").value = player.stereo;
+    $("stereo-shown").textContent = player.stereo + "%";
   }
 
   // What is being heard now.
   function heard() {
-    if (!player.handle) return { order: 0, pattern: 0, row: 0, timeMs: 0, levels: [] };
+    if (!player.handle) return { order: 0, pattern: 0, row: 0, timeMs: 0, peaks: [] };
     const at = Object.assign({}, player.marks[0]);
     at.timeMs = player.startMs + Math.floor((player.played * 1000) / audio.context.sampleRate);
-    if (!player.playing) at.levels = at.levels.map(() => 0);
+    if (!player.playing) at.peaks = at.peaks.map(() => [0, 0]);
     return at;
   }
 
@@ -280,21 +343,63 @@
     player.bytes = bytes;
     player.name = name;
     M._brom_set_sample_rate(handle, audio.context.sampleRate);
+    M._brom_set_gain_db(handle, player.gainDb);
+    M._brom_set_repeat_count(handle, player.loop ? -1 : 0);
+    M._brom_set_stereo_separation(handle, player.stereo);
     player.info = songInfo(handle);
+    player.muted.forEach((c) => M._brom_set_channel_mute(handle, c, 1));
     showSong();
     startRun();
     return player.info;
   }
 
-  async function load(url) {
+  // "Loading NAME..." while a file is fetched and read.
+  function loading(name, more) {
+    player.loading += more;
+    document.body.classList.toggle("loading", player.loading > 0);
+    if (name) $("loading").textContent = "Loading " + name.replace(/^.*\//, "") + "\u2026";
+  }
+
+  // Plays entry `index` of the playlist (loads it, and goes on playing if the player was).
+  async function playEntry(index) {
+    const entry = player.list[index];
+    if (!entry) throw new Error("no file " + (index + 1) + " in the playlist");
+    const wasPlaying = player.playing;
+    player.index = index;
+    showPlaylist();
+    loading(entry.name, 1);
     try {
-      const info = loadBytes(await fetchSong(url), url);
+      const info = loadBytes(await entry.open(), entry.name);
       status("");
+      if (wasPlaying) await play();
       return info;
     } catch (error) {
-      status(url + ": " + error.message);
+      status(entry.name + ": " + error.message);
       throw error;
+    } finally {
+      loading("", -1);
     }
+  }
+
+  // A new playlist; its first entry loads.
+  function setPlaylist(entries) {
+    player.list = entries;
+    return playEntry(0);
+  }
+
+  const urlEntry = (url) => ({ name: url, open: () => fetchSong(url) });
+  const fileEntry = (file) => ({
+    name: file.name,
+    open: () => file.arrayBuffer().then((buffer) => new Uint8Array(buffer)),
+  });
+
+  function load(url) {
+    return setPlaylist([urlEntry(url)]);
+  }
+
+  function stepFile(step) {
+    const index = player.index + step;
+    if (index >= 0 && index < player.list.length) playEntry(index).catch(() => null);
   }
 
   // ---- Save as WAV ----
@@ -388,10 +493,23 @@
     return Math.floor(seconds / 60) + ":" + String(seconds % 60).padStart(2, "0");
   }
 
+  function showPlaylist() {
+    $("playlist").replaceChildren(
+      ...player.list.map((entry, index) => {
+        const item = document.createElement("li");
+        item.textContent = entry.name.replace(/^.*\//, "");
+        item.className = index === player.index ? "current" : "";
+        item.onclick = () => playEntry(index).catch(() => null);
+        return item;
+      }),
+    );
+    document.body.classList.toggle("several", player.list.length > 1);
+  }
+
   function showSong() {
     const info = player.info;
     $("title").textContent = info.title || player.name.replace(/^.*\//, "");
-    $("tracker").textContent = info.tracker;
+    $("tracker").textContent = info.format + " \u00b7 " + info.tracker;
     $("duration").textContent = clock(info.durationMs);
     $("seek").max = info.durationMs;
     const instruments = $("instruments");
@@ -409,13 +527,16 @@
       channel.className = "channel";
       const on = document.createElement("input");
       on.type = "checkbox";
-      on.checked = true;
+      on.checked = !player.muted.has(c);
       on.title = "Channel " + (c + 1) + " on or muted";
       on.onchange = () => setMute(c, !on.checked);
-      const meter = document.createElement("span");
-      meter.className = "meter";
-      meter.appendChild(document.createElement("span"));
-      channel.append(on, String(c + 1), meter);
+      const number = document.createElement("span");
+      number.className = "number";
+      number.textContent = c + 1;
+      const meters = document.createElement("span");
+      meters.className = "meters";
+      meters.append(document.createElement("span"), document.createElement("span"));
+      channel.append(on, number, meters);
       channels.appendChild(channel);
     }
     document.body.classList.add("loaded");
@@ -434,12 +555,15 @@
       $("seek").value = at.timeMs;
     }
     $("play").textContent = player.playing ? "Pause" : "Play";
-    // The square root of the level, so that quiet notes show; nothing for a muted channel.
+    // Decibels: full scale fills a meter, METER_FLOOR_DB and below leave it empty.
+    const fill = (peak) =>
+      peak > 0 ? Math.max(0, Math.min(1, 1 - (20 * Math.log10(peak)) / METER_FLOOR_DB)) : 0;
     $("channels")
-      .querySelectorAll(".channel")
-      .forEach((channel, c) => {
-        const level = channel.firstChild.checked ? at.levels[c] || 0 : 0;
-        channel.querySelector(".meter > span").style.width = Math.sqrt(level / 255) * 100 + "%";
+      .querySelectorAll(".meters")
+      .forEach((meters, c) => {
+        const peak = at.peaks[c] || [0, 0];
+        meters.children[0].style.width = fill(peak[0]) * 100 + "%";
+        meters.children[1].style.width = fill(peak[1]) * 100 + "%";
       });
   }
 
@@ -448,21 +572,65 @@
     else play().catch((error) => status(error.message));
   }
 
-  function loadFile(file) {
-    file
-      .arrayBuffer()
-      .then((buffer) => {
-        loadBytes(new Uint8Array(buffer), file.name);
-        status("");
-      })
-      .catch((error) => status(file.name + ": " + error.message));
+  function loadFiles(files) {
+    if (files.length) setPlaylist(Array.from(files, fileEntry)).catch(() => null);
+  }
+
+  function seekBy(ms) {
+    if (player.handle) seek(Math.max(heard().timeMs + ms, 0));
+  }
+
+  // brom-play's keys, where a page can have them (a page has nothing to quit to).
+  const KEYS = {
+    " ": togglePlay,
+    ArrowLeft: () => jumpOrder(-1),
+    ArrowRight: () => jumpOrder(1),
+    ArrowUp: () => seekBy(-SEEK_STEP_MS),
+    ArrowDown: () => seekBy(SEEK_STEP_MS),
+    "+": () => setGain(player.gainDb + 1),
+    "=": () => setGain(player.gainDb + 1),
+    "-": () => setGain(player.gainDb - 1),
+    _: () => setGain(player.gainDb - 1),
+    "!": () => [...player.muted].forEach((c) => setMute(c, false)),
+    l: () => setLoop(!player.loop),
+    n: () => stepFile(1),
+    p: () => stepFile(-1),
+    h: () => document.body.classList.toggle("keys"),
+    "?": () => document.body.classList.toggle("keys"),
+    Escape: () => document.body.classList.remove("keys"),
+  };
+
+  function onKey(event) {
+    if (event.ctrlKey || event.altKey || event.metaKey) return;
+    // A focused control takes space and the arrows itself.
+    const focused = ["INPUT", "BUTTON"].includes(event.target.tagName);
+    if (focused && (event.key === " " || event.key.startsWith("Arrow"))) return;
+    const key = event.key.length === 1 ? event.key.toLowerCase() : event.key;
+    const digit = "1234567890".indexOf(key);
+    if (digit >= 0 && player.info && digit < player.info.channels) {
+      setMute(digit, !player.muted.has(digit));
+    } else if (KEYS[key] && (player.handle || key === "h" || key === "?")) {
+      KEYS[key]();
+    } else {
+      return;
+    }
+    event.preventDefault();
   }
 
   function wireControls() {
     $("play").onclick = togglePlay;
     $("previous").onclick = () => jumpOrder(-1);
     $("next").onclick = () => jumpOrder(1);
+    $("previous-file").onclick = () => stepFile(-1);
+    $("next-file").onclick = () => stepFile(1);
     $("save").onclick = saveWav;
+    $("gain").oninput = () => setGain(Number($("gain").value));
+    $("stereo").oninput = () => setStereo(Number($("stereo").value));
+    $("loop").onchange = () => setLoop($("loop").checked);
+    $("show-keys").onclick = (event) => {
+      event.preventDefault();
+      document.body.classList.toggle("keys");
+    };
     const bar = $("seek");
     bar.oninput = () => {
       seeking = true;
@@ -472,7 +640,7 @@
       seeking = false;
       seek(Number(bar.value));
     };
-    $("file").onchange = (event) => event.target.files[0] && loadFile(event.target.files[0]);
+    $("file").onchange = (event) => loadFiles(event.target.files);
     window.addEventListener("dragover", (event) => {
       event.preventDefault();
       document.body.classList.add("dropping");
@@ -481,16 +649,9 @@
     window.addEventListener("drop", (event) => {
       event.preventDefault();
       document.body.classList.remove("dropping");
-      if (event.dataTransfer.files[0]) loadFile(event.dataTransfer.files[0]);
+      loadFiles(event.dataTransfer.files);
     });
-    window.addEventListener("keydown", (event) => {
-      // A focused button or box takes Space itself.
-      const focused = ["INPUT", "BUTTON"].includes(event.target.tagName);
-      if (event.key === " " && !focused && player.handle) {
-        event.preventDefault();
-        togglePlay();
-      }
-    });
+    window.addEventListener("keydown", onKey);
   }
 
   async function start() {
@@ -500,7 +661,9 @@
     await openAudio();
     wireControls();
     requestAnimationFrame(showPosition);
-    await load(params.get("song") || "brom-boogie.xm").catch(() => null);
+    loading("", -1); // the player itself has loaded
+    const songs = params.getAll("song");
+    await setPlaylist((songs.length ? songs : ["brom-boogie.xm"]).map(urlEntry)).catch(() => null);
     return {
       position: () => {
         const at = heard();
@@ -509,6 +672,18 @@
       audioState: () => audio.context.state,
       audioPath: () => (audio.worklet ? "worklet" : "script"),
       load: load,
+      loadList: (urls) => setPlaylist(urls.map(urlEntry)),
+      state: () => ({
+        file: player.index,
+        files: player.list.length,
+        gainDb: player.gainDb,
+        loop: player.loop,
+        stereo: player.stereo,
+        muted: [...player.muted].sort((a, b) => a - b),
+        loading: player.loading > 0,
+      }),
+      orderTimeMs: (order) => (player.handle ? Number(M._brom_order_time_ms(player.handle, order)) : -1),
+      seek: (ms) => seek(ms),
       play: play,
       pause: pause,
       renderWav: (url) => (url ? fetchSong(url) : Promise.resolve(player.bytes)).then(renderWav),

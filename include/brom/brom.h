@@ -1,4 +1,4 @@
-/* brom.h: play XM (extended module) music from C, C++ or anything with a C FFI.
+/* brom.h: play XM (extended module) and MOD music from C, C++ or anything with a C FFI.
 
    Load a module, then pull interleaved stereo frames from it at the rate you choose, as 16-bit
    integers or floats; seek by time or by order and row; mute channels; read the title, the
@@ -29,10 +29,11 @@
    Threads. A module is used by one thread at a time: calls on one module must not overlap
    (guard it with a lock if an audio callback renders while another thread seeks). Different
    modules may be used on different threads at the same time; nothing is shared between them.
-   On a machine with more than one core a module renders on several threads of its own (see
-   brom_set_render_threads): the calling thread runs the song ahead and the others mix, while
-   the module renders and between calls. The frames are the same, bit for bit, on any number of
-   threads, and every setting acts exactly as it does on one.
+   By default a module renders on the calling thread alone and starts no thread: fit for a game
+   or an audio callback. Asked (brom_set_render_threads), it renders on several threads of its
+   own: the calling thread runs the song ahead and the others mix, while the module renders and
+   between calls. The frames are the same, bit for bit, on any number of threads, and every
+   setting acts exactly as it does on one.
 
    Errors. Functions returning int give 1 for done and 0 for refused (a null module, a value out
    of range); a refused call changes nothing. Strings are never null (empty when absent), valid
@@ -66,7 +67,7 @@ typedef struct brom_module brom_module;
 typedef enum brom_error {
     BROM_OK = 0,
     BROM_ERROR_ARGUMENT, /* a null pointer or a value out of range */
-    BROM_ERROR_IO, /* the file cannot be opened or read */
+    BROM_ERROR_IO, /* the file cannot be opened or read (a folder among them) */
     BROM_ERROR_FORMAT, /* not a module Brom can read, or damaged beyond reading */
     BROM_ERROR_TRUNCATED, /* the file ends early */
     BROM_ERROR_MEMORY /* not enough memory */
@@ -106,8 +107,8 @@ BROM_API int brom_sample_rate(const brom_module* module);
 BROM_API size_t brom_render_s16(brom_module* module, int16_t* stereo, size_t frames);
 BROM_API size_t brom_render_f32(brom_module* module, float* stereo, size_t frames);
 
-/* Threads rendering the module: 0 (the default) as many as the machine has cores (at most 8),
-   1 the calling thread alone, n up to 16 the calling thread and n - 1 threads of the module's
+/* Threads rendering the module: 1 (the default) the calling thread alone, 0 as many as the
+   machine has cores (at most 8), n up to 16 the calling thread and n - 1 threads of the module's
    own, started with the first render and ended by brom_free. Accepted at any time; acts from
    the next block (1/50 s) on. The frames do not depend on it. With several modules rendering at
    once, say on one thread each, 1 spares the machine threads it has no cores for.
@@ -157,8 +158,14 @@ BROM_API int brom_channel_count(const brom_module* module);
    rendered keep what they had, whatever the module has mixed ahead. */
 BROM_API int brom_set_channel_mute(brom_module* module, int channel, int muted);
 BROM_API int brom_channel_muted(const brom_module* module, int channel);
-/* How loud the channel's note is now, 0 (silent) to 255, for level meters. */
+/* How loud the channel's note is set to play now, 0 (silent) to 255: its volume and panning,
+   whatever its sample holds. */
 BROM_API int brom_channel_level(const brom_module* module, int channel);
+/* A measured level, for meters: the peak of the channel's sound over the last block rendered
+   (1/50 s), left and right, 1.0 = full scale, as the output has it (mute, stereo separation and
+   gain applied): the loudest sample frame its note played in that time times its gains. 0 and 0
+   before the first render; the function gives 0 (refused) for a channel not in the song. */
+BROM_API int brom_channel_peak(const brom_module* module, int channel, float* left, float* right);
 /* Notes sounding on in the background after their channel started another (Impulse Tracker's
    new-note actions), now. */
 BROM_API int brom_background_notes(const brom_module* module);
@@ -169,6 +176,18 @@ BROM_API int brom_set_gain_db(brom_module* module, double decibels);
 BROM_API int brom_set_stereo_separation(brom_module* module, int percent);
 
 /* ---- What the file holds ---- */
+
+/* The file's format, told by its bytes. */
+typedef enum brom_module_format {
+    BROM_FORMAT_UNKNOWN = 0,
+    BROM_FORMAT_XM, /* FastTracker 2's extended module */
+    BROM_FORMAT_MOD, /* ProTracker, Soundtracker and their kin */
+    BROM_FORMAT_S3M, /* Scream Tracker 3 */
+    BROM_FORMAT_IT /* Impulse Tracker */
+} brom_module_format;
+BROM_API brom_module_format brom_format(const brom_module* module);
+/* "XM", "MOD", "S3M", "IT"; "" for BROM_FORMAT_UNKNOWN. */
+BROM_API const char* brom_format_name(brom_module_format format);
 
 BROM_API const char* brom_title(const brom_module* module);
 /* The program that wrote the file, as the file names it ("FastTracker v2.00",

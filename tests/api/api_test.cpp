@@ -88,7 +88,7 @@ std::vector<uint8_t> namedModule() {
 
 TEST(Api, DefaultRenderIsTheWavOfBromPlayAndFloatsGiveTheSameSamples) {
     const std::string wav = testing::TempDir() + "api-song.wav";
-    ASSERT_EQ(runBromPlay("--render " + wav + " " + SONG_PATH).status, 0);
+    ASSERT_EQ(runBromPlay("--force --render " + wav + " " + SONG_PATH).status, 0);
     const std::vector<uint8_t> bytes = fileBytes(wav);
     ASSERT_GT(bytes.size(), 44u);
     std::vector<int16_t> expected((bytes.size() - 44) / 2);
@@ -134,6 +134,53 @@ TEST(Api, AModNamesItsFormatAndPlaysOnItsChannelsSide) {
     }
     EXPECT_GT(loudestLeft, 1000);
     EXPECT_EQ(loudestRight, 0);
+    EXPECT_EQ(brom_format(module.get()), BROM_FORMAT_MOD);
+    EXPECT_STREQ(brom_format_name(brom_format(module.get())), "MOD");
+    EXPECT_EQ(brom_format(loadSong().get()), BROM_FORMAT_XM);
+    brom_sample_info sample = {};
+    ASSERT_EQ(brom_get_sample_info(module.get(), 0, 0, &sample), 1);
+    EXPECT_EQ(sample.bits, 8);  // ProTracker's samples are 8-bit
+}
+
+// A steady note hard left: each piece's measured peaks are what the piece sounds, on one thread
+// and on three alike, and nothing once muted.
+TEST(Api, ChannelPeaksAreWhatTheChannelSounds) {
+    ModSong mod = makeModSong(4, 1);
+    mod.samples[0] = makeModSample(squareWave(64, 16, 100), 0, 32);
+    modCellAt(mod, 0, 0, 0) = {modPeriod(2, 0), 1, 0, 0};  // channel 0: hard left
+    const std::vector<uint8_t> bytes = writeMod(mod);
+    for (int threads : {1, 3}) {
+        ModulePtr module(brom_load_memory(bytes.data(), bytes.size(), nullptr));
+        ASSERT_TRUE(module);
+        brom_set_render_threads(module.get(), threads);
+        float left = -1, right = -1;
+        ASSERT_EQ(brom_channel_peak(module.get(), 0, &left, &right), 1);
+        EXPECT_EQ(left + right, 0);  // nothing rendered yet
+        renderFrames(module.get(), 4410);  // past the note's start
+        for (int piece = 0; piece < 10; ++piece) {
+            const std::vector<int16_t> frames = renderFrames(module.get(), 4410);
+            int loudest = 0;
+            for (size_t k = 0; k < frames.size(); k += 2)
+                loudest = std::max(loudest, std::abs(frames[k]));
+            ASSERT_EQ(brom_channel_peak(module.get(), 0, &left, &right), 1);
+            EXPECT_NEAR(left, loudest / 32768.0, 0.005) << threads << " threads, piece " << piece;
+            EXPECT_EQ(right, 0);
+        }
+        EXPECT_GT(left, 0.3);
+        brom_set_channel_mute(module.get(), 0, 1);
+        renderFrames(module.get(), 4410);
+        ASSERT_EQ(brom_channel_peak(module.get(), 0, &left, &right), 1);
+        EXPECT_EQ(left + right, 0);
+        EXPECT_EQ(brom_channel_peak(module.get(), 4, &left, &right), 0);
+    }
+}
+
+TEST(Api, AModuleRendersOnItsCallersThreadUnlessAsked) {
+    ModulePtr module = loadSong();
+    EXPECT_EQ(brom_render_threads(module.get()), 1);
+    ASSERT_EQ(brom_set_render_threads(module.get(), 0), 1);
+    const int cores = static_cast<int>(std::thread::hardware_concurrency());
+    EXPECT_EQ(brom_render_threads(module.get()), std::clamp(cores, 1, 8));
 }
 
 TEST(Api, SeeksAreSampleExactForwardsAndBackwardsAtAnyRate) {
@@ -355,6 +402,9 @@ TEST(Api, BadInputIsRefusedWithAReason) {
     EXPECT_EQ(brom_load_file_ex("/no/such/file.xm", &error, &reason), nullptr);
     EXPECT_EQ(error, BROM_ERROR_IO);
     EXPECT_STRNE(reason, "");
+    EXPECT_EQ(brom_load_file_ex(BROM_SOURCE_DIR, &error, &reason), nullptr);  // a folder
+    EXPECT_EQ(error, BROM_ERROR_IO);
+    EXPECT_STREQ(reason, "a folder, not a file");
     EXPECT_EQ(brom_load_memory(nullptr, 10, &error), nullptr);
     EXPECT_EQ(error, BROM_ERROR_ARGUMENT);
     const char garbage[] = "this is no module at all, just some words";

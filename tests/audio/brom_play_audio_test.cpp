@@ -43,7 +43,7 @@ int countLines(const std::string& text) {
 TEST(BromPlayRender, WritesASixteenBitStereoWavOfTheAskedLength) {
     std::string module = writeTempFile("tone.xm", toneModule());
     std::string wav = testing::TempDir() + "tone.wav";
-    ProgramResult r = runBromPlay("--render " + wav + " " + module + " --seconds 1.5");
+    ProgramResult r = runBromPlay("--force --render " + wav + " " + module + " --seconds 1.5");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");  // no progress bar when stderr is no terminal
     std::vector<uint8_t> b = readBytes(wav);
@@ -67,28 +67,28 @@ TEST(BromPlayRender, EndsWhereTheSongFirstRepeats) {
     // One pattern of 64 rows at speed 6, 882 frames a tick: it repeats after 338,688 frames.
     std::string module = writeTempFile("tone.xm", toneModule());
     std::string wav = testing::TempDir() + "whole.wav";
-    ProgramResult r = runBromPlay("--render " + wav + " " + module);
+    ProgramResult r = runBromPlay("--force --render " + wav + " " + module);
     EXPECT_EQ(r.status, 0) << r.err;
     std::vector<uint8_t> b = readBytes(wav);
     EXPECT_EQ(b.size(), 44u + 338688 * 4);
     EXPECT_EQ(le32(b, 40), 338688u * 4);
     // --seconds longer than the song still ends at the repeat; shorter cuts it.
-    r = runBromPlay("--render " + wav + " " + module + " --seconds 60");
+    r = runBromPlay("--force --render " + wav + " " + module + " --seconds 60");
     EXPECT_EQ(readBytes(wav).size(), 44u + 338688 * 4);
-    r = runBromPlay("--render " + wav + " " + module + " --seconds 0.5");
+    r = runBromPlay("--force --render " + wav + " " + module + " --seconds 0.5");
     EXPECT_EQ(readBytes(wav).size(), 44u + 22050 * 4);
 }
 
 TEST(BromPlayRender, FailuresGetOneLineAndStatusOne) {
     std::string module = writeTempFile("tone.xm", toneModule());
     std::string missing = testing::TempDir() + "no-such-module.xm";
-    ProgramResult r = runBromPlay("--render " + testing::TempDir() + "x.wav " + missing);
+    ProgramResult r = runBromPlay("--force --render " + testing::TempDir() + "x.wav " + missing);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(countLines(r.err), 1) << r.err;
     EXPECT_NE(r.err.find(missing), std::string::npos) << r.err;
 
     std::string badOut = testing::TempDir() + "no-such-folder/x.wav";
-    r = runBromPlay("--render " + badOut + " " + module + " --seconds 1");
+    r = runBromPlay("--force --render " + badOut + " " + module + " --seconds 1");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(countLines(r.err), 1) << r.err;
     EXPECT_NE(r.err.find(badOut), std::string::npos) << r.err;
@@ -96,8 +96,8 @@ TEST(BromPlayRender, FailuresGetOneLineAndStatusOne) {
 
 TEST(BromPlayRender, ALengthBeyondWhatAWavHoldsIsAUsageError) {
     std::string module = writeTempFile("tone.xm", toneModule());
-    ProgramResult r =
-        runBromPlay("--render " + testing::TempDir() + "x.wav " + module + " --seconds 100000");
+    ProgramResult r = runBromPlay("--force --render " + testing::TempDir() + "x.wav " + module +
+                                  " --seconds 100000");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(countLines(r.err), 1) << r.err;
 }
@@ -113,7 +113,7 @@ std::string librariesMappedBy(const std::string& arguments) {
 TEST(BromPlay, MapsSdlOnlyToPlay) {
     std::string module = writeTempFile("tone.xm", toneModule());
     std::string rendering =
-        librariesMappedBy(std::string(BROM_PLAY_PATH) + " --render " + testing::TempDir() +
+        librariesMappedBy(std::string(BROM_PLAY_PATH) + " --force --render " + testing::TempDir() +
                           "x.wav " + module + " --seconds 0.5");
     EXPECT_NE(rendering.find("libc.so"), std::string::npos) << rendering;
     for (const char* library : {"libSDL2", "libX11", "libasound", "libpulse", "libwayland"})

@@ -38,7 +38,7 @@ TEST(BromPlayRenderLength, AFileAndAPipeGetTheSameBytes) {
     std::string module = writeTempFile("changing.xm", changingModule());
     std::string toFile = testing::TempDir() + "changing-file.wav";
     for (std::string length : {"", " --seconds 2.7", " --seconds 600"}) {
-        ProgramResult r = runBromPlay("--render " + toFile + " " + module + length);
+        ProgramResult r = runBromPlay("--force --render " + toFile + " " + module + length);
         ASSERT_EQ(r.status, 0) << r.err;
         // The program's output, captured, comes through the pipe.
         r = runProgram(std::string(BROM_PLAY_PATH) + " --render /dev/stdout " + module + length +

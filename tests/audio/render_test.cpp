@@ -69,4 +69,25 @@ TEST(RenderEndToEnd, TheFirstFramesOfASongAreWhatTheArithmeticSays) {
     stopSong(song.get());
 }
 
+// Rows 0 and 1 played twice (E60 on row 0, E61 on row 1), then rows 2 and 3. The jump at the
+// start of row 1 sets the song's row before the loop's first row (-1) while row 1 still plays; the
+// position names the row played. The record of block b holds the state after its last frame,
+// 884 (b + 1) - 1, where tick t = (884 (b + 1) - 1) / 882 has begun, in row pass t / 6.
+TEST(RenderEndToEnd, APatternLoopShowsTheRowsPlayed) {
+    XmSong xm = makeXmSong(1, 1);
+    cellAt(xm.patterns[0], 1, 0, 0) = {0, 0, 0, 0xE, 0x60};
+    cellAt(xm.patterns[0], 1, 1, 0) = {0, 0, 0, 0xE, 0x61};
+    SongPtr song = loadOwnedSong(writeXm(xm));
+    ASSERT_NE(song, nullptr);
+    prepareMixSettings(44100);
+    ASSERT_EQ(startSongOffline(song.get()), 1);
+    const int rowPlayed[] = {0, 1, 0, 1, 2, 3};
+    for (int block = 0; 884 * (block + 1) - 1 < 882 * 6 * 6; ++block) {
+        ASSERT_NE(renderNextBlock(), nullptr);
+        const int tick = (884 * (block + 1) - 1) / 882;
+        EXPECT_EQ(playingRow(song.get()), rowPlayed[tick / 6]) << "block " << block;
+    }
+    stopSong(song.get());
+}
+
 }  // namespace

@@ -75,7 +75,7 @@ bool couldShowAFrame(const std::vector<uint32_t>& seen, const std::vector<uint32
 // than any test runs.
 int findPass(const std::vector<uint32_t>& seen, int* bestMatch) {
     Scene scene = {};
-    sceneStart(&scene, scrollText);
+    if (!sceneStart(&scene, scrollText)) return -1;
     int pass = -1;
     for (int n = 0; n < 60 * 600 && pass < 0; ++n) {
         const uint32_t* frame = scene.frameBuffers[scene.drawIndex];
@@ -83,13 +83,9 @@ int findPass(const std::vector<uint32_t>& seen, int* bestMatch) {
         for (int i = 0; i < FRAME_WIDTH * FRAME_HEIGHT; ++i) match += frame[i] == seen[i];
         *bestMatch = std::max(*bestMatch, match);
         if (match == FRAME_WIDTH * FRAME_HEIGHT) pass = n;
-        sceneStep(&scene);
+        if (!sceneStep(&scene)) break;
     }
-    for (int k = 0; k < 2; ++k) {
-        restoreRects(scene.frameBuffers[k], &scene.restoreLists[k]);
-        free(scene.frameBuffers[k]);
-    }
-    free(scene.spritePixels);
+    sceneFinish(&scene);
     return pass;
 }
 

@@ -4,11 +4,14 @@
 #   e2e.sh CASE DEMO SONG HELPERS_DIR OUT_DIR
 #
 # CASE is one of:
-#   scene         a screenshot shows the scene (checked pixel by pixel); Escape then ends it with 0
-#   escape        Escape ends the demo with status 0
-#   close         a close request to its window ends the demo with status 0
-#   missing-song  without the song: "Error loading song" on standard output and status 1
-#   no-display    with no display to open: status 1 and nothing on standard output
+#   scene          a screenshot shows the scene (checked pixel by pixel); Escape then ends it with 0
+#   escape         Escape ends the demo with status 0
+#   close          a close request to its window ends the demo with status 0
+#   missing-song   without the song: "Error loading song" on standard output and status 1
+#   no-display     with no display to open: status 1 and nothing on standard output
+#   no-mix-thread  when the mixing thread cannot start: "Error upon initialization." and status 1
+# An ending with status 0 must also have stopped the music: its mixing thread joined
+# (thread-watch.so, preloaded into every run, tells).
 set -uo pipefail
 
 case_name=$1 demo=$2 song=$3 helpers=$4 out=$5
@@ -56,9 +59,12 @@ start_x() {
 start_demo() {
   mkdir -p "$work/run"
   [ "${1:-with-song}" = with-song ] && cp "$song" "$work/run/brom-boogie.xm"
-  # In sanitizer builds, leaks of system libraries are not the demo's.
+  # In sanitizer builds, leaks of system libraries are not the demo's; and the thread watch comes
+  # before the sanitizer's runtime, so that it sees the thread's own start routine.
   local lsan="suppressions=$(dirname "$0")/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
-  (cd "$work/run" && SDL_AUDIODRIVER=dummy LSAN_OPTIONS="$lsan" exec "$demo" >"$work/stdout" 2>"$work/stderr") &
+  local asan="verify_asan_link_order=0${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
+  (cd "$work/run" && SDL_AUDIODRIVER=dummy LSAN_OPTIONS="$lsan" ASAN_OPTIONS="$asan" \
+     LD_PRELOAD="$helpers/thread-watch.so" exec "$demo" >"$work/stdout" 2>"$work/stderr") &
   demo_pid=$!
 }
 
@@ -106,7 +112,8 @@ expect_quiet_exit_zero() {
   wait_for_exit
   [ "$status" -eq 0 ] || fail "status $status, expected 0"
   [ -s "$work/stdout" ] && fail "unexpected standard output"
-  echo "ended with status 0"
+  grep -qx "C++ library threads: 1 started, 1 joined" "$work/stderr" || fail "the mixing thread was not joined"
+  echo "ended with status 0, the mixing thread joined"
 }
 
 case "$case_name" in
@@ -161,6 +168,15 @@ case "$case_name" in
     [ "$status" -eq 1 ] || fail "status $status, expected 1"
     [ -s "$work/stdout" ] && fail "unexpected standard output"
     echo "ended with status 1, silently: $(cat "$work/stderr")"
+    ;;
+  no-mix-thread)
+    start_x
+    export BROM_REFUSE_CXX_THREADS=1
+    start_demo
+    wait_for_exit
+    [ "$status" -eq 1 ] || fail "status $status, expected 1"
+    [ "$(cat "$work/stdout")" = "Error upon initialization." ] || fail "expected \"Error upon initialization.\" on standard output"
+    echo "printed \"Error upon initialization.\" and ended with status 1"
     ;;
   *)
     echo "unknown case $case_name" >&2

@@ -13,6 +13,24 @@
 
 namespace {
 
+// Every calloc of the program comes here (demo_tests links with --wrap=calloc): at n >= 0, n more
+// succeed and the next one fails.
+int callocsBeforeFailure = -1;
+
+}  // namespace
+
+extern "C" void* __real_calloc(size_t count, size_t size);
+extern "C" void* __wrap_calloc(size_t count, size_t size) {
+    if (callocsBeforeFailure == 0) {
+        callocsBeforeFailure = -1;
+        return nullptr;
+    }
+    if (callocsBeforeFailure > 0) --callocsBeforeFailure;
+    return __real_calloc(count, size);
+}
+
+namespace {
+
 uint32_t rgb(uint32_t r, uint32_t g, uint32_t b) { return r << 16 | g << 8 | b; }
 
 // A scene presenting to the in-memory display at 32 bits per pixel (so shown bytes are the frame's
@@ -33,19 +51,14 @@ class SceneTest : public ::testing::Test {
 
     void TearDown() override {
         displayClose();
-        for (int k = 0; k < 2; ++k) {
-            if (!scene.frameBuffers[k]) continue;
-            restoreRects(scene.frameBuffers[k], &scene.restoreLists[k]);
-            free(scene.frameBuffers[k]);
-        }
-        free(scene.spritePixels);
+        sceneFinish(&scene);
     }
 
     // Starts the scene with `message`, one colour for the whole background and a font in which
     // only the listed codes have ink, as solid cells.
     void start(std::string message, uint32_t background, std::vector<int> inkedCodes) {
         text = std::move(message);
-        sceneStart(&scene, text.c_str());
+        ASSERT_EQ(sceneStart(&scene, text.c_str()), 1);
         for (int k = 0; k < 2; ++k)
             for (int i = 0; i < FRAME_WIDTH * FRAME_HEIGHT; ++i)
                 scene.frameBuffers[k][i] = background;
@@ -68,7 +81,7 @@ class SceneTest : public ::testing::Test {
 };
 
 TEST_F(SceneTest, TheFirstFrameShownIsTheBareBackground) {
-    sceneStart(&scene, scrollText);
+    ASSERT_EQ(sceneStart(&scene, scrollText), 1);
     std::vector<uint32_t> background(FRAME_WIDTH * FRAME_HEIGHT);
     decodeBackground(background.data());
     scenePass(&scene);
@@ -213,6 +226,36 @@ TEST_F(SceneTest, TheAnimationGoesOnWhileNothingIsShown) {
     EXPECT_EQ(memoryDisplayRecord().flipCount, 0u);
     EXPECT_EQ(scene.scrollIndex, 2);
     EXPECT_NEAR(scene.frameTime, 0.16f, 1e-5);
+}
+
+// Memory short at any of the scene's allocations. The start fails with nothing left allocated. A
+// pass stops before drawing what it could not save, so that replaying the restore lists brings
+// both buffers back to the background.
+TEST_F(SceneTest, ShortMemoryEndsAStartOrAPassCleanly) {
+    for (int failing = 0; failing < 3; ++failing) {
+        callocsBeforeFailure = failing;
+        EXPECT_EQ(sceneStart(&scene, scrollText), 0) << failing;
+        EXPECT_EQ(callocsBeforeFailure, -1) << failing;
+        EXPECT_EQ(scene.frameBuffers[0], nullptr);
+        EXPECT_EQ(scene.frameBuffers[1], nullptr);
+        EXPECT_EQ(scene.spritePixels, nullptr);
+    }
+    std::vector<uint32_t> background(FRAME_WIDTH * FRAME_HEIGHT);
+    decodeBackground(background.data());
+    // 59 rectangles a pass, two allocations each: the first, in the column, the very last.
+    for (int failing : {0, 1, 2 * 31 + 5, 2 * 59 - 1}) {
+        sceneFinish(&scene);
+        ASSERT_EQ(sceneStart(&scene, scrollText), 1);
+        for (int pass = 0; pass < 3; ++pass) ASSERT_EQ(scenePass(&scene), 1);
+        callocsBeforeFailure = failing;
+        EXPECT_EQ(scenePass(&scene), 0) << failing;
+        EXPECT_EQ(callocsBeforeFailure, -1) << failing;
+        for (int k = 0; k < 2; ++k) {
+            restoreRects(scene.frameBuffers[k], &scene.restoreLists[k]);
+            EXPECT_EQ(memcmp(scene.frameBuffers[k], background.data(), background.size() * 4), 0)
+                << failing << ", buffer " << k;
+        }
+    }
 }
 
 }  // namespace

@@ -38,7 +38,8 @@ TEST(BromPlayInfo, SummarisesAValidModule) {
     ProgramResult r = runBromPlay("--info " + path);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    EXPECT_NE(r.out.find("title           Caf\xe9 \"Brom\"\n"), std::string::npos);
+    // The Latin-1 name as UTF-8, for the terminal.
+    EXPECT_NE(r.out.find("title           Caf\xc3\xa9 \"Brom\"\n"), std::string::npos);
     EXPECT_NE(r.out.find("tracker         brom writer\n"), std::string::npos);
     EXPECT_NE(r.out.find("duration        0:23.040\n"), std::string::npos);
     EXPECT_NE(r.out.find("instrument   1  lead "), std::string::npos);
@@ -72,16 +73,25 @@ TEST(BromPlayInfo, JsonHoldsEveryFieldWithItsNamesEscaped) {
     EXPECT_EQ(r.out.substr(r.out.size() - 2), "}\n");
 }
 
-TEST(BromPlayInfo, SeveralFilesGoOnPastABadOne) {
+TEST(BromPlayInfo, JsonOfSeveralFilesIsOneArrayWithTheFailedOnes) {
     std::string path = writeTempFile("info.xm", smallModule());
     std::string missing = testing::TempDir() + "no-such.xm";
-    ProgramResult r = runBromPlay("--info --json " + path + " " + missing + " " + path);
+    std::string notModule = writeTempFile("not-a-module.xm", {'n', 'o'});
+    // Whatever fails, standard output stays one valid JSON value.
+    for (const std::string& files :
+         {path + " " + missing + " " + notModule + " " + path, missing}) {
+        ProgramResult r = runProgram(std::string(BROM_PLAY_PATH) + " --info --json " + files +
+                                     " | python3 -m json.tool >/dev/null && echo parses");
+        EXPECT_EQ(r.out, "parses\n") << files << ": " << r.err;
+    }
+    ProgramResult r = runBromPlay("--info --json " + path + " " + missing + " " + notModule);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(countLines(r.err), 1) << r.err;
-    EXPECT_NE(r.err.find(missing), std::string::npos) << r.err;
+    EXPECT_EQ(countLines(r.err), 2) << r.err;
     EXPECT_EQ(r.out.substr(0, 3), "[\n{");
-    EXPECT_NE(r.out.find("},\n{"), std::string::npos);
-    EXPECT_EQ(r.out.substr(r.out.size() - 4), "}\n]\n");
+    EXPECT_NE(r.out.find("{\"file\": \"" + missing + "\", \"error\": \"cannot open the file\"}"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("{\"file\": \"" + notModule + "\", \"error\": \""), std::string::npos);
 }
 
 TEST(BromPlayInfo, RepairedFilesSayWhatWasRepaired) {
@@ -105,6 +115,34 @@ TEST(BromPlayInfo, RepairedFilesSayWhatWasRepaired) {
         << r.out;
 }
 
+TEST(BromPlayInfo, EveryModeSaysOnceThatAFileWasRepaired) {
+    std::vector<uint8_t> module = smallModule();
+    std::vector<uint8_t> cut(module.begin(), module.begin() + 400);
+    const std::string path = writeTempFile("cut.xm", cut);
+    const std::string note = path +
+                             ": damaged or of an older layout, read with 3 repairs: pattern 0 "
+                             "cut short: 13 of 64 rows";
+    for (const std::string& mode :
+         {std::string("--info"), std::string("--info --json"), std::string("--trace"),
+          "--force --render " + testing::TempDir() + "cut.wav"}) {
+        ProgramResult r = runBromPlay(mode + " " + path);
+        EXPECT_EQ(r.status, 0) << mode << ": " << r.err;
+        EXPECT_EQ(r.err.find(note), r.err.rfind(note)) << mode << ": " << r.err;
+        EXPECT_NE(r.err.find(note), std::string::npos) << mode << ": " << r.err;
+    }
+    // Its instruments are gone: the render is silent, and says so.
+    ProgramResult r = runBromPlay("--force --render " + testing::TempDir() + "cut.wav " + path);
+    EXPECT_NE(r.err.find(path + ": the render is silent from start to end"), std::string::npos)
+        << r.err;
+    r = runBromPlay("--info --json " + path);
+    EXPECT_NE(
+        r.out.find("\"repairs\": [\"pattern 0 cut short: 13 of 64 rows\", \"pattern 1 absent: "
+                   "the file ends\", \"instrument 1 absent: the file ends\"],\n  "
+                   "\"repair_count\": 3,"),
+        std::string::npos)
+        << r.out;
+}
+
 TEST(BromPlayInfo, EveryModeReadsAMod) {
     ModSong mod = makeModSong(4, 1);
     mod.title = "mod title";
@@ -120,6 +158,7 @@ TEST(BromPlayInfo, EveryModeReadsAMod) {
     EXPECT_NE(info.out.find("loop forward 0+64  volume 64  finetune    0  panning channel"),
               std::string::npos);
     EXPECT_NE(info.out.find("square"), std::string::npos);
+    EXPECT_NE(info.out.find("bits  8\n"), std::string::npos);  // ProTracker's samples are 8-bit
 
     ProgramResult trace = runBromPlay("--trace " + path + " --ticks 1");
     EXPECT_EQ(trace.status, 0) << trace.err;
@@ -128,7 +167,7 @@ TEST(BromPlayInfo, EveryModeReadsAMod) {
         << trace.out;
 
     std::string wav = testing::TempDir() + "mod.wav";
-    ProgramResult render = runBromPlay("--render " + wav + " " + path);
+    ProgramResult render = runBromPlay("--force --render " + wav + " " + path);
     EXPECT_EQ(render.status, 0) << render.err;
     FILE* f = fopen(wav.c_str(), "rb");
     ASSERT_TRUE(f);
@@ -157,13 +196,27 @@ TEST(BromPlayInfo, BadFilesGetOneLineAndStatusOne) {
 }
 
 TEST(BromPlayInfo, WrongUsageExitsTwo) {
-    for (const char* args :
-         {"", "--info", "--bogus x.xm", "--trace x.xm --ticks abc",
-          "--render out.wav x.xm --seconds", "--rate 7999 x.xm", "--mute 0 x.xm", "--solo 3-1 x.xm",
-          "--seek 1:60 x.xm", "--start 1:x x.xm", "--gain 25 x.xm", "--stereo 201 x.xm",
-          "--repeat -2 x.xm", "--jobs 0 x.xm", "--threads 17 x.xm", "--render - a.xm b.xm",
-          "--info --render out x.xm", "--start 1 --seek 2 x.xm",
-          "--render out.wav --repeat -1 x.xm"}) {
+    for (const char* args : {"",
+                             "--info",
+                             "--bogus x.xm",
+                             "--trace x.xm --ticks abc",
+                             "--render out.wav x.xm --seconds",
+                             "--rate 7999 x.xm",
+                             "--mute 0 x.xm",
+                             "--solo 3-1 x.xm",
+                             "--seek 1:60 x.xm",
+                             "--start 1:x x.xm",
+                             "--gain 25 x.xm",
+                             "--stereo 201 x.xm",
+                             "--repeat -2 x.xm",
+                             "--jobs 0 x.xm",
+                             "--threads 17 x.xm",
+                             "--render - a.xm b.xm",
+                             "--info --render out x.xm",
+                             "--start 1 --seek 2 x.xm",
+                             "--render out.wav --repeat -1 x.xm",
+                             "--render both.wav a.xm b.xm",
+                             "--render wavs x.xm"}) {
         ProgramResult r = runBromPlay(args);
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_EQ(r.err.rfind("brom-play: ", 0), 0u) << args << ": " << r.err;
@@ -177,6 +230,11 @@ TEST(BromPlayInfo, HelpAndVersionGoToStandardOutput) {
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("usage", 0), 0u) << help.out;
     EXPECT_NE(help.out.find("--stereo PERCENT"), std::string::npos);
+    // Every key the player takes, spelled as the player's documents spell them.
+    for (const char* key :
+         {"\n  space ", "\n  left, right ", "\n  up, down ", "\n  + - ", "\n  1-9, 0 ", "\n  ! ",
+          "\n  l ", "\n  n, p ", "\n  h, ? ", "\n  q, Esc "})
+        EXPECT_NE(help.out.find(key), std::string::npos) << key;
     EXPECT_EQ(help.err, "");
     ProgramResult version = runBromPlay("--version");
     EXPECT_EQ(version.status, 0);

@@ -39,7 +39,8 @@ std::vector<uint8_t> renderWav(const std::string& options) {
     static int count = 0;
     const std::string wav = testing::TempDir() + std::to_string(getpid()) + "-options-" +
                             std::to_string(++count) + ".wav";
-    const ProgramResult r = runBromPlay("--render " + wav + " " + modulePath() + " " + options);
+    const ProgramResult r =
+        runBromPlay("--force --render " + wav + " " + modulePath() + " " + options);
     EXPECT_EQ(r.status, 0) << options << ": " << r.err;
     return readFileBytes(wav);
 }
@@ -161,7 +162,7 @@ TEST(BromPlayOptions, AFolderRenderGoesOnPastABadFile) {
     runProgram("rm -rf " + out);
     const std::string other = writeTempFile("other.xm", twoOrderModule());
     const std::string bad = writeTempFile("bad.xm", {'n', 'o', 't', ' ', 'X', 'M'});
-    const ProgramResult r = runBromPlay("--render " + out + " --jobs 2 --seconds 1 " +
+    const ProgramResult r = runBromPlay("--force --render " + out + "/ --jobs 2 --seconds 1 " +
                                         modulePath() + " " + bad + " " + other);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find(bad), std::string::npos) << r.err;
@@ -171,6 +172,81 @@ TEST(BromPlayOptions, AFolderRenderGoesOnPastABadFile) {
         EXPECT_TRUE(readFileBytes(out + "/" + name.substr(0, name.size() - 3) + ".wav") == single)
             << name;
     }
+}
+
+// A folder of its own for a test's files, empty.
+std::string freshFolder(const std::string& name) {
+    const std::string folder = testing::TempDir() + std::to_string(getpid()) + "-" + name + "/";
+    runProgram("rm -rf " + folder + " && mkdir -p " + folder);
+    return folder;
+}
+
+TEST(BromPlayOptions, RenderNeverWritesOverAnInputNorOverAFileWithoutForce) {
+    const std::string folder = freshFolder("safe");
+    // A module named like a WAV file, and a file that is there already.
+    const std::string module = folder + "song.wav";
+    const std::string other = folder + "other.wav";
+    runProgram("cp " + modulePath() + " " + module + " && (echo keep >" + other + ")");
+    const std::vector<uint8_t> input = readFileBytes(module);
+    for (const std::string& args :
+         {"--render " + module + " " + module, "--force --render " + module + " " + module,
+          "--force --render " + folder + " " + module}) {
+        const ProgramResult r = runBromPlay(args);
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_NE(r.err.find("is an input"), std::string::npos) << args << ": " << r.err;
+        EXPECT_TRUE(readFileBytes(module) == input) << args;
+    }
+    ProgramResult r = runBromPlay("--render " + other + " " + module);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(other + ": exists; --force writes over it"), std::string::npos) << r.err;
+    EXPECT_EQ(readFileBytes(other).size(), 5u);
+    r = runBromPlay("--force --render " + other + " " + module + " --seconds 1");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readFileBytes(other).size(), 44u + 4 * 44100);
+}
+
+TEST(BromPlayOptions, OutIsAFileOrAFolderAsItsNameSays) {
+    const std::string folder = freshFolder("out");
+    runProgram("cp " + modulePath() + " " + folder + "first.xm && cp " + modulePath() + " " +
+               folder + "second.xm");
+    const std::string two = folder + "first.xm " + folder + "second.xm";
+    // A trailing slash makes the folder, missing parents and all; an existing one needs none.
+    EXPECT_EQ(runBromPlay("--render " + folder + "new/deeper/ --seconds 1 " + two).status, 0);
+    EXPECT_EQ(readFileBytes(folder + "new/deeper/second.wav").size(), 44u + 4 * 44100);
+    EXPECT_EQ(runBromPlay("--render " + folder + "new --seconds 1 " + folder + "first.xm").status,
+              0);
+    EXPECT_EQ(readFileBytes(folder + "new/first.wav").size(), 44u + 4 * 44100);
+    // A .wav name is one file; a name that is neither is refused, and nothing is made.
+    EXPECT_EQ(runBromPlay("--render " + folder + "both.wav " + two).status, 2);
+    EXPECT_EQ(runBromPlay("--render " + folder + "wavs " + folder + "first.xm").status, 2);
+    EXPECT_EQ(runProgram("ls " + folder).out, "first.xm\nnew\nsecond.xm\n");
+}
+
+TEST(BromPlayOptions, RequestsTheSongCannotMeetAreSaid) {
+    struct Case {
+        const char* args;
+        int status;
+        const char* said;
+    };
+    // The module has 2 channels and lasts 1.92 s.
+    for (const Case& c : {
+             Case{"--seek 1.95", 1, "--seek 1.950 s is past the end of the song (1.920 s)"},
+             Case{"--solo 3", 1, "--solo names no channel of the song (2 channels)"},
+             Case{"--solo 1,3 --seconds 0.1", 0,
+                  "the song has 2 channels; --solo or --mute of "
+                  "channel 3 and up left out"},
+             Case{"--mute 5 --seconds 0.1", 0, "channel 5 and up left out"},
+             Case{"--ticks 5 --seconds 0.1", 0, "--ticks counts only for --trace; left out"},
+             Case{"--mute 1,2", 0, "the render is silent from start to end"},
+         }) {
+        const ProgramResult r = runBromPlay("--force --render " + testing::TempDir() + "req.wav " +
+                                            modulePath() + " " + c.args);
+        EXPECT_EQ(r.status, c.status) << c.args << ": " << r.err;
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << c.args << ": " << r.err;
+    }
+    const ProgramResult info = runBromPlay("--info --float " + modulePath());
+    EXPECT_EQ(info.status, 0);
+    EXPECT_EQ(info.err, "brom-play: --float counts only for --render; left out\n");
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 # silent audio driver; keys go in with send-keys and the screen comes back with capture-pane.
 # Checks: the status line moves; space pauses (the clock stands) and resumes; the right arrow
 # moves on an order (pressed while paused, so that only the key can move it); a digit mutes its
-# channel; q quits with status 0 and the terminal is back as it was (modes and cursor).
+# channel; narrowing the window leaves one status line; q quits with status 0 and the terminal is back as it was (modes and cursor).
 #
 #   player_terminal.sh BROM_PLAY SONG
 #
@@ -76,6 +76,15 @@ wait_for "the clock to move on from $resumed_at" '[ "$(clock)" != "$resumed_at" 
 keys 1
 wait_for "channel 1 muted, its meter a dash" 'status_line | grep -q " muted 1  \[-"'
 
+# Narrowing the window wraps the long line into several rows: the player draws the short form on
+# one row and leaves no wrapped piece of the long one.
+screen() { tmux -S "$socket" capture-pane -p -t "$pane"; }
+tmux -S "$socket" resize-window -t "$pane" -x 60
+wait_for "the short form after narrowing" 'screen | grep -q "^1/1 [0-9]*/[0-9]* p[0-9]* r"'
+sleep 0.5
+[ "$(screen | grep -c '[0-9]/[0-9]*:[0-9][0-9]\.[0-9]')" = 1 ] ||
+  fail "pieces of the long status line are left after narrowing"
+
 keys q
 wait_for "the player to end" '[ -s "$work/status" ]'
 [ "$(cat "$work/status")" = 0 ] || fail "status $(cat "$work/status"), expected 0"
@@ -83,4 +92,4 @@ wait_for "the terminal modes read after the end" '[ -s "$work/after" ]'
 cmp -s "$work/before" "$work/after" ||
   fail "terminal modes differ: $(cat "$work/before") before, $(cat "$work/after") after"
 [ "$(tmux -S "$socket" display -p -t "$pane" '#{cursor_flag}')" = 1 ] || fail "the cursor is hidden"
-echo "brom-play in a terminal: status line, pause, order, mute, quit and terminal all as expected"
+echo "brom-play in a terminal: status line, pause, order, mute, resize, quit and terminal all as expected"

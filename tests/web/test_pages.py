@@ -316,6 +316,64 @@ class PlayerPage(PageTest):
         self.driver.execute_script(seek)
         self.assertFalse(self.driver.execute_script(queued), "sound with every channel muted")
 
+    def state(self):
+        return page_api(self.driver, "api.state()")
+
+    def test_player_keys_act_as_brom_plays_and_keep_the_clock_true(self):
+        self.open()
+        body = self.driver.find_element(By.TAG_NAME, "body")
+        body.send_keys(Keys.ARROW_RIGHT, Keys.ARROW_RIGHT)
+        at = self.position()
+        self.assertEqual((at["order"], at["row"]), (2, 0))
+        # The clock tells the time of the order, as one pass from the start reaches it.
+        # (Times in whole milliseconds become frames and back: a millisecond may be lost.)
+        self.assertLessEqual(abs(at["timeMs"] - page_api(self.driver, "api.orderTimeMs(2)")), 1)
+        body.send_keys(Keys.ARROW_DOWN)
+        self.assertLessEqual(abs(self.position()["timeMs"] - at["timeMs"] - 10000), 1)
+        body.send_keys("++-+", "l", "2", "3", "3")
+        state = self.state()
+        self.assertEqual((state["gainDb"], state["loop"], state["muted"]), (2, True, [1]))
+        boxes = self.driver.find_elements(By.CSS_SELECTOR, "#channels input")
+        self.assertEqual([box.is_selected() for box in boxes[:3]], [True, False, True])
+        body.send_keys("!", "h")
+        self.assertEqual(self.state()["muted"], [])
+        self.assertTrue(self.driver.find_element(By.ID, "keys").is_displayed())
+        self.driver.execute_script(
+            "const s = document.getElementById('stereo'); s.value = 40; s.dispatchEvent(new Event('input'));")
+        self.assertEqual(self.state()["stereo"], 40)
+
+    def test_player_plays_a_playlist_one_file_after_the_other(self):
+        self.open()
+        loading = page_api(self.driver, """(async () => {
+            const list = api.loadList(["brom-boogie.xm", "brom-boogie.xm"]);
+            const during = api.state().loading && document.body.classList.contains("loading");
+            await list;
+            return [during, api.state().loading, api.state().files];
+        })()""")
+        self.assertEqual(loading, [True, False, 2])
+        self.assertEqual(len(self.driver.find_elements(By.CSS_SELECTOR, "#playlist li")), 2)
+        end = int(self.driver.find_element(By.ID, "seek").get_attribute("max"))
+        page_api(self.driver, "api.seek(%d)" % (end - 300))
+        self.play()
+        wait_for("the second file", lambda: self.state()["file"] == 1)
+        wait_for("the second file playing", lambda: 0 < self.position()["timeMs"] < 20000)
+        self.assertEqual(page_api(self.driver, "api.audioState()"), "running")
+
+    def test_player_keeps_its_layout_in_a_narrow_window(self):
+        self.driver.set_window_size(400, 800)
+        self.open()
+        layout = self.driver.execute_script("""
+            const channels = [...document.querySelectorAll("#channels .channel")];
+            const names = getComputedStyle(document.getElementById("instruments"));
+            return {columns: new Set(channels.map((c) => c.offsetLeft)).size,
+                    wide: document.documentElement.scrollWidth > document.documentElement.clientWidth,
+                    font: names.fontFamily, space: names.whiteSpace};""")
+        self.assertGreaterEqual(layout["columns"], 2)
+        self.assertFalse(layout["wide"], "the page scrolls sideways")
+        self.assertIn("monospace", layout["font"])
+        self.assertEqual(layout["space"], "pre")
+        self.driver.save_screenshot(os.path.join(OUT, "player-narrow.png"))
+
     def test_player_renders_the_wav_file_brom_play_renders(self):
         self.open()
         got = page_api(self.driver, "(async () => {%s})()" % WAV_IN_THE_PAGE)

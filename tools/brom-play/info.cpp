@@ -4,9 +4,11 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <string>
 
 #include "tools/brom-play/brom_play.h"
 #include "tools/brom-play/source.h"
+#include "tools/brom-play/text.h"
 
 const char* loopName(brom_loop loop) {
     switch (loop) {
@@ -17,6 +19,16 @@ const char* loopName(brom_loop loop) {
 }
 
 namespace {
+
+// A name for the terminal, padded to 22 columns (a name of 22 Latin-1 bytes takes more bytes as
+// UTF-8, not more columns).
+std::string padded(const char* name) {
+    std::string text = terminalText(name);
+    int columns = 0;
+    for (unsigned char c : text) columns += (c & 0xC0) != 0x80;
+    if (columns < 22) text.append(22 - columns, ' ');
+    return text;
+}
 
 // One past the highest pattern the order list plays.
 int usedPatterns(const brom_module* module, int songLength) {
@@ -34,8 +46,9 @@ void printHeader(brom_module* module, const char* path) {
     char duration[24];
     formatDuration(brom_duration_ms(module), duration);
     printf("file            %s\n", path);
-    printf("title           %s\n", brom_title(module));
-    printf("tracker         %s\n", brom_tracker(module));
+    printf("title           %s\n", terminalText(brom_title(module)).c_str());
+    printf("format          %s\n", brom_format_name(brom_format(module)));
+    printf("tracker         %s\n", terminalText(brom_tracker(module)).c_str());
     printf("duration        %s\n", duration);
     printf("channels        %d\n", song.channels);
     printf("song length     %d\n", song.song_length);
@@ -88,10 +101,11 @@ void printSamples(const brom_module* module, int instrument, int count) {
         }
         char panning[16] = "channel";  // the sample leaves the channel's panning (MOD files)
         if (s.panning >= 0) snprintf(panning, sizeof panning, "%3d", s.panning);
-        printf("  sample %2d  %-22s  length %7" PRIu32 "  loop %s %" PRIu32 "+%" PRIu32
+        printf("  sample %2d  %s  length %7" PRIu32 "  loop %s %" PRIu32 "+%" PRIu32
                "  volume %2d  finetune %4d  panning %s  relative note %4d  bits %2d\n",
-               j, brom_sample_name(module, instrument, j), s.length, loopName(s.loop), s.loop_start,
-               s.loop_length, s.volume, s.finetune, panning, s.relative_note, s.bits);
+               j, padded(brom_sample_name(module, instrument, j)).c_str(), s.length,
+               loopName(s.loop), s.loop_start, s.loop_length, s.volume, s.finetune, panning,
+               s.relative_note, s.bits);
     }
 }
 
@@ -115,9 +129,9 @@ void printInstruments(const brom_module* module) {
         brom_instrument_info ins;
         if (!brom_get_instrument_info(module, i, &ins)) continue;
         printf(
-            "instrument %3d  %-22s  samples %2d  volume envelope %2d points%s  panning envelope "
+            "instrument %3d  %s  samples %2d  volume envelope %2d points%s  panning envelope "
             "%2d points%s  fadeout %d  vibrato %d/%d/%d/%d\n",
-            i + 1, brom_instrument_name(module, i), ins.samples, ins.volume_points,
+            i + 1, padded(brom_instrument_name(module, i)).c_str(), ins.samples, ins.volume_points,
             ins.volume_envelope ? " (on)" : "", ins.panning_points,
             ins.panning_envelope ? " (on)" : "", ins.fadeout, ins.vibrato_type, ins.vibrato_sweep,
             ins.vibrato_depth, ins.vibrato_rate);
@@ -131,7 +145,7 @@ void printRepairs(const brom_module* module) {
     const int count = brom_repair_count(module);
     int shown = 0;
     for (; shown < count && brom_repair_note(module, shown)[0]; ++shown) {
-        printf("note            %s\n", brom_repair_note(module, shown));
+        printf("note            %s\n", terminalText(brom_repair_note(module, shown)).c_str());
     }
     if (count > shown) printf("note            and %d more repairs\n", count - shown);
 }
@@ -179,19 +193,26 @@ void printInfoText(brom_module* module, const char* path) {
     printInstruments(module);
 }
 
+// Text and JSON alike: one description per file, in the order given. In JSON a file that cannot
+// be described is {"file", "error"}, so that standard output stays one valid JSON value: an
+// object for one file, an array for several.
 int runInfo(const Options& options) {
     int status = 0;
     bool first = true;
-    const bool array = options.json && options.files.size() > 1;  // one object per file
+    const bool array = options.json && options.files.size() > 1;
     if (array) printf("[\n");
     for (const char* path : options.files) {
-        brom_module* module = loadOrComplain(path);
-        if (!module) {
-            status = 1;
-            continue;
-        }
+        std::string reason;
+        brom_module* module = loadOrComplain(path, &reason);
+        if (!module) status = 1;
+        if (!module && !options.json) continue;
         if (!first) fputs(options.json ? ",\n" : "\n", stdout);
         first = false;
+        if (!module) {
+            printInfoJsonError(path, reason.c_str());
+            continue;
+        }
+        sayRepairs(path, brom_repair_count(module), brom_repair_note(module, 0));
         if (options.json) {
             printInfoJson(module, path);
         } else {
@@ -199,7 +220,7 @@ int runInfo(const Options& options) {
         }
         brom_free(module);
     }
-    if (options.json && !first) printf("\n");
+    if (options.json) printf("\n");
     if (array) printf("]\n");
     if (fflush(stdout) != 0) status = 1;
     return status;

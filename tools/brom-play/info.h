@@ -9,6 +9,10 @@
 
 void printInfoText(brom_module* module, const char* path);
 void printInfoJson(brom_module* module, const char* path);
+// {"file": PATH, "error": ERROR}, for a file that cannot be described.
+void printInfoJsonError(const char* path, const char* error);
+// `text` as a JSON string: UTF-8 as it is, other bytes read as Latin-1.
+void writeJsonString(const char* text);
 
 // "none", "forward" or "ping-pong".
 const char* loopName(brom_loop loop);

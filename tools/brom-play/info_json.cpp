@@ -5,35 +5,11 @@
 #include <cstdio>
 
 #include "tools/brom-play/info.h"
+#include "tools/brom-play/text.h"
 
-namespace {
-
-// The length of the UTF-8 sequence at `s`, 0 when there is none (overlong forms, surrogates and
-// code points beyond U+10FFFF are none).
-int utf8Length(const unsigned char* s) {
-    if (s[0] < 0x80) return 1;
-    const int n = s[0] >= 0xF0 ? 4 : s[0] >= 0xE0 ? 3 : s[0] >= 0xC0 ? 2 : 0;
-    if (n == 0 || s[0] > 0xF4) return 0;
-    uint32_t code = s[0] & (0x7Fu >> n);
-    for (int k = 1; k < n; ++k) {
-        if ((s[k] & 0xC0) != 0x80) return 0;  // the terminating zero stops here too
-        code = code << 6 | (s[k] & 0x3Fu);
-    }
-    static const uint32_t LOWEST[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < LOWEST[n] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-    return n;
-}
-
-bool isUtf8(const unsigned char* s) {
-    for (int n; *s; s += n) {
-        if ((n = utf8Length(s)) == 0) return false;
-    }
-    return true;
-}
-
-void writeString(const char* text) {
+void writeJsonString(const char* text) {
     const auto* s = reinterpret_cast<const unsigned char*>(text);
-    const bool utf8 = isUtf8(s);
+    const bool utf8 = isUtf8(text);
     putchar('"');
     for (; *s; ++s) {
         if (*s == '"' || *s == '\\') {
@@ -47,11 +23,13 @@ void writeString(const char* text) {
     putchar('"');
 }
 
+namespace {
+
 void writeSample(const brom_module* module, int instrument, int sample) {
     brom_sample_info s = {};
     brom_get_sample_info(module, instrument, sample, &s);
     printf("        {\"name\": ");
-    writeString(brom_sample_name(module, instrument, sample));
+    writeJsonString(brom_sample_name(module, instrument, sample));
     printf(", \"length\": %" PRIu32 ", \"loop_start\": %" PRIu32 ", \"loop_length\": %" PRIu32
            ", \"loop\": \"%s\", \"volume\": %d, \"finetune\": %d, \"panning\": %d, "
            "\"relative_note\": %d, \"bits\": %d}",
@@ -64,7 +42,7 @@ void writeInstruments(const brom_module* module) {
     printf("  \"instruments\": [%s", count ? "\n" : "");
     for (int i = 0; i < count; ++i) {
         printf("    {\"name\": ");
-        writeString(brom_instrument_name(module, i));
+        writeJsonString(brom_instrument_name(module, i));
         const int samples = brom_sample_count(module, i);
         printf(", \"samples\": [%s", samples ? "\n" : "");
         for (int j = 0; j < samples; ++j) {
@@ -89,13 +67,13 @@ void printInfoJson(brom_module* module, const char* path) {
     brom_song_info song = {};
     brom_get_song_info(module, &song);
     printf("{\n  \"file\": ");
-    writeString(path);
+    writeJsonString(path);
     printf(",\n  \"title\": ");
-    writeString(brom_title(module));
-    printf(",\n  \"tracker\": ");
-    writeString(brom_tracker(module));
+    writeJsonString(brom_title(module));
+    printf(",\n  \"format\": \"%s\",\n  \"tracker\": ", brom_format_name(brom_format(module)));
+    writeJsonString(brom_tracker(module));
     printf(",\n  \"message\": ");
-    writeString(brom_message(module));
+    writeJsonString(brom_message(module));
     printf(",\n  \"channels\": %d,\n  \"duration_ms\": %" PRId64
            ",\n  \"song_length\": %d,\n  \"restart\": %d,\n  \"patterns\": %d,\n  \"speed\": "
            "%d,\n  \"bpm\": %d,\n  \"linear\": %s,\n  \"orders\": [",
@@ -104,7 +82,23 @@ void printInfoJson(brom_module* module, const char* path) {
     for (int i = 0; i < song.song_length; ++i) {
         printf("%s%d", i ? ", " : "", brom_order_pattern(module, i));
     }
-    printf("],\n");
+    printf("],\n  \"repairs\": [");
+    const int repairs = brom_repair_count(module);
+    for (int i = 0; i < repairs; ++i) {
+        const char* note = brom_repair_note(module, i);
+        if (!*note) break;
+        printf("%s", i ? ", " : "");
+        writeJsonString(note);
+    }
+    printf("],\n  \"repair_count\": %d,\n", repairs);
     writeInstruments(module);
+    printf("}");
+}
+
+void printInfoJsonError(const char* path, const char* error) {
+    printf("{\"file\": ");
+    writeJsonString(path);
+    printf(", \"error\": ");
+    writeJsonString(error);
     printf("}");
 }

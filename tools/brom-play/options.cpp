@@ -4,27 +4,47 @@
 
 #include <brom/brom.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <iterator>
+#include <string>
+
+#include "tools/brom-play/encode.h"
 
 const char KEY_HELP[] =
     "keys: space pause  left/right order  up/down seek 10 s  +/- gain  1-9,0 mute  ! unmute all  "
-    "l loop  n/p file  q quit";
+    "l loop  n/p file  h/? keys  q/Esc quit";
+
+bool hasAudioExtension(const char* path) {
+    const char* dot = strrchr(path, '.');
+    if (!dot || strpbrk(dot, "/\\")) return false;
+    std::string extension = dot;
+    for (char& c : extension) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return extension == ".wav" || extension == ".flac" || extension == ".opus" ||
+           extension == ".mp3";
+}
 
 namespace {
 
 const char USAGE[] =
     "usage: brom-play [OPTIONS] FILE...                  play the files one after the other\n"
     "       brom-play --info [--json] FILE...            describe the files\n"
-    "       brom-play --render OUT [OPTIONS] FILE...     write WAV files (OUT: a file, - for\n"
-    "                                                    standard output, or a folder)\n"
+    "       brom-play --render OUT [OPTIONS] FILE...     write WAV, FLAC, Opus or MP3 files (by\n"
+    "                                                    OUT's name or --format): OUT is a file,\n"
+    "                                                    - for standard output, or a folder\n"
+    "                                                    (a name ending in / or an existing\n"
+    "                                                    folder) with one file per input\n"
     "       brom-play --trace FILE [--ticks N]           print the player's state tick by tick\n"
     "\n"
     "options:\n"
     "  --rate HZ             output rate, 8000..192000 (default 44100)\n"
     "  --float               --render writes 32-bit float samples\n"
+    "  --format FORMAT       --render writes wav, flac, opus or mp3 (default: by OUT's name)\n"
+    "  --quality Q           FLAC's level 0..8 (default 5); Opus and MP3: kbit/s (160, 192)\n"
     "  --repeat N            passes after the first: 0 (default) ends where the song first\n"
     "                        comes round, -1 never ends\n"
     "  --start ORDER[:ROW]   begin at that order position (and row), counted from 0\n"
@@ -35,11 +55,25 @@ const char USAGE[] =
     "  --gain DB             gain before the conversion to 16 bits, -60..24 (default 0)\n"
     "  --stereo PERCENT      stereo separation, 0 (mono) to 200 (default 100)\n"
     "  --jobs N              --render: files rendered at once (default: one per processor)\n"
+    "  --force               --render: write over existing files (never over an input)\n"
     "  --threads N           threads rendering each song, 1..16 (default: one per processor;\n"
     "                        one when several files render at once); the sound is the same\n"
     "  --ticks N             --trace: ticks to print (default: until the song comes round)\n"
-    "  --help, --version\n"
-    "\n";
+    "  --help, --version\n";
+
+const char KEYS_USAGE[] =
+    "\n"
+    "keys while playing:\n"
+    "  space                 pause / resume\n"
+    "  left, right           previous / next order position (right on the last: next file)\n"
+    "  up, down              seek 10 s back / forward\n"
+    "  + -                   gain up / down by 1 dB\n"
+    "  1-9, 0                mute / unmute channel 1-9, 10\n"
+    "  !                     unmute every channel\n"
+    "  l                     loop: repeat forever / stop where the song next comes round\n"
+    "  n, p                  next / previous file\n"
+    "  h, ?                  the keys on the status line for 5 s\n"
+    "  q, Esc                quit\n";
 
 constexpr int MAX_CHANNELS = 32;
 
@@ -130,6 +164,7 @@ struct CommandLine {
     uint32_t mute;
     bool modeChosen;
     bool modeClash;
+    uint32_t given;  // bit k: row k of the option table was given
 };
 
 bool readOrderRow(const char* text, Options* options) {
@@ -146,11 +181,17 @@ bool readOrderRow(const char* text, Options* options) {
 // malformed.
 using ApplyOption = bool (*)(CommandLine* line, const char* value);
 
+// The modes an option counts in, as bits of 1 << Mode.
+constexpr uint8_t FOR_PLAY = 1, FOR_INFO = 2, FOR_TRACE = 4, FOR_RENDER = 8;
+constexpr uint8_t FOR_ALL = FOR_PLAY | FOR_INFO | FOR_TRACE | FOR_RENDER;
+constexpr uint8_t FOR_SOUND = FOR_PLAY | FOR_RENDER;
+
 struct OptionRow {
     const char* name;
     bool takesValue;
     ApplyOption apply;
     const char* expected;  // what a good value looks like, for the message
+    uint8_t modes = FOR_ALL;
 };
 
 bool chooseMode(CommandLine* line, Mode mode) {
@@ -175,41 +216,52 @@ const OptionRow OPTION_TABLE[] = {
      "an output file, - or a folder"},
     {"--rate", true,
      [](CommandLine* l, const char* v) { return readInt32(v, 8000, 192000, &l->options->rate); },
-     "a rate from 8000 to 192000 Hz"},
+     "a rate from 8000 to 192000 Hz", FOR_SOUND},
     {"--float", false, [](CommandLine* l, const char*) { return l->options->floatSamples = true; },
-     ""},
+     "", FOR_RENDER},
+    {"--format", true,
+     [](CommandLine* l, const char* v) {
+         Encoding encoding;
+         return encodingByName(v, &encoding) && (l->options->format = v);
+     },
+     "wav, flac, opus or mp3", FOR_RENDER},
+    {"--quality", true,
+     [](CommandLine* l, const char* v) { return readInt32(v, 0, 510, &l->options->quality); },
+     "a FLAC level 0..8, or kbit/s for Opus and MP3", FOR_RENDER},
     {"--repeat", true,
      [](CommandLine* l, const char* v) { return readInt32(v, -1, 1000000, &l->options->repeat); },
-     "a count of passes, -1 or more"},
+     "a count of passes, -1 or more", FOR_SOUND},
     {"--start", true, [](CommandLine* l, const char* v) { return readOrderRow(v, l->options); },
-     "ORDER or ORDER:ROW, counted from 0"},
+     "ORDER or ORDER:ROW, counted from 0", FOR_SOUND},
     {"--seek", true,
      [](CommandLine* l, const char* v) { return readTimeMs(v, &l->options->seekMs); },
-     "seconds, or m:ss[.fff]"},
+     "seconds, or m:ss[.fff]", FOR_SOUND},
     {"--seconds", true,
      [](CommandLine* l, const char* v) { return readDecimal(v, 0, 1e9, &l->options->seconds); },
-     "a number of seconds"},
+     "a number of seconds", FOR_SOUND},
     {"--mute", true, [](CommandLine* l, const char* v) { return readChannelList(v, &l->mute); },
-     "channels from 1 to 32, as in 1,3,5-8"},
+     "channels from 1 to 32, as in 1,3,5-8", FOR_SOUND},
     {"--solo", true, [](CommandLine* l, const char* v) { return readChannelList(v, &l->solo); },
-     "channels from 1 to 32, as in 1,3,5-8"},
+     "channels from 1 to 32, as in 1,3,5-8", FOR_SOUND},
     {"--gain", true,
      [](CommandLine* l, const char* v) { return readDecimal(v, -60, 24, &l->options->gainDb); },
-     "decibels from -60 to 24"},
+     "decibels from -60 to 24", FOR_SOUND},
     {"--stereo", true,
      [](CommandLine* l, const char* v) { return readInt32(v, 0, 200, &l->options->stereo); },
-     "a percentage from 0 to 200"},
+     "a percentage from 0 to 200", FOR_SOUND},
     {"--jobs", true,
      [](CommandLine* l, const char* v) { return readInt32(v, 1, 1024, &l->options->jobs); },
-     "a count from 1 to 1024"},
+     "a count from 1 to 1024", FOR_RENDER},
+    {"--force", false, [](CommandLine* l, const char*) { return l->options->force = true; }, "",
+     FOR_RENDER},
     {"--threads", true,
      [](CommandLine* l, const char* v) { return readInt32(v, 1, 16, &l->options->threads); },
-     "a count from 1 to 16"},
+     "a count from 1 to 16", FOR_SOUND},
     {"--ticks", true,
      [](CommandLine* l, const char* v) {
          return readInteger(v, 0, INT64_C(1) << 40, &l->options->ticks);
      },
-     "a count of ticks"},
+     "a count of ticks", FOR_TRACE},
 };
 
 const OptionRow* findOption(const char* name) {
@@ -228,18 +280,65 @@ ParseResult usageError(const char* what, const char* arg = "", const char* value
     return ParseResult::USAGE_ERROR;
 }
 
+// Options that do nothing in the chosen mode get one line each, and are left out.
+void warnUnused(const CommandLine& line) {
+    const uint8_t mode = static_cast<uint8_t>(1u << static_cast<unsigned>(line.options->mode));
+    for (size_t k = 0; k < std::size(OPTION_TABLE); ++k) {
+        const OptionRow& row = OPTION_TABLE[k];
+        if (!((line.given >> k) & 1) || (row.modes & mode)) continue;
+        const char* where = row.modes == FOR_RENDER  ? "--render"
+                            : row.modes == FOR_TRACE ? "--trace"
+                                                     : "playing and --render";
+        fprintf(stderr, "brom-play: %s counts only for %s; left out\n", row.name, where);
+    }
+}
+
+// --render OUT: "-" is standard output; a name ending in a separator, or an existing folder, is a
+// folder (made when missing); a name with an audio extension, a device or a pipe is a file, for
+// one input only.
+ParseResult checkRenderOut(Options* options) {
+    const char* out = options->renderOut;
+    const size_t inputs = options->files.size();
+    if (strcmp(out, "-") == 0) {
+        if (inputs > 1) return usageError("--render - takes one file; give a folder for several");
+        return ParseResult::RUN;
+    }
+    const size_t length = strlen(out);
+    std::error_code error;
+    const bool separator = length > 0 && (out[length - 1] == '/' || out[length - 1] == '\\');
+    if (separator || std::filesystem::is_directory(out, error)) {
+        options->renderFolder = true;
+        return ParseResult::RUN;
+    }
+    // A device or a pipe (/dev/stdout, /dev/null) takes what it is given.
+    const std::filesystem::file_status kind = std::filesystem::status(out, error);
+    const bool special = std::filesystem::exists(kind) && !std::filesystem::is_regular_file(kind);
+    if (!hasAudioExtension(out) && !special) {
+        return usageError(
+            "is neither an audio file (.wav, .flac, .opus, .mp3) nor a folder (end a folder's name "
+            "with /)",
+            "--render", out);
+    }
+    if (inputs > 1) {
+        return usageError("is one file: give a folder (ending in /) for several inputs", "--render",
+                          out);
+    }
+    return ParseResult::RUN;
+}
+
 // What the options say together, once all are read.
 ParseResult checkTogether(const CommandLine& line) {
     Options* options = line.options;
     options->mutedChannels = (line.solo ? ~line.solo : 0) | line.mute;
+    options->soloChannels = line.solo;
+    options->muteChannels = line.mute;
     if (line.modeClash) return usageError("choose one of --info, --render and --trace");
     if (options->files.empty()) return usageError("no input file");
     if (options->mode == Mode::TRACE && options->files.size() > 1) {
         return usageError("--trace takes one file");
     }
-    if (options->mode == Mode::RENDER && strcmp(options->renderOut, "-") == 0 &&
-        options->files.size() > 1) {
-        return usageError("--render - takes one file; give a folder for several");
+    if (options->mode == Mode::RENDER && checkRenderOut(options) != ParseResult::RUN) {
+        return ParseResult::USAGE_ERROR;
     }
     if (options->startOrder >= 0 && options->seekMs >= 0) {
         return usageError("--start and --seek both say where to begin: give one");
@@ -247,13 +346,14 @@ ParseResult checkTogether(const CommandLine& line) {
     if (options->mode == Mode::RENDER && options->repeat < 0 && options->seconds < 0) {
         return usageError("--repeat -1 never ends: --render needs --seconds with it");
     }
+    warnUnused(line);
     return ParseResult::RUN;
 }
 
 }  // namespace
 
 ParseResult parseCommandLine(int argc, char** argv, Options* options) {
-    CommandLine line = {options, 0, 0, false, false};
+    CommandLine line = {options, 0, 0, false, false, 0};
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
@@ -265,8 +365,7 @@ ParseResult parseCommandLine(int argc, char** argv, Options* options) {
             optionsEnded = true;
         } else if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
             fputs(USAGE, stdout);
-            fputs(KEY_HELP, stdout);
-            fputs("\n", stdout);
+            fputs(KEYS_USAGE, stdout);
             return ParseResult::DONE;
         } else if (strcmp(arg, "--version") == 0) {
             printf("brom-play %s\n", brom_version());
@@ -279,6 +378,7 @@ ParseResult parseCommandLine(int argc, char** argv, Options* options) {
             if (!row->apply(&line, value)) {
                 return usageError("expected ", arg, value, row->expected);
             }
+            line.given |= uint32_t{1} << (row - OPTION_TABLE);
         } else {
             return usageError("unknown option", arg);
         }

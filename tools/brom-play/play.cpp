@@ -19,6 +19,7 @@
 #include "tools/brom-play/source.h"
 #include "tools/brom-play/status.h"
 #include "tools/brom-play/terminal.h"
+#include "tools/brom-play/text.h"
 
 namespace {
 
@@ -42,6 +43,7 @@ struct Player {
     brom_song_info song = {};
     std::chrono::steady_clock::time_point helpUntil;
     std::string shown;  // the status line on the screen
+    int shownWidth = 0;  // the terminal's width when it was drawn
 };
 
 enum class Outcome : uint8_t { PLAYING, NEXT_FILE, PREVIOUS_FILE, QUIT, SIGNALLED };
@@ -198,20 +200,26 @@ StatusView statusOf(const Player& player, int fileCount) {
     view.channels = player.song.channels;
     view.mutedChannels = player.live.mutedChannels;
     for (int c = 0; c < view.channels && c < STATUS_CHANNELS; ++c) {
-        view.levels[c] = static_cast<uint8_t>(brom_channel_level(player.source.module, c));
+        float left = 0, right = 0;
+        brom_channel_peak(player.source.module, c, &left, &right);
+        view.peaks[c] = std::max(left, right);
     }
     view.backgroundNotes = brom_background_notes(player.source.module);
     return view;
 }
 
 // Replaces the status line in place, padded with spaces to the width (which also covers a longer
-// line before it) and never into the last column.
+// line before it) and never into the last column. The cursor waits at the line's start: when the
+// window narrows and the terminal wraps the old line into several rows, it stays on the first,
+// and the next line clears the rows below it.
 void showLine(Player* player, const std::string& line) {
-    if (line == player->shown) return;
-    const int pad = terminalWidth() - 1 - statusColumns(line);
-    printf("\r%s%*s", line.c_str(), pad > 0 ? pad : 0, "");
+    const int width = terminalWidth();
+    if (line == player->shown && width == player->shownWidth) return;
+    const int pad = width - 1 - statusColumns(line);
+    printf("\r%s%*s%s\r", line.c_str(), pad > 0 ? pad : 0, "", terminalClearBelow());
     fflush(stdout);
     player->shown = line;
+    player->shownWidth = width;
 }
 
 void drawStatus(Player* player, int fileCount) {
@@ -233,8 +241,6 @@ void drawStatus(Player* player, int fileCount) {
 void clearStatus(Player* player) {
     if (player->shown.empty()) return;
     showLine(player, "");
-    printf("\r");
-    fflush(stdout);
 }
 
 // Swaps `next` in as the source the device plays; the old source goes back in `next`.
@@ -271,8 +277,8 @@ void announce(Player* player, Source* next, const char* path, int fileCount) {
     brom_get_song_info(next->module, &player->song);
     char duration[24];
     formatDuration(player->durationMs, duration);
-    printf("%d/%d  %s  \"%s\"  %s\n", player->fileNumber, fileCount, path, brom_title(next->module),
-           duration);
+    printf("%d/%d  %s  \"%s\"  %s\n", player->fileNumber, fileCount, path,
+           terminalText(brom_title(next->module)).c_str(), duration);
     fflush(stdout);
 }
 

@@ -1,6 +1,7 @@
 // --render: the frames of the public library, as a WAV file. One file renders to OUT (or to
-// standard output for "-"); several render into the folder OUT, each named after its input,
-// on as many threads as --jobs says, each with a module of its own. No sound device is opened.
+// standard output for "-"); into a folder OUT (options.renderFolder) each input renders to a file
+// named after it, on as many threads as --jobs says, each with a module of its own. No sound
+// device is opened. No render writes over an input, nor over another file without --force.
 //
 // The header holds the length, which is known only once the song has ended. A file gets a
 // header, the frames, and the header again at the end; a pipe cannot take the header again, so
@@ -24,6 +25,7 @@
 #include <vector>
 
 #include "tools/brom-play/brom_play.h"
+#include "tools/brom-play/encode.h"
 #include "tools/brom-play/source.h"
 #include "tools/brom-play/wav.h"
 
@@ -67,9 +69,18 @@ int64_t expectedFrames(Source* source, const Options& options) {
     return total > 0 ? total : 0;
 }
 
+// Whether any of `count` samples is not zero.
+template <typename Sample>
+bool sounds(const Sample* samples, size_t count) {
+    for (size_t k = 0; k < count; ++k) {
+        if (samples[k] != 0) return true;
+    }
+    return false;
+}
+
 // Pulls the source's frames into `file` until it ends or the WAV file is full; the frame count,
-// -1 when writing failed.
-int64_t renderFrames(Source* source, FILE* file, const RenderJob& job) {
+// -1 when writing failed. `heard` tells whether any frame was not silent.
+int64_t renderFrames(Source* source, FILE* file, const RenderJob& job, bool* heard) {
     const bool floats = job.format.floatSamples;
     std::vector<float> f32(floats ? 2 * PIECE_FRAMES : 0);
     std::vector<int16_t> s16(floats ? 0 : 2 * PIECE_FRAMES);
@@ -88,6 +99,7 @@ int64_t renderFrames(Source* source, FILE* file, const RenderJob& job) {
                             got)) {
             return -1;
         }
+        if (!*heard) *heard = floats ? sounds(f32.data(), 2 * got) : sounds(s16.data(), 2 * got);
         done += static_cast<int64_t>(got);
         if (job.progress && (got < want || done - shownAt >= job.format.rate / 4)) {
             showProgress(done, expected, job.format.rate);
@@ -135,8 +147,30 @@ FILE* openOutput(const char* outPath) {
     return stdout;
 }
 
+// Whether the render may write `outPath`: never over an input, over another existing file only
+// with --force; one line on stderr when not.
+bool mayWrite(const char* outPath, const Options& options) {
+    if (strcmp(outPath, "-") == 0) return true;
+    std::error_code error;
+    for (const char* input : options.files) {
+        if (!std::filesystem::equivalent(outPath, input, error)) continue;
+        fprintf(stderr, "brom-play: %s: is an input; the render would write over it\n", outPath);
+        return false;
+    }
+    if (!options.force && std::filesystem::is_regular_file(outPath, error)) {
+        fprintf(stderr, "brom-play: %s: exists; --force writes over it\n", outPath);
+        return false;
+    }
+    return true;
+}
+
 // Renders one input into `job.outPath`; the process status for it.
 int renderOne(const RenderJob& job) {
+    if (!mayWrite(job.outPath, *job.options)) return 1;
+    const Encoding encoding = outputEncoding(*job.options, job.outPath);
+    if (encoding != Encoding::WAV) {
+        return renderEncoded(encoding, job.outPath, job.songPath, *job.options);
+    }
     Source source;
     if (!openSource(&source, job.songPath, *job.options)) return 1;
     FILE* out = openOutput(job.outPath);
@@ -149,9 +183,13 @@ int renderOne(const RenderJob& job) {
     FILE* data = seekable ? out : tmpfile();
     bool written = data != nullptr;
     if (written && seekable) written = writeWavHeader(out, job.format, 0);
-    const int64_t frames = written ? renderFrames(&source, data, job) : -1;
+    bool heard = false;
+    const int64_t frames = written ? renderFrames(&source, data, job, &heard) : -1;
     written = frames >= 0;
     if (written) warnIfCut(&source, job, frames);
+    if (written && frames > 0 && !heard) {
+        fprintf(stderr, "brom-play: %s: the render is silent from start to end\n", job.songPath);
+    }
     if (written && seekable) {
         written = fseek(out, 0, SEEK_SET) == 0 && writeWavHeader(out, job.format, frames);
     } else if (written) {
@@ -167,10 +205,10 @@ int renderOne(const RenderJob& job) {
     return 0;
 }
 
-// "songs/boogie.xm" -> "OUT/boogie.wav".
-std::string outputPathIn(const char* folder, const char* songPath) {
+// "songs/boogie.xm" -> "OUT/boogie.wav" (or the extension of --format).
+std::string outputPathIn(const char* folder, const char* songPath, const Options& options) {
     std::filesystem::path name = std::filesystem::path(songPath).filename();
-    name.replace_extension(".wav");
+    name.replace_extension(encodingExtension(outputEncoding(options, "")));
     return (std::filesystem::path(folder) / name).string();
 }
 
@@ -178,7 +216,7 @@ std::string outputPathIn(const char* folder, const char* songPath) {
 int renderIntoFolder(const Options& options, const WavFormat& format) {
     const char* folder = options.renderOut;
     std::error_code error;
-    std::filesystem::create_directory(folder, error);
+    std::filesystem::create_directories(folder, error);
     if (!std::filesystem::is_directory(folder, error)) {
         fprintf(stderr, "brom-play: %s: not a folder%s%s\n", folder, error ? ": " : "",
                 error ? error.message().c_str() : "");
@@ -188,7 +226,7 @@ int renderIntoFolder(const Options& options, const WavFormat& format) {
     std::vector<std::string> outPaths(count);
     std::vector<int> status(count, 0);
     for (size_t i = 0; i < count; ++i) {
-        outPaths[i] = outputPathIn(folder, options.files[i]);
+        outPaths[i] = outputPathIn(folder, options.files[i], options);
         for (size_t j = 0; j < i && status[i] == 0; ++j) {
             if (outPaths[j] != outPaths[i]) continue;
             fprintf(stderr, "brom-play: %s: %s is already the render of %s\n", options.files[i],
@@ -229,10 +267,7 @@ int runRender(const Options& options) {
                 options.seconds, static_cast<long long>(most / options.rate));
         return 2;
     }
-    std::error_code error;
-    if (options.files.size() > 1 || std::filesystem::is_directory(options.renderOut, error)) {
-        return renderIntoFolder(options, format);
-    }
+    if (options.renderFolder) return renderIntoFolder(options, format);
     if (strcmp(options.renderOut, "-") == 0 && isatty(fileno(stdout))) {
         fprintf(stderr, "brom-play: --render -: standard output is a terminal, not a file\n");
         return 1;

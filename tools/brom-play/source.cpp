@@ -1,5 +1,6 @@
 #include "tools/brom-play/source.h"
 
+#include <bit>
 #include <cmath>
 #include <cstdio>
 
@@ -16,8 +17,34 @@ bool applyStart(brom_module* module, const char* path, const Options& options) {
                 path, options.startOrder, options.startRow, info.song_length);
         return false;
     }
-    // A time beyond the end leaves the song at its end: nothing to render, which is no fault.
-    if (options.seekMs >= 0) brom_seek_ms(module, options.seekMs);
+    if (options.seekMs < 0) return true;
+    // A time beyond the end leaves the song at its end, a millisecond or more before the time
+    // asked (the rounding to a frame and back loses less).
+    brom_seek_ms(module, options.seekMs);
+    brom_position at = {};
+    brom_get_position(module, &at);
+    if (at.time_ms + 1 >= options.seekMs) return true;
+    fprintf(stderr, "brom-play: %s: --seek %.3f s is past the end of the song (%.3f s)\n", path,
+            options.seekMs / 1000.0, at.time_ms / 1000.0);
+    return false;
+}
+
+// Channels named by --solo and --mute that the song does not have: a warning, or a failure when
+// --solo names none it has (everything would be silent).
+bool checkChannels(brom_module* module, const char* path, const Options& options) {
+    const int channels = brom_channel_count(module);
+    const uint32_t inSong = channels >= 32 ? ~uint32_t{0} : (uint32_t{1} << channels) - 1;
+    const uint32_t missing = (options.soloChannels | options.muteChannels) & ~inSong;
+    if (!missing) return true;
+    if (options.soloChannels && !(options.soloChannels & inSong)) {
+        fprintf(stderr, "brom-play: %s: --solo names no channel of the song (%d channels)\n", path,
+                channels);
+        return false;
+    }
+    fprintf(stderr,
+            "brom-play: %s: the song has %d channels; --solo or --mute of channel %d and up"
+            " left out\n",
+            path, channels, std::countr_zero(missing) + 1);
     return true;
 }
 
@@ -32,14 +59,23 @@ size_t allowed(const Source* source, size_t frames) {
 
 }  // namespace
 
-brom_module* loadOrComplain(const char* path) {
+brom_module* loadOrComplain(const char* path, std::string* reason) {
     brom_error error = BROM_OK;
-    const char* reason = "";
-    brom_module* module = brom_load_file_ex(path, &error, &reason);
+    const char* why = "";
+    brom_module* module = brom_load_file_ex(path, &error, &why);
     if (!module) {
-        fprintf(stderr, "brom-play: %s: %s\n", path, *reason ? reason : brom_error_string(error));
+        if (!*why) why = brom_error_string(error);
+        fprintf(stderr, "brom-play: %s: %s\n", path, why);
+        if (reason) *reason = why;
     }
     return module;
+}
+
+void sayRepairs(const char* path, int count, const char* first) {
+    if (count <= 0) return;
+    fprintf(stderr, "brom-play: %s: damaged or of an older layout, read with %d repair%s: %s%s\n",
+            path, count, count == 1 ? "" : "s", first,
+            count > 1 ? ", ... (--info lists them)" : "");
 }
 
 void applySettings(brom_module* module, const Options& options) {
@@ -58,8 +94,9 @@ bool openSource(Source* source, const char* path, const Options& options) {
     *source = Source{};
     brom_module* module = loadOrComplain(path);
     if (!module) return false;
+    sayRepairs(path, brom_repair_count(module), brom_repair_note(module, 0));
     applySettings(module, options);
-    if (!applyStart(module, path, options)) {
+    if (!checkChannels(module, path, options) || !applyStart(module, path, options)) {
         brom_free(module);
         return false;
     }

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "tools/brom-play/options.h"
 
@@ -21,15 +22,20 @@ struct Source {
     int64_t framesDone = 0;
 };
 
-// Loads `path` as it is; on failure prints "brom-play: PATH: reason" on stderr and returns null.
-brom_module* loadOrComplain(const char* path);
+// Loads `path` as it is; on failure prints "brom-play: PATH: reason" on stderr, puts the reason in
+// *reason (when given) and returns null.
+brom_module* loadOrComplain(const char* path, std::string* reason = nullptr);
+
+// One line on stderr when the loader repaired the file: how many repairs, and the first.
+void sayRepairs(const char* path, int count, const char* first);
 
 // The options that shape the sound of a loaded module: rate (while it is accepted), repeat
 // count, muted channels, gain and stereo separation.
 void applySettings(brom_module* module, const Options& options);
 
 // Loads `path` and applies `options`; on failure prints "brom-play: PATH: reason" on stderr and
-// leaves `source` empty.
+// leaves `source` empty. A request the song cannot meet (a time past its end, only channels it
+// does not have) is a failure; one it meets in part gets a warning.
 bool openSource(Source* source, const char* path, const Options& options);
 void closeSource(Source* source);
 

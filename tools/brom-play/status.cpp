@@ -1,5 +1,6 @@
 #include "tools/brom-play/status.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -9,6 +10,7 @@ namespace {
 // Nine steps from silent to full; a muted channel shows '-'.
 const char* const UTF8_LEVELS[] = {" ", "▁", "▂", "▃", "▄", "▅", "▆", "▇", "█"};
 const char ASCII_LEVELS[] = " .,:;+*#@";
+constexpr double METER_STEP_DB = 6;
 
 // "m:ss.t"
 std::string clock(int64_t ms) {
@@ -43,8 +45,13 @@ std::string meters(const StatusView& view, bool utf8) {
             text += '-';
             continue;
         }
-        // A square-root scale: a centred note at full volume reads 127, which shows as 6 of 8.
-        const int step = static_cast<int>(std::ceil(std::sqrt(view.levels[c] / 255.0) * 8));
+        // Decibels, 6 to a step: full scale shows 8 of 8, -42 dB and below 1, silence none.
+        const float peak = view.peaks[c];
+        const int step =
+            peak <= 0
+                ? 0
+                : std::clamp(static_cast<int>(std::ceil(8 + std::log10(peak) * 20 / METER_STEP_DB)),
+                             1, 8);
         if (utf8) {
             text += UTF8_LEVELS[step];
         } else {

@@ -24,7 +24,7 @@ struct StatusView {
     double gainDb;
     int channels;
     uint32_t mutedChannels;  // bit c: channel c (from 0)
-    uint8_t levels[STATUS_CHANNELS];  // 0..255 per channel
+    float peaks[STATUS_CHANNELS];  // per channel, the louder side's measured peak (1.0 full)
     int backgroundNotes;  // past notes sounding on (IT's new-note actions), shown when any
 };
 

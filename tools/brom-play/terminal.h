@@ -32,6 +32,8 @@ bool terminalHasKeys();
 bool terminalHasScreen();
 // The columns of the screen; 80 when it does not say.
 int terminalWidth();
+// What clears the screen from the cursor to its end ("" where the console has no such sequence).
+const char* terminalClearBelow();
 // True when the screen shows UTF-8 (block characters for the level meters).
 bool terminalUtf8();
 

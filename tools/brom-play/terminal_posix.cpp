@@ -130,6 +130,8 @@ int terminalWidth() {
     return size.ws_col;
 }
 
+const char* terminalClearBelow() { return "\033[J"; }
+
 bool terminalUtf8() { return strcmp(nl_langinfo(CODESET), "UTF-8") == 0; }
 
 int terminalReadKey(int milliseconds) {

@@ -63,6 +63,8 @@ int terminalWidth() {
     return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
+const char* terminalClearBelow() { return ""; }
+
 bool terminalUtf8() { return false; }
 
 int terminalReadKey(int milliseconds) {

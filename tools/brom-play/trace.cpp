@@ -10,6 +10,7 @@
 #include "player/voice.h"
 #include "player/sequencer.h"
 #include "tools/brom-play/brom_play.h"
+#include "tools/brom-play/source.h"
 
 namespace {
 
@@ -62,6 +63,7 @@ int runTrace(const Options& options) {
         fprintf(stderr, "brom-play: %s: %s\n", path, songLoadError());
         return 1;
     }
+    sayRepairs(path, song->repairCount, song->repairNotes[0]);
     const int64_t ticks = options.ticks;
     Voice voices[VOICE_COUNT];
     resetVoices(voices);

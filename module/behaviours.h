@@ -30,7 +30,17 @@ constexpr BehaviourSet BEHAVIOUR_VIBRATO_STARTS_DOWNWARD = BehaviourSet{1} << 4;
 // volume (MOD).
 constexpr BehaviourSet BEHAVIOUR_TREMOLO_VOLUME_RETURNS = BehaviourSet{1} << 5;
 
+// The ways of playing a module: Brom's own (each format with its row), and another tracker's, as
+// one row for every format.
+enum PlayProfile : uint8_t { PROFILE_BROM, PROFILE_FT2, PROFILE_COUNT };
+
 // The behaviours a format plays with by default.
 BehaviourSet formatBehaviours(ModuleFormat format);
+// The behaviours of a module of `format` played under `profile`.
+BehaviourSet profileBehaviours(PlayProfile profile, ModuleFormat format);
+// "brom", "ft2"; "" for anything else.
+const char* profileName(PlayProfile profile);
+// The profile of that name ("default" is Brom's own too); false for an unknown name.
+bool profileNamed(const char* name, PlayProfile* profile);
 // "XM", "MOD", "S3M", "IT"; "" for anything else.
 const char* formatName(ModuleFormat format);

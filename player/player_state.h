@@ -108,7 +108,8 @@ constexpr int PLAYED_ROW_BYTES = 256 * 256 / 8;
 
 struct PlayState {
     const Song* song;
-    BehaviourSet behaviours;  // the format's row of the behaviour table, or a profile's
+    PlayProfile profile;  // chosen before play start; PROFILE_BROM plays the format's own row
+    BehaviourSet behaviours;  // the profile's row of the behaviour table for the song's format
     int32_t sampleRate;  // the output rate that pitch steps and tick lengths are made for
 
     // The position: the row that plays, its tick, and what the row start takes next (-1: the row

@@ -111,7 +111,7 @@ void destroyPlayState(PlayState* state) { free(state); }
 
 void startSongPosition(PlayState* state, Voice* voices, int32_t sampleRate) {
     const Song* song = state->song;
-    state->behaviours = formatBehaviours(song->format);
+    state->behaviours = profileBehaviours(state->profile, song->format);
     state->voices = voices;
     state->sampleRate = sampleRate;
     state->startedRow = -1;

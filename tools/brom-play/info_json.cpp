@@ -65,6 +65,7 @@ void printInfoJson(brom_module* module, const char* path) {
     writeJsonString(brom_title(module));
     printf(",\n  \"format\": \"%s\",\n  \"tracker\": ", brom_format_name(brom_format(module)));
     writeJsonString(brom_tracker(module));
+    printf(",\n  \"profile\": \"%s\"", brom_profile(module));
     printf(",\n  \"channels\": %d,\n  \"duration_ms\": %" PRId64
            ",\n  \"song_length\": %d,\n  \"restart\": %d,\n  \"patterns\": %d,\n  \"speed\": "
            "%d,\n  \"bpm\": %d,\n  \"linear\": %s,\n  \"orders\": [",

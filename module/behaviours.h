@@ -29,6 +29,36 @@ constexpr BehaviourSet BEHAVIOUR_VIBRATO_STARTS_DOWNWARD = BehaviourSet{1} << 4;
 // When a tremolo ends the volume returns to where it was; without it the last offset stays in the
 // volume (MOD).
 constexpr BehaviourSet BEHAVIOUR_TREMOLO_VOLUME_RETURNS = BehaviourSet{1} << 5;
+// An arpeggio plays its intervals by the ticks left in the row: the last tick has the first
+// interval, the one before it the second, the one before that the note (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_ARPEGGIO_BY_TICKS_LEFT = BehaviourSet{1} << 6;
+// Linear periods tune in sixteenths of a semitone: the finetune rounds down to a multiple of 8
+// (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_FINETUNE_SIXTEENTHS = BehaviourSet{1} << 7;
+// E5x's nibble counts up from the lowest finetune, x * 16 - 128; with
+// BEHAVIOUR_FINETUNE_TUNES_CHANNEL (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_FINETUNE_FROM_LOWEST = BehaviourSet{1} << 8;
+// Every channel's volume is worked out again on every tick, so that a new global volume reaches
+// all of them at once; without it a channel takes it at its next volume change (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_VOLUME_EVERY_TICK = BehaviourSet{1} << 9;
+// Kxx releases the note on tick xx of its row instead of at once (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_KEY_OFF_ON_ITS_TICK = BehaviourSet{1} << 10;
+// A key-off in a cell with a note delay releases the note on the delay's tick and starts none
+// (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_DELAY_HOLDS_KEY_OFF = BehaviourSet{1} << 11;
+// An instrument number without a note sets the volume and panning of the sample that plays, not
+// of the instrument it names; that instrument plays from the next note on (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_INSTRUMENT_KEEPS_SAMPLE = BehaviourSet{1} << 12;
+// Tremor counts on the ticks after the first only, and a note it silenced stays silent, across
+// rows, until a volume command or an instrument sets the volume again (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_TREMOR_SILENCES = BehaviourSet{1} << 13;
+// EC0 cuts the note on the row's first tick (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_NOTE_CUT_ON_TICK_ZERO = BehaviourSet{1} << 14;
+// E90 on a row without a note starts the note again on the row's first tick (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_RETRIGGER_ZERO_ON_ROW = BehaviourSet{1} << 15;
+// 9xx beyond the end of the sample stops the voice; without it the note starts over from the
+// sample's first frame (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_OFFSET_PAST_END_STOPS = BehaviourSet{1} << 16;
 
 // The ways of playing a module: Brom's own (each format with its row), and another tracker's, as
 // one row for every format.

@@ -5,6 +5,7 @@
 
 #include "player/effects.h"
 #include "player/envelopes.h"
+#include "player/sequencer.h"
 #include "player/voice_pool.h"
 
 namespace {
@@ -28,9 +29,9 @@ void setGains(Voice* voice, int32_t volume, int32_t panning) {
 
 void updateVolume(const PlayState* state, ChannelState* channel) {
     // 255 / 2^35 folds the four factors' full scales (64 x 64 x 65536 x 64) into 0..127.
-    const int64_t product = static_cast<int64_t>(channel->volumeEnvelope.output) *
-                            (channel->volume + channel->volumeDelta) * channel->fadeoutVolume *
-                            state->globalVolume * 255;
+    const int32_t volume = channel->tremorSilenced ? 0 : channel->volume + channel->volumeDelta;
+    const int64_t product = static_cast<int64_t>(channel->volumeEnvelope.output) * volume *
+                            channel->fadeoutVolume * state->globalVolume * 255;
     const int32_t finalVolume = static_cast<int32_t>(product / (int64_t{1} << 35));
     Voice* voice = channel->voice;
     voice->mixVolume = finalVolume;
@@ -93,6 +94,27 @@ void restartEnvelope(EnvelopeState* envelope, int32_t output) {
     envelope->done = 0;
 }
 
+// Whether the cell releases the note at the row start: a key-off note or Kxx, unless the profile
+// has them wait for a note delay's tick or Kxx's own.
+bool releasesAtRowStart(const PlayState* state, const NoteCell& cell) {
+    const BehaviourSet rules = state->behaviours;
+    const uint8_t command = cell.effect.command;
+    const bool delayed = command == CMD_NOTE_DELAY && cell.effect.param != 0 &&
+                         (rules & BEHAVIOUR_DELAY_HOLDS_KEY_OFF);
+    if (cell.note == NOTE_KEY_OFF && !delayed) return true;
+    return command == CMD_KEY_OFF &&
+           (cell.effect.param == 0 || !(rules & BEHAVIOUR_KEY_OFF_ON_ITS_TICK));
+}
+
+// The sample whose volume and panning an instrument number sets: the instrument's, or without a
+// note, where the profile says so, the sample sounding.
+const Sample* sampleToReset(const PlayState* state, const ChannelState* channel,
+                            const Sample* named, bool hasNote) {
+    const Voice* voice = channel->voice;
+    if (hasNote || !(state->behaviours & BEHAVIOUR_INSTRUMENT_KEEPS_SAMPLE)) return named;
+    return voice && voice->sample ? voice->sample : named;
+}
+
 }  // namespace
 
 ChannelSound resolveSound(const PlayState* state, const ChannelState* channel) {
@@ -131,6 +153,12 @@ int32_t notePeriodOf(const Song* song, int realNote, int finetune) {
     return amigaPeriod(realNote, finetune);
 }
 
+int32_t channelNotePeriod(const PlayState* state, int realNote, int finetune) {
+    const bool sixteenths = state->behaviours & BEHAVIOUR_FINETUNE_SIXTEENTHS;
+    if (sixteenths && usesLinearPeriods(state->song)) finetune = (finetune >> 3) * 8;
+    return notePeriodOf(state->song, realNote, finetune);
+}
+
 void resetChannelInstrument(ChannelState* channel, const Sample* sample) {
     channel->volume = sample->volume;
     if (sample->panning != SAMPLE_PANNING_NONE) channel->panning = sample->panning;
@@ -144,6 +172,7 @@ void resetChannelInstrument(ChannelState* channel, const Sample* sample) {
     if ((channel->waveControl & 0x0F) <= 3) channel->vibratoPosition = 0;
     if ((channel->waveControl >> 4) <= 3) channel->tremoloPosition = 0;
     channel->tremorCounter = 0;
+    channel->tremorSilenced = 0;
     channel->updateFlags |= UPDATE_VOLUME | UPDATE_PANNING;
 }
 
@@ -174,19 +203,28 @@ void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& ce
         const int cellNote = isPorta ? cell.note - 1 : sound.note;
         channel->realNote = static_cast<uint8_t>(cellNote + sound.sample->relativeNote);
         channel->notePeriod =
-            notePeriodOf(state->song, channel->realNote, sampleFinetune(state, sound.sample));
+            channelNotePeriod(state, channel->realNote, sampleFinetune(state, sound.sample));
         if (!isPorta) channel->period = channel->notePeriod;
         channel->updateFlags = UPDATE_TRIGGER;
     }
     channel->periodDelta = 0;
     channel->updateFlags |= UPDATE_PITCH | UPDATE_VOLUME;
-    if (cell.instrument != 0) resetChannelInstrument(channel, sound.sample);
+    if (cell.instrument != 0)
+        resetChannelInstrument(channel, sampleToReset(state, channel, sound.sample, hasNote));
     if (cell.volume.command != VOL_NONE) applyVolumeColumnRow(channel, cell.volume);
-    if (cell.note == NOTE_KEY_OFF || command == CMD_KEY_OFF) channel->keyOff = 1;
+    if (releasesAtRowStart(state, cell)) channel->keyOff = 1;
     advanceEnvelopes(channel, sound.instrument, true);
     applyRowEffect(state, channel, cell, sound, before, jumpSeen);
     autoVibratoStep(channel, sound.instrument);
     updateVoice(state, channel, sound.sample);
+}
+
+void refreshVolumes(PlayState* state) {
+    if (!(state->behaviours & BEHAVIOUR_VOLUME_EVERY_TICK)) return;
+    const int channels = playedChannelCount(state->song);
+    for (int c = 0; c < channels; ++c) {
+        if (state->channels[c].voice) updateVolume(state, &state->channels[c]);
+    }
 }
 
 void updateVoice(const PlayState* state, ChannelState* channel, const Sample* sample) {
@@ -195,6 +233,7 @@ void updateVoice(const PlayState* state, ChannelState* channel, const Sample* sa
     if (static_cast<int64_t>(channel->period) + channel->periodDelta == 0) {
         channel->updateFlags &= static_cast<uint8_t>(~UPDATE_PITCH);
     }
+    if (state->behaviours & BEHAVIOUR_VOLUME_EVERY_TICK) channel->updateFlags |= UPDATE_VOLUME;
     const uint8_t flags = channel->updateFlags;
     if ((flags & UPDATE_TRIGGER) && state->voices) triggerVoice(state, channel, sample);
     if (flags & UPDATE_VOLUME) updateVolume(state, channel);

@@ -32,11 +32,17 @@ inline bool usesLinearPeriods(const Song* song) { return (song->songFlags & 1) !
 int amigaPeriod(int note, int finetune);
 // Period of a 0-based note (relative note already added) in the song's period system.
 int32_t notePeriodOf(const Song* song, int realNote, int finetune);
+// The same with the finetune as the playing profile hears it.
+int32_t channelNotePeriod(const PlayState* state, int realNote, int finetune);
 void resetChannelInstrument(ChannelState* channel, const Sample* sample);
 // Drops the tick's pitch, volume, panning and trigger updates (a note delay before its tick).
 inline void holdSoundUpdates(ChannelState* channel) {
     channel->updateFlags &= static_cast<uint8_t>(~UPDATE_SOUND);
 }
+// With BEHAVIOUR_VOLUME_EVERY_TICK, gives every channel's voice its volume again now (after a
+// change of the global volume, so that the channels before the one that changed it hear it on
+// the same tick).
+void refreshVolumes(PlayState* state);
 // Pushes the tick's changes (updateFlags) into the channel's voice: note start with the twin voice
 // switch, volume and panning gains, pitch step, rewind.
 void updateVoice(const PlayState* state, ChannelState* channel, const Sample* sample);

@@ -41,7 +41,7 @@ void applyVibrato(ChannelState* channel);  // sets periodDelta from the phase; d
 void advanceVibrato(ChannelState* channel);
 void tremoloStep(ChannelState* channel);
 void tonePortamentoStep(ChannelState* channel);
-void tremorStep(ChannelState* channel);
+void tremorStep(const PlayState* state, ChannelState* channel);
 void retrigStep(const PlayState* state, ChannelState* channel);
 // With BEHAVIOUR_AMIGA_PERIOD_LIMITS the portamentos stop at the ends of ProTracker's three
 // octaves: upward at period 113 (B-3), downward at 856 (C-1). Nothing otherwise.

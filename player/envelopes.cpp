@@ -107,6 +107,12 @@ void advanceEnvelopes(ChannelState* channel, const Instrument* instrument, bool 
     }
 }
 
+void releaseNote(ChannelState* channel, const Instrument* instrument) {
+    channel->keyOff = 1;
+    if (!(instrument->volumeEnvelope.flags & ENVELOPE_ON)) channel->volumeEnvelope.output = 0;
+    channel->updateFlags |= UPDATE_VOLUME;
+}
+
 void autoVibratoStep(ChannelState* channel, const Instrument* instrument) {
     const int a = channel->autoVibratoPosition;
     int32_t w = 0;

@@ -81,6 +81,7 @@ struct ChannelState {
     uint8_t tremorCounter;
     uint8_t tremorOnTicks;
     uint8_t tremorOffTicks;
+    uint8_t tremorSilenced;  // a tremor has silenced the note until the volume is next set
     int32_t patternLoopRow;
     int32_t patternLoopCount;
     uint8_t waveControl;

@@ -42,20 +42,26 @@ void setFinetune(PlayState* state, ChannelState* channel, const Sample* sample, 
             state->sampleFinetune[sample - song->samples] = static_cast<int8_t>(y);
         return;
     }
-    // The nibble read signed, in eighths of a semitone, as in a MOD sample header, tuning the
-    // channel, not the sample: here the note that starts on the same row, so that no other
-    // channel hears it.
+    // The nibble read signed, in eighths of a semitone, as in a MOD sample header (or counted up
+    // from the lowest finetune), tuning the channel, not the sample: here the note that starts
+    // on the same row, so that no other channel hears it.
     if (channel->updateFlags & UPDATE_TRIGGER) {
-        channel->notePeriod = notePeriodOf(state->song, channel->realNote, ((y ^ 8) - 8) * 16);
+        const bool fromLowest = state->behaviours & BEHAVIOUR_FINETUNE_FROM_LOWEST;
+        const int finetune = fromLowest ? y * 16 - 128 : ((y ^ 8) - 8) * 16;
+        channel->notePeriod = channelNotePeriod(state, channel->realNote, finetune);
         channel->period = channel->notePeriod;
     }
 }
 
-void sampleOffset(ChannelState* channel, const Sample* sample, uint8_t param) {
+void sampleOffset(const PlayState* state, ChannelState* channel, const Sample* sample,
+                  uint8_t param) {
     if (param) channel->sampleOffsetMemory = param;
     const uint32_t offset = static_cast<uint32_t>(channel->sampleOffsetMemory) * 256;
     const uint64_t loopEnd = static_cast<uint64_t>(sample->loopStart) + sample->loopLength;
-    if (offset >= loopEnd) {
+    if (offset >= loopEnd && (state->behaviours & BEHAVIOUR_OFFSET_PAST_END_STOPS)) {
+        channel->updateFlags &= static_cast<uint8_t>(~UPDATE_TRIGGER);
+        if (channel->voice) channel->voice->sample = nullptr;
+    } else if (offset >= loopEnd) {
         // Beyond the end: no new note; the sounding one starts over from its first frame.
         channel->updateFlags &= static_cast<uint8_t>(~UPDATE_TRIGGER);
         channel->updateFlags |= UPDATE_REWIND;
@@ -80,6 +86,7 @@ void applyVolumeColumnRow(ChannelState* channel, CellCommand volume) {
     switch (volume.command) {
         case VOL_SET_VOLUME:
             channel->volume = x;
+            channel->tremorSilenced = 0;
             channel->updateFlags |= UPDATE_VOLUME;
             break;
         case VOL_SLIDE_DOWN:
@@ -145,7 +152,7 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
             channel->panning = xx;
             channel->updateFlags |= UPDATE_PANNING;
             break;
-        case CMD_SAMPLE_OFFSET: sampleOffset(channel, sound.sample, xx); break;
+        case CMD_SAMPLE_OFFSET: sampleOffset(state, channel, sound.sample, xx); break;
         case CMD_VOLUME_SLIDE:
             if (xx) channel->volumeSlideMemory = xx;
             break;
@@ -153,6 +160,7 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
         case CMD_SET_VOLUME:
             // The whole byte, without a limit: a later slide brings it back into 0..64.
             channel->volume = xx;
+            channel->tremorSilenced = 0;
             channel->updateFlags |= UPDATE_VOLUME;
             break;
         case CMD_PATTERN_BREAK: patternBreak(state, xx, *jumpSeen); break;
@@ -183,6 +191,16 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
             slideVolumeDown(channel, channel->fineVolumeSlideMemory);
             break;
         case CMD_NOTE_DELAY: delayNote(channel, before); break;
+        case CMD_NOTE_CUT:
+            if (xx == 0 && (state->behaviours & BEHAVIOUR_NOTE_CUT_ON_TICK_ZERO)) {
+                channel->volume = 0;
+                channel->updateFlags |= UPDATE_VOLUME;
+            }
+            break;
+        case CMD_RETRIGGER:
+            if (xx == 0 && cell.note == 0 && (state->behaviours & BEHAVIOUR_RETRIGGER_ZERO_ON_ROW))
+                channel->updateFlags |= UPDATE_TRIGGER | UPDATE_VOLUME | UPDATE_PITCH;
+            break;
         case CMD_PATTERN_DELAY: state->patternDelayTicks = xx * state->speed; break;
         case CMD_SET_SPEED: state->speed = xx; break;
         case CMD_SET_TEMPO: setBpm(state, xx); break;
@@ -190,6 +208,7 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
             // Other channels take the new level at their next volume update.
             state->globalVolume = xx;
             channel->updateFlags |= UPDATE_VOLUME;
+            refreshVolumes(state);
             break;
         case CMD_GLOBAL_VOLUME_SLIDE:
             if (xx) state->globalVolumeSlideMemory = xx;
@@ -212,7 +231,7 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
                 channel->tremorOnTicks = x + 1;
                 channel->tremorOffTicks = y + 1;
             }
-            tremorStep(channel);
+            if (!(state->behaviours & BEHAVIOUR_TREMOR_SILENCES)) tremorStep(state, channel);
             break;
         case CMD_EXTRA_FINE_PORTA_UP:
             if (xx) channel->extraFineUpMemory = xx;

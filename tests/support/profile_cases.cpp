@@ -167,7 +167,7 @@ ProfileCase offsetPastEnd() {
     c.left(0) = {C4, LEFT, 0, 0, 0};
     c.right(0) = {C4, RIGHT, 0, 0, 0};
     c.left(4) = {C4, LEFT, 0, 0x9, 0x10};
-    c.right(4) = {C4, RIGHT, 0, 0xE, 0xC0};
+    c.right(4) = {0, 0, 0x10, 0, 0};
     return xmFile("offset-past-end", c);
 }
 
@@ -183,16 +183,6 @@ ProfileCase instrumentWithoutNote() {
     c.left(3) = {0, quiet, 0, 0, 0};
     c.right(3) = {0, RIGHT, 0, 0, 0};
     return xmFile("instrument-without-note", c);
-}
-
-// E9x on a row without a note starts the note again on tick 0 as well.
-ProfileCase retriggerTickZero() {
-    XmCase c = xmCase(8, 3);
-    c.left(0) = {C4, LEFT, 0, 0, 0};
-    c.right(0) = {C4, RIGHT, 0, 0, 0};
-    c.left(3) = {0, 0, 0, 0xE, 0x93};
-    c.right(3) = {C4, 0, 0, 0, 0};
-    return xmFile("retrigger-tick-zero", c);
 }
 
 // Tremor counts on the ticks after the first, from on, across rows; tick 0 keeps the volume of
@@ -222,31 +212,35 @@ ProfileCase tremor() {
     return xmFile("tremor", c);
 }
 
-// Glissando: a tone portamento sounds in whole semitones.
-ProfileCase glissando() {
+// EC0 cuts the note on the row's first tick.
+ProfileCase noteCutTickZero() {
     XmCase c = xmCase(8, 6);
-    c.left(0) = {C4, LEFT, 0, 0xE, 0x31};
-    c.left(1) = {C4 + 3, 0, 0, 0x3, 0x04};
-    for (int row = 2; row < 5; ++row) c.left(row) = {0, 0, 0, 0x3, 0x00};
-    std::vector<TickSound> ticks;
-    int period = C4_PERIOD;
-    for (int row = 0; row < 8; ++row) {
-        for (int tick = 0; tick < 6; ++tick) {
-            if (row >= 1 && row < 5 && tick > 0) period = std::max(period - 16, C4_PERIOD - 192);
-            const int rounded = C4_PERIOD - (C4_PERIOD - period + SEMITONE / 2) / SEMITONE * SEMITONE;
-            ticks.push_back({rounded, 64});
-        }
-    }
-    c.right(0) = {C4, addExpected(&c, ticks), 0, 0, 0};
-    return xmFile("glissando", c);
+    c.left(0) = {C4, LEFT, 0, 0, 0};
+    c.right(0) = {C4, RIGHT, 0, 0, 0};
+    c.left(4) = {0, 0, 0, 0xE, 0xC0};
+    c.right(4) = {0, 0, 0x10, 0, 0};
+    return xmFile("note-cut-tick-zero", c);
+}
+
+// E90 on a row without a note starts the note again on the row's first tick.
+ProfileCase retriggerTickZero() {
+    XmCase c = xmCase(8, 3);
+    c.left(0) = {C4, LEFT, 0, 0, 0};
+    c.right(0) = {C4, RIGHT, 0, 0, 0};
+    c.left(3) = {0, 0, 0, 0xE, 0x90};
+    c.right(3) = {C4, 0, 0, 0, 0};
+    return xmFile("retrigger-tick-zero", c);
 }
 
 }  // namespace
 
 std::vector<ProfileCase> ft2Cases() {
-    return {arpeggioOrder(),  finetunePrecision(),     setFinetune(),       globalVolumeAtOnce(),
-            keyOffTick(),     noteDelayKeyOff(),       offsetPastEnd(),     instrumentWithoutNote(),
-            retriggerTickZero(), tremor(),             glissando()};
+    return {arpeggioOrder(),     finetunePrecision(),
+            setFinetune(),       globalVolumeAtOnce(),
+            keyOffTick(),        noteDelayKeyOff(),
+            offsetPastEnd(),     instrumentWithoutNote(),
+            retriggerTickZero(), tremor(),
+            noteCutTickZero()};
 }
 
 std::vector<ProfileCase> protrackerCases() { return {}; }

@@ -59,6 +59,10 @@ constexpr BehaviourSet BEHAVIOUR_RETRIGGER_ZERO_ON_ROW = BehaviourSet{1} << 15;
 // 9xx beyond the end of the sample stops the voice; without it the note starts over from the
 // sample's first frame (FastTracker 2).
 constexpr BehaviourSet BEHAVIOUR_OFFSET_PAST_END_STOPS = BehaviourSet{1} << 16;
+// A release without a volume envelope sets the volume to 0, which a later volume command or
+// instrument number sets again (an instrument number with the key-off does so at once); without
+// it the note falls silent for good (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_KEY_OFF_ZEROES_VOLUME = BehaviourSet{1} << 17;
 
 // The ways of playing a module: Brom's own (each format with its row), and another tracker's, as
 // one row for every format.

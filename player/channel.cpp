@@ -209,11 +209,15 @@ void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& ce
     }
     channel->periodDelta = 0;
     channel->updateFlags |= UPDATE_PITCH | UPDATE_VOLUME;
+    // A release that zeroes the volume comes before the instrument number sets it again.
+    const bool release = releasesAtRowStart(state, cell);
+    const bool zeroes = state->behaviours & BEHAVIOUR_KEY_OFF_ZEROES_VOLUME;
+    if (release && zeroes) releaseNote(state, channel, sound.instrument);
     if (cell.instrument != 0)
         resetChannelInstrument(channel, sampleToReset(state, channel, sound.sample, hasNote));
     if (cell.volume.command != VOL_NONE) applyVolumeColumnRow(channel, cell.volume);
-    if (releasesAtRowStart(state, cell)) channel->keyOff = 1;
-    advanceEnvelopes(channel, sound.instrument, true);
+    if (release) channel->keyOff = 1;
+    advanceEnvelopes(channel, sound.instrument, !zeroes);
     applyRowEffect(state, channel, cell, sound, before, jumpSeen);
     autoVibratoStep(channel, sound.instrument);
     updateVoice(state, channel, sound.sample);

@@ -107,9 +107,15 @@ void advanceEnvelopes(ChannelState* channel, const Instrument* instrument, bool 
     }
 }
 
-void releaseNote(ChannelState* channel, const Instrument* instrument) {
+void releaseNote(const PlayState* state, ChannelState* channel, const Instrument* instrument) {
     channel->keyOff = 1;
-    if (!(instrument->volumeEnvelope.flags & ENVELOPE_ON)) channel->volumeEnvelope.output = 0;
+    if (!(instrument->volumeEnvelope.flags & ENVELOPE_ON)) {
+        if (state->behaviours & BEHAVIOUR_KEY_OFF_ZEROES_VOLUME) {
+            channel->volume = 0;
+        } else {
+            channel->volumeEnvelope.output = 0;
+        }
+    }
     channel->updateFlags |= UPDATE_VOLUME;
 }
 

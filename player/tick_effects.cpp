@@ -80,7 +80,7 @@ void noteDelay(const PlayState* state, ChannelState* channel, const NoteCell& ce
         return;
     }
     if (cell.note == NOTE_KEY_OFF && (state->behaviours & BEHAVIOUR_DELAY_HOLDS_KEY_OFF)) {
-        releaseNote(channel, sound.instrument);
+        releaseNote(state, channel, sound.instrument);
         return;
     }
     const Sample* sample = sound.sample;
@@ -159,7 +159,7 @@ void applyTickEffect(PlayState* state, ChannelState* channel, const NoteCell& ce
         case CMD_NOTE_DELAY: noteDelay(state, channel, cell, sound); break;
         case CMD_KEY_OFF:
             if ((state->behaviours & BEHAVIOUR_KEY_OFF_ON_ITS_TICK) && state->tick == y)
-                releaseNote(channel, sound.instrument);
+                releaseNote(state, channel, sound.instrument);
             break;
         case CMD_GLOBAL_VOLUME_SLIDE:
             globalVolumeSlide(state);

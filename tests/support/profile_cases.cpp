@@ -1,5 +1,6 @@
 #include "tests/support/profile_cases.h"
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 
@@ -232,6 +233,16 @@ ProfileCase retriggerTickZero() {
     return xmFile("retrigger-tick-zero", c);
 }
 
+// A key-off with an instrument number: the instrument sets the volume again after the release,
+// so that an instrument without a volume envelope goes on sounding.
+ProfileCase keyOffWithInstrument() {
+    XmCase c = xmCase(6, 6);
+    c.left(0) = {C4, LEFT, 0, 0, 0};
+    c.right(0) = {C4, RIGHT, 0, 0, 0};
+    c.left(2) = {KEY_OFF, LEFT, 0, 0, 0};
+    return xmFile("key-off-with-instrument", c);
+}
+
 }  // namespace
 
 std::vector<ProfileCase> ft2Cases() {
@@ -240,7 +251,7 @@ std::vector<ProfileCase> ft2Cases() {
             keyOffTick(),        noteDelayKeyOff(),
             offsetPastEnd(),     instrumentWithoutNote(),
             retriggerTickZero(), tremor(),
-            noteCutTickZero()};
+            noteCutTickZero(),   keyOffWithInstrument()};
 }
 
 std::vector<ProfileCase> protrackerCases() { return {}; }

@@ -29,6 +29,10 @@ constexpr BehaviourSet BEHAVIOUR_VIBRATO_STARTS_DOWNWARD = BehaviourSet{1} << 4;
 // When a tremolo ends the volume returns to where it was; without it the last offset stays in the
 // volume (MOD).
 constexpr BehaviourSet BEHAVIOUR_TREMOLO_VOLUME_RETURNS = BehaviourSet{1} << 5;
+// Every new note (not a tone portamento's) starts the vibrato and the tremolo at the start of
+// their waveforms, with or without a sample number; without it only an instrument number does
+// (MOD: ProTracker; FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_NOTE_RESTARTS_OSCILLATORS = BehaviourSet{1} << 18;
 // An arpeggio plays its intervals by the ticks left in the row: the last tick has the first
 // interval, the one before it the second, the one before that the note (FastTracker 2).
 constexpr BehaviourSet BEHAVIOUR_ARPEGGIO_BY_TICKS_LEFT = BehaviourSet{1} << 6;

@@ -94,6 +94,12 @@ void restartEnvelope(EnvelopeState* envelope, int32_t output) {
     envelope->done = 0;
 }
 
+// Waveform control 4 and above keeps the oscillators' phase across notes.
+void restartOscillators(ChannelState* channel) {
+    if ((channel->waveControl & 0x0F) <= 3) channel->vibratoPosition = 0;
+    if ((channel->waveControl >> 4) <= 3) channel->tremoloPosition = 0;
+}
+
 // Whether the cell releases the note at the row start: a key-off note or Kxx, unless the profile
 // has them wait for a note delay's tick or Kxx's own.
 bool releasesAtRowStart(const PlayState* state, const NoteCell& cell) {
@@ -168,9 +174,7 @@ void resetChannelInstrument(ChannelState* channel, const Sample* sample) {
     channel->fadeoutVolume = FULL_FADEOUT;
     channel->autoVibratoSweepTicks = 0;
     channel->autoVibratoPosition = 0;
-    // Waveform control 4 and above keeps the oscillators' phase across notes.
-    if ((channel->waveControl & 0x0F) <= 3) channel->vibratoPosition = 0;
-    if ((channel->waveControl >> 4) <= 3) channel->tremoloPosition = 0;
+    restartOscillators(channel);
     channel->tremorCounter = 0;
     channel->tremorSilenced = 0;
     channel->updateFlags |= UPDATE_VOLUME | UPDATE_PANNING;
@@ -205,6 +209,8 @@ void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& ce
         channel->notePeriod =
             channelNotePeriod(state, channel->realNote, sampleFinetune(state, sound.sample));
         if (!isPorta) channel->period = channel->notePeriod;
+        if (!isPorta && (state->behaviours & BEHAVIOUR_NOTE_RESTARTS_OSCILLATORS))
+            restartOscillators(channel);
         channel->updateFlags = UPDATE_TRIGGER;
     }
     channel->periodDelta = 0;

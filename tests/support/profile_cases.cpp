@@ -243,18 +243,57 @@ ProfileCase keyOffWithInstrument() {
     return xmFile("key-off-with-instrument", c);
 }
 
+// A new note without an instrument number brings the vibrato back to the start of its waveform.
+ProfileCase noteRestartsVibrato() {
+    XmCase c = xmCase(6, 6);
+    for (int row = 0; row < 6; ++row) {
+        const bool note = row == 0 || row == 2;
+        const uint8_t param = row == 0 ? 0x8F : 0;
+        c.left(row) = {note ? uint8_t{C4} : uint8_t{0}, row == 0 ? LEFT : uint8_t{0}, 0, 0x4,
+                       param};
+        c.right(row) = {note ? uint8_t{C4} : uint8_t{0}, note ? RIGHT : uint8_t{0}, 0, 0x4, param};
+    }
+    return xmFile("note-restarts-vibrato", c);
+}
+
+// MOD cases: channel 1 plays hard left, channel 2 hard right; sample 1 is a looped sine.
+ModSong modCase() {
+    ModSong mod = makeModSong(4, 1);
+    std::vector<int8_t> sine(SINE_LENGTH);
+    for (int k = 0; k < SINE_LENGTH; ++k)
+        sine[k] = static_cast<int8_t>(std::lround(100 * std::sin(2 * M_PI * k / SINE_PERIOD)));
+    mod.samples[0] = makeModSample(sine, 0, SINE_LENGTH / 2);
+    return mod;
+}
+
+// A new note brings the vibrato back to the start of its waveform, with or without a sample
+// number.
+ProfileCase modNoteRestartsVibrato() {
+    ModSong mod = modCase();
+    const uint16_t c2 = modPeriod(2, 0);
+    for (int row = 0; row < 6; ++row) {
+        const bool note = row == 0 || row == 2;
+        modCellAt(mod, 0, row, 0) = {note ? c2 : uint16_t{0}, row == 0 ? uint8_t{1} : uint8_t{0},
+                                     0x4, row == 0 ? uint8_t{0x8F} : uint8_t{0}};
+        modCellAt(mod, 0, row, 1) = {note ? c2 : uint16_t{0}, note ? uint8_t{1} : uint8_t{0}, 0x4,
+                                     row == 0 ? uint8_t{0x8F} : uint8_t{0}};
+    }
+    return {"mod-note-restarts-vibrato", "mod", writeMod(mod)};
+}
+
 }  // namespace
 
 std::vector<ProfileCase> ft2Cases() {
-    return {arpeggioOrder(),     finetunePrecision(),
-            setFinetune(),       globalVolumeAtOnce(),
-            keyOffTick(),        noteDelayKeyOff(),
-            offsetPastEnd(),     instrumentWithoutNote(),
-            retriggerTickZero(), tremor(),
-            noteCutTickZero(),   keyOffWithInstrument()};
+    return {arpeggioOrder(),      finetunePrecision(),
+            setFinetune(),        globalVolumeAtOnce(),
+            keyOffTick(),         noteDelayKeyOff(),
+            offsetPastEnd(),      instrumentWithoutNote(),
+            retriggerTickZero(),  tremor(),
+            noteCutTickZero(),    keyOffWithInstrument(),
+            noteRestartsVibrato()};
 }
 
-std::vector<ProfileCase> protrackerCases() { return {}; }
+std::vector<ProfileCase> protrackerCases() { return {modNoteRestartsVibrato()}; }
 
 double sideDifference(const float* stereo, size_t frames) {
     double difference = 0;

@@ -20,7 +20,8 @@ constexpr BehaviourSet BEHAVIOUR_PAL_CLOCK = BehaviourSet{1} << 0;
 // (MOD).
 constexpr BehaviourSet BEHAVIOUR_AMIGA_PERIOD_LIMITS = BehaviourSet{1} << 1;
 // E5x tunes the note that starts on its row, on its channel only, reading the nibble as a signed
-// eighth of a semitone; without it E5x retunes the sample for every later note of it (MOD).
+// eighth of a semitone; without it E5x retunes the sample for every later note of it (MOD;
+// FastTracker 2).
 constexpr BehaviourSet BEHAVIOUR_FINETUNE_TUNES_CHANNEL = BehaviourSet{1} << 2;
 // Vibrato (4xy, 6xy) starts on the row's second tick instead of its first (MOD).
 constexpr BehaviourSet BEHAVIOUR_VIBRATO_WAITS_FOR_TICK_ONE = BehaviourSet{1} << 3;

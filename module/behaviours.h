@@ -25,49 +25,81 @@ constexpr BehaviourSet BEHAVIOUR_AMIGA_PERIOD_LIMITS = BehaviourSet{1} << 1;
 constexpr BehaviourSet BEHAVIOUR_FINETUNE_TUNES_CHANNEL = BehaviourSet{1} << 2;
 // Vibrato (4xy, 6xy) starts on the row's second tick instead of its first (MOD).
 constexpr BehaviourSet BEHAVIOUR_VIBRATO_WAITS_FOR_TICK_ONE = BehaviourSet{1} << 3;
-// Vibrato swings downward in pitch first (MOD).
+// Vibrato swings downward in pitch first (MOD, S3M).
 constexpr BehaviourSet BEHAVIOUR_VIBRATO_STARTS_DOWNWARD = BehaviourSet{1} << 4;
 // When a tremolo ends the volume returns to where it was; without it the last offset stays in the
-// volume (MOD).
+// volume (MOD, S3M).
 constexpr BehaviourSet BEHAVIOUR_TREMOLO_VOLUME_RETURNS = BehaviourSet{1} << 5;
+// Slide parameters hold their fine forms (IT): a volume, channel volume, global volume or panning
+// slide of xF or Fx (x not 0) moves once by x on the row's first tick, and one of x0 or 0x with
+// x = F moves on the first tick as well as the others; a portamento of Ex or Fx moves once by x
+// (Fx) or a quarter of x (Ex) on the first tick.
+constexpr BehaviourSet BEHAVIOUR_FINE_SLIDE_FORMS = BehaviourSet{1} << 6;
+// Volume slides (D, K, L) act on the row's first tick too (S3M files of Scream Tracker 3.00, or
+// with the header's fast-slide flag).
+constexpr BehaviourSet BEHAVIOUR_FAST_VOLUME_SLIDES = BehaviourSet{1} << 32;
+// Every channel plays in the centre whatever panning it is given (S3M files whose master volume
+// says mono).
+constexpr BehaviourSet BEHAVIOUR_MONO = BehaviourSet{1} << 33;
+// One memory for the parameters of most commands: a zero parameter of the volume slides, the
+// portamentos, tremor, arpeggio, retrigger, tremolo and the S commands (S3M's D, E, F, I, J, K,
+// L, Q, R, S) takes the last non-zero parameter that any of D..S or U had on the channel (S3M).
+constexpr BehaviourSet BEHAVIOUR_SHARED_EFFECT_MEMORY = BehaviourSet{1} << 34;
+// A volume slide with both nibbles set slides down; without it the upward slide wins (S3M).
+constexpr BehaviourSet BEHAVIOUR_VOLUME_SLIDE_DOWN_WINS = BehaviourSet{1} << 35;
+// A sample offset beyond the end of a looping sample lands inside the loop, as if the sample had
+// played on to it; without it the note restarts from the first frame (S3M).
+constexpr BehaviourSet BEHAVIOUR_OFFSET_WRAPS_INTO_LOOP = BehaviourSet{1} << 36;
+// A note delay on a row without a note does nothing; without it the channel's note starts again
+// at the delay's tick (S3M).
+constexpr BehaviourSet BEHAVIOUR_NOTE_DELAY_NEEDS_NOTE = BehaviourSet{1} << 37;
+// Every channel takes the global volume on every tick; without it a channel takes a new global
+// volume at its next volume change (S3M).
+constexpr BehaviourSet BEHAVIOUR_GLOBAL_VOLUME_EVERY_TICK = BehaviourSet{1} << 38;
+// The glissando command makes tone portamentos sound in semitone steps, the nearest to the
+// sliding pitch; without it the command does nothing (S3M).
+constexpr BehaviourSet BEHAVIOUR_GLISSANDO = BehaviourSet{1} << 39;
+// Tremolo sounds on the row's first tick too, at the phase the next tick plays; without it the
+// first tick plays the volume alone (S3M).
+constexpr BehaviourSet BEHAVIOUR_TREMOLO_ON_FIRST_TICK = BehaviourSet{1} << 40;
 // Every new note (not a tone portamento's) starts the vibrato and the tremolo at the start of
 // their waveforms, with or without a sample number; without it only an instrument number does
 // (MOD: ProTracker; FastTracker 2).
-constexpr BehaviourSet BEHAVIOUR_NOTE_RESTARTS_OSCILLATORS = BehaviourSet{1} << 18;
+constexpr BehaviourSet BEHAVIOUR_NOTE_RESTARTS_OSCILLATORS = BehaviourSet{1} << 48;
 // An arpeggio plays its intervals by the ticks left in the row: the last tick has the first
 // interval, the one before it the second, the one before that the note (FastTracker 2).
-constexpr BehaviourSet BEHAVIOUR_ARPEGGIO_BY_TICKS_LEFT = BehaviourSet{1} << 6;
+constexpr BehaviourSet BEHAVIOUR_ARPEGGIO_BY_TICKS_LEFT = BehaviourSet{1} << 49;
 // Linear periods tune in sixteenths of a semitone: the finetune rounds down to a multiple of 8
 // (FastTracker 2).
-constexpr BehaviourSet BEHAVIOUR_FINETUNE_SIXTEENTHS = BehaviourSet{1} << 7;
+constexpr BehaviourSet BEHAVIOUR_FINETUNE_SIXTEENTHS = BehaviourSet{1} << 50;
 // E5x's nibble counts up from the lowest finetune, x * 16 - 128; with
 // BEHAVIOUR_FINETUNE_TUNES_CHANNEL (FastTracker 2).
-constexpr BehaviourSet BEHAVIOUR_FINETUNE_FROM_LOWEST = BehaviourSet{1} << 8;
-// Every channel's volume is worked out again on every tick, so that a new global volume reaches
-// all of them at once; without it a channel takes it at its next volume change (FastTracker 2).
-constexpr BehaviourSet BEHAVIOUR_VOLUME_EVERY_TICK = BehaviourSet{1} << 9;
+constexpr BehaviourSet BEHAVIOUR_FINETUNE_FROM_LOWEST = BehaviourSet{1} << 51;
+// A new global volume reaches every channel on the tick it is set, the channels before the one
+// that set it too; with BEHAVIOUR_GLOBAL_VOLUME_EVERY_TICK (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_GLOBAL_VOLUME_AT_ONCE = BehaviourSet{1} << 52;
 // Kxx releases the note on tick xx of its row instead of at once (FastTracker 2).
-constexpr BehaviourSet BEHAVIOUR_KEY_OFF_ON_ITS_TICK = BehaviourSet{1} << 10;
+constexpr BehaviourSet BEHAVIOUR_KEY_OFF_ON_ITS_TICK = BehaviourSet{1} << 53;
 // A key-off in a cell with a note delay releases the note on the delay's tick and starts none
 // (FastTracker 2).
-constexpr BehaviourSet BEHAVIOUR_DELAY_HOLDS_KEY_OFF = BehaviourSet{1} << 11;
+constexpr BehaviourSet BEHAVIOUR_DELAY_HOLDS_KEY_OFF = BehaviourSet{1} << 54;
 // An instrument number without a note sets the volume and panning of the sample that plays, not
 // of the instrument it names; that instrument plays from the next note on (FastTracker 2).
-constexpr BehaviourSet BEHAVIOUR_INSTRUMENT_KEEPS_SAMPLE = BehaviourSet{1} << 12;
+constexpr BehaviourSet BEHAVIOUR_INSTRUMENT_KEEPS_SAMPLE = BehaviourSet{1} << 55;
 // Tremor counts on the ticks after the first only, and a note it silenced stays silent, across
 // rows, until a volume command or an instrument sets the volume again (FastTracker 2).
-constexpr BehaviourSet BEHAVIOUR_TREMOR_SILENCES = BehaviourSet{1} << 13;
+constexpr BehaviourSet BEHAVIOUR_TREMOR_SILENCES = BehaviourSet{1} << 56;
 // EC0 cuts the note on the row's first tick (FastTracker 2).
-constexpr BehaviourSet BEHAVIOUR_NOTE_CUT_ON_TICK_ZERO = BehaviourSet{1} << 14;
+constexpr BehaviourSet BEHAVIOUR_NOTE_CUT_ON_TICK_ZERO = BehaviourSet{1} << 57;
 // E90 on a row without a note starts the note again on the row's first tick (FastTracker 2).
-constexpr BehaviourSet BEHAVIOUR_RETRIGGER_ZERO_ON_ROW = BehaviourSet{1} << 15;
+constexpr BehaviourSet BEHAVIOUR_RETRIGGER_ZERO_ON_ROW = BehaviourSet{1} << 58;
 // 9xx beyond the end of the sample stops the voice; without it the note starts over from the
 // sample's first frame (FastTracker 2).
-constexpr BehaviourSet BEHAVIOUR_OFFSET_PAST_END_STOPS = BehaviourSet{1} << 16;
+constexpr BehaviourSet BEHAVIOUR_OFFSET_PAST_END_STOPS = BehaviourSet{1} << 59;
 // A release without a volume envelope sets the volume to 0, which a later volume command or
 // instrument number sets again (an instrument number with the key-off does so at once); without
 // it the note falls silent for good (FastTracker 2).
-constexpr BehaviourSet BEHAVIOUR_KEY_OFF_ZEROES_VOLUME = BehaviourSet{1} << 17;
+constexpr BehaviourSet BEHAVIOUR_KEY_OFF_ZEROES_VOLUME = BehaviourSet{1} << 60;
 
 // The ways of playing a module: Brom's own (each format with its row), and another tracker's, as
 // one row for every format.

@@ -32,15 +32,24 @@ inline bool usesLinearPeriods(const Song* song) { return (song->songFlags & 1) !
 int amigaPeriod(int note, int finetune);
 // Period of a 0-based note (relative note already added) in the song's period system.
 int32_t notePeriodOf(const Song* song, int realNote, int finetune);
-// The same with the finetune as the playing profile hears it.
+// Scream Tracker's period of a 0-based note for a sample whose middle C (note 48) plays at
+// `middleCRate` frames per second: 1712 for that note at 8363, in the Amiga's units times four.
+int32_t ratePeriod(int note, uint32_t middleCRate);
+// Period of a 0-based note (relative note already added) played on `sample`: from its middle-C
+// rate where it has one, else in the song's period system with its finetune.
+int32_t samplePeriod(const PlayState* state, int realNote, const Sample* sample);
+// Period of a note at a finetune, with the finetune as the playing profile hears it.
 int32_t channelNotePeriod(const PlayState* state, int realNote, int finetune);
+// The cell with a zero parameter replaced by the channel's shared memory, for the commands that
+// share it (BEHAVIOUR_SHARED_EFFECT_MEMORY), which a non-zero parameter sets; else the cell.
+NoteCell withSharedMemory(const PlayState* state, ChannelState* channel, const NoteCell& cell);
 void resetChannelInstrument(ChannelState* channel, const Sample* sample);
 // Drops the tick's pitch, volume, panning and trigger updates (a note delay before its tick).
 inline void holdSoundUpdates(ChannelState* channel) {
     channel->updateFlags &= static_cast<uint8_t>(~UPDATE_SOUND);
 }
-// With BEHAVIOUR_VOLUME_EVERY_TICK, gives every channel's voice its volume again now (after a
-// change of the global volume, so that the channels before the one that changed it hear it on
+// With BEHAVIOUR_GLOBAL_VOLUME_AT_ONCE, gives every channel's voice its volume again now (after
+// a change of the global volume, so that the channels before the one that changed it hear it on
 // the same tick).
 void refreshVolumes(PlayState* state);
 // Pushes the tick's changes (updateFlags) into the channel's voice: note start with the twin voice

@@ -88,6 +88,8 @@ struct ChannelState {
     uint8_t fineVolumeSlideMemory;
     uint8_t finePortaUpMemory;
     uint8_t finePortaDownMemory;
+    uint8_t sharedMemory;  // the one memory of BEHAVIOUR_SHARED_EFFECT_MEMORY
+    uint8_t glissando;  // 1: tone portamentos sound in semitones (BEHAVIOUR_GLISSANDO)
     int32_t channelVolume;  // 0..64, the song's initial channel volume
     // The song channel whose note this is: its own number for a channel, the channel that started
     // the note for a background channel. Mutes and stems go by it.
@@ -131,6 +133,8 @@ struct PlayState {
 
     int32_t globalVolume;
     uint8_t globalVolumeSlideMemory;
+    uint8_t
+        amigaLedFilter;  // 1 while the Amiga's LED filter is on (the mixer's Amiga mode hears it)
 
     // First-repeat detection, kept from play start: a bit per (order, row) played, and 1 once a
     // row start has reached a pair already played.

@@ -111,13 +111,15 @@ void destroyPlayState(PlayState* state) { free(state); }
 
 void startSongPosition(PlayState* state, Voice* voices, int32_t sampleRate) {
     const Song* song = state->song;
-    state->behaviours = profileBehaviours(state->profile, song->format);
+    // The format's row, and what the file itself asks for (S3M's header flags).
+    state->behaviours = profileBehaviours(state->profile, song->format) | song->fileBehaviours;
     state->voices = voices;
     state->sampleRate = sampleRate;
     state->startedRow = -1;
     state->loopReplay = {};
     state->globalVolume = song->initialGlobalVolume;
     state->globalVolumeSlideMemory = 0;
+    state->amigaLedFilter = 0;
     state->speed = song->defaultSpeed;
     state->row = 0;
     state->orderPosition = 0;

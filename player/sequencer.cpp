@@ -21,6 +21,11 @@ const NoteCell* rowCells(const Song* song, int32_t order, int32_t row) {
     return pattern->cells + static_cast<size_t>(row) * static_cast<size_t>(song->channelCount);
 }
 
+bool rowBitSet(const uint8_t* rows, int32_t order, int32_t row) {
+    const int bit = order * 256 + row;
+    return (rows[bit >> 3] >> (bit & 7)) & 1;
+}
+
 // Passes over the order list's markers: a skip marker to the position after it, the end marker
 // (or the end of the list) back to the restart position. A list of nothing but markers stays
 // where it is.
@@ -54,6 +59,12 @@ void enterPosition(PlayState* state) {
         state->orderPosition = 0;
     }
     if (state->row < 0 || state->row >= rowCountAt(song, state->orderPosition)) state->row = 0;
+    if (state->otherSongRows && state->row < 256 &&
+        rowBitSet(state->otherSongRows, state->orderPosition, state->row)) {
+        state->orderPosition = state->songStartOrder;
+        state->row = state->songStartRow;
+        state->hasRepeated = 1;
+    }
 }
 
 // Marks the (order, row) pair as played; reaching one already played, other than by an E6x loop,
@@ -129,6 +140,9 @@ void startSongPosition(PlayState* state, Voice* voices, int32_t sampleRate) {
     state->songTimeMs = 0;
     memset(state->playedRows, 0, sizeof state->playedRows);
     state->hasRepeated = 0;
+    state->otherSongRows = nullptr;
+    state->songStartOrder = 0;
+    state->songStartRow = 0;
     for (int32_t i = 0; i < song->sampleCount && i < MAX_SONG_SAMPLES; ++i)
         state->sampleFinetune[i] = song->samples[i].finetune;
     setBpm(state, song->defaultBpm);
@@ -197,6 +211,13 @@ void jumpToPosition(PlayState* state, int32_t order, int32_t row) {
     memset(state->playedRows, 0, sizeof state->playedRows);
     state->hasRepeated = 0;
     state->loopReplay.active = false;
+}
+
+void startSubsongAt(PlayState* state, int32_t order, int32_t row, const uint8_t* otherSongRows) {
+    jumpToPosition(state, order, row);
+    state->otherSongRows = otherSongRows;
+    state->songStartOrder = order;
+    state->songStartRow = row;
 }
 
 void forgetPlayedRows(PlayState* state) {

@@ -316,13 +316,13 @@ int64_t measurePassFrames(brom_module* module) {
     startSongPosition(state, voices, module->rate);
     placeAtSongStart(module, state);
     for (int64_t& start : module->orderFrames) start = -1;
-    const int64_t frames = playPass(state, LONGEST_PASS_SECONDS * module->rate, nullptr,
-                                    [module](int32_t order, int32_t, int64_t frame) {
-                                        if (order >= 0 && order < 256 &&
-                                            module->orderFrames[order] < 0) {
-                                            module->orderFrames[order] = frame;
-                                        }
-                                    });
+    const int64_t frames =
+        playPass(state, LONGEST_PASS_SECONDS * module->rate, nullptr,
+                 [module](int32_t order, int32_t, int64_t frame) {
+                     if (order >= 0 && order < 256 && module->orderFrames[order] < 0) {
+                         module->orderFrames[order] = frame;
+                     }
+                 });
     destroyPlayState(state);
     free(voices);
     return frames;
@@ -338,8 +338,7 @@ bool fadeTouches(const brom_module* module, size_t count) {
 // `count` stereo frames of the mix from the next one to hand out on, faded: frame f of the fade
 // that ends at frame E and lasts N frames is scaled by (E - f) / N, in double precision and
 // rounded once to a float, the same on every machine.
-void fadeMix(const brom_module* module, int64_t first, const float* from, float* to,
-             size_t count) {
+void fadeMix(const brom_module* module, int64_t first, const float* from, float* to, size_t count) {
     const int64_t fade = fadeFrames(module);
     const int64_t end = endFrame(module);
     for (size_t k = 0; k < count; ++k) {
@@ -684,7 +683,8 @@ int brom_selected_subsong(const brom_module* module) { return module ? module->s
 
 int brom_order_subsong(brom_module* module, int order) {
     const SubsongList* list = module ? subsongList(module, false) : nullptr;
-    const int32_t visit = list && order >= 0 && order < MAX_ORDERS ? firstVisitOfOrder(list, order) : -1;
+    const int32_t visit =
+        list && order >= 0 && order < MAX_ORDERS ? firstVisitOfOrder(list, order) : -1;
     return visit < 0 ? -1 : subsongOfVisit(list, visit);
 }
 

@@ -31,8 +31,8 @@ struct Search {
 };
 
 // Plays the next subsong from (order, 0), after the others found so far, and adds it to the list.
-void playSubsong(Search* search, SubsongList* list, int32_t order,
-                 int64_t passFrames, int64_t* ticksLeft) {
+void playSubsong(Search* search, SubsongList* list, int32_t order, int64_t passFrames,
+                 int64_t* ticksLeft) {
     PlayState* state = search->state;
     startSongPosition(state, search->voices, list->rate);
     if (list->count > 0) startSubsongAt(state, order, 0, search->found);
@@ -109,7 +109,8 @@ int32_t firstVisitOfOrder(const SubsongList* list, int32_t order) {
 int32_t subsongOfVisit(const SubsongList* list, int32_t visit) {
     for (int32_t k = 0; k < list->count; ++k) {
         const Subsong& subsong = list->songs[k];
-        if (visit >= subsong.firstVisit && visit < subsong.firstVisit + subsong.visitCount) return k;
+        if (visit >= subsong.firstVisit && visit < subsong.firstVisit + subsong.visitCount)
+            return k;
     }
     return -1;
 }

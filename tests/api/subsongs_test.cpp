@@ -156,7 +156,8 @@ TEST(ApiSubsongs, TheFadeScalesTheLoopingSongExactly) {
             const double gain = frame < PASS ? 1.0 : static_cast<double>(PASS + N - frame) / N;
             const float mix = static_cast<float>(loop[k] * 32768.0f * gain);
             const double rounded = std::nearbyint(static_cast<double>(mix));
-            const int16_t expected = static_cast<int16_t>(std::fmax(-32768, std::fmin(32767, rounded)));
+            const int16_t expected =
+                static_cast<int16_t>(std::fmax(-32768, std::fmin(32767, rounded)));
             differ += f[k] != mix / 32768.0f || s[k] != expected;
         }
         EXPECT_EQ(differ, 0) << threads;

@@ -61,11 +61,12 @@ TEST_P(Subsongs, StartAndLengthOfEach) {
     releaseSubsongs(&list);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Modules, Subsongs, ::testing::Combine(::testing::ValuesIn(CASES), ::testing::Bool()),
-    [](const auto& info) {
-        return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) ? "Mod" : "Xm");
-    });
+INSTANTIATE_TEST_SUITE_P(Modules, Subsongs,
+                         ::testing::Combine(::testing::ValuesIn(CASES), ::testing::Bool()),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) +
+                                    (std::get<1>(info.param) ? "Mod" : "Xm");
+                         });
 
 // A subsong played alone goes back to its own start where it would run into an earlier one, and
 // counts that as coming round; a song that never comes round is cut at the frames allowed.
@@ -83,9 +84,10 @@ TEST(SubsongPlay, GoesBackToItsStartAndPassesAreCut) {
     startSongPosition(state, voices, 44100);
     startSubsongAt(state, 2, 0, earlier);
     std::vector<int32_t> orders;
-    const int64_t frames = playPass(state, INT64_MAX, nullptr, [&](int32_t order, int32_t row, int64_t) {
-        if (row == 0) orders.push_back(order);
-    });
+    const int64_t frames =
+        playPass(state, INT64_MAX, nullptr, [&](int32_t order, int32_t row, int64_t) {
+            if (row == 0) orders.push_back(order);
+        });
     EXPECT_EQ(frames, list.songs[1].frames);
     EXPECT_EQ(orders, (std::vector<int32_t>{2, 3}));
     EXPECT_EQ(state->orderPosition, 2);

@@ -28,9 +28,8 @@ std::vector<uint8_t> subsongMod(const std::vector<int>& jumps) {
         mod.orders.push_back(static_cast<uint8_t>(k));
         modCellAt(mod, k, 0, 0) = {modPeriod(1 + k % 3, k % 12), 1, 0xF, 3};
         const bool jump = jumps[k] >= 0;
-        modCellAt(mod, k, SUBSONG_ROWS - 1, 1) = {
-            0, 0, static_cast<uint8_t>(jump ? 0xB : 0xD),
-            static_cast<uint8_t>(jump ? jumps[k] : 0)};
+        modCellAt(mod, k, SUBSONG_ROWS - 1, 1) = {0, 0, static_cast<uint8_t>(jump ? 0xB : 0xD),
+                                                  static_cast<uint8_t>(jump ? jumps[k] : 0)};
     }
     return writeMod(mod);
 }

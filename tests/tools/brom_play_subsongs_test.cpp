@@ -14,8 +14,7 @@ namespace {
 
 // Orders 0-1, 2 and 3-4: three songs of 2, 1 and 2 patterns.
 const std::string& threeSongs() {
-    static const std::string path =
-        writeTempFile(std::to_string(getpid()) + "-three.xm", subsongXm({-1, 0, 2, -1, 3}));
+    static const std::string path = writeTempFile("three.xm", subsongXm({-1, 0, 2, -1, 3}));
     return path;
 }
 
@@ -26,8 +25,7 @@ int64_t wavFrames(const std::string& path) {
 }
 
 std::string tempFolder(const std::string& name) {
-    const std::string folder =
-        testing::TempDir() + std::to_string(getpid()) + "-" + name + "/";
+    const std::string folder = testing::TempDir() + std::to_string(getpid()) + "-" + name + "/";
     std::filesystem::remove_all(folder);
     return folder;
 }

@@ -32,14 +32,14 @@ struct Search {
 
 // Plays the next subsong from (order, 0), after the others found so far, and adds it to the list.
 void playSubsong(Search* search, SubsongList* list, int32_t order, int64_t passFrames,
-                 int64_t* ticksLeft) {
+                 int64_t* workLeft) {
     PlayState* state = search->state;
     startSongPosition(state, search->voices, list->rate);
     if (list->count > 0) startSubsongAt(state, order, 0, search->found);
     memset(search->pass, 0, PLAYED_ROW_BYTES);
     Subsong& subsong = list->songs[list->count];
     subsong = {order, 0, list->visitCount, 0, 0, false};
-    subsong.frames = playPass(state, passFrames, ticksLeft, [&](int32_t at, int32_t row, int64_t) {
+    subsong.frames = playPass(state, passFrames, workLeft, [&](int32_t at, int32_t row, int64_t) {
         if (row < 0 || row >= 256 || at < 0 || at >= MAX_ORDERS) return;
         const int bit = at * 256 + row;
         if (bitSet(search->pass, bit)) return;
@@ -67,14 +67,14 @@ bool findSubsongs(const Song* song, int32_t rate, int64_t passFrames, SubsongLis
     const bool ready = search.state && search.voices && search.found && list->visits;
     if (ready) {
         resetVoices(search.voices);
-        int64_t ticksLeft = SUBSONG_SEARCH_TICKS;
+        int64_t workLeft = SUBSONG_SEARCH_WORK;
         for (int32_t order = 0; order >= 0 && list->count < MAX_SUBSONGS;
              order = nextStart(song, search.orderPlayed, order + 1)) {
-            if (ticksLeft <= 0) {
+            if (workLeft <= 0) {
                 list->cut = true;
                 break;
             }
-            playSubsong(&search, list, order, passFrames, &ticksLeft);
+            playSubsong(&search, list, order, passFrames, &workLeft);
         }
     }
     destroyPlayState(search.state);

@@ -16,8 +16,9 @@
 //
 // Bounded work on any file: a subsong is played for at most `passFrames` frames (where the
 // library ends a song that never comes round), and the whole search for at most
-// SUBSONG_SEARCH_TICKS ticks; a search cut short keeps the subsongs found so far. There are at
-// most as many subsongs as order positions.
+// SUBSONG_SEARCH_WORK channel-ticks (a tick of 8 channels counts 8; a song of no channels counts
+// 1 a tick); a search cut short keeps the subsongs found so far. There are at most as many
+// subsongs as order positions.
 #pragma once
 
 #include <cstdint>
@@ -27,8 +28,9 @@
 #include "player/sequencer.h"
 
 constexpr int MAX_SUBSONGS = MAX_ORDERS;
-// About six hours of song at the usual 50 ticks a second.
-constexpr int64_t SUBSONG_SEARCH_TICKS = int64_t{1} << 20;
+// 2^24: about 23 hours of a 4-channel song at the usual 50 ticks a second, 3 of a 32-channel
+// one; under a second of work for the slowest.
+constexpr int64_t SUBSONG_SEARCH_WORK = int64_t{1} << 24;
 
 struct Subsong {
     int32_t order;  // where it starts
@@ -68,15 +70,18 @@ int32_t subsongOfVisit(const SubsongList* list, int32_t visit);
 void markVisits(const SubsongList* list, int32_t from, int32_t to, uint8_t* rows);
 
 // Plays a started state tick by tick, without mixing, until it comes round, `frameLimit` frames
-// have gone by, or `*ticksLeft` (when not null) runs out; calls `rowStarted(order, row, frame)`
+// have gone by, or `*workLeft` (when not null) runs out, each tick taking one per channel played;
+// calls `rowStarted(order, row, frame)`
 // at every row start that does not come round. The frames played.
 template <typename RowStarted>
-int64_t playPass(PlayState* state, int64_t frameLimit, int64_t* ticksLeft, RowStarted rowStarted) {
+int64_t playPass(PlayState* state, int64_t frameLimit, int64_t* workLeft, RowStarted rowStarted) {
+    const int channels = playedChannelCount(state->song);
+    const int64_t tickWork = channels > 0 ? channels : 1;
     int64_t frames = 0;
-    while (frames < frameLimit && (!ticksLeft || *ticksLeft > 0)) {
+    while (frames < frameLimit && (!workLeft || *workLeft > 0)) {
         const bool rowStart = state->tick == 0;
         playerTick(state);
-        if (ticksLeft) *ticksLeft -= 1;
+        if (workLeft) *workLeft -= tickWork;
         if (state->hasRepeated) break;
         if (rowStart) rowStarted(state->orderPosition, currentRow(state), frames);
         frames += state->samplesPerTick > 0 ? state->samplesPerTick : 1;

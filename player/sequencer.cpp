@@ -215,6 +215,8 @@ void jumpToPosition(PlayState* state, int32_t order, int32_t row) {
 
 void startSubsongAt(PlayState* state, int32_t order, int32_t row, const uint8_t* otherSongRows) {
     jumpToPosition(state, order, row);
+    state->orderPosition = order;  // where the song stands until its first tick
+    state->row = row;
     state->otherSongRows = otherSongRows;
     state->songStartOrder = order;
     state->songStartRow = row;

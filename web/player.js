@@ -349,7 +349,7 @@
     player.song = Math.min(Math.max(song, songs > 1 ? 0 : -1), songs - 1);
     M._brom_select_subsong(player.handle, player.song);
     player.info.durationMs = Number(M._brom_duration_ms(player.handle));
-    $("song").value = player.song;
+    $("subsong").value = player.song;
     $("duration").textContent = clock(player.info.durationMs);
     $("seek").max = player.info.durationMs;
     startRun();
@@ -561,7 +561,7 @@
     $("tracker").textContent = info.format + " \u00b7 " + info.tracker;
     $("duration").textContent = clock(info.durationMs);
     $("seek").max = info.durationMs;
-    const song = $("song");
+    const song = $("subsong");
     song.hidden = info.songs.length < 2;
     song.replaceChildren(
       ...[-1, ...info.songs.keys()].map((k) => {
@@ -692,7 +692,7 @@
     $("stereo").oninput = () => setStereo(Number($("stereo").value));
     $("loop").onchange = () => setLoop($("loop").checked);
     $("fade").onchange = () => setFade($("fade").checked);
-    $("song").onchange = () => setSong(Number($("song").value));
+    $("subsong").onchange = () => setSong(Number($("subsong").value));
     $("show-keys").onclick = (event) => {
       event.preventDefault();
       document.body.classList.toggle("keys");

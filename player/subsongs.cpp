@@ -1,5 +1,6 @@
 #include "player/subsongs.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -74,7 +75,11 @@ bool findSubsongs(const Song* song, int32_t rate, int64_t passFrames, SubsongLis
                 list->cut = true;
                 break;
             }
-            playSubsong(&search, list, order, passFrames, &workLeft);
+            // The first is played whole (to passFrames), as the library measures a song's
+            // duration: its length is that duration whatever it costs of the budget.
+            int64_t firstWork = INT64_MAX;
+            playSubsong(&search, list, order, passFrames, list->count ? &workLeft : &firstWork);
+            if (list->count == 1) workLeft -= INT64_MAX - firstWork;
         }
     }
     destroyPlayState(search.state);

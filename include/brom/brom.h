@@ -148,9 +148,10 @@ BROM_API int64_t brom_order_time_ms(brom_module* module, int order);
    starts at the first order position that no subsong before it plays and that holds a pattern,
    and plays until it comes round: to a row it has played, or to a row of a subsong before it
    (where, played alone, it goes back to its own start). The search plays the song without mixing
-   when first asked, at most an hour of each subsong and 2^24 channel-ticks in all (about 23
-   hours of a 4-channel song, 3 of a 32-channel one): a hostile file costs bounded work, and a
-   search cut short keeps what it found.
+   when first asked: at most an hour of each subsong, the first whole (as brom_duration_ms), the
+   others until all together have taken 2^24 channel-ticks (about 23 hours of a 4-channel song, 3
+   of a 32-channel one). A hostile file costs bounded work; a search cut short keeps what it
+   found.
 
    Nothing is selected at first (-1): the whole order list plays, from order 0 as subsong 0 does,
    the same frames as ever. */

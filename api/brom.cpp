@@ -273,12 +273,10 @@ size_t render(brom_module* module, size_t frames, Copy copy) {
 // frame `target` and the song goes on.
 void skipBlocks(brom_module* module, int64_t target) {
     AudioEngine* engine = module->engine;
-    engine->skipping = true;
     while (engine->framesMixed + engine->settings.blockFrames <= target &&
            (endFrame(module) < 0 || engine->framesMixed < endFrame(module))) {
-        mixNextOfflineBlock(engine);
+        mixNextOfflineBlock(engine, BlockMode::SKIP);
     }
-    engine->skipping = false;
 }
 
 // Restarts and moves on to engine frame `target` without making sound, then mixes the block that
@@ -787,6 +785,39 @@ int brom_set_gain_db(brom_module* module, double decibels) {
     return 1;
 }
 
+int brom_set_interpolation(brom_module* module, int mode) {
+    if (!module || mode < BROM_INTERP_NEAREST || mode > BROM_INTERP_SINC) return 0;
+    static const Interpolation MODES[] = {Interpolation::NEAREST, Interpolation::LINEAR,
+                                          Interpolation::CUBIC, Interpolation::SINC};
+    module->engine->controls.interpolation = MODES[mode];
+    controlsChanged(module);
+    return 1;
+}
+
+int brom_interpolation_mode(const brom_module* module) {
+    if (!module) return 0;
+    switch (module->engine->controls.interpolation) {
+        case Interpolation::NEAREST: return BROM_INTERP_NEAREST;
+        case Interpolation::CUBIC: return BROM_INTERP_CUBIC;
+        case Interpolation::SINC: return BROM_INTERP_SINC;
+        default: return BROM_INTERP_LINEAR;
+    }
+}
+
+int brom_set_amiga(brom_module* module, int model) {
+    if (!module || model < BROM_AMIGA_OFF || model > BROM_AMIGA_A1200) return 0;
+    if (model != BROM_AMIGA_OFF && module->song->format != FORMAT_MOD) return 0;
+    static const AmigaModel MODELS[] = {AmigaModel::OFF, AmigaModel::A500, AmigaModel::A1200};
+    module->engine->controls.amiga = MODELS[model];
+    controlsChanged(module);
+    return 1;
+}
+
+int brom_amiga_model(const brom_module* module) {
+    if (!module) return BROM_AMIGA_OFF;
+    return static_cast<int>(module->engine->controls.amiga);
+}
+
 int brom_set_stereo_separation(brom_module* module, int percent) {
     if (!module || percent < 0 || percent > 200) return 0;
     module->engine->controls.stereoSeparation = percent;
@@ -871,7 +902,8 @@ int brom_get_pattern_cell(const brom_module* module, int pattern, int row, int c
     }
     const NoteCell& at =
         module->song->patterns[pattern].cells[row * module->song->channelCount + channel];
-    cell->note = at.note == NOTE_KEY_OFF ? 97 : at.note;
+    const uint8_t note = at.shownNote ? at.shownNote : at.note;
+    cell->note = note == NOTE_KEY_OFF ? 97 : note;
     cell->instrument = at.instrument;
     cell->volume = at.shownVolume;
     cell->effect = at.shownEffect;

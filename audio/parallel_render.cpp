@@ -100,7 +100,9 @@ void mixSlot(const MixSettings& settings, BlockSlot* slot) {
     memset(slot->mix, 0, static_cast<size_t>(blockFrames) * 8);
     for (int32_t k = 0; k < slot->plan.count; ++k) {
         const PlannedRun& run = slot->plan.runs[k];
-        if (!channelMuted(controls, run.channel)) renderPlannedRun(run, slot->mix);
+        if (!channelMuted(controls, run.channel)) {
+            renderPlannedRun(run, slot->mix, mixInterpolation(controls));
+        }
     }
     shapeMix(slot->mix, blockFrames, controls);
     convertToPcm16(slot->pcm, slot->mix, blockFrames);
@@ -230,11 +232,7 @@ void snapshotBefore(ParallelRender* render, int64_t sequence) {
 
 // Advances the engine by one block without sound; with a plan, planning the block into it.
 void advanceEngine(AudioEngine* engine, MixPlan* plan) {
-    engine->skipping = true;
-    engine->plan = plan;
-    mixNextOfflineBlock(engine);
-    engine->skipping = false;
-    engine->plan = nullptr;
+    mixNextOfflineBlock(engine, plan ? BlockMode::PLAN : BlockMode::SKIP, plan);
 }
 
 void noteInfo(const AudioEngine* engine, BlockInfo* info) {
@@ -245,6 +243,7 @@ void noteInfo(const AudioEngine* engine, BlockInfo* info) {
     info->row = currentRow(state);
     info->speed = state->speed;
     info->bpm = state->bpm;
+    info->ledFilter = state->amigaLedFilter;
     const int channels = playedChannelCount(state->song);
     for (int c = 0; c < channels; ++c) {
         info->levels[c] = static_cast<uint8_t>(channelLevel(state, c));
@@ -411,6 +410,12 @@ bool parallelNextBlock(ParallelRender* render, RenderedBlock* block) {
     }
     if (taken > 0) slotOf(render, taken)->state.store(EMPTY);
     render->taken.store(taken + 1);
+    // The Amiga's filters run over the blocks in the order they are taken, as mixBlock runs them.
+    if (slot->controls.amiga != AmigaModel::OFF) {
+        amigaFilterBlock(&render->engine->amigaFilter, slot->mix, render->settings.blockFrames,
+                         render->settings.sampleRate, slot->controls.amiga, slot->info.ledFilter);
+        convertToPcm16(slot->pcm, slot->mix, render->settings.blockFrames);
+    }
     block->pcm = slot->pcm;
     block->mix = slot->mix;
     block->info = &slot->info;

@@ -40,6 +40,7 @@ struct BlockInfo {
     int32_t row;
     int32_t speed;
     int32_t bpm;
+    uint8_t ledFilter;  // the Amiga's LED filter
     uint8_t levels[MAX_PLAYER_CHANNELS];  // channelLevel of each played channel (the others unset)
     Voice voices[MAX_PLAYER_CHANNELS];  // each played channel's voice after the block (blank: none)
 };

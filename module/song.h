@@ -51,8 +51,10 @@ struct NoteCell {
     uint8_t instrument;  // 0 none, else the instrument (or, without instruments, sample) number
     CellCommand volume;  // VolumeCommand
     CellCommand effect;  // Command
-    // The cell's volume column and effect as the format writes them, for showing the pattern
-    // (traces, pattern views, brom_get_cell); the player never reads them.
+    // The cell's note, volume column and effect as the format writes them, for showing the
+    // pattern (traces, pattern views, brom_get_cell); the player never reads them. A shownNote of
+    // 0 shows `note`.
+    uint8_t shownNote;
     uint8_t shownVolume;
     uint8_t shownEffect;
     uint8_t shownParam;

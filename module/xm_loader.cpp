@@ -118,8 +118,11 @@ bool decodeCell(PackedData& data, NoteCell* cell) {
         bytes[0] = first;
         for (int k = 1; k < 5 && whole; ++k) whole = nextByte(data, &bytes[k]);
     }
-    // Notes run 1..96 and 97 releases the key; the other values are no note.
-    cell->note = bytes[0] == 97 ? NOTE_KEY_OFF : bytes[0] <= 96 ? bytes[0] : 0;
+    // Notes run 1..96 and 97 releases the key, as does 255 (the key-off value itself); the other
+    // values are no note, shown as the file has them.
+    const bool keyOff = bytes[0] == 97 || bytes[0] == NOTE_KEY_OFF;
+    cell->note = keyOff ? NOTE_KEY_OFF : bytes[0] <= 96 ? bytes[0] : 0;
+    cell->shownNote = keyOff ? NOTE_KEY_OFF : bytes[0];
     cell->instrument = bytes[1] > 128 ? 0 : bytes[1];
     cell->shownVolume = bytes[2];
     cell->shownEffect = bytes[3];

@@ -129,6 +129,8 @@ struct PlayState {
 
     int32_t globalVolume;
     uint8_t globalVolumeSlideMemory;
+    uint8_t
+        amigaLedFilter;  // 1 while the Amiga's LED filter is on (the mixer's Amiga mode hears it)
 
     // First-repeat detection, kept from play start: a bit per (order, row) played, and 1 once a
     // row start has reached a pair already played.

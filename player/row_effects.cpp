@@ -183,6 +183,7 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
             slideVolumeDown(channel, channel->fineVolumeSlideMemory);
             break;
         case CMD_NOTE_DELAY: delayNote(channel, before); break;
+        case CMD_AMIGA_FILTER: state->amigaLedFilter = (xx & 1) == 0; break;  // the Amiga's LED
         case CMD_PATTERN_DELAY: state->patternDelayTicks = xx * state->speed; break;
         case CMD_SET_SPEED: state->speed = xx; break;
         case CMD_SET_TEMPO: setBpm(state, xx); break;

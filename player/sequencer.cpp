@@ -129,6 +129,7 @@ void startSongPosition(PlayState* state, Voice* voices, int32_t sampleRate) {
     state->loopReplay = {};
     state->globalVolume = song->initialGlobalVolume;
     state->globalVolumeSlideMemory = 0;
+    state->amigaLedFilter = 0;
     state->speed = song->defaultSpeed;
     state->row = 0;
     state->orderPosition = 0;

@@ -218,6 +218,37 @@ BROM_API int brom_set_gain_db(brom_module* module, double decibels);
 /* Stereo separation, 0..200 percent: 100 (the default) as the song pans, 0 mono, 200 wider. */
 BROM_API int brom_set_stereo_separation(brom_module* module, int percent);
 
+/* ---- Sound quality ---- */
+
+/* How samples are read between their frames. Every mode gives the same bits on every platform.
+   LINEAR (the default) interpolates between the two frames around the position; NEAREST takes
+   the nearest frame; CUBIC a Catmull-Rom spline through four frames; SINC a Kaiser-windowed sinc
+   of 8 taps whose cut-off follows the pitch when a sample plays faster than the output rate (then
+   with more taps), so that pitched-up samples do not alias. */
+typedef enum brom_interpolation {
+    BROM_INTERP_NEAREST = 0,
+    BROM_INTERP_LINEAR = 1,
+    BROM_INTERP_CUBIC = 2,
+    BROM_INTERP_SINC = 3
+} brom_interpolation;
+/* Accepted at any time; heard from the next block (1/50 s) on. 0 for an unknown mode. */
+BROM_API int brom_set_interpolation(brom_module* module, int mode);
+BROM_API int brom_interpolation_mode(const brom_module* module);
+
+/* The sound of the Amiga for MOD files: each sample value held until the next as Paula holds it,
+   the steps band-limited to the output rate, then the output filters of the chosen model (A500:
+   a 4.4 kHz low-pass; A1200: 34 kHz) and the LED filter (3.1 kHz, two poles) that the song
+   switches with E00 (on) and E01 (off). It takes the place of the interpolation while on. Off by
+   default; refused (0) for other formats. Heard from the next block on; the filters start from
+   rest when the song starts and at a seek by time. */
+typedef enum brom_amiga {
+    BROM_AMIGA_OFF = 0,
+    BROM_AMIGA_A500 = 1,
+    BROM_AMIGA_A1200 = 2
+} brom_amiga;
+BROM_API int brom_set_amiga(brom_module* module, int model);
+BROM_API int brom_amiga_model(const brom_module* module);
+
 /* ---- What the file holds ---- */
 
 /* The file's format, told by its bytes. */

@@ -168,6 +168,7 @@ int runInfo(const Options& options) {
         brom_module* module = loadOrComplain(path, &reason);
         if (!module) status = 1;
         if (!module && !options.json) continue;
+        if (module) applySound(module, options);
         if (!first) fputs(options.json ? ",\n" : "\n", stdout);
         first = false;
         if (!module) {

@@ -92,6 +92,10 @@ void printInfoJson(brom_module* module, const char* path) {
         writeJsonString(note);
     }
     printf("],\n  \"repair_count\": %d,\n", repairs);
+    static const char* const INTERPOLATIONS[] = {"nearest", "linear", "cubic", "sinc"};
+    static const char* const AMIGAS[] = {"off", "a500", "a1200"};
+    printf("  \"interpolation\": \"%s\",\n  \"amiga\": \"%s\",\n",
+           INTERPOLATIONS[brom_interpolation_mode(module)], AMIGAS[brom_amiga_model(module)]);
     writeInstruments(module);
     printf("}");
 }

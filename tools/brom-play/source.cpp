@@ -100,6 +100,12 @@ void applySettings(brom_module* module, const Options& options) {
     brom_set_render_threads(module, options.threads);
     brom_set_end(module, options.end, options.fadeMs);
     if (options.subsong >= 0) brom_select_subsong(module, options.subsong);
+    applySound(module, options);
+}
+
+void applySound(brom_module* module, const Options& options) {
+    brom_set_interpolation(module, options.interpolation);
+    brom_set_amiga(module, options.amiga);  // refused, and so off, for anything but MOD
 }
 
 bool openSource(Source* source, const char* path, const Options& options) {

@@ -21,6 +21,9 @@ const char HEADER[] =
     "volumeDelta\tpanning\tvolumeEnvelope\tpanningEnvelope\tfadeoutVolume\tkeyOff\tvoice\t"
     "frequency\tfinalVolume\tvolumeLeft\tvolumeRight\tspeed\tbpm\tsamplesPerTick\tglobalVolume\n";
 
+// The note as the file writes it.
+int shownNote(const NoteCell& cell) { return cell.shownNote ? cell.shownNote : cell.note; }
+
 void printTick(const PlayState* state, int64_t tickIndex, int32_t tick) {
     const NoteCell* cells = currentRowCells(state);
     const int channels = playedChannelCount(state->song);
@@ -32,11 +35,12 @@ void printTick(const PlayState* state, int64_t tickIndex, int32_t tick) {
         printf(
             "%lld\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t"
             "%d\t%d\t%d\t%d\t%d\n",
-            static_cast<long long>(tickIndex), state->orderPosition, state->row, tick, c, cell.note,
-            cell.instrument, ch.period, ch.periodDelta, ch.volume, ch.volumeDelta, ch.panning,
-            ch.volumeEnvelope.output, ch.panningEnvelope.output, ch.fadeoutVolume, ch.keyOff,
-            voice.index, voice.frequency, voice.finalVolume, voice.volumeLeft, voice.volumeRight,
-            state->speed, state->bpm, state->samplesPerTick, state->globalVolume);
+            static_cast<long long>(tickIndex), state->orderPosition, state->row, tick, c,
+            shownNote(cell), cell.instrument, ch.period, ch.periodDelta, ch.volume, ch.volumeDelta,
+            ch.panning, ch.volumeEnvelope.output, ch.panningEnvelope.output, ch.fadeoutVolume,
+            ch.keyOff, voice.index, voice.frequency, voice.finalVolume, voice.volumeLeft,
+            voice.volumeRight, state->speed, state->bpm, state->samplesPerTick,
+            state->globalVolume);
     }
 }
 

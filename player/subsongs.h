@@ -18,8 +18,8 @@
 // library ends a song that never comes round), and the search after the first subsong stops once
 // all of them together have taken SUBSONG_SEARCH_WORK channel-ticks (a tick of 8 channels counts
 // 8; a song of no channels counts 1 a tick); a search cut short keeps the subsongs found so far.
-// The first subsong is always played whole: its length is the song's duration. There are at most as many
-// subsongs as order positions.
+// The first subsong is always played whole: its length is the song's duration. There are at most as
+// many subsongs as order positions.
 #pragma once
 
 #include <cstdint>

@@ -24,11 +24,43 @@ constexpr BehaviourSet BEHAVIOUR_AMIGA_PERIOD_LIMITS = BehaviourSet{1} << 1;
 constexpr BehaviourSet BEHAVIOUR_FINETUNE_TUNES_CHANNEL = BehaviourSet{1} << 2;
 // Vibrato (4xy, 6xy) starts on the row's second tick instead of its first (MOD).
 constexpr BehaviourSet BEHAVIOUR_VIBRATO_WAITS_FOR_TICK_ONE = BehaviourSet{1} << 3;
-// Vibrato swings downward in pitch first (MOD).
+// Vibrato swings downward in pitch first (MOD, S3M).
 constexpr BehaviourSet BEHAVIOUR_VIBRATO_STARTS_DOWNWARD = BehaviourSet{1} << 4;
 // When a tremolo ends the volume returns to where it was; without it the last offset stays in the
-// volume (MOD).
+// volume (MOD, S3M).
 constexpr BehaviourSet BEHAVIOUR_TREMOLO_VOLUME_RETURNS = BehaviourSet{1} << 5;
+// Slide parameters hold their fine forms (IT): a volume, channel volume, global volume or panning
+// slide of xF or Fx (x not 0) moves once by x on the row's first tick, and one of x0 or 0x with
+// x = F moves on the first tick as well as the others; a portamento of Ex or Fx moves once by x
+// (Fx) or a quarter of x (Ex) on the first tick.
+constexpr BehaviourSet BEHAVIOUR_FINE_SLIDE_FORMS = BehaviourSet{1} << 6;
+// Volume slides (D, K, L) act on the row's first tick too (S3M files of Scream Tracker 3.00, or
+// with the header's fast-slide flag).
+constexpr BehaviourSet BEHAVIOUR_FAST_VOLUME_SLIDES = BehaviourSet{1} << 32;
+// Every channel plays in the centre whatever panning it is given (S3M files whose master volume
+// says mono).
+constexpr BehaviourSet BEHAVIOUR_MONO = BehaviourSet{1} << 33;
+// One memory for the parameters of most commands: a zero parameter of the volume slides, the
+// portamentos, tremor, arpeggio, retrigger, tremolo and the S commands (S3M's D, E, F, I, J, K,
+// L, Q, R, S) takes the last non-zero parameter that any of D..S or U had on the channel (S3M).
+constexpr BehaviourSet BEHAVIOUR_SHARED_EFFECT_MEMORY = BehaviourSet{1} << 34;
+// A volume slide with both nibbles set slides down; without it the upward slide wins (S3M).
+constexpr BehaviourSet BEHAVIOUR_VOLUME_SLIDE_DOWN_WINS = BehaviourSet{1} << 35;
+// A sample offset beyond the end of a looping sample lands inside the loop, as if the sample had
+// played on to it; without it the note restarts from the first frame (S3M).
+constexpr BehaviourSet BEHAVIOUR_OFFSET_WRAPS_INTO_LOOP = BehaviourSet{1} << 36;
+// A note delay on a row without a note does nothing; without it the channel's note starts again
+// at the delay's tick (S3M).
+constexpr BehaviourSet BEHAVIOUR_NOTE_DELAY_NEEDS_NOTE = BehaviourSet{1} << 37;
+// Every channel takes the global volume on every tick; without it a channel takes a new global
+// volume at its next volume change (S3M).
+constexpr BehaviourSet BEHAVIOUR_GLOBAL_VOLUME_EVERY_TICK = BehaviourSet{1} << 38;
+// The glissando command makes tone portamentos sound in semitone steps, the nearest to the
+// sliding pitch; without it the command does nothing (S3M).
+constexpr BehaviourSet BEHAVIOUR_GLISSANDO = BehaviourSet{1} << 39;
+// Tremolo sounds on the row's first tick too, at the phase the next tick plays; without it the
+// first tick plays the volume alone (S3M).
+constexpr BehaviourSet BEHAVIOUR_TREMOLO_ON_FIRST_TICK = BehaviourSet{1} << 40;
 
 // The behaviours a format plays with by default.
 BehaviourSet formatBehaviours(ModuleFormat format);

@@ -54,6 +54,11 @@ enum Command : uint8_t {
     CMD_NOTE_DELAY,  // to tick y
     CMD_PATTERN_DELAY,  // y rows
     CMD_INVERT_LOOP,  // speed (played as nothing)
+    CMD_FINE_VIBRATO,  // xy: speed, depth a quarter of the vibrato's (0: the memory)
+    CMD_TEMPO_SLIDE,  // 0y: down y, 1y: up y, on every tick after the first (0: the memory)
+    CMD_PANBRELLO,  // xy: speed, depth of a panning oscillation (0: the memory)
+    CMD_PANBRELLO_WAVEFORM,
+    CMD_SET_MIDDLE_C_FINETUNE,  // x: the middle-C rate of Scream Tracker's 16 finetunes
     COMMAND_COUNT
 };
 
@@ -80,6 +85,12 @@ struct CellCommand {
     uint8_t param;
 };
 
+// S3M command letters (1..26 for A..Z) and volume-column bytes in the engine's commands. Slide
+// parameters keep their fine forms (DxF, DFy, EFx, EEx, ...), which the player reads under
+// BEHAVIOUR_FINE_SLIDE_FORMS. `tempoSlides`: T0x and T1x slide the tempo (trackers after Scream
+// Tracker), else they do nothing.
+CellCommand decodeS3mEffect(uint8_t letter, uint8_t param, bool tempoSlides);
+CellCommand decodeS3mVolumeColumn(uint8_t volume);
 // XM and MOD effect numbers (0..0x21 with XM's letters, and Exy) and XM volume-column bytes in
 // the engine's commands. MOD's parameters are already in their ProTracker meaning.
 CellCommand decodeXmEffect(uint8_t effect, uint8_t param);

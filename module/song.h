@@ -32,6 +32,8 @@
 #include "module/commands.h"
 
 constexpr uint8_t NOTE_KEY_OFF = 255;
+// Stops the channel's sample at once (S3M's "^^").
+constexpr uint8_t NOTE_CUT = 254;
 // Notes 1..120 (C-0 to B-9); XM's run to 96.
 constexpr int NOTE_COUNT = 120;
 constexpr int MAX_SONG_CHANNELS = 64;
@@ -47,7 +49,7 @@ constexpr uint8_t LOOP_PINGPONG = 4;
 constexpr int32_t SAMPLE_PANNING_NONE = -1;
 
 struct NoteCell {
-    uint8_t note;  // 0 none, 1..120 a note, NOTE_KEY_OFF
+    uint8_t note;  // 0 none, 1..120 a note, NOTE_CUT, NOTE_KEY_OFF
     uint8_t instrument;  // 0 none, else the instrument (or, without instruments, sample) number
     CellCommand volume;  // VolumeCommand
     CellCommand effect;  // Command
@@ -200,6 +202,12 @@ struct Song {
     // stores beyond the song.
     uint16_t orderTable[MAX_ORDERS];
     uint8_t initialGlobalVolume;
+    // How loud the file asks to be mixed, 16..127 with 48 as the usual value (S3M's master
+    // volume); 0 where the format has no such setting.
+    uint8_t masterVolume;
+    // Behaviours the file asks for beyond its format's row (S3M's header flags and the tracker
+    // that saved it).
+    BehaviourSet fileBehaviours;
     SampleDataHook sampleDataHook;  // used while loading only
 
     char repairNotes[REPAIR_NOTE_SLOTS][REPAIR_NOTE_SIZE];

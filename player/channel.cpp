@@ -26,25 +26,34 @@ void setGains(Voice* voice, int32_t volume, int32_t panning) {
     voice->volumeRight = volume * panning / 255;
 }
 
+// The master volume that S3M files give (16..127) scales the output, 48 leaving it as it is.
+constexpr int32_t UNITY_MASTER_VOLUME = 48;
+
 void updateVolume(const PlayState* state, ChannelState* channel) {
     // 255 / 2^35 folds the four factors' full scales (64 x 64 x 65536 x 64) into 0..127.
     const int64_t product = static_cast<int64_t>(channel->volumeEnvelope.output) *
                             (channel->volume + channel->volumeDelta) * channel->fadeoutVolume *
                             state->globalVolume * 255;
-    const int32_t finalVolume = static_cast<int32_t>(product / (int64_t{1} << 35));
+    int32_t finalVolume = static_cast<int32_t>(product / (int64_t{1} << 35));
+    const int32_t master = state->song->masterVolume;
+    if (master) finalVolume = finalVolume * master / UNITY_MASTER_VOLUME;
+    // Scream Tracker mixes stereo at 11/8 of the master volume: a mono file plays at 8/11 of a
+    // stereo one.
+    if (state->behaviours & BEHAVIOUR_MONO) finalVolume = finalVolume * 8 / 11;
     Voice* voice = channel->voice;
     voice->mixVolume = finalVolume;
     voice->finalVolume = finalVolume;
     setGains(voice, finalVolume, voice->mixPanning);
 }
 
-void updatePanning(ChannelState* channel) {
+void updatePanning(const PlayState* state, ChannelState* channel) {
     // The envelope swings the panning less the nearer it is to a side: 4 units per envelope step
     // at the centre, none at the edges.
     const int64_t swing = channel->panningEnvelope.output - 32;
     const int64_t panning = channel->panning;
     const int64_t reach = (128 - std::llabs(panning - 128)) / 32;
-    const int32_t finalPanning = clampToByte(panning + swing * reach);
+    int32_t finalPanning = clampToByte(panning + swing * reach);
+    if (state->behaviours & BEHAVIOUR_MONO) finalPanning = 128;
     Voice* voice = channel->voice;
     voice->mixPanning = finalPanning;
     voice->finalPanning = finalPanning;
@@ -131,6 +140,61 @@ int32_t notePeriodOf(const Song* song, int realNote, int finetune) {
     return amigaPeriod(realNote, finetune);
 }
 
+int32_t ratePeriod(int note, uint32_t middleCRate) {
+    // The periods of octave 4's semitones at 8363 Hz (four times the Amiga's); an octave lower
+    // doubles them.
+    static const int64_t SEMITONE_PERIODS[12] = {1712, 1616, 1524, 1440, 1356, 1280,
+                                                 1208, 1140, 1076, 1016, 960,  907};
+    if (note < 0) note = 0;
+    const int octave = note / 12 < 20 ? note / 12 : 20;
+    const int64_t rate = static_cast<int64_t>(middleCRate ? middleCRate : 8363) << octave;
+    const int64_t period = 8363 * 16 * SEMITONE_PERIODS[note % 12] / rate;
+    return static_cast<int32_t>(period < 1 ? 1 : period);
+}
+
+int32_t samplePeriod(const PlayState* state, int realNote, const Sample* sample) {
+    if (sample->middleCRate && !usesLinearPeriods(state->song))
+        return ratePeriod(realNote, sample->middleCRate);
+    return notePeriodOf(state->song, realNote, sampleFinetune(state, sample));
+}
+
+namespace {
+
+bool sharesMemory(uint8_t command) {
+    switch (command) {
+        case CMD_VOLUME_SLIDE:
+        case CMD_PORTA_DOWN:
+        case CMD_PORTA_UP:
+        case CMD_TREMOR:
+        case CMD_ARPEGGIO:
+        case CMD_VIBRATO_VOLUME_SLIDE:
+        case CMD_TONE_PORTA_VOLUME_SLIDE:
+        case CMD_MULTI_RETRIGGER:
+        case CMD_TREMOLO: return true;
+        default: return false;
+    }
+}
+
+}  // namespace
+
+NoteCell withSharedMemory(const PlayState* state, ChannelState* channel, const NoteCell& cell) {
+    NoteCell resolved = cell;
+    if (!(state->behaviours & BEHAVIOUR_SHARED_EFFECT_MEMORY)) return resolved;
+    // The file's own letter and byte (the cell's shown bytes) say which command wrote the memory:
+    // every one of D..S and U does, T, V and the others do not.
+    constexpr uint8_t LETTER_D = 4, LETTER_S = 19, LETTER_U = 21;
+    const uint8_t letter = cell.shownEffect;
+    const bool writes = (letter >= LETTER_D && letter <= LETTER_S) || letter == LETTER_U;
+    if (writes && cell.shownParam) channel->sharedMemory = cell.shownParam;
+    if (cell.shownParam != 0 || !channel->sharedMemory) return resolved;
+    if (letter == LETTER_S) {
+        resolved.effect = decodeS3mEffect(LETTER_S, channel->sharedMemory, false);
+    } else if (sharesMemory(cell.effect.command)) {
+        resolved.effect.param = channel->sharedMemory;
+    }
+    return resolved;
+}
+
 void resetChannelInstrument(ChannelState* channel, const Sample* sample) {
     channel->volume = sample->volume;
     if (sample->panning != SAMPLE_PANNING_NONE) channel->panning = sample->panning;
@@ -147,8 +211,9 @@ void resetChannelInstrument(ChannelState* channel, const Sample* sample) {
     channel->updateFlags |= UPDATE_VOLUME | UPDATE_PANNING;
 }
 
-void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& cell,
+void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& fileCell,
                      bool* jumpSeen) {
+    const NoteCell cell = withSharedMemory(state, channel, fileCell);
     // A tone portamento slides to the cell's note instead of starting it, on the old instrument.
     const uint8_t command = cell.effect.command;
     const bool isPorta = command == CMD_TONE_PORTA || command == CMD_TONE_PORTA_VOLUME_SLIDE;
@@ -173,8 +238,7 @@ void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& ce
         // a portamento's target is the cell's note on the sample already playing.
         const int cellNote = isPorta ? cell.note - 1 : sound.note;
         channel->realNote = static_cast<uint8_t>(cellNote + sound.sample->relativeNote);
-        channel->notePeriod =
-            notePeriodOf(state->song, channel->realNote, sampleFinetune(state, sound.sample));
+        channel->notePeriod = samplePeriod(state, channel->realNote, sound.sample);
         if (!isPorta) channel->period = channel->notePeriod;
         channel->updateFlags = UPDATE_TRIGGER;
     }
@@ -183,6 +247,11 @@ void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& ce
     if (cell.instrument != 0) resetChannelInstrument(channel, sound.sample);
     if (cell.volume.command != VOL_NONE) applyVolumeColumnRow(channel, cell.volume);
     if (cell.note == NOTE_KEY_OFF || command == CMD_KEY_OFF) channel->keyOff = 1;
+    // The note-cut note silences the channel at once.
+    if (cell.note == NOTE_CUT) {
+        channel->volume = 0;
+        channel->updateFlags |= UPDATE_VOLUME;
+    }
     advanceEnvelopes(channel, sound.instrument, true);
     applyRowEffect(state, channel, cell, sound, before, jumpSeen);
     autoVibratoStep(channel, sound.instrument);
@@ -195,10 +264,13 @@ void updateVoice(const PlayState* state, ChannelState* channel, const Sample* sa
     if (static_cast<int64_t>(channel->period) + channel->periodDelta == 0) {
         channel->updateFlags &= static_cast<uint8_t>(~UPDATE_PITCH);
     }
+    // A new global volume reaches every channel on the tick after it is set, at the latest.
+    if (state->behaviours & BEHAVIOUR_GLOBAL_VOLUME_EVERY_TICK)
+        channel->updateFlags |= UPDATE_VOLUME;
     const uint8_t flags = channel->updateFlags;
     if ((flags & UPDATE_TRIGGER) && state->voices) triggerVoice(state, channel, sample);
     if (flags & UPDATE_VOLUME) updateVolume(state, channel);
-    if (flags & UPDATE_PANNING) updatePanning(channel);
+    if (flags & UPDATE_PANNING) updatePanning(state, channel);
     if (flags & UPDATE_PITCH) updatePitch(state, channel);
     if (flags & UPDATE_REWIND) {
         Voice* voice = channel->voice;

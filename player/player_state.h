@@ -87,6 +87,8 @@ struct ChannelState {
     uint8_t fineVolumeSlideMemory;
     uint8_t finePortaUpMemory;
     uint8_t finePortaDownMemory;
+    uint8_t sharedMemory;  // the one memory of BEHAVIOUR_SHARED_EFFECT_MEMORY
+    uint8_t glissando;  // 1: tone portamentos sound in semitones (BEHAVIOUR_GLISSANDO)
     int32_t channelVolume;  // 0..64, the song's initial channel volume
     // The song channel whose note this is: its own number for a channel, the channel that started
     // the note for a background channel. Mutes and stems go by it.

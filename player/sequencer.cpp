@@ -122,7 +122,8 @@ void destroyPlayState(PlayState* state) { free(state); }
 
 void startSongPosition(PlayState* state, Voice* voices, int32_t sampleRate) {
     const Song* song = state->song;
-    state->behaviours = formatBehaviours(song->format);
+    // The format's row, and what the file itself asks for (S3M's header flags).
+    state->behaviours = formatBehaviours(song->format) | song->fileBehaviours;
     state->voices = voices;
     state->sampleRate = sampleRate;
     state->startedRow = -1;

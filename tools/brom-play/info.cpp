@@ -30,14 +30,28 @@ std::string padded(const char* name) {
     return text;
 }
 
+// The order list's markers (S3M, IT): a position passed over, and the song's end.
+constexpr int ORDER_SKIP_MARKER = 0xFFFE;
+constexpr int ORDER_END_MARKER = 0xFFFF;
+
 // One past the highest pattern the order list plays.
 int usedPatterns(const brom_module* module, int songLength) {
     int used = 0;
     for (int order = 0; order < songLength; ++order) {
         const int pattern = brom_order_pattern(module, order);
-        if (pattern >= used) used = pattern + 1;
+        if (pattern >= used && pattern < ORDER_SKIP_MARKER) used = pattern + 1;
     }
     return used;
+}
+
+void printOrder(int pattern) {
+    if (pattern == ORDER_SKIP_MARKER) {
+        printf(" +++");
+    } else if (pattern == ORDER_END_MARKER) {
+        printf(" ---");
+    } else {
+        printf(" %d", pattern);
+    }
 }
 
 void printHeader(brom_module* module, const char* path) {
@@ -59,7 +73,7 @@ void printHeader(brom_module* module, const char* path) {
     printf("speed           %d\n", song.speed);
     printf("bpm             %d\n", song.bpm);
     printf("orders         ");
-    for (int i = 0; i < song.song_length; ++i) printf(" %d", brom_order_pattern(module, i));
+    for (int i = 0; i < song.song_length; ++i) printOrder(brom_order_pattern(module, i));
     printf("\n");
 }
 

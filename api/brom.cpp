@@ -604,11 +604,12 @@ int brom_seek_ms(brom_module* module, int64_t ms) {
 int brom_seek_order_row(brom_module* module, int order, int row) {
     if (!module) return 0;
     const Song* song = module->song;
-    if (order < 0 || order >= song->songLength) return 0;
+    if (order < 0 || order >= MAX_ORDERS) return 0;
+    // A subsong may lie after the end marker that ends the song.
+    if (module->subsong >= 0 ? !orderInSubsong(module, order) : order >= song->songLength) return 0;
     const Pattern* pattern = patternAtOrder(song, order);
     const int rows = pattern ? pattern->rowCount : 0;
     if (row < 0 || (row >= rows && !(row == 0 && rows == 0))) return 0;
-    if (module->subsong >= 0 && !orderInSubsong(module, order)) return 0;
     if (!bringEngineBack(module)) return 0;
     AudioEngine* engine = module->engine;
     jumpToPosition(engine->state, order, row);
@@ -643,7 +644,7 @@ int64_t brom_duration_ms(brom_module* module) {
 }
 
 int64_t brom_order_time_ms(brom_module* module, int order) {
-    if (!module || order < 0 || order >= module->song->songLength || !measured(module)) return -1;
+    if (!module || order < 0 || order >= MAX_ORDERS || !measured(module)) return -1;
     const int64_t frame = module->orderFrames[order];
     // Rounded up: a seek to the time lands in the order, not in the tick before it.
     return frame < 0 ? -1 : (frame * 1000 + module->rate - 1) / module->rate;

@@ -143,6 +143,9 @@ struct PlayState {
     // it, a bit per (order, row) as in playedRows (null: none), and its start. A row start that
     // would play one of those rows comes round instead: it goes back to the start.
     const uint8_t* otherSongRows;
+    // Order positions from 0 to orderEnd - 1 are played: the song's length, or for a subsong
+    // after the end marker that ends the song, up to the next end marker.
+    int32_t orderEnd;
     int32_t songStartOrder;
     int32_t songStartRow;
 

@@ -26,6 +26,14 @@ bool rowBitSet(const uint8_t* rows, int32_t order, int32_t row) {
     return (rows[bit >> 3] >> (bit & 7)) & 1;
 }
 
+// A subsong that starts beyond the song's length (after the end marker that ends it) plays up to
+// the next end marker.
+int32_t orderEndFrom(const Song* song, int32_t order) {
+    if (order < song->songLength) return song->songLength;
+    while (order < MAX_ORDERS && song->orderTable[order] != ORDER_END) ++order;
+    return order;
+}
+
 // Passes over the order list's markers: a skip marker to the position after it, the end marker
 // (or the end of the list) back to the restart position. A list of nothing but markers stays
 // where it is.
@@ -33,10 +41,10 @@ void passMarkers(PlayState* state) {
     const Song* song = state->song;
     for (int guard = 0; guard < MAX_ORDERS; ++guard) {
         const int32_t order = state->orderPosition;
-        if (order < 0 || order >= song->songLength || order >= MAX_ORDERS) return;
+        if (order < 0 || order >= state->orderEnd || order >= MAX_ORDERS) return;
         const uint16_t entry = song->orderTable[order];
         if (entry == ORDER_SKIP) {
-            state->orderPosition = order + 1 < song->songLength ? order + 1 : song->restartPosition;
+            state->orderPosition = order + 1 < state->orderEnd ? order + 1 : song->restartPosition;
         } else if (entry == ORDER_END) {
             state->orderPosition = song->restartPosition;
         } else {
@@ -54,7 +62,7 @@ void enterPosition(PlayState* state) {
     if (state->nextOrderPosition >= 0) state->orderPosition = state->nextOrderPosition;
     if (state->nextRow >= 0) state->row = state->nextRow;
     passMarkers(state);
-    if (state->orderPosition < 0 || state->orderPosition >= song->songLength ||
+    if (state->orderPosition < 0 || state->orderPosition >= state->orderEnd ||
         state->orderPosition >= MAX_ORDERS) {
         state->orderPosition = 0;
     }
@@ -103,7 +111,7 @@ void chooseNextRow(PlayState* state) {
     state->nextRow = state->row + 1;
     if (state->nextRow >= rowCountAt(state->song, state->orderPosition)) {
         state->nextOrderPosition = state->orderPosition + 1;
-        if (state->nextOrderPosition >= state->song->songLength) {
+        if (state->nextOrderPosition >= state->orderEnd) {
             state->nextOrderPosition = state->song->restartPosition;
         }
         state->nextRow = 0;
@@ -143,6 +151,7 @@ void startSongPosition(PlayState* state, Voice* voices, int32_t sampleRate) {
     memset(state->playedRows, 0, sizeof state->playedRows);
     state->hasRepeated = 0;
     state->otherSongRows = nullptr;
+    state->orderEnd = song->songLength;
     state->songStartOrder = 0;
     state->songStartRow = 0;
     for (int32_t i = 0; i < song->sampleCount && i < MAX_SONG_SAMPLES; ++i)
@@ -219,6 +228,7 @@ void startSubsongAt(PlayState* state, int32_t order, int32_t row, const uint8_t*
     jumpToPosition(state, order, row);
     state->orderPosition = order;  // where the song stands until its first tick
     state->row = row;
+    state->orderEnd = orderEndFrom(state->song, order);
     state->otherSongRows = otherSongRows;
     state->songStartOrder = order;
     state->songStartRow = row;

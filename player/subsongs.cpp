@@ -14,9 +14,13 @@ bool bitSet(const uint8_t* rows, int bit) { return (rows[bit >> 3] >> (bit & 7))
 void setBit(uint8_t* rows, int bit) { rows[bit >> 3] |= static_cast<uint8_t>(1 << (bit & 7)); }
 
 // The first order position from `order` on that no subsong plays and that holds a pattern; -1
-// when there is none.
+// when there is none. Where an end marker ends the song, the positions the list holds after it
+// count too (songs that only a player looking past the marker finds).
 int32_t nextStart(const Song* song, const bool* orderPlayed, int32_t order) {
-    for (; order < song->songLength && order < MAX_ORDERS; ++order) {
+    const bool endMarker =
+        song->songLength < MAX_ORDERS && song->orderTable[song->songLength] == ORDER_END;
+    const int32_t end = endMarker ? MAX_ORDERS : song->songLength;
+    for (; order < end && order < MAX_ORDERS; ++order) {
         if (!orderPlayed[order] && patternAtOrder(song, order)) return order;
     }
     return -1;

@@ -1,7 +1,9 @@
 #include "tests/support/subsong_modules.h"
 
+#include "module/song.h"
 #include "module/xm_writer.h"
 #include "tests/support/mod_writer.h"
+#include "tests/support/s3m_writer.h"
 
 std::vector<uint8_t> subsongXm(const std::vector<int>& jumps) {
     const int orders = static_cast<int>(jumps.size());
@@ -32,4 +34,22 @@ std::vector<uint8_t> subsongMod(const std::vector<int>& jumps) {
                                                   static_cast<uint8_t>(jump ? jumps[k] : 0)};
     }
     return writeMod(mod);
+}
+
+std::vector<uint8_t> subsongS3m(const std::vector<int>& jumps,
+                                const std::vector<std::pair<int, uint16_t>>& markers) {
+    const int orders = static_cast<int>(jumps.size());
+    S3mSong s3m = makeS3mSong(4, orders);
+    s3m.speed = 3;
+    s3m.orders.clear();
+    s3m.samples.push_back(makeS3mSample(s3mSquare(2000, 40, 60), 0, 1000));
+    for (int k = 0; k < orders; ++k) {
+        s3m.orders.push_back(static_cast<uint8_t>(k));
+        s3mCellAt(s3m, k, 0, 0) = {s3mNote(4, k % 12), 1, 255, 0, 0};
+        const bool jump = jumps[k] >= 0;
+        s3mCellAt(s3m, k, SUBSONG_ROWS - 1, 1) = {255, 0, 255, s3mCommand(jump ? 'B' : 'C'),
+                                                  static_cast<uint8_t>(jump ? jumps[k] : 0)};
+    }
+    for (const auto& [order, marker] : markers) s3m.orders[order] = marker == ORDER_END ? 255 : 254;
+    return writeS3m(s3m);
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 constexpr int SUBSONG_ROWS = 16;
@@ -14,3 +15,7 @@ constexpr int64_t PATTERN_FRAMES = SUBSONG_ROWS * 3 * 882;
 std::vector<uint8_t> subsongXm(const std::vector<int>& jumps);
 // The same as a 4-channel MOD: 64-row patterns that break to the next order at row 15.
 std::vector<uint8_t> subsongMod(const std::vector<int>& jumps);
+// The same as a 4-channel S3M, whose order list holds the markers (order position, ORDER_SKIP or
+// ORDER_END) in place of those positions' patterns.
+std::vector<uint8_t> subsongS3m(const std::vector<int>& jumps,
+                                const std::vector<std::pair<int, uint16_t>>& markers);

@@ -145,7 +145,8 @@ BROM_API int64_t brom_order_time_ms(brom_module* module, int order);
 
    A module may hold several songs in one order list: apart by end markers, each looping on itself
    by a jump, or reached by no path from the start. Subsong 0 starts at order 0; each further one
-   starts at the first order position that no subsong before it plays and that holds a pattern,
+   starts at the first order position that no subsong before it plays and that holds a pattern
+   (after an end marker that ends the song too: such a subsong plays up to the next end marker),
    and plays until it comes round: to a row it has played, or to a row of a subsong before it
    (where, played alone, it goes back to its own start). The search plays the song without mixing
    when first asked: at most an hour of each subsong, the first whole (as brom_duration_ms), the

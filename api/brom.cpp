@@ -18,6 +18,7 @@
 #include "module/file_access.h"
 #include "player/sequencer.h"
 #include "player/subsongs.h"
+#include "player/voice_pool.h"
 
 namespace {
 
@@ -735,6 +736,12 @@ int brom_channel_level(const brom_module* module, int channel) {
     return info ? info->levels[channel] : channelLevel(module->engine->state, channel);
 }
 
+int brom_background_notes(const brom_module* module) {
+    if (!module) return 0;
+    const BlockInfo* info = takenInfo(module);
+    return info ? info->backgroundNotes : backgroundNotesOf(module->engine->state, -1);
+}
+
 int brom_channel_peak(const brom_module* module, int channel, float* left, float* right) {
     if (!module || !left || !right || channel < 0 || channel >= playedChannelCount(module->song)) {
         return 0;
@@ -830,6 +837,20 @@ const char* brom_title(const brom_module* module) { return module ? module->song
 
 const char* brom_tracker(const brom_module* module) { return module ? module->song->tracker : ""; }
 
+const char* brom_message(const brom_module* module) {
+    return module && module->song->message ? module->song->message : "";
+}
+
+int brom_instrument_note(const brom_module* module, int instrument, int note, int* played) {
+    if (instrument < 0 || instrument >= brom_instrument_count(module) || note < 0 ||
+        note >= NOTE_COUNT) {
+        return -1;
+    }
+    const KeyboardEntry& key = module->song->instruments[instrument].keyboard[note];
+    if (played) *played = key.note;
+    return key.sample >= 0 && key.sample < module->song->sampleCount ? key.sample : -1;
+}
+
 int brom_instrument_count(const brom_module* module) {
     return module && module->song->instruments ? module->song->instrumentCount : 0;
 }
@@ -866,7 +887,8 @@ int brom_get_song_info(const brom_module* module, brom_song_info* info) {
 
 int brom_order_pattern(const brom_module* module, int order) {
     if (!module || order < 0 || order >= module->song->songLength) return -1;
-    return module->song->orderTable[order];
+    const uint16_t entry = module->song->orderTable[order];
+    return entry == ORDER_SKIP || entry == ORDER_END ? -1 : entry;
 }
 
 int brom_pattern_rows(const brom_module* module, int pattern) {

@@ -5,6 +5,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "audio/mixer_kernels.h"
 
@@ -34,14 +35,22 @@ struct Loop {
     uint8_t mode;  // LOOP_FORWARD, LOOP_PINGPONG or LOOP_NONE
 };
 
-Loop loopOf(const Sample* sample) {
+// The loop a voice plays in: the sample's sustain loop while the key is held and it has one,
+// else its loop.
+Loop loopOf(const Voice* voice) {
+    const Sample* sample = voice->sample;
+    const bool sustain =
+        voice->sustainHeld && (sample->sustainMode & (LOOP_FORWARD | LOOP_PINGPONG));
+    const uint32_t start = sustain ? sample->sustainStart : sample->loopStart;
+    const uint32_t length = sustain ? sample->sustainLength : sample->loopLength;
+    const uint8_t mode = sustain ? sample->sustainMode : sample->loopMode;
     Loop loop;
-    uint64_t end = uint64_t{sample->loopStart} + sample->loopLength;
+    uint64_t end = uint64_t{start} + length;
     loop.end = static_cast<uint32_t>(end < sample->length ? end : sample->length);
-    loop.start = sample->loopStart < loop.end ? sample->loopStart : 0;
-    if (sample->loopMode & LOOP_FORWARD) {
+    loop.start = start < loop.end ? start : 0;
+    if (mode & LOOP_FORWARD) {
         loop.mode = LOOP_FORWARD;
-    } else if (sample->loopMode & LOOP_PINGPONG) {
+    } else if (mode & LOOP_PINGPONG) {
         loop.mode = LOOP_PINGPONG;
     } else {
         loop.mode = LOOP_NONE;
@@ -621,6 +630,96 @@ void planRun(MixPlan* plan, const Voice* voice, const int16_t* data, uint64_t po
     run.levelRight = voice->levelRight;
     run.rampDeltaLeft = voice->rampDeltaLeft;
     run.rampDeltaRight = voice->rampDeltaRight;
+    run.renderedAt = -1;
+}
+
+// ---- filtered voices ----
+// A voice with its resonant filter on (Impulse Tracker's) is rendered alone into scratch frames,
+// passed through the filter, and then added: renderFilteredPiece when mixing, planFilteredRun when
+// planning (which renders at once, since the filter carries its last outputs from piece to piece,
+// and keeps the frames in the plan). Both filter alike, so a plan adds the same bits as mixing.
+
+// Scratch frames for one piece, per thread; null when memory is short.
+float* filterScratch(int32_t piece) {
+    thread_local float* frames = nullptr;
+    thread_local int32_t capacity = 0;
+    if (piece > capacity) {
+        auto* grown = static_cast<float*>(realloc(frames, sizeof(float) * 2 * piece));
+        if (!grown) return nullptr;
+        frames = grown;
+        capacity = piece;
+    }
+    return frames;
+}
+
+// Far beyond any mix (the frames count in 16-bit units).
+constexpr float FILTER_LIMIT = 1.0e9f;
+
+// y = a x + b y1 + c y2 on each side, in place; the outputs stay within a sane range so that a
+// filter driven beyond stability cannot fill the mix with infinities.
+void filterFrames(Voice* voice, float* frames, int32_t count) {
+    const float a = voice->filterA;
+    const float b = voice->filterB;
+    const float c = voice->filterC;
+    for (int side = 0; side < 2; ++side) {
+        float y1 = voice->filterHistory[side][0];
+        float y2 = voice->filterHistory[side][1];
+        for (int32_t k = 0; k < count; ++k) {
+            float y = a * frames[2 * k + side] + b * y1 + c * y2;
+            if (!(y > -FILTER_LIMIT && y < FILTER_LIMIT))
+                y = y > 0.0f ? FILTER_LIMIT : y < 0.0f ? -FILTER_LIMIT : 0.0f;
+            frames[2 * k + side] = y;
+            y2 = y1;
+            y1 = y;
+        }
+        voice->filterHistory[side][0] = y1;
+        voice->filterHistory[side][1] = y2;
+    }
+}
+
+// The piece rendered through the filter into `scratch` (2 x piece floats); the position after it.
+uint64_t renderThroughFilter(const MixerKernels* kernels, Voice* voice, const Source& source,
+                             uint64_t position, uint64_t step, bool backward, float* scratch,
+                             int32_t piece, int32_t ramp) {
+    memset(scratch, 0, sizeof(float) * 2 * static_cast<size_t>(piece));
+    position = renderPiece(kernels, voice, source, position, step, backward, scratch, piece, ramp);
+    filterFrames(voice, scratch, piece);
+    return position;
+}
+
+uint64_t renderFilteredPiece(const MixerKernels* kernels, Voice* voice, const Source& source,
+                             uint64_t position, uint64_t step, bool backward, float* out,
+                             int32_t piece, int32_t ramp) {
+    float* scratch = filterScratch(piece);
+    if (!scratch)
+        return renderPiece(kernels, voice, source, position, step, backward, out, piece, ramp);
+    position =
+        renderThroughFilter(kernels, voice, source, position, step, backward, scratch, piece, ramp);
+    for (int32_t k = 0; k < 2 * piece; ++k) out[k] += scratch[k];
+    return position;
+}
+
+uint64_t planFilteredRun(MixPlan* plan, const MixerKernels* kernels, Voice* voice,
+                         const Source& source, uint64_t position, uint64_t step, bool backward,
+                         int32_t offset, int32_t piece, int32_t ramp) {
+    const int32_t need = plan->frameCount + 2 * piece;
+    if (need > plan->frameCapacity) {
+        const int32_t capacity = need > 2 * plan->frameCapacity ? need : 2 * plan->frameCapacity;
+        auto* grown = static_cast<float*>(realloc(plan->frames, sizeof(float) * capacity));
+        if (!grown) {
+            plan->failed = true;
+            return position;
+        }
+        plan->frames = grown;
+        plan->frameCapacity = capacity;
+    }
+    const int32_t at = plan->frameCount;
+    position = renderThroughFilter(kernels, voice, source, position, step, backward,
+                                   plan->frames + at, piece, ramp);
+    plan->frameCount = need;
+    planRun(plan, voice, source.data, position, step, backward, offset, piece, 0, false);
+    if (!plan->failed) plan->runs[plan->count - 1].renderedAt = at;
+    return position;
 }
 
 // mixVoice, planVoice: the voice's frames piece by piece, rendered into `out`, or (with `out`
@@ -634,7 +733,7 @@ void runVoice(Voice* voice, const MixSettings& settings, float* out, int32_t fra
         return;
     }
     const MixerKernels* kernels = currentChoice()->kernels;
-    const Loop loop = loopOf(sample);
+    const Loop loop = loopOf(voice);
     const int16_t* data = sample->data;
     const Source source = {data, loop, sample->length, mode};
     const uint64_t step = fixed(static_cast<uint32_t>(voice->step), voice->stepFraction);
@@ -661,9 +760,14 @@ void runVoice(Voice* voice, const MixSettings& settings, float* out, int32_t fra
             endsOnBoundary = false;
         }
         if (out) {
-            position =
-                renderPiece(kernels, voice, source, position, step, backward, out, piece, ramp);
+            position = voice->filterOn ? renderFilteredPiece(kernels, voice, source, position, step,
+                                                             backward, out, piece, ramp)
+                                       : renderPiece(kernels, voice, source, position, step,
+                                                     backward, out, piece, ramp);
             out += 2 * piece;
+        } else if (plan && voice->filterOn) {
+            position = planFilteredRun(plan, kernels, voice, source, position, step, backward,
+                                       planOffset + frameCount - left, piece, ramp);
         } else {
             const bool exact = ramp > 0 && rampExact(voice, piece);
             if (plan && pieceAudible(voice, piece, ramp)) {
@@ -759,7 +863,20 @@ void planVoice(Voice* voice, const MixSettings& settings, int32_t offset, int32_
     runVoice(voice, settings, nullptr, frameCount, plan, offset, Interpolation::LINEAR);
 }
 
-void renderPlannedRun(const PlannedRun& run, float* block, Interpolation mode) {
+void releaseMixPlan(MixPlan* plan) {
+    free(plan->runs);
+    free(plan->frames);
+    *plan = MixPlan{};
+}
+
+void renderPlannedRun(const PlannedRun& run, const MixPlan& plan, float* block,
+                      Interpolation mode) {
+    if (run.renderedAt >= 0) {
+        const float* frames = plan.frames + run.renderedAt;
+        float* out = block + 2 * run.offset;
+        for (int32_t k = 0; k < 2 * run.frames; ++k) out[k] += frames[k];
+        return;
+    }
     Voice voice = {};
     voice.volumeLeft = run.volumeLeft;
     voice.volumeRight = run.volumeRight;
@@ -770,7 +887,9 @@ void renderPlannedRun(const PlannedRun& run, float* block, Interpolation mode) {
     const MixerKernels* kernels = currentChoice()->kernels;
     float* out = block + 2 * run.offset;
     // An exact ramp needs no second look, and its levels after it are not wanted.
-    const Source source = {run.data, loopOf(run.sample), run.sample->length, mode};
+    Voice looped = {};
+    looped.sample = run.sample;
+    const Source source = {run.data, loopOf(&looped), run.sample->length, mode};
     if (mode == Interpolation::LINEAR && run.ramp > 0 && run.exactRamp && kernels) {
         kernelRamp(kernels, &voice, run.data, run.position, run.step, run.backward, out,
                    run.frames);

@@ -75,16 +75,25 @@ struct PlannedRun {
     int32_t levelRight;
     float rampDeltaLeft;
     float rampDeltaRight;
+    // A filtered voice's run is rendered while planning (its filter needs the frames before):
+    // its stereo frames start at this index of the plan's frames; -1 for the others.
+    int32_t renderedAt;
 };
 
-// The runs of a block that add sound, in the order the mixer adds them. The runs are allocated
-// with realloc as needed (free(runs) releases them); `failed` when memory ran short.
+// The runs of a block that add sound, in the order the mixer adds them. The runs and the frames
+// of filtered runs are allocated with realloc as needed (releaseMixPlan releases them);
+// `failed` when memory ran short.
 struct MixPlan {
     PlannedRun* runs;
     int32_t count;
     int32_t capacity;
     bool failed;
+    float* frames;
+    int32_t frameCount;  // floats in use
+    int32_t frameCapacity;
 };
+// Frees what a plan holds and leaves it empty.
+void releaseMixPlan(MixPlan* plan);
 
 // Moves the voice on by `frameCount` frames exactly as mixVoice(voice, settings, nullptr, ...)
 // does, and appends to `plan` the runs that mixVoice(voice, settings, frames, ...) would render,
@@ -93,8 +102,9 @@ void planVoice(Voice* voice, const MixSettings& settings, int32_t offset, int32_
                MixPlan* plan);
 // Adds a planned run into `block` (the plan's block of stereo frames) exactly as mixVoice would
 // have added it there with `mode`. Rendering the runs of a plan in order adds the same bits as
-// mixing; the plan itself does not depend on the interpolation.
-void renderPlannedRun(const PlannedRun& run, float* block,
+// mixing; the plan itself does not depend on the interpolation (but for filtered voices, rendered
+// as they are planned).
+void renderPlannedRun(const PlannedRun& run, const MixPlan& plan, float* block,
                       Interpolation mode = Interpolation::LINEAR);
 
 // Adds one voice into `frameCount` stereo frames at `frames`. With `frames` null the voice moves

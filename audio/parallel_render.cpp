@@ -9,6 +9,7 @@
 #include "audio/mix_thread.h"
 #include "audio/playback_snapshot.h"
 #include "player/sequencer.h"
+#include "player/voice_pool.h"
 
 namespace {
 
@@ -101,7 +102,7 @@ void mixSlot(const MixSettings& settings, BlockSlot* slot) {
     for (int32_t k = 0; k < slot->plan.count; ++k) {
         const PlannedRun& run = slot->plan.runs[k];
         if (!channelMuted(controls, run.channel)) {
-            renderPlannedRun(run, slot->mix, mixInterpolation(controls));
+            renderPlannedRun(run, slot->plan, slot->mix, mixInterpolation(controls));
         }
     }
     shapeMix(slot->mix, blockFrames, controls);
@@ -250,6 +251,7 @@ void noteInfo(const AudioEngine* engine, BlockInfo* info) {
         const Voice* voice = state->channels[c].voice;
         info->voices[c] = voice ? *voice : Voice{};
     }
+    info->backgroundNotes = backgroundNotesOf(state, -1);
 }
 
 // Makes the next block: records it into its slot and hands it to the threads. False when the
@@ -261,10 +263,10 @@ bool makeBlock(ParallelRender* render) {
     BlockSlot* slot = slotOf(render, sequence);
     MixPlan* plan = &slot->plan;
     if (plan->capacity > RUNS_KEPT) {
-        free(plan->runs);
-        *plan = MixPlan{};
+        releaseMixPlan(plan);
     }
     plan->count = 0;
+    plan->frameCount = 0;
     advanceEngine(render->engine, plan);
     if (plan->failed) {
         render->broken = true;
@@ -309,10 +311,9 @@ bool allocateSlot(BlockSlot* slot, int32_t blockFrames) {
 void releaseSlots(ParallelRender* render) {
     for (int32_t k = 0; k < render->slotCount; ++k) {
         BlockSlot* slot = &render->slots[k];
-        free(slot->plan.runs);
+        releaseMixPlan(&slot->plan);
         free(slot->mixAllocation);
         free(slot->pcm);
-        slot->plan = MixPlan{};
         slot->mixAllocation = nullptr;
         slot->mix = nullptr;
         slot->pcm = nullptr;

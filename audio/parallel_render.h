@@ -43,6 +43,7 @@ struct BlockInfo {
     uint8_t ledFilter;  // the Amiga's LED filter
     uint8_t levels[MAX_PLAYER_CHANNELS];  // channelLevel of each played channel (the others unset)
     Voice voices[MAX_PLAYER_CHANNELS];  // each played channel's voice after the block (blank: none)
+    int32_t backgroundNotes;  // notes sounding on in the background channels
 };
 
 // Threads a renderer takes at most.

@@ -5,6 +5,8 @@
 
 #include "player/effects.h"
 #include "player/envelopes.h"
+#include "player/impulse.h"
+#include "player/impulse_effects.h"
 #include "player/voice_pool.h"
 
 namespace {
@@ -29,30 +31,73 @@ void setGains(Voice* voice, int32_t volume, int32_t panning) {
 // The master volume that S3M files give (16..127) scales the output, 48 leaving it as it is.
 constexpr int32_t UNITY_MASTER_VOLUME = 48;
 
+// Impulse Tracker's chain: volume, sample and instrument global volumes, channel volume, global
+// volume out of 128, envelope and fade-out (full scales 2^54 in all).
+int32_t layeredVolume(const PlayState* state, const ChannelState* channel) {
+    int64_t volume =
+        static_cast<int64_t>(channel->volume) + channel->volumeDelta + channel->swingVolume;
+    volume = volume < 0 ? 0 : volume > 64 ? 64 : volume;
+    int64_t global = state->globalVolume < 0     ? 0
+                     : state->globalVolume > 128 ? 128
+                                                 : state->globalVolume;
+    const int64_t product = static_cast<int64_t>(channel->volumeEnvelope.output) * volume *
+                            channel->fadeoutVolume * global * channel->noteGlobalVolume *
+                            channel->channelVolume;
+    // The same 0..127 as the other formats' chain.
+    const int64_t scaled = product >> 47;
+    return static_cast<int32_t>(scaled > 127 ? 127 : scaled);
+}
+
 void updateVolume(const PlayState* state, ChannelState* channel) {
-    // 255 / 2^35 folds the four factors' full scales (64 x 64 x 65536 x 64) into 0..127.
-    const int64_t product = static_cast<int64_t>(channel->volumeEnvelope.output) *
-                            (channel->volume + channel->volumeDelta) * channel->fadeoutVolume *
-                            state->globalVolume * 255;
-    int32_t finalVolume = static_cast<int32_t>(product / (int64_t{1} << 35));
-    const int32_t master = state->song->masterVolume;
-    if (master) finalVolume = finalVolume * master / UNITY_MASTER_VOLUME;
-    // Scream Tracker mixes stereo at 11/8 of the master volume: a mono file plays at 8/11 of a
-    // stereo one.
-    if (state->behaviours & BEHAVIOUR_MONO) finalVolume = finalVolume * 8 / 11;
+    int32_t finalVolume;
+    if (state->behaviours & BEHAVIOUR_LAYERED_VOLUMES) {
+        // A channel the file switches off plays nothing, though its effects go on.
+        const bool disabled = channel->owner >= 0 && channel->owner < MAX_SONG_CHANNELS &&
+                              (state->song->channelFlags[channel->owner] & CHANNEL_DISABLED);
+        finalVolume = disabled ? 0 : layeredVolume(state, channel);
+    } else {
+        // 255 / 2^35 folds the four factors' full scales (64 x 64 x 65536 x 64) into 0..127.
+        const int64_t product = static_cast<int64_t>(channel->volumeEnvelope.output) *
+                                (channel->volume + channel->volumeDelta) * channel->fadeoutVolume *
+                                state->globalVolume * 255;
+        finalVolume = static_cast<int32_t>(product / (int64_t{1} << 35));
+        const int32_t master = state->song->masterVolume;
+        if (master) finalVolume = finalVolume * master / UNITY_MASTER_VOLUME;
+        // Scream Tracker mixes stereo at 11/8 of the master volume: a mono file plays at 8/11
+        // of a stereo one.
+        if (state->behaviours & BEHAVIOUR_MONO) finalVolume = finalVolume * 8 / 11;
+    }
     Voice* voice = channel->voice;
     voice->mixVolume = finalVolume;
     voice->finalVolume = finalVolume;
     setGains(voice, finalVolume, voice->mixPanning);
 }
 
-void updatePanning(const PlayState* state, ChannelState* channel) {
-    // The envelope swings the panning less the nearer it is to a side: 4 units per envelope step
-    // at the centre, none at the edges.
+// Impulse Tracker's panning: the channel's (with the note's swing and the panbrello), moved by
+// the envelope, narrowed by the song's separation; surround sits in the centre.
+int32_t layeredPanning(const PlayState* state, const ChannelState* channel) {
+    if (channel->surround) return 128;
+    int64_t panning =
+        static_cast<int64_t>(channel->panning) + channel->swingPanning + channel->panningDelta;
+    panning = panning < 0 ? 0 : panning > 255 ? 255 : panning;
     const int64_t swing = channel->panningEnvelope.output - 32;
-    const int64_t panning = channel->panning;
     const int64_t reach = (128 - std::llabs(panning - 128)) / 32;
-    int32_t finalPanning = clampToByte(panning + swing * reach);
+    panning = clampToByte(panning + swing * reach);
+    return static_cast<int32_t>(128 + (panning - 128) * state->song->panSeparation / 128);
+}
+
+void updatePanning(const PlayState* state, ChannelState* channel) {
+    int32_t finalPanning;
+    if (state->behaviours & BEHAVIOUR_LAYERED_VOLUMES) {
+        finalPanning = layeredPanning(state, channel);
+    } else {
+        // The envelope swings the panning less the nearer it is to a side: 4 units per envelope
+        // step at the centre, none at the edges.
+        const int64_t swing = channel->panningEnvelope.output - 32;
+        const int64_t panning = channel->panning;
+        const int64_t reach = (128 - std::llabs(panning - 128)) / 32;
+        finalPanning = clampToByte(panning + swing * reach);
+    }
     if (state->behaviours & BEHAVIOUR_MONO) finalPanning = 128;
     Voice* voice = channel->voice;
     voice->mixPanning = finalPanning;
@@ -65,8 +110,29 @@ void updatePanning(const PlayState* state, ChannelState* channel) {
 constexpr int64_t AMIGA_CLOCK = 14317056;
 constexpr int64_t PAL_AMIGA_CLOCK = 4 * 3546895;
 
+// The period of middle C (IT's C-5) where notes sound at their sample's middle-C rate.
+constexpr int64_t LINEAR_MIDDLE_C = 7680 - 60 * 64;
+constexpr int64_t AMIGA_MIDDLE_C = 1712;
+
+int32_t frequencyAtRate(const PlayState* state, int64_t rate, int64_t period, int64_t delta) {
+    double frequency;
+    if (!usesLinearPeriods(state->song)) {
+        if (period + delta <= 0) return INT32_MAX;
+        frequency =
+            static_cast<double>(rate) * AMIGA_MIDDLE_C / static_cast<double>(period + delta);
+    } else {
+        const double exponent = static_cast<double>(LINEAR_MIDDLE_C - period + delta) / 768.0;
+        frequency = std::pow(2.0, exponent) * static_cast<double>(rate);
+    }
+    if (frequency >= 2147483647.0) return INT32_MAX;
+    return static_cast<int32_t>(frequency);
+}
+
 // In linear mode a positive periodDelta raises the pitch, in Amiga mode it lowers it.
-int32_t frequencyOf(const PlayState* state, int64_t period, int64_t periodDelta) {
+int32_t frequencyOf(const PlayState* state, const ChannelState* channel, int64_t period,
+                    int64_t periodDelta) {
+    if (channel->middleCRate > 0)
+        return frequencyAtRate(state, channel->middleCRate, period, periodDelta);
     if (!usesLinearPeriods(state->song)) {
         const bool pal = state->behaviours & BEHAVIOUR_PAL_CLOCK;
         const int64_t clock = pal ? PAL_AMIGA_CLOCK : AMIGA_CLOCK;
@@ -81,7 +147,7 @@ int32_t frequencyOf(const PlayState* state, int64_t period, int64_t periodDelta)
 
 void updatePitch(const PlayState* state, ChannelState* channel) {
     Voice* voice = channel->voice;
-    int32_t frequency = frequencyOf(state, channel->period, channel->periodDelta);
+    int32_t frequency = frequencyOf(state, channel, channel->period, channel->periodDelta);
     voice->frequency = frequency;
     const int32_t sampleRate = state->sampleRate;
     if (sampleRate <= 0) return;
@@ -137,6 +203,9 @@ int amigaPeriod(int note, int finetune) {
 
 int32_t notePeriodOf(const Song* song, int realNote, int finetune) {
     if (usesLinearPeriods(song)) return 7680 - finetune / 2 - realNote * 64;
+    // Middle C is IT's C-5, an octave above XM's C-4 (period 1712).
+    if (formatBehaviours(song->format) & BEHAVIOUR_MIDDLE_C_RATES)
+        return amigaPeriod(realNote - 12, finetune);
     return amigaPeriod(realNote, finetune);
 }
 
@@ -218,6 +287,9 @@ void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& fi
     const uint8_t command = cell.effect.command;
     const bool isPorta = command == CMD_TONE_PORTA || command == CMD_TONE_PORTA_VOLUME_SLIDE;
     const bool hasNote = isNote(cell.note);
+    const BehaviourSet rules = state->behaviours;
+    if (hasNote && !isPorta && (rules & BEHAVIOUR_NEW_NOTE_ACTIONS))
+        newNoteActions(state, channel, cell);
     if (cell.instrument != 0 && !isPorta) channel->instrumentIndex = cell.instrument - 1;
     if (hasNote && !isPorta) channel->noteIndex = cell.note - 1;
     const ChannelSound sound = resolveSound(state, channel);
@@ -244,8 +316,33 @@ void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& fi
     }
     channel->periodDelta = 0;
     channel->updateFlags |= UPDATE_PITCH | UPDATE_VOLUME;
-    if (cell.instrument != 0) resetChannelInstrument(channel, sound.sample);
-    if (cell.volume.command != VOL_NONE) applyVolumeColumnRow(channel, cell.volume);
+    if (cell.instrument != 0 && (rules & BEHAVIOUR_ENVELOPE_RANGES)) {
+        // The envelopes start again with the note (or carry on), not with the instrument.
+        const EnvelopeState kept[3] = {channel->volumeEnvelope, channel->panningEnvelope,
+                                       channel->pitchEnvelope};
+        resetChannelInstrument(channel, sound.sample);
+        channel->volumeEnvelope = kept[0];
+        channel->panningEnvelope = kept[1];
+        channel->pitchEnvelope = kept[2];
+    } else if (cell.instrument != 0) {
+        resetChannelInstrument(channel, sound.sample);
+    }
+    if (rules & BEHAVIOUR_MIDDLE_C_RATES) {
+        if ((hasNote && !isPorta) || cell.instrument != 0)
+            startImpulseNote(state, channel, sound, hasNote && !isPorta);
+    }
+    if (cell.volume.command != VOL_NONE && !((rules & BEHAVIOUR_IMPULSE_EFFECTS) &&
+                                             impulseVolumeColumnRow(state, channel, cell.volume)))
+        applyVolumeColumnRow(channel, cell.volume);
+    if (rules & BEHAVIOUR_ENVELOPE_RANGES) {
+        if (cell.note == NOTE_KEY_OFF) releaseNote(channel, sound.instrument);
+        if (cell.note == NOTE_CUT) cutNote(channel);
+        if (cell.note == NOTE_FADE) channel->fading = 1;
+        applyRowEffect(state, channel, cell, sound, before, jumpSeen);
+        advanceImpulseEnvelopes(state, channel, sound);
+        updateVoice(state, channel, sound.sample);
+        return;
+    }
     if (cell.note == NOTE_KEY_OFF || command == CMD_KEY_OFF) channel->keyOff = 1;
     // The note-cut note silences the channel at once.
     if (cell.note == NOTE_CUT) {

@@ -2,6 +2,7 @@
 // that steer the sequencer (position jump, pattern break, loop and delay, speed and tempo).
 #include "player/effects.h"
 #include "player/envelopes.h"
+#include "player/impulse_effects.h"
 #include "player/sequencer.h"
 
 namespace {
@@ -125,6 +126,10 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
     const uint8_t x = xx >> 4;
     const uint8_t y = xx & 0x0F;
     const bool vibratoOnRow = !(state->behaviours & BEHAVIOUR_VIBRATO_WAITS_FOR_TICK_ONE);
+    if ((state->behaviours & BEHAVIOUR_IMPULSE_EFFECTS) &&
+        impulseRowEffect(state, channel, cell, sound)) {
+        return;
+    }
     // The row's vibrato, downward first where the format swings that way.
     const auto vibrateOnRow = [&] {
         if (!vibratoOnRow) return;

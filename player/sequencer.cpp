@@ -164,6 +164,8 @@ void startSongPosition(PlayState* state, Voice* voices, int32_t sampleRate) {
         channel.voice = &voices[firstVoiceOf(c)];
         channel.panning = song->channelPanning[c];
         channel.channelVolume = song->channelVolume[c];
+        channel.filterCutoff = 127;  // no filter until an instrument or a macro sets one
+        channel.surround = (song->channelFlags[c] & CHANNEL_SURROUND) ? 1 : 0;
         channel.owner = c;
     }
     for (ChannelState& slot : state->background) slot = ChannelState{};

@@ -2,6 +2,8 @@
 // volume column and the effect (slides, oscillators, portamento, retrigger, cut, delay, tremor).
 #include "player/effects.h"
 #include "player/envelopes.h"
+#include "player/impulse.h"
+#include "player/impulse_effects.h"
 #include "player/sequencer.h"
 #include "player/voice_pool.h"
 
@@ -106,6 +108,10 @@ void applyVolumeColumnTick(ChannelState* channel, CellCommand volume) {
 void applyTickEffect(PlayState* state, ChannelState* channel, const NoteCell& cell,
                      const ChannelSound& sound) {
     const uint8_t y = cell.effect.param;
+    if ((state->behaviours & BEHAVIOUR_IMPULSE_EFFECTS) &&
+        impulseTickEffect(state, channel, cell, sound)) {
+        return;
+    }
     switch (cell.effect.command) {
         case CMD_ARPEGGIO: arpeggio(state, channel, sound.sample, cell.effect.param); break;
         case CMD_PORTA_UP:
@@ -178,6 +184,14 @@ void processTickEffects(PlayState* state) {
             channel->volumeDelta = 0;
             channel->periodDelta = 0;
             channel->updateFlags = 0;
+            if (state->behaviours & BEHAVIOUR_ENVELOPE_RANGES) {
+                if (!impulseVolumeColumnTick(state, channel, cell.volume))
+                    applyVolumeColumnTick(channel, cell.volume);
+                applyTickEffect(state, channel, cell, sound);
+                advanceImpulseEnvelopes(state, channel, sound);
+                updateVoice(state, channel, sound.sample);
+                continue;
+            }
             advanceEnvelopes(channel, sound.instrument, false);
             applyVolumeColumnTick(channel, cell.volume);
             applyTickEffect(state, channel, cell, sound);

@@ -213,6 +213,9 @@ BROM_API int brom_channel_level(const brom_module* module, int channel);
    gain applied): the loudest sample frame its note played in that time times its gains. 0 and 0
    before the first render; the function gives 0 (refused) for a channel not in the song. */
 BROM_API int brom_channel_peak(const brom_module* module, int channel, float* left, float* right);
+/* Notes sounding on in the background after their channel started another (Impulse Tracker's
+   new-note actions), now. */
+BROM_API int brom_background_notes(const brom_module* module);
 /* Gain in decibels (-60..+24) before the conversion to 16 bits, which saturates; 0 (the default)
    is the exact mix. */
 BROM_API int brom_set_gain_db(brom_module* module, double decibels);
@@ -265,8 +268,15 @@ BROM_API brom_module_format brom_format(const brom_module* module);
 BROM_API const char* brom_format_name(brom_module_format format);
 
 BROM_API const char* brom_title(const brom_module* module);
-/* The program that wrote the file, as the file names it ("FastTracker v2.00"). */
+/* The program that wrote the file, as the file names it ("FastTracker v2.00",
+   "Impulse Tracker 2.14"). */
 BROM_API const char* brom_tracker(const brom_module* module);
+/* The song message (Impulse Tracker modules), lines ended by '\n'; "" when the file has none. */
+BROM_API const char* brom_message(const brom_module* module);
+/* What instrument `instrument` (from 0) plays for `note` (0..119, C-0 to B-9): the sample,
+   counted from 0 across the whole module, or -1 for none; *played (may be null) gets the note
+   it plays. */
+BROM_API int brom_instrument_note(const brom_module* module, int instrument, int note, int* played);
 BROM_API int brom_instrument_count(const brom_module* module);
 BROM_API const char* brom_instrument_name(const brom_module* module, int index); /* index from 0 */
 BROM_API int brom_sample_count(const brom_module* module, int instrument);
@@ -283,7 +293,8 @@ typedef struct brom_song_info {
     int linear; /* 1: linear frequency table, 0: Amiga periods */
 } brom_song_info;
 BROM_API int brom_get_song_info(const brom_module* module, brom_song_info* info);
-/* The pattern played at an order position, -1 outside the song; rows of a pattern, -1 for none. */
+/* The pattern played at an order position, -1 outside the song and for the positions an order
+   list marks to be passed over; rows of a pattern, -1 for none. */
 BROM_API int brom_order_pattern(const brom_module* module, int order);
 BROM_API int brom_pattern_rows(const brom_module* module, int pattern);
 

@@ -18,6 +18,7 @@
 
 #include "module/xm_writer.h"
 #include "tests/fuzz/api_target.h"
+#include "tests/fuzz/it_seeds.h"
 #include "tests/fuzz/real_sized_songs.h"
 #include "tests/support/mod_writer.h"
 #include "tests/support/s3m_writer.h"
@@ -446,6 +447,7 @@ int main(int argc, char** argv) {
         writeRepairs(corpus);
         writeMods(corpus);
         writeS3ms(corpus);
+        for (const ItSeed& seed : itSeeds()) corpus.writeFile(seed.name + ".it", seed.bytes);
     }
     printf("%d files written to %s\n", corpus.written, corpus.dir.c_str());
     return corpus.ok ? 0 : 1;

@@ -15,6 +15,7 @@
 #include "audio/scheduler.h"
 #include "tests/fuzz/api_target.h"
 #include "tests/fuzz/fuzz_targets.h"
+#include "tests/fuzz/it_seeds.h"
 #include "tests/fuzz/real_sized_songs.h"
 #include "tests/reliability/build_kind.h"
 #include "tests/support/load_bytes.h"
@@ -724,6 +725,91 @@ Catalogue s3mFiles() {
     return cases;
 }
 
+// IT files: every seed cut every 61 bytes; wild counts, offsets, row counts, envelopes and sample
+// headers; every effect letter and volume-column byte with extreme parameters on notes of every
+// kind; compressed data that lies.
+ItSong richIt() {
+    ItSong song = makeItSong(CHANNELS, 2);
+    song.orders = {0, 254, 1, 0, 255};
+    ItSample a = makeItSample(std::vector<int16_t>(64, 50), true);
+    ItSample b = makeItSample(std::vector<int16_t>(300, -70), true);
+    b.sixteenBit = true;
+    b.compressed = true;
+    b.sustain = true;
+    b.sustainStart = 10;
+    b.sustainEnd = 40;
+    song.samples = {a, b};
+    ItInstrument ins = makeItInstrument(1);
+    ins.newNoteAction = 1;
+    ins.duplicateCheck = 1;
+    ins.fadeout = 100;
+    ins.filterCutoff = 50;
+    ins.volumeEnvelope.flags = 1 | 2 | 4;
+    ins.volumeEnvelope.points = {{64, 0}, {10, 5}, {40, 9}};
+    ins.pitchEnvelope.flags = 1 | 128;
+    ins.pitchEnvelope.points = {{-32, 0}, {32, 7}};
+    song.instruments = {ins, makeItInstrument(2)};
+    return song;
+}
+
+Catalogue itFiles() {
+    Catalogue cases;
+    auto addIt = [&cases](std::string name, const ItSong& song, Outcome outcome) {
+        cases.push_back({std::move(name), writeIt(song), outcome});
+    };
+    for (const ItSeed& seed : itSeeds()) {
+        cases.push_back({seed.name, seed.bytes, Outcome::Loads});
+        for (size_t length = 0; length < seed.bytes.size(); length += 61) {
+            cases.push_back({seed.name + " cut at " + std::to_string(length),
+                             std::vector<uint8_t>(seed.bytes.begin(), seed.bytes.begin() + length),
+                             Outcome::Either});
+        }
+    }
+    const uint8_t params[CHANNELS] = {0x00, 0x0F, 0xF0, 0xFF};
+    const int16_t notes[6] = {0, 119, 254, 255, 200, -1};
+    for (uint8_t effect = 0; effect <= 31; ++effect) {
+        ItSong song = richIt();
+        for (int r = 0; r < 64; ++r) {
+            for (int c = 0; c < CHANNELS; ++c) {
+                itCellAt(song, r % 2, r, c) = {notes[(r + c) % 6], uint8_t(r % 4),
+                                               int16_t((r * 37 + c * 11) % 256), effect,
+                                               params[(r + c) % CHANNELS]};
+            }
+        }
+        addIt("it effect " + std::to_string(effect), song, Outcome::Loads);
+    }
+    ItSong wild = richIt();
+    wild.orderCountOverride = 0xFFFF;
+    addIt("it order count 65535", wild, Outcome::Fails);
+    wild = richIt();
+    wild.patternCountOverride = 0xFFFF;
+    addIt("it pattern count 65535", wild, Outcome::Fails);
+    wild = richIt();
+    wild.patterns[0].rows = 0xFFFF;
+    wild.samples[0].lengthOverride = 0xFFFFFFFF;
+    wild.samples[1].lengthOverride = 0x7FFFFFFF;
+    wild.samples[1].dataOffsetOverride = 3;
+    wild.instruments[0].volumeEnvelope.countOverride = 255;
+    wild.instruments[0].volumeEnvelope.loopStart = 200;
+    wild.instruments[0].volumeEnvelope.sustainEnd = 250;
+    wild.instruments[0].keyboard[60][0] = 250;
+    wild.instruments[0].keyboard[61][1] = 200;
+    wild.instruments[0].pitchPanSeparation = -128;
+    wild.instruments[0].pitchPanCentre = 255;
+    wild.speed = 0;
+    wild.tempo = 0;
+    wild.globalVolume = 255;
+    addIt("it wild header and instrument", wild, Outcome::Loads);
+    ItSong garbage = richIt();
+    garbage.samples[1].compressed = true;
+    garbage.samples[1].dataOffsetOverride = 0;  // the header itself, read as compressed data
+    garbage.samples[0].compressed = true;
+    garbage.samples[0].sixteenBit = true;
+    garbage.samples[0].dataOffsetOverride = 0xC0;
+    addIt("it compressed data that lies", garbage, Outcome::Loads);
+    return cases;
+}
+
 struct Kind {
     const char* name;
     Catalogue (*build)();
@@ -743,6 +829,7 @@ const Kind KINDS[] = {
     {"RealSized", realSized},
     {"ModFiles", modFiles},
     {"S3mFiles", s3mFiles},
+    {"ItFiles", itFiles},
 };
 
 void PrintTo(const Kind& kind, std::ostream* out) { *out << kind.name; }

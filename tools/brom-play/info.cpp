@@ -91,6 +91,18 @@ void printSubsongs(brom_module* module) {
     }
 }
 
+// The message, each line indented beside the label.
+void printMessage(const brom_module* module) {
+    const char* text = brom_message(module);
+    if (!text[0]) return;
+    printf("message         ");
+    for (const char* c = text; *c; ++c) {
+        putchar(*c);
+        if (*c == '\n' && c[1]) printf("                ");
+    }
+    printf("\n");
+}
+
 void printPatterns(const brom_module* module) {
     brom_song_info song = {};
     brom_get_song_info(module, &song);
@@ -125,6 +137,21 @@ void printSamples(const brom_module* module, int instrument, int count) {
     }
 }
 
+void printKeyboard(const brom_module* module, int instrument) {
+    const std::vector<KeyRange> ranges = keyboardRanges(module, instrument);
+    if (ranges.empty()) return;
+    printf("  keyboard   ");
+    for (size_t k = 0; k < ranges.size(); ++k) {
+        const KeyRange& r = ranges[k];
+        char from[8], to[8];
+        noteName(r.from, from);
+        noteName(r.to, to);
+        printf("%s %s..%s sample %d", k ? "," : "", from, to, r.sample + 1);
+        if (r.transpose) printf(" (%+d)", r.transpose);
+    }
+    printf("\n");
+}
+
 void printInstruments(const brom_module* module) {
     for (int i = 0; i < brom_instrument_count(module); ++i) {
         brom_instrument_info ins;
@@ -136,6 +163,7 @@ void printInstruments(const brom_module* module) {
             ins.volume_envelope ? " (on)" : "", ins.panning_points,
             ins.panning_envelope ? " (on)" : "", ins.fadeout, ins.vibrato_type, ins.vibrato_sweep,
             ins.vibrato_depth, ins.vibrato_rate);
+        printKeyboard(module, i);
         printSamples(module, i, ins.samples);
     }
 }
@@ -152,6 +180,30 @@ void printRepairs(const brom_module* module) {
 
 }  // namespace
 
+std::vector<KeyRange> keyboardRanges(const brom_module* module, int instrument) {
+    std::vector<KeyRange> ranges;
+    for (int note = 0; note < 120; ++note) {
+        int played = note;
+        const int sample = brom_instrument_note(module, instrument, note, &played);
+        if (sample < 0) continue;
+        const int transpose = played - note;
+        if (!ranges.empty() && ranges.back().to == note - 1 && ranges.back().sample == sample &&
+            ranges.back().transpose == transpose) {
+            ranges.back().to = note;
+        } else {
+            ranges.push_back({note, note, sample, transpose});
+        }
+    }
+    return ranges;
+}
+
+void noteName(int note, char* text) {
+    static const char* const NAMES[12] = {"C-", "C#", "D-", "D#", "E-", "F-",
+                                          "F#", "G-", "G#", "A-", "A#", "B-"};
+    const int n = note < 0 ? 0 : note > 119 ? 119 : note;
+    snprintf(text, 8, "%s%d", NAMES[n % 12], n / 12 % 10);
+}
+
 void formatDuration(int64_t ms, char* text) {
     if (ms < 0) {
         snprintf(text, 24, "unknown");
@@ -164,6 +216,7 @@ void formatDuration(int64_t ms, char* text) {
 void printInfoText(brom_module* module, const char* path) {
     printHeader(module, path);
     printSubsongs(module);
+    printMessage(module);
     printRepairs(module);
     printPatterns(module);
     printInstruments(module);

@@ -167,6 +167,15 @@ struct PlayState {
     LoopReplay loopReplay;
     uint8_t hasRepeated;
     uint8_t playedRows[PLAYED_ROW_BYTES];
+    // When one subsong of several plays (player/subsongs.h): the rows of the subsongs found before
+    // it, a bit per (order, row) as in playedRows (null: none), and its start. A row start that
+    // would play one of those rows comes round instead: it goes back to the start.
+    const uint8_t* otherSongRows;
+    // Order positions from 0 to orderEnd - 1 are played: the song's length, or for a subsong
+    // after the end marker that ends the song, up to the next end marker.
+    int32_t orderEnd;
+    int32_t songStartOrder;
+    int32_t songStartRow;
 
     // Each pool sample's finetune as playing has left it (the set-finetune command changes it for
     // every later note of the sample).

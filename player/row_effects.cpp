@@ -10,14 +10,14 @@ namespace {
 void positionJump(PlayState* state, uint8_t order, bool* jumpSeen) {
     state->nextOrderPosition = order;
     state->nextRow = 0;
-    if (order >= state->song->songLength) state->nextOrderPosition = 0;
+    if (order >= state->orderEnd) state->nextOrderPosition = 0;
     *jumpSeen = true;
 }
 
 void patternBreak(PlayState* state, uint8_t row, bool jumpSeen) {
     state->nextRow = row;
     if (!jumpSeen) state->nextOrderPosition = state->orderPosition + 1;
-    if (state->nextOrderPosition >= state->song->songLength) state->nextOrderPosition = 0;
+    if (state->nextOrderPosition >= state->orderEnd) state->nextOrderPosition = 0;
 }
 
 void patternLoop(PlayState* state, ChannelState* channel, uint8_t count) {

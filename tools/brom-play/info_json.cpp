@@ -83,6 +83,16 @@ void printInfoJson(brom_module* module, const char* path) {
     for (int i = 0; i < song.song_length; ++i) {
         printf("%s%d", i ? ", " : "", brom_order_pattern(module, i));
     }
+    printf("],\n  \"subsongs\": [");
+    const int subsongs = brom_subsong_count(module);
+    for (int k = 0; k < subsongs; ++k) {
+        brom_subsong subsong = {};
+        brom_get_subsong(module, k, &subsong);
+        printf("%s{\"order\": %d, \"row\": %d, \"duration_ms\": %" PRId64 ", \"name\": ",
+               k ? ", " : "", subsong.order, subsong.row, subsong.duration_ms);
+        writeJsonString(subsong.name);
+        printf("}");
+    }
     printf("],\n  \"repairs\": [");
     const int repairs = brom_repair_count(module);
     for (int i = 0; i < repairs; ++i) {

@@ -18,7 +18,7 @@
 
 const char KEY_HELP[] =
     "keys: space pause  left/right order  up/down seek 10 s  +/- gain  1-9,0 mute  ! unmute all  "
-    "l loop  n/p file  h/? keys  q/Esc quit";
+    "l loop  n/p file  </> song  h/? keys  q/Esc quit";
 
 bool hasAudioExtension(const char* path) {
     const char* dot = strrchr(path, '.');
@@ -49,7 +49,12 @@ const char USAGE[] =
     "  --quality Q           FLAC's level 0..8 (default 5); Opus and MP3: kbit/s (160, 192)\n"
     "  --repeat N            passes after the first: 0 (default) ends where the song first\n"
     "                        comes round, -1 never ends\n"
-    "  --start ORDER[:ROW]   begin at that order position (and row), counted from 0\n"
+    "  --start ORDER[:ROW]   begin at that order position (and row), counted from 0; the song\n"
+    "                        ends where a pass from its start would\n"
+    "  --subsong N           play subsong N, counted from 1 (--info lists them)\n"
+    "  --subsongs all        --render into a folder: each subsong to a file of its own\n"
+    "  --end HOW             where the song comes round: stop (default), loop, or\n"
+    "                        fade[:SECONDS] (10 s unless given), then stop\n"
     "  --seek TIME           begin at TIME: seconds, or m:ss[.fff]\n"
     "  --seconds N           stop after N seconds\n"
     "  --mute LIST           mute channels, counted from 1, as in 1,3,5-8\n"
@@ -76,6 +81,7 @@ const char KEYS_USAGE[] =
     "  !                     unmute every channel\n"
     "  l                     loop: repeat forever / stop where the song next comes round\n"
     "  n, p                  next / previous file\n"
+    "  >, <                  next / previous subsong (also . and ,)\n"
     "  h, ?                  the keys on the status line for 5 s\n"
     "  q, Esc                quit\n";
 
@@ -195,6 +201,22 @@ bool readOrderRow(const char* text, Options* options) {
     return true;
 }
 
+// "stop", "loop", "fade" or "fade:SECONDS" (up to ten minutes, to the millisecond).
+bool readEnd(const char* text, Options* options) {
+    if (strcmp(text, "stop") == 0 || strcmp(text, "loop") == 0) {
+        options->end = text[0] == 's' ? BROM_END_STOP : BROM_END_LOOP;
+        return true;
+    }
+    if (strncmp(text, "fade", 4) != 0 || (text[4] != '\0' && text[4] != ':')) return false;
+    int64_t ms = DEFAULT_FADE_MS;
+    if (text[4] == ':' && (!readTimeMs(text + 5, &ms) || ms < 1 || ms > BROM_LONGEST_FADE_MS)) {
+        return false;
+    }
+    options->end = BROM_END_FADE;
+    options->fadeMs = static_cast<int32_t>(ms);
+    return true;
+}
+
 // What an option does with its value (null for an option without one); false when the value is
 // malformed.
 using ApplyOption = bool (*)(CommandLine* line, const char* value);
@@ -281,6 +303,21 @@ const OptionRow OPTION_TABLE[] = {
     {"--threads", true,
      [](CommandLine* l, const char* v) { return readInt32(v, 1, 16, &l->options->threads); },
      "a count from 1 to 16", FOR_SOUND},
+    {"--subsong", true,
+     [](CommandLine* l, const char* v) {
+         int32_t number = 0;
+         if (!readInt32(v, 1, 256, &number)) return false;
+         l->options->subsong = number - 1;
+         return true;
+     },
+     "a subsong from 1", FOR_SOUND},
+    {"--subsongs", true,
+     [](CommandLine* l, const char* v) {
+         return strcmp(v, "all") == 0 && (l->options->allSubsongs = true);
+     },
+     "all", FOR_RENDER},
+    {"--end", true, [](CommandLine* l, const char* v) { return readEnd(v, l->options); },
+     "stop, loop, fade or fade:SECONDS (at most 600)", FOR_SOUND},
     {"--ticks", true,
      [](CommandLine* l, const char* v) {
          return readInteger(v, 0, INT64_C(1) << 40, &l->options->ticks);
@@ -379,6 +416,15 @@ ParseResult checkTogether(const CommandLine& line) {
     }
     if (options->mode == Mode::RENDER && options->repeat < 0 && options->seconds < 0) {
         return usageError("--repeat -1 never ends: --render needs --seconds with it");
+    }
+    if (options->mode == Mode::RENDER && options->end == BROM_END_LOOP && options->seconds < 0) {
+        return usageError("--end loop never ends: --render needs --seconds with it");
+    }
+    if (options->allSubsongs && options->subsong >= 0) {
+        return usageError("--subsong and --subsongs all both say what to play: give one");
+    }
+    if (options->allSubsongs && options->mode == Mode::RENDER && !options->renderFolder) {
+        return usageError("--subsongs all renders a file for each subsong: give a folder");
     }
     warnUnused(line);
     return ParseResult::RUN;

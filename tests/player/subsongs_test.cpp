@@ -36,19 +36,21 @@ const SubsongCase CASES[] = {
      {2, 1}},
 };
 
-enum class Written { XM, MOD, S3M };
+enum class Written { XM, MOD, S3M, IT };
 
 class Subsongs : public ::testing::TestWithParam<std::tuple<SubsongCase, Written>> {};
 
-// XM and MOD order lists hold no markers: they go in after loading. An S3M file has its own.
+// XM and MOD order lists hold no markers: they go in after loading. S3M and IT files have their
+// own.
 TEST_P(Subsongs, StartAndLengthOfEach) {
     const auto& [c, format] = GetParam();
     SongPtr song = loadOwnedSong(format == Written::XM    ? subsongXm(c.jumps)
                                  : format == Written::MOD ? subsongMod(c.jumps)
-                                                          : subsongS3m(c.jumps, c.markers));
+                                 : format == Written::S3M ? subsongS3m(c.jumps, c.markers)
+                                                          : subsongIt(c.jumps, c.markers));
     ASSERT_TRUE(song);
     for (const auto& [order, marker] : c.markers) {
-        if (format == Written::S3M) {
+        if (format == Written::S3M || format == Written::IT) {
             EXPECT_EQ(song->orderTable[order], marker);
         }
         song->orderTable[order] = marker;
@@ -72,7 +74,7 @@ TEST_P(Subsongs, StartAndLengthOfEach) {
 }
 
 std::string caseName(const ::testing::TestParamInfo<std::tuple<SubsongCase, Written>>& info) {
-    static const char* const FORMATS[] = {"Xm", "Mod", "S3m"};
+    static const char* const FORMATS[] = {"Xm", "Mod", "S3m", "It"};
     return std::string(std::get<0>(info.param).name) +
            FORMATS[static_cast<int>(std::get<1>(info.param))];
 }
@@ -80,7 +82,7 @@ std::string caseName(const ::testing::TestParamInfo<std::tuple<SubsongCase, Writ
 INSTANTIATE_TEST_SUITE_P(Modules, Subsongs,
                          ::testing::Combine(::testing::ValuesIn(CASES),
                                             ::testing::Values(Written::XM, Written::MOD,
-                                                              Written::S3M)),
+                                                              Written::S3M, Written::IT)),
                          caseName);
 
 // A subsong played alone goes back to its own start where it would run into an earlier one, and

@@ -52,8 +52,9 @@ struct brom_module {
     int32_t jumpOrder, jumpRow;
     int64_t jumpMs;
 
-    int64_t durationMs;  // one pass at durationRate, -1 until measured
+    int64_t durationMs;  // one pass at durationRate and durationProfile, -1 until measured
     int32_t durationRate;
+    PlayProfile durationProfile;
     // The frame at which one pass first starts each order position (-1: never), measured with
     // the duration.
     int64_t orderFrames[256];
@@ -312,6 +313,7 @@ int64_t measurePassFrames(brom_module* module) {
         return -1;
     }
     resetVoices(voices);
+    state->profile = module->engine->profile;
     startSongPosition(state, voices, module->rate);
     placeAtSongStart(module, state);
     for (int64_t& start : module->orderFrames) start = -1;
@@ -419,13 +421,17 @@ brom_module* loadModule(const FileCallbacks* files, const char* path, brom_error
     return module;
 }
 
-// The duration and the order starts at the module's rate, measured once per rate.
+// The duration and the order starts at the module's rate, measured once per rate and profile.
 bool measured(brom_module* module) {
-    if (module->durationMs >= 0 && module->durationRate == module->rate) return true;
+    if (module->durationMs >= 0 && module->durationRate == module->rate &&
+        module->durationProfile == module->engine->profile) {
+        return true;
+    }
     const int64_t frames = measurePassFrames(module);
     if (frames < 0) return false;
     module->durationMs = frames * 1000 / module->rate;
     module->durationRate = module->rate;
+    module->durationProfile = module->engine->profile;
     return true;
 }
 
@@ -533,28 +539,52 @@ const char* brom_repair_note(const brom_module* module, int index) {
     return module->song->repairNotes[index];
 }
 
+namespace {
+
+// Plays again from where the last seek left the song (or from the start), with the rate and
+// profile the module has now; false when that fails.
+bool replaySought(brom_module* module) {
+    if (module->jumpOrder >= 0) {
+        // The jump came at the end of a block; at a new rate it comes at the end of the block
+        // that holds the same time (or at the start, as it did at time 0).
+        const int32_t order = module->jumpOrder, row = module->jumpRow;
+        const int64_t frame = module->jumpMs * module->rate / 1000;
+        if (!restart(module)) return false;
+        skipBlocks(module, frame);
+        return brom_seek_order_row(module, order, row) == 1;
+    }
+    return module->soughtMs >= 0 ? brom_seek_ms(module, module->soughtMs) == 1 : restart(module);
+}
+
+}  // namespace
+
 int brom_set_sample_rate(brom_module* module, int rate) {
     if (!module || rate < LOWEST_RATE || rate > HIGHEST_RATE || module->rendered) return 0;
     const int32_t previous = module->rate;
     module->rate = rate;
-    bool ok;
-    if (module->jumpOrder >= 0) {
-        // The jump came at the end of a block; at the new rate it comes at the end of the block
-        // that holds the same time (or at the start, as it did at time 0).
-        const int32_t order = module->jumpOrder, row = module->jumpRow;
-        const int64_t frame = module->jumpMs * rate / 1000;
-        ok = restart(module);
-        if (ok) skipBlocks(module, frame);
-        ok = ok && brom_seek_order_row(module, order, row) == 1;
-    } else {
-        ok = module->soughtMs >= 0 ? brom_seek_ms(module, module->soughtMs) == 1 : restart(module);
-    }
-    if (!ok) {
+    if (!replaySought(module)) {
         module->rate = previous;
         restart(module);
         return 0;
     }
     return 1;
+}
+
+int brom_set_profile(brom_module* module, const char* name) {
+    PlayProfile profile;
+    if (!module || !profileNamed(name, &profile) || module->rendered) return 0;
+    const PlayProfile previous = module->engine->profile;
+    module->engine->profile = profile;
+    if (!replaySought(module)) {
+        module->engine->profile = previous;
+        restart(module);
+        return 0;
+    }
+    return 1;
+}
+
+const char* brom_profile(const brom_module* module) {
+    return module ? profileName(module->engine->profile) : "";
 }
 
 int brom_sample_rate(const brom_module* module) { return module ? module->rate : 0; }

@@ -81,6 +81,7 @@ struct ChannelState {
     uint8_t tremorCounter;
     uint8_t tremorOnTicks;
     uint8_t tremorOffTicks;
+    uint8_t tremorSilenced;  // a tremor has silenced the note until the volume is next set
     int32_t patternLoopRow;
     int32_t patternLoopCount;
     uint8_t waveControl;
@@ -135,7 +136,8 @@ constexpr int PLAYED_ROW_BYTES = 256 * 256 / 8;
 
 struct PlayState {
     const Song* song;
-    BehaviourSet behaviours;  // the format's row of the behaviour table, or a profile's
+    PlayProfile profile;  // chosen before play start; PROFILE_BROM plays the format's own row
+    BehaviourSet behaviours;  // the profile's row of the behaviour table for the song's format
     int32_t sampleRate;  // the output rate that pitch steps and tick lengths are made for
 
     // The position: the row that plays, its tick, and what the row start takes next (-1: the row

@@ -131,7 +131,7 @@ void destroyPlayState(PlayState* state) { free(state); }
 void startSongPosition(PlayState* state, Voice* voices, int32_t sampleRate) {
     const Song* song = state->song;
     // The format's row, and what the file itself asks for (S3M's header flags).
-    state->behaviours = formatBehaviours(song->format) | song->fileBehaviours;
+    state->behaviours = profileBehaviours(state->profile, song->format) | song->fileBehaviours;
     state->voices = voices;
     state->sampleRate = sampleRate;
     state->startedRow = -1;

@@ -15,10 +15,10 @@
 #include "player/player_state.h"
 #include "player/voice.h"
 
-// Resets the playing state to the song's start with the format's behaviours, sets the tempo from
-// defaultBpm and hands each channel its first voice of `voices` (VOICE_COUNT of them); pitch steps
-// and tick lengths are computed for `sampleRate`. Play start of the mixer and of the offline
-// tools.
+// Resets the playing state to the song's start with its profile's behaviours for the song's
+// format (state->profile, kept), sets the tempo from defaultBpm and hands each channel its first
+// voice of `voices` (VOICE_COUNT of them); pitch steps and tick lengths are computed for
+// `sampleRate`. Play start of the mixer and of the offline tools.
 void startSongPosition(PlayState* state, Voice* voices, int32_t sampleRate);
 
 // One tick: a row start when the tick is 0, the per-tick effects otherwise.

@@ -390,6 +390,12 @@
     player.bytes = bytes;
     player.name = name;
     M._brom_set_sample_rate(handle, audio.context.sampleRate);
+    // The profile's name, as a C string after the first 32 bytes of scratch.
+    const profile = $("profile").value;
+    for (let k = 0; k <= profile.length; ++k) {
+      M.HEAPU8[scratch + 32 + k] = profile.charCodeAt(k) || 0;
+    }
+    M._brom_set_profile(handle, scratch + 32);
     M._brom_set_gain_db(handle, player.gainDb);
     M._brom_set_repeat_count(handle, player.loop ? -1 : 0);
     M._brom_set_end(handle, player.fade ? BROM_END_FADE : BROM_END_STOP, FADE_MS);
@@ -690,6 +696,13 @@
     $("save").onclick = saveWav;
     $("gain").oninput = () => setGain(Number($("gain").value));
     $("stereo").oninput = () => setStereo(Number($("stereo").value));
+    // A profile plays from the start of a render: the song is read again and goes on from here.
+    $("profile").onchange = () => {
+      if (!player.bytes) return;
+      const at = heard().timeMs;
+      loadBytes(player.bytes, player.name);
+      seek(at);
+    };
     $("loop").onchange = () => setLoop($("loop").checked);
     $("fade").onchange = () => setFade($("fade").checked);
     $("subsong").onchange = () => setSong(Number($("subsong").value));

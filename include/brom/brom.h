@@ -102,6 +102,13 @@ BROM_API const char* brom_repair_note(const brom_module* module, int index);
 BROM_API int brom_set_sample_rate(brom_module* module, int rate);
 BROM_API int brom_sample_rate(const brom_module* module);
 
+/* The way the module plays: "brom" (also "default"), Brom's own, and the default; "ft2",
+   FastTracker 2's, for XM modules as FastTracker 2 played them. Accepted, like the rate, before
+   the first render and right after a seek (rendering from the same moment); 0 for an unknown
+   name. brom_profile names the profile in use. */
+BROM_API int brom_set_profile(brom_module* module, const char* name);
+BROM_API const char* brom_profile(const brom_module* module);
+
 /* Write up to `frames` interleaved stereo frames (left, right) and return how many; fewer than
    asked means the end, and later calls return 0. */
 BROM_API size_t brom_render_s16(brom_module* module, int16_t* stereo, size_t frames);

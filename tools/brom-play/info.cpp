@@ -243,6 +243,7 @@ int runInfo(const Options& options) {
             continue;
         }
         sayRepairs(path, brom_repair_count(module), brom_repair_note(module, 0));
+        if (options.profile) brom_set_profile(module, options.profile);
         if (options.json) {
             printInfoJson(module, path);
         } else {

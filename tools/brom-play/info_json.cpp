@@ -74,6 +74,7 @@ void printInfoJson(brom_module* module, const char* path) {
     writeJsonString(brom_tracker(module));
     printf(",\n  \"message\": ");
     writeJsonString(brom_message(module));
+    printf(",\n  \"profile\": \"%s\"", brom_profile(module));
     printf(",\n  \"channels\": %d,\n  \"duration_ms\": %" PRId64
            ",\n  \"song_length\": %d,\n  \"restart\": %d,\n  \"patterns\": %d,\n  \"speed\": "
            "%d,\n  \"bpm\": %d,\n  \"linear\": %s,\n  \"orders\": [",

@@ -13,6 +13,7 @@
 #include <iterator>
 #include <string>
 
+#include "module/behaviours.h"
 #include "tools/brom-play/encode.h"
 
 const char KEY_HELP[] =
@@ -42,6 +43,7 @@ const char USAGE[] =
     "\n"
     "options:\n"
     "  --rate HZ             output rate, 8000..192000 (default 44100)\n"
+    "  --profile NAME        play as brom (default) or as FastTracker 2 did (ft2)\n"
     "  --float               --render writes 32-bit float samples\n"
     "  --format FORMAT       --render writes wav, flac, opus or mp3 (default: by OUT's name)\n"
     "  --quality Q           FLAC's level 0..8 (default 5); Opus and MP3: kbit/s (160, 192)\n"
@@ -255,6 +257,12 @@ const OptionRow OPTION_TABLE[] = {
     {"--rate", true,
      [](CommandLine* l, const char* v) { return readInt32(v, 8000, 192000, &l->options->rate); },
      "a rate from 8000 to 192000 Hz", FOR_SOUND},
+    {"--profile", true,
+     [](CommandLine* l, const char* v) {
+         PlayProfile profile;
+         return profileNamed(v, &profile) && (l->options->profile = v);
+     },
+     "brom (or default) or ft2"},
     {"--float", false, [](CommandLine* l, const char*) { return l->options->floatSamples = true; },
      "", FOR_RENDER},
     {"--format", true,

@@ -27,6 +27,7 @@ struct Options {
     std::vector<const char*> files;
 
     int32_t rate = 44100;
+    const char* profile = nullptr;  // --profile brom|default|ft2; null: Brom's own
     bool floatSamples = false;  // --float
     const char* format = nullptr;  // --format wav|flac|opus|mp3; null: by the output's name
     int32_t quality = -1;  // --quality; -1: the format's default

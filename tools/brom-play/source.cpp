@@ -91,6 +91,7 @@ void sayRepairs(const char* path, int count, const char* first) {
 void applySettings(brom_module* module, const Options& options) {
     // The values were checked when the command line was read: these calls are accepted.
     if (brom_sample_rate(module) != options.rate) brom_set_sample_rate(module, options.rate);
+    if (options.profile) brom_set_profile(module, options.profile);
     brom_set_repeat_count(module, options.repeat);
     for (int c = 0; c < brom_channel_count(module); ++c) {
         brom_set_channel_mute(module, c, (options.mutedChannels >> c) & 1);

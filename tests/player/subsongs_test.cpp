@@ -56,7 +56,7 @@ TEST_P(Subsongs, StartAndLengthOfEach) {
         song->orderTable[order] = marker;
     }
     SubsongList list;
-    ASSERT_TRUE(findSubsongs(song.get(), 44100, 3600 * 44100, &list));
+    ASSERT_TRUE(findSubsongs(song.get(), PROFILE_BROM, 44100, 3600 * 44100, &list));
     ASSERT_EQ(list.count, static_cast<int>(c.starts.size()));
     EXPECT_FALSE(list.cut);
     int32_t visits = 0;
@@ -91,7 +91,7 @@ TEST(SubsongPlay, GoesBackToItsStartAndPassesAreCut) {
     SongPtr song = loadOwnedSong(subsongXm({-1, 0, -1, 0}));
     ASSERT_TRUE(song);
     SubsongList list;
-    ASSERT_TRUE(findSubsongs(song.get(), 44100, 3600 * 44100, &list));
+    ASSERT_TRUE(findSubsongs(song.get(), PROFILE_BROM, 44100, 3600 * 44100, &list));
     ASSERT_EQ(list.count, 2);
     uint8_t earlier[PLAYED_ROW_BYTES] = {};
     markVisits(&list, 0, list.songs[1].firstVisit, earlier);
@@ -113,7 +113,7 @@ TEST(SubsongPlay, GoesBackToItsStartAndPassesAreCut) {
     releaseSubsongs(&list);
 
     // Cut in the middle of each order, every order starts a song of its own.
-    ASSERT_TRUE(findSubsongs(song.get(), 44100, PATTERN_FRAMES / 2, &list));
+    ASSERT_TRUE(findSubsongs(song.get(), PROFILE_BROM, 44100, PATTERN_FRAMES / 2, &list));
     ASSERT_EQ(list.count, 4);
     for (int k = 0; k < list.count; ++k) {
         EXPECT_EQ(list.songs[k].order, k);

@@ -88,11 +88,13 @@ void report(brom_error* error, const char** reason, brom_error code, const char*
     if (reason) *reason = text;
 }
 
-// The subsongs, found at the module's rate when `atRate` (for their lengths) or at any rate (for
-// their rows); null when memory is short.
+// The subsongs as the module's profile plays them, found at the module's rate when `atRate` (for
+// their lengths) or at any rate (for their rows); null when memory is short.
 const SubsongList* subsongList(brom_module* module, bool atRate) {
-    if (module->subsongs && (!atRate || module->subsongs->rate == module->rate)) {
-        return module->subsongs;
+    const SubsongList* found = module->subsongs;
+    if (found && found->profile == module->engine->profile &&
+        (!atRate || found->rate == module->rate)) {
+        return found;
     }
     if (!module->subsongs) {
         module->subsongs = static_cast<SubsongList*>(calloc(1, sizeof(SubsongList)));
@@ -100,7 +102,8 @@ const SubsongList* subsongList(brom_module* module, bool atRate) {
     }
     releaseSubsongs(module->subsongs);
     const int64_t passFrames = LONGEST_PASS_SECONDS * module->rate;
-    if (findSubsongs(module->song, module->rate, passFrames, module->subsongs)) {
+    if (findSubsongs(module->song, module->engine->profile, module->rate, passFrames,
+                     module->subsongs)) {
         return module->subsongs;
     }
     free(module->subsongs);
@@ -116,9 +119,23 @@ void placeAtSongStart(brom_module* module, PlayState* state) {
     startSubsongAt(state, subsong.order, subsong.row, module->otherSongRows);
 }
 
+// Before play start: the rows of the subsongs before the selected one, as the profile now finds
+// them. A subsong the profile no longer finds leaves the whole order list selected.
+void noteOtherSongRows(brom_module* module) {
+    if (module->subsong <= 0) return;
+    const SubsongList* list = subsongList(module, false);
+    if (!list || module->subsong >= list->count) {
+        module->subsong = -1;
+        return;
+    }
+    memset(module->otherSongRows, 0, sizeof module->otherSongRows);
+    markVisits(list, 0, list->songs[module->subsong].firstVisit, module->otherSongRows);
+}
+
 // Back to frame 0 at the module's rate, nothing handed out.
 bool restart(brom_module* module) {
     prepareMixSettings(module->engine, module->rate);
+    noteOtherSongRows(module);
     if (!startSongOffline(module->engine, module->song)) return false;
     placeAtSongStart(module, module->engine->state);
     if (module->parallel) parallelReset(module->parallel);
@@ -702,8 +719,6 @@ int brom_select_subsong(brom_module* module, int index) {
     const SubsongList* list = module && index >= -1 ? subsongList(module, false) : nullptr;
     if (!list || index >= list->count || !bringEngineBack(module)) return 0;
     module->subsong = index;
-    memset(module->otherSongRows, 0, sizeof module->otherSongRows);
-    if (index > 0) markVisits(list, 0, list->songs[index].firstVisit, module->otherSongRows);
     module->durationMs = -1;
     module->soughtMs = -1;
     return restart(module) ? 1 : 0;

@@ -60,8 +60,10 @@ void playSubsong(Search* search, SubsongList* list, int32_t order, int64_t passF
 
 }  // namespace
 
-bool findSubsongs(const Song* song, int32_t rate, int64_t passFrames, SubsongList* list) {
+bool findSubsongs(const Song* song, PlayProfile profile, int32_t rate, int64_t passFrames,
+                  SubsongList* list) {
     *list = SubsongList{};
+    list->profile = profile;
     list->rate = rate;
     Search search = {};
     search.state = createPlayState(song);
@@ -71,6 +73,7 @@ bool findSubsongs(const Song* song, int32_t rate, int64_t passFrames, SubsongLis
     list->visits = static_cast<uint16_t*>(malloc(MOST_VISITS * sizeof(uint16_t)));
     const bool ready = search.state && search.voices && search.found && list->visits;
     if (ready) {
+        search.state->profile = profile;
         resetVoices(search.voices);
         int64_t workLeft = SUBSONG_SEARCH_WORK;
         for (int32_t order = 0; order >= 0 && list->count < MAX_SUBSONGS;

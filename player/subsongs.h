@@ -10,7 +10,7 @@
 //   - and so on, until every order position has been played or holds a marker or no pattern.
 //
 //     SubsongList list;
-//     if (!findSubsongs(song, 44100, LONGEST, &list)) ...;   // memory short
+//     if (!findSubsongs(song, PROFILE_BROM, 44100, LONGEST, &list)) ...;   // memory short
 //     for (int k = 0; k < list.count; ++k) ... list.songs[k].order, list.songs[k].frames ...
 //     releaseSubsongs(&list);
 //
@@ -45,6 +45,7 @@ struct Subsong {
 };
 
 struct SubsongList {
+    PlayProfile profile;  // the playing profile searched with (its behaviours may steer the path)
     int32_t rate;
     int32_t count;
     Subsong songs[MAX_SUBSONGS];
@@ -55,9 +56,10 @@ struct SubsongList {
     bool cut;  // the search ran out of ticks: order positions may be left unexamined
 };
 
-// Finds the song's subsongs and their lengths at `rate`; false (and an empty list) when memory
-// is short. The list is released with releaseSubsongs.
-bool findSubsongs(const Song* song, int32_t rate, int64_t passFrames, SubsongList* list);
+// Finds the song's subsongs, played with `profile`, and their lengths at `rate`; false (and an
+// empty list) when memory is short. The list is released with releaseSubsongs.
+bool findSubsongs(const Song* song, PlayProfile profile, int32_t rate, int64_t passFrames,
+                  SubsongList* list);
 void releaseSubsongs(SubsongList* list);
 
 // The entry of `visits` that plays (order, row); when no subsong plays that row, the first entry

@@ -36,25 +36,27 @@ const SubsongCase CASES[] = {
      {2, 1}},
 };
 
-enum class Written { XM, MOD, S3M };
+enum class Written { XM, MOD, S3M, IT };
 
 class Subsongs : public ::testing::TestWithParam<std::tuple<SubsongCase, Written>> {};
 
-// XM and MOD order lists hold no markers: they go in after loading. An S3M file has its own.
+// XM and MOD order lists hold no markers: they go in after loading. S3M and IT files have their
+// own.
 TEST_P(Subsongs, StartAndLengthOfEach) {
     const auto& [c, format] = GetParam();
     SongPtr song = loadOwnedSong(format == Written::XM    ? subsongXm(c.jumps)
                                  : format == Written::MOD ? subsongMod(c.jumps)
-                                                          : subsongS3m(c.jumps, c.markers));
+                                 : format == Written::S3M ? subsongS3m(c.jumps, c.markers)
+                                                          : subsongIt(c.jumps, c.markers));
     ASSERT_TRUE(song);
     for (const auto& [order, marker] : c.markers) {
-        if (format == Written::S3M) {
+        if (format == Written::S3M || format == Written::IT) {
             EXPECT_EQ(song->orderTable[order], marker);
         }
         song->orderTable[order] = marker;
     }
     SubsongList list;
-    ASSERT_TRUE(findSubsongs(song.get(), 44100, 3600 * 44100, &list));
+    ASSERT_TRUE(findSubsongs(song.get(), PROFILE_BROM, 44100, 3600 * 44100, &list));
     ASSERT_EQ(list.count, static_cast<int>(c.starts.size()));
     EXPECT_FALSE(list.cut);
     int32_t visits = 0;
@@ -72,7 +74,7 @@ TEST_P(Subsongs, StartAndLengthOfEach) {
 }
 
 std::string caseName(const ::testing::TestParamInfo<std::tuple<SubsongCase, Written>>& info) {
-    static const char* const FORMATS[] = {"Xm", "Mod", "S3m"};
+    static const char* const FORMATS[] = {"Xm", "Mod", "S3m", "It"};
     return std::string(std::get<0>(info.param).name) +
            FORMATS[static_cast<int>(std::get<1>(info.param))];
 }
@@ -80,7 +82,7 @@ std::string caseName(const ::testing::TestParamInfo<std::tuple<SubsongCase, Writ
 INSTANTIATE_TEST_SUITE_P(Modules, Subsongs,
                          ::testing::Combine(::testing::ValuesIn(CASES),
                                             ::testing::Values(Written::XM, Written::MOD,
-                                                              Written::S3M)),
+                                                              Written::S3M, Written::IT)),
                          caseName);
 
 // A subsong played alone goes back to its own start where it would run into an earlier one, and
@@ -89,7 +91,7 @@ TEST(SubsongPlay, GoesBackToItsStartAndPassesAreCut) {
     SongPtr song = loadOwnedSong(subsongXm({-1, 0, -1, 0}));
     ASSERT_TRUE(song);
     SubsongList list;
-    ASSERT_TRUE(findSubsongs(song.get(), 44100, 3600 * 44100, &list));
+    ASSERT_TRUE(findSubsongs(song.get(), PROFILE_BROM, 44100, 3600 * 44100, &list));
     ASSERT_EQ(list.count, 2);
     uint8_t earlier[PLAYED_ROW_BYTES] = {};
     markVisits(&list, 0, list.songs[1].firstVisit, earlier);
@@ -111,7 +113,7 @@ TEST(SubsongPlay, GoesBackToItsStartAndPassesAreCut) {
     releaseSubsongs(&list);
 
     // Cut in the middle of each order, every order starts a song of its own.
-    ASSERT_TRUE(findSubsongs(song.get(), 44100, PATTERN_FRAMES / 2, &list));
+    ASSERT_TRUE(findSubsongs(song.get(), PROFILE_BROM, 44100, PATTERN_FRAMES / 2, &list));
     ASSERT_EQ(list.count, 4);
     for (int k = 0; k < list.count; ++k) {
         EXPECT_EQ(list.songs[k].order, k);

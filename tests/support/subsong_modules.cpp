@@ -2,6 +2,7 @@
 
 #include "module/song.h"
 #include "module/xm_writer.h"
+#include "tests/support/it_writer.h"
 #include "tests/support/mod_writer.h"
 #include "tests/support/s3m_writer.h"
 
@@ -52,4 +53,26 @@ std::vector<uint8_t> subsongS3m(const std::vector<int>& jumps,
     }
     for (const auto& [order, marker] : markers) s3m.orders[order] = marker == ORDER_END ? 255 : 254;
     return writeS3m(s3m);
+}
+
+std::vector<uint8_t> subsongIt(const std::vector<int>& jumps,
+                               const std::vector<std::pair<int, uint16_t>>& markers) {
+    const int orders = static_cast<int>(jumps.size());
+    ItSong it = makeItSong(4, orders);
+    it.speed = 3;
+    it.orders.clear();
+    it.samples.push_back(makeItSample(sineFrames(2000, 40, 9000), false));
+    it.instruments.push_back(makeItInstrument(1));
+    for (int k = 0; k < orders; ++k) {
+        it.orders.push_back(static_cast<uint8_t>(k));
+        it.patterns[k].rows = SUBSONG_ROWS;
+        it.patterns[k].cells.resize(SUBSONG_ROWS * 4);
+        itCellAt(it, k, 0, 0) = {static_cast<int16_t>(48 + k), 1, 64, 0, 0};
+        if (jumps[k] >= 0) {
+            itCellAt(it, k, SUBSONG_ROWS - 1, 1) = {-1, 0, -1, 2, static_cast<uint8_t>(jumps[k])};
+        }
+    }
+    for (const auto& [order, marker] : markers) it.orders[order] = marker == ORDER_END ? 255 : 254;
+    it.orders.push_back(255);
+    return writeIt(it);
 }

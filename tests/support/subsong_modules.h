@@ -19,3 +19,6 @@ std::vector<uint8_t> subsongMod(const std::vector<int>& jumps);
 // ORDER_END) in place of those positions' patterns.
 std::vector<uint8_t> subsongS3m(const std::vector<int>& jumps,
                                 const std::vector<std::pair<int, uint16_t>>& markers);
+// The same as a 4-channel IT of 16-row patterns.
+std::vector<uint8_t> subsongIt(const std::vector<int>& jumps,
+                               const std::vector<std::pair<int, uint16_t>>& markers);

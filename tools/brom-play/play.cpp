@@ -144,22 +144,6 @@ void seekTo(Player* player, int64_t ms) {
     player->quietFrames.store(0);
 }
 
-// To the start of the order position `step` away, as a time, so that the clock stays right; an
-// order that one pass from the start never plays is jumped to.
-Outcome moveOrder(Player* player, int step) {
-    const int order = std::max(positionNow(*player).order + step, 0);
-    if (order >= player->song.song_length) return Outcome::NEXT_FILE;
-    brom_module* spare = spareModule(player);
-    const int64_t ms = spare ? brom_order_time_ms(spare, order) : -1;
-    if (ms >= 0) {
-        seekTo(player, ms);
-    } else {
-        DeviceLock hold;
-        brom_seek_order_row(player->source.module, order, 0);
-    }
-    return Outcome::PLAYING;
-}
-
 // The subsong selected, or when none is, the one whose order plays.
 int subsongNow(const Player& player) {
     if (player.live.subsong >= 0) return player.live.subsong;
@@ -180,6 +164,32 @@ Outcome moveSubsong(Player* player, int step) {
     player->durationMs = found.duration_ms;
     player->ended.store(false);
     player->quietFrames.store(0);
+    return Outcome::PLAYING;
+}
+
+// To the start of the order position `step` away, as a time, so that the clock stays right; an
+// order that one pass from the start never plays is jumped to.
+Outcome moveOrder(Player* player, int step) {
+    int order = std::max(positionNow(*player).order + step, 0);
+    brom_module* spare = spareModule(player);
+    // A subsong played alone: the orders it plays, which may lie past the song's end marker.
+    if (player->live.subsong >= 0 && spare) {
+        while (order >= 0 && order < 256 &&
+               brom_order_subsong(spare, order) != player->live.subsong) {
+            order += step;
+        }
+        if (order < 0) return Outcome::PLAYING;
+        if (order >= 256) return moveSubsong(player, 1);
+    } else if (order >= player->song.song_length) {
+        return Outcome::NEXT_FILE;
+    }
+    const int64_t ms = spare ? brom_order_time_ms(spare, order) : -1;
+    if (ms >= 0) {
+        seekTo(player, ms);
+    } else {
+        DeviceLock hold;
+        brom_seek_order_row(player->source.module, order, 0);
+    }
     return Outcome::PLAYING;
 }
 

@@ -90,6 +90,11 @@ void runTick(AudioEngine* engine, PlayState* state) {
 // voices (c and its twin c + 32) move on without sound, and while skipping, all of them do (and
 // their runs go to the engine's plan when it has one).
 void mixPiece(AudioEngine* engine, float* out, int32_t offset, int32_t frames) {
+    if (engine->stems && !engine->skipping) {
+        mixVoicesWithStems(engine->voices, engine->settings, engine->controls, out, engine->stems,
+                           offset, frames);
+        return;
+    }
     if (!engine->skipping && engine->controls.mutedChannels == 0) {
         mixVoices(engine->voices, engine->settings, out, frames);
         return;
@@ -234,6 +239,7 @@ void mixBlock(AudioEngine* engine) {
     int32_t start = block * blockFrames;
     float* out = engine->mixBuffer + 2 * start;
     if (!engine->skipping) memset(out, 0, static_cast<size_t>(blockFrames) * 8);
+    if (!engine->skipping) clearStems(engine->stems);
 
     // The block is mixed in pieces that end at tick boundaries; each tick runs before its first
     // frame is mixed.
@@ -260,6 +266,7 @@ void mixBlock(AudioEngine* engine) {
     state->tickSamplesLeft = left;
     if (!engine->skipping) {
         shapeMix(engine->mixBuffer + 2 * start, blockFrames, engine->controls);
+        shapeStems(engine->stems, engine->controls);
         convertToPcm16(engine->outputBuffer + 2 * start, engine->mixBuffer + 2 * start,
                        blockFrames);
     }

@@ -1,0 +1,100 @@
+#include "module/cell_text.h"
+
+#include <cstring>
+
+namespace {
+
+const char DIGITS[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+
+using CellFormatter = int (*)(const NoteCell& cell, char* text);
+
+// Two hex digits, or two dots for 0.
+void number(uint8_t value, char* text) {
+    if (value == 0) {
+        memcpy(text, "..", 2);
+        return;
+    }
+    text[0] = DIGITS[value >> 4];
+    text[1] = DIGITS[value & 15];
+}
+
+// An effect letter (0..35 as 0-9, A-Z) and its parameter; dots for none.
+void effect(uint8_t command, uint8_t param, char* text) {
+    if (command == 0 && param == 0) {
+        memcpy(text, "...", 3);
+        return;
+    }
+    text[0] = command < 36 ? DIGITS[command] : '?';
+    text[1] = DIGITS[param >> 4];
+    text[2] = DIGITS[param & 15];
+}
+
+// FastTracker 2's volume column: 10-50 a volume (shown 00-40), then the commands, each a symbol
+// and one digit.
+void xmVolume(uint8_t byte, char* text) {
+    static const char SYMBOLS[] = "-+duSVPLRM";  // 6x..Fx
+    if (byte >= 0x10 && byte <= 0x50) {
+        const uint8_t volume = byte - 0x10;
+        text[0] = DIGITS[volume >> 4];
+        text[1] = DIGITS[volume & 15];
+    } else if (byte >= 0x60) {
+        text[0] = SYMBOLS[(byte >> 4) - 6];
+        text[1] = DIGITS[byte & 15];
+    } else {
+        memcpy(text, "..", 2);
+    }
+}
+
+int xmCell(const NoteCell& cell, char* text) {
+    formatNoteText(cell.note, text);
+    text[3] = ' ';
+    number(cell.instrument, text + 4);
+    text[6] = ' ';
+    xmVolume(cell.shownVolume, text + 7);
+    text[9] = ' ';
+    effect(cell.shownEffect, cell.shownParam, text + 10);
+    text[13] = '\0';
+    return 13;
+}
+
+int modCell(const NoteCell& cell, char* text) {
+    formatNoteText(cell.note, text);
+    text[3] = ' ';
+    number(cell.instrument, text + 4);
+    text[6] = ' ';
+    effect(cell.shownEffect, cell.shownParam, text + 7);
+    text[10] = '\0';
+    return 10;
+}
+
+// Each format's own; those without one are shown as XM.
+CellFormatter formatterOf(ModuleFormat format) {
+    switch (format) {
+        case FORMAT_MOD: return modCell;
+        case FORMAT_XM:
+        case FORMAT_S3M:
+        case FORMAT_IT:
+        case FORMAT_COUNT: break;
+    }
+    return xmCell;
+}
+
+}  // namespace
+
+void formatNoteText(uint8_t note, char* text) {
+    static const char NAMES[] = "C-C#D-D#E-F-F#G-G#A-A#B-";
+    if (note == NOTE_KEY_OFF) {
+        memcpy(text, "===", 3);
+    } else if (note >= 1 && note <= NOTE_COUNT) {
+        const int index = (note - 1) % 12;
+        text[0] = NAMES[2 * index];
+        text[1] = NAMES[2 * index + 1];
+        text[2] = DIGITS[(note - 1) / 12];
+    } else {
+        memcpy(text, "...", 3);
+    }
+}
+
+int formatCellText(ModuleFormat format, const NoteCell& cell, char* text) {
+    return formatterOf(format)(cell, text);
+}

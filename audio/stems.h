@@ -38,8 +38,7 @@ struct StemSet {
 
 // Blocks of `blockFrames` frames for the groupings asked; null when memory is short or nothing
 // is asked.
-StemSet* createStems(int32_t channels, int32_t instruments, uint8_t groupings,
-                     int32_t blockFrames);
+StemSet* createStems(int32_t channels, int32_t instruments, uint8_t groupings, int32_t blockFrames);
 void destroyStems(StemSet* stems);  // null is fine
 
 // The block of stem `index` of `grouping`; null when the set does not render it.

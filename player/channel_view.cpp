@@ -12,8 +12,12 @@ ChannelView viewChannel(const PlayState* state, int channel) {
         const Voice& voice = state->voices[v];
         if (voice.sample && voice.channel == channel && view.voices < UINT8_MAX) ++view.voices;
     }
-    view.volume = static_cast<uint8_t>(playing.volume < 0 ? 0 : playing.volume > 64 ? 64 : playing.volume);
-    view.panning = static_cast<uint8_t>(playing.panning < 0 ? 0 : playing.panning > 255 ? 255 : playing.panning);
+    view.volume = static_cast<uint8_t>(playing.volume < 0    ? 0
+                                       : playing.volume > 64 ? 64
+                                                             : playing.volume);
+    view.panning = static_cast<uint8_t>(playing.panning < 0     ? 0
+                                        : playing.panning > 255 ? 255
+                                                                : playing.panning);
     if (!playing.voice || !playing.voice->sample) return view;
     view.voice = *playing.voice;
     view.note = static_cast<uint8_t>(playing.noteIndex + 1);

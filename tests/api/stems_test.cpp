@@ -195,7 +195,8 @@ TEST(Scopes, AreTheEndsOfTheChannelStemsAndFlatWhenMuted) {
     for (int c = 0; c < brom_channel_count(module.get()); ++c) {
         ASSERT_EQ(brom_channel_scope(module.get(), c, scope.data(), SCOPE + 50), SCOPE);
         const auto& stem = render.stems[static_cast<size_t>(c)];
-        const std::vector<float> end(stem.begin() + 2 * (frames - SCOPE), stem.begin() + 2 * frames);
+        const std::vector<float> end(stem.begin() + 2 * (frames - SCOPE),
+                                     stem.begin() + 2 * frames);
         EXPECT_EQ(scope, end) << "channel " << c;
         sounding += !silent(scope);
     }
@@ -278,7 +279,8 @@ TEST(CellText, ShowsTheCellInTheFormatsNotation) {
         brom_cell cell;
         brom_get_pattern_cell(mod.get(), 0, row, c, &cell);
         char effect[4] = "...";
-        if (cell.effect || cell.param) snprintf(effect, sizeof effect, "%X%02X", cell.effect, cell.param);
+        if (cell.effect || cell.param)
+            snprintf(effect, sizeof effect, "%X%02X", cell.effect, cell.param);
         EXPECT_EQ(std::string(text + 7, 3), effect);
         effects += cell.effect != 0;
     }

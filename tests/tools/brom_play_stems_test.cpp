@@ -75,7 +75,8 @@ TEST(Stems, OneFilePerSoundingChannelAndTheSilentOnesSaid) {
 
 TEST(Stems, ByInstrumentNamedSafely) {
     const std::string out = folder("instruments");
-    const ProgramResult r = runBromPlay("--stems " + out + " --stems-by instrument " + modulePath());
+    const ProgramResult r =
+        runBromPlay("--stems " + out + " --stems-by instrument " + modulePath());
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(filesIn(out), (std::set<std::string>{"01-Bass_Drum.wav", "02-lead.wav"}));
     EXPECT_EQ(runBromPlay("--stems " + out + " --stems-by voice " + modulePath()).status, 2);
@@ -85,9 +86,9 @@ TEST(Stems, FloatStemsAddUpToTheFloatRenderAtTheRateAsked) {
     const std::string out = folder("float");
     const std::string mixPath = out + "-mix.wav";
     ASSERT_EQ(runBromPlay("--float --rate 22050 --stems " + out + " " + modulePath()).status, 0);
-    ASSERT_EQ(runBromPlay("--force --float --rate 22050 --render " + mixPath + " " + modulePath())
-                  .status,
-              0);
+    ASSERT_EQ(
+        runBromPlay("--force --float --rate 22050 --render " + mixPath + " " + modulePath()).status,
+        0);
     uint32_t rate = 0;
     const std::vector<float> mix = floatSamples(mixPath);
     std::vector<std::vector<float>> stems;

@@ -17,7 +17,7 @@
 
 const char KEY_HELP[] =
     "keys: space pause  left/right order  up/down seek 10 s  +/- gain  1-9,0 mute  ! unmute all  "
-    "l loop  n/p file  h/? keys  q/Esc quit";
+    "l loop  v pattern  n/p file  h/? keys  q/Esc quit";
 
 bool hasAudioExtension(const char* path) {
     const char* dot = strrchr(path, '.');
@@ -74,6 +74,7 @@ const char KEYS_USAGE[] =
     "  1-9, 0                mute / unmute channel 1-9, 10\n"
     "  !                     unmute every channel\n"
     "  l                     loop: repeat forever / stop where the song next comes round\n"
+    "  v                     show / hide the pattern under the status line\n"
     "  n, p                  next / previous file\n"
     "  h, ?                  the keys on the status line for 5 s\n"
     "  q, Esc                quit\n";

@@ -156,8 +156,7 @@ int runStems(const Options& options) {
     Source source;
     if (!openSource(&source, path, options)) return 1;
     const bool byInstrument = options.stemsByInstrument;
-    brom_set_stems(source.module,
-                   byInstrument ? BROM_STEMS_BY_INSTRUMENT : BROM_STEMS_BY_CHANNEL);
+    brom_set_stems(source.module, byInstrument ? BROM_STEMS_BY_INSTRUMENT : BROM_STEMS_BY_CHANNEL);
     const int count = brom_stem_count(source.module);
     const WavFormat format = {options.rate, options.floatSamples};
     std::vector<StemFile> files(static_cast<size_t>(count));
@@ -167,8 +166,9 @@ int runStems(const Options& options) {
                 .string();
     }
     if (count == 0 || !mayWriteAll(files, options)) {
-        if (count == 0) fprintf(stderr, "brom-play: %s: no %s\n", path,
-                                byInstrument ? "instruments" : "channels");
+        if (count == 0)
+            fprintf(stderr, "brom-play: %s: no %s\n", path,
+                    byInstrument ? "instruments" : "channels");
         closeSource(&source);
         return 1;
     }

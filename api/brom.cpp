@@ -340,7 +340,7 @@ bool measured(brom_module* module) {
 
 // `frames` stereo frames of the mix (32768 = 1.0) at 1.0 full scale: a division by a power of
 // two, exact.
-void toFullScale(float* to, const float* from, size_t frames) {
+void toFullScale(float* __restrict to, const float* __restrict from, size_t frames) {
     for (size_t k = 0; k < 2 * frames; ++k) to[k] = from[k] * (1.0f / 32768.0f);
 }
 

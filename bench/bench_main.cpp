@@ -3,6 +3,7 @@
 //  - render: the same module written to a WAV file by brom-play's render code, and rendered by
 //            the library on one thread and on as many as there are cores;
 //  - seek:   the library seeking to the end of a five-minute module;
+//  - stems:  the library rendering stems with the mix, against the mix alone;
 //  - files:  brom-play --render of generated modules of 4 to 32 channels, one process per file;
 //  - mixer:  the voice mixer alone, all 64 voices sounding;
 //  - frame:  one demo frame, drawing and conversion to the display's format;
@@ -12,7 +13,7 @@
 // figure is given for every path the processor has.
 //
 //     brom-bench [--seconds N] [--path scalar|sse2|avx2|avx512]
-//                [--only song|render|seek|files|mixer|frame|startup] [--write FILE.xm]
+//                [--only song|render|seek|stems|files|mixer|frame|startup] [--write FILE.xm]
 //                [--write-set FOLDER]
 //
 // --write saves the benchmark's module; --write-set saves the modules of the figures into a
@@ -32,7 +33,7 @@ const MixerPath PATHS[] = {MixerPath::SCALAR, MixerPath::SSE2, MixerPath::AVX2, 
 int usage() {
     fprintf(stderr,
             "usage: brom-bench [--seconds N] [--path scalar|sse2|avx2|avx512] "
-            "[--only song|render|seek|files|mixer|frame|startup] [--write FILE.xm] "
+            "[--only song|render|seek|stems|files|mixer|frame|startup] [--write FILE.xm] "
             "[--write-set FOLDER]\n");
     return 2;
 }
@@ -82,6 +83,7 @@ int main(int argc, char** argv) {
 #if defined(BROM_BENCH_HAS_LIBRARY)
     if (wanted("render")) benchLibraryRender(module, 15);
     if (wanted("seek")) benchSeek(benchModule(40), 5);
+    if (wanted("stems")) benchStems(module, 5);
 #endif
 #if defined(BROM_BENCH_HAS_PROCESSES)
     if (wanted("files")) benchFiles(3);

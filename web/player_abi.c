@@ -16,3 +16,6 @@ _Static_assert(offsetof(brom_song_info, song_length) == 4, "player.js reads song
 _Static_assert(sizeof(brom_song_info) <= 32, "player.js gives brom_song_info 32 bytes");
 _Static_assert(sizeof(brom_error) == 4 && sizeof(const char*) == 4,
                "player.js reads the error code and the reason as 32-bit words");
+_Static_assert(offsetof(brom_channel_state, note) == 0, "player.js reads note at 0");
+_Static_assert(offsetof(brom_channel_state, instrument) == 4, "player.js reads instrument at 4");
+_Static_assert(sizeof(brom_channel_state) <= 64, "player.js gives brom_channel_state 64 bytes");

@@ -51,10 +51,11 @@ void benchOne(const char* name, const std::vector<uint8_t>& module, int rounds) 
     const double plain = timeStems(module, BROM_STEMS_OFF, rounds, &audio);
     const double channels = timeStems(module, BROM_STEMS_BY_CHANNEL, rounds, &audio);
     const double instruments = timeStems(module, BROM_STEMS_BY_INSTRUMENT, rounds, &audio);
-    printf("stems: %s, %.1f s of audio (CPU, best of %d): the mix alone %.1f ms, with channel "
-           "stems %.1f ms (%.2f x), with instrument stems %.1f ms (%.2f x)\n",
-           name, audio, rounds, plain * 1e3, channels * 1e3, channels / plain, instruments * 1e3,
-           instruments / plain);
+    printf(
+        "stems: %s, %.1f s of audio (CPU, best of %d): the mix alone %.1f ms, with channel "
+        "stems %.1f ms (%.2f x), with instrument stems %.1f ms (%.2f x)\n",
+        name, audio, rounds, plain * 1e3, channels * 1e3, channels / plain, instruments * 1e3,
+        instruments / plain);
 }
 
 }  // namespace

@@ -45,26 +45,31 @@ void xmVolume(uint8_t byte, char* text) {
     }
 }
 
-int xmCell(const NoteCell& cell, char* text) {
+// The note and the instrument with a space after each; where the next field goes.
+char* noteAndInstrument(const NoteCell& cell, char* text) {
     formatNoteText(cell.note, text);
     text[3] = ' ';
     number(cell.instrument, text + 4);
     text[6] = ' ';
-    xmVolume(cell.shownVolume, text + 7);
-    text[9] = ' ';
-    effect(cell.shownEffect, cell.shownParam, text + 10);
-    text[13] = '\0';
-    return 13;
+    return text + 7;
+}
+
+// The effect at `at`, the last field of `text`; the length of the text.
+int endWithEffect(const NoteCell& cell, char* at, const char* text) {
+    effect(cell.shownEffect, cell.shownParam, at);
+    at[3] = '\0';
+    return static_cast<int>(at + 3 - text);
+}
+
+int xmCell(const NoteCell& cell, char* text) {
+    char* at = noteAndInstrument(cell, text);
+    xmVolume(cell.shownVolume, at);
+    at[2] = ' ';
+    return endWithEffect(cell, at + 3, text);
 }
 
 int modCell(const NoteCell& cell, char* text) {
-    formatNoteText(cell.note, text);
-    text[3] = ' ';
-    number(cell.instrument, text + 4);
-    text[6] = ' ';
-    effect(cell.shownEffect, cell.shownParam, text + 7);
-    text[10] = '\0';
-    return 10;
+    return endWithEffect(cell, noteAndInstrument(cell, text), text);
 }
 
 // Each format's own; those without one are shown as XM.

@@ -3,10 +3,11 @@
 //
 // The scopes draw each channel's own signal as the library keeps it (brom_set_scope_frames,
 // brom_channel_scope) and what the channel plays (brom_get_channel_state): the page captures
-// them with every step it renders, beside the position, and draws the capture of the step being
-// heard; a muted channel's signal is silence, a flat line. The pattern view shows the cells in
-// the format's own notation (brom_cell_text), built once per pattern; it redraws only when the
-// row heard changes, and scrolls sideways when the channels do not fit.
+// them with the steps it renders (about once a screen frame), beside the position, and draws the
+// capture of the step being heard; a muted channel's signal is silence, a flat line. The pattern view shows the cells in
+// the format's own notation (brom_cell_text), built once per pattern; it moves only when the
+// row heard changes (sliding the rows laid out once per pattern), and scrolls sideways when the
+// channels do not fit.
 "use strict";
 const BromViews = (function () {
   const SCOPE_FRAMES = 512; // the signal a scope shows, about 12 ms
@@ -14,21 +15,24 @@ const BromViews = (function () {
   const SCOPE_GAIN = 3; // a channel seldom reaches full scale alone
   const CAPTURE_FRAMES = 768; // frames between two captures: about one a screen frame
   const PATTERN_ROWS = 17; // the row heard in the middle
+  const LINE_PIXELS = 16; // the pattern's line height (player.html says the same)
+  const SCOPE_RATE = 30; // scope drawings a second, at most
   const NOTES = ["C-", "C#", "D-", "D#", "E-", "F-", "F#", "G-", "G#", "A-", "A#", "B-"];
   const FIELDS = ["note", "instrument", "volume", "effect"];
-  const SEPARATOR = ' <span class="empty">|</span> ';
+  const SEPARATOR = " | ";
 
   function noteName(note) {
     return note >= 1 && note <= 120 ? NOTES[(note - 1) % 12] + Math.floor((note - 1) / 12) : "";
   }
 
-  // A cell's text as spans, one per field; fields of dots dim.
+  // A cell's text, each field that is not empty in a span of its kind (empty fields, dots, take
+  // the view's own dim colour: most cells are empty, and every span costs the page its layout).
   function cellMarkup(text) {
     const fields = text.split(" ");
     return fields
       .map((field, i) => {
-        const kind = /^\.+$/.test(field) ? "empty" : FIELDS[i === fields.length - 1 ? 3 : i];
-        return '<span class="' + kind + '">' + field + "</span>";
+        if (/^\.+$/.test(field)) return field;
+        return '<span class="' + FIELDS[i === fields.length - 1 ? 3 : i] + '">' + field + "</span>";
       })
       .join(" ");
   }
@@ -37,9 +41,10 @@ const BromViews = (function () {
     const scopeBuffer = M._malloc(SCOPE_FRAMES * 8);
     const record = M._malloc(64);
     const textBuffer = M._malloc(32);
-    const pattern = { number: -1, rows: [], shown: "" }; // the rows' markup, the row shown
+    const pattern = { number: -1, shown: -1 }; // the pattern laid out and the row marked
     let canvases = [];
     let drawn = null; // the capture drawn last
+    let drawnAt = 0; // and when
     let captured = { frame: -1, views: null }; // the capture made last, at that frame of its run
 
     function cellText(handle, patternNumber, row, channel) {
@@ -113,59 +118,61 @@ const BromViews = (function () {
       context.stroke();
     }
 
-    // Rows of the pattern as markup, the row number first.
-    function patternRows(handle, number, channels) {
+    // The pattern's rows as lines of markup, the row number first, and the header of channel
+    // numbers over the cells.
+    function buildPattern(view, handle, number, channels) {
       const rows = [];
       const count = M._brom_pattern_rows(handle, number);
       for (let row = 0; row < count; ++row) {
-        let line = '<span class="row-number">' + String(row).padStart(3, " ") + "</span>";
+        let line = String(row).padStart(3, " ");
         for (let c = 0; c < channels; ++c) {
           line += SEPARATOR + cellMarkup(cellText(handle, number, row, c));
         }
-        rows.push(line);
+        rows.push('<div class="line">' + line + "</div>");
       }
-      return rows;
+      let header = "   ";
+      for (let c = 0; c < channels; ++c) {
+        header += SEPARATOR + String(c + 1).padEnd(cellText(handle, number, 0, c).length || 3, " ");
+      }
+      view.querySelector(".header").textContent = header;
+      view.querySelector(".rows").innerHTML = rows.join("");
+      pattern.number = number;
+      pattern.shown = -1;
     }
 
+    // The whole pattern is laid out once; a new row only slides it (a transform, no layout) so
+    // that the row heard sits in the middle, and moves the mark.
     function showPattern(handle, channels, at) {
       const view = document.getElementById("pattern-view");
       if (!view) return;
-      if (pattern.number !== at.pattern) {
-        pattern.number = at.pattern;
-        pattern.rows = patternRows(handle, at.pattern, channels);
-        pattern.shown = "";
-        let header = '<span class="row-number">   </span>';
-        for (let c = 0; c < channels; ++c) {
-          const width = cellText(handle, at.pattern, 0, c).length || 3;
-          header += " | " + String(c + 1).padEnd(width, " ");
-        }
-        view.querySelector(".header").innerHTML = header;
-        if (view.querySelectorAll(".line").length !== PATTERN_ROWS) {
-          const lines = view.querySelector(".lines");
-          lines.replaceChildren();
-          for (let k = 0; k < PATTERN_ROWS; ++k) {
-            const line = document.createElement("div");
-            line.className = "line" + (k === (PATTERN_ROWS - 1) / 2 ? " playing" : "");
-            lines.appendChild(line);
-          }
-        }
-      }
-      const key = at.pattern + ":" + at.row;
-      if (pattern.shown === key) return;
-      pattern.shown = key;
+      if (pattern.number !== at.pattern) buildPattern(view, handle, at.pattern, channels);
+      if (pattern.shown === at.row) return;
+      const lines = view.querySelector(".rows").children;
+      if (lines[pattern.shown]) lines[pattern.shown].classList.remove("playing");
+      if (lines[at.row]) lines[at.row].classList.add("playing");
+      pattern.shown = at.row;
       view.dataset.row = at.row;
-      view.querySelectorAll(".line").forEach((line, k) => {
-        const row = at.row - (PATTERN_ROWS - 1) / 2 + k;
-        line.innerHTML = pattern.rows[row] || "";
-      });
+      const middle = (PATTERN_ROWS - 1) / 2;
+      view.querySelector(".rows").style.transform =
+        "translateY(" + (middle - at.row) * LINE_PIXELS + "px)";
     }
 
-    // Draws what is heard: `at` is the mark of the step being heard, with its capture.
+    // Draws what is heard: `at` is the mark of the step being heard, with its capture. The scopes
+    // are drawn at most SCOPE_RATE times a second, a silent channel's once until it sounds.
     function show(handle, channels, at) {
       showPattern(handle, channels, at);
-      if (!at.views || at.views === drawn) return;
+      const now = performance.now();
+      if (!at.views || at.views === drawn || now - drawnAt < 1000 / SCOPE_RATE) return;
       drawn = at.views;
-      canvases.forEach((canvas, c) => drawScope(canvas, at.views.scopes[c], at.views.notes[c]));
+      drawnAt = now;
+      canvases.forEach((canvas, c) => {
+        const points = at.views.scopes[c];
+        const note = at.views.notes[c];
+        const flat = points.every((value) => value === 0);
+        if (flat && canvas.dataset.flat === note) return;
+        canvas.dataset.flat = flat ? note : "-";
+        drawScope(canvas, points, note);
+      });
     }
 
     return {

@@ -18,6 +18,7 @@
 #include "module/cell_text.h"
 #include "module/file_access.h"
 #include "player/sequencer.h"
+#include "player/voice_pool.h"
 
 namespace {
 
@@ -238,11 +239,9 @@ size_t render(brom_module* module, size_t frames, Copy copy) {
 // frame `target` and the song goes on.
 void skipBlocks(brom_module* module, int64_t target) {
     AudioEngine* engine = module->engine;
-    engine->skipping = true;
     while (engine->framesMixed + engine->settings.blockFrames <= target && endFrame(module) < 0) {
-        mixNextOfflineBlock(engine);
+        mixNextOfflineBlock(engine, BlockMode::SKIP);
     }
-    engine->skipping = false;
 }
 
 // Restarts and moves on to engine frame `target` without making sound, then mixes the block that
@@ -590,6 +589,12 @@ int brom_channel_level(const brom_module* module, int channel) {
     return info ? info->levels[channel] : channelLevel(module->engine->state, channel);
 }
 
+int brom_background_notes(const brom_module* module) {
+    if (!module) return 0;
+    const BlockInfo* info = takenInfo(module);
+    return info ? info->backgroundNotes : backgroundNotesOf(module->engine->state, -1);
+}
+
 int brom_channel_peak(const brom_module* module, int channel, float* left, float* right) {
     if (!module || !left || !right || channel < 0 || channel >= playedChannelCount(module->song)) {
         return 0;
@@ -642,6 +647,39 @@ int brom_set_gain_db(brom_module* module, double decibels) {
     return 1;
 }
 
+int brom_set_interpolation(brom_module* module, int mode) {
+    if (!module || mode < BROM_INTERP_NEAREST || mode > BROM_INTERP_SINC) return 0;
+    static const Interpolation MODES[] = {Interpolation::NEAREST, Interpolation::LINEAR,
+                                          Interpolation::CUBIC, Interpolation::SINC};
+    module->engine->controls.interpolation = MODES[mode];
+    controlsChanged(module);
+    return 1;
+}
+
+int brom_interpolation_mode(const brom_module* module) {
+    if (!module) return 0;
+    switch (module->engine->controls.interpolation) {
+        case Interpolation::NEAREST: return BROM_INTERP_NEAREST;
+        case Interpolation::CUBIC: return BROM_INTERP_CUBIC;
+        case Interpolation::SINC: return BROM_INTERP_SINC;
+        default: return BROM_INTERP_LINEAR;
+    }
+}
+
+int brom_set_amiga(brom_module* module, int model) {
+    if (!module || model < BROM_AMIGA_OFF || model > BROM_AMIGA_A1200) return 0;
+    if (model != BROM_AMIGA_OFF && module->song->format != FORMAT_MOD) return 0;
+    static const AmigaModel MODELS[] = {AmigaModel::OFF, AmigaModel::A500, AmigaModel::A1200};
+    module->engine->controls.amiga = MODELS[model];
+    controlsChanged(module);
+    return 1;
+}
+
+int brom_amiga_model(const brom_module* module) {
+    if (!module) return BROM_AMIGA_OFF;
+    return static_cast<int>(module->engine->controls.amiga);
+}
+
 int brom_set_stereo_separation(brom_module* module, int percent) {
     if (!module || percent < 0 || percent > 200) return 0;
     module->engine->controls.stereoSeparation = percent;
@@ -652,6 +690,20 @@ int brom_set_stereo_separation(brom_module* module, int percent) {
 const char* brom_title(const brom_module* module) { return module ? module->song->title : ""; }
 
 const char* brom_tracker(const brom_module* module) { return module ? module->song->tracker : ""; }
+
+const char* brom_message(const brom_module* module) {
+    return module && module->song->message ? module->song->message : "";
+}
+
+int brom_instrument_note(const brom_module* module, int instrument, int note, int* played) {
+    if (instrument < 0 || instrument >= brom_instrument_count(module) || note < 0 ||
+        note >= NOTE_COUNT) {
+        return -1;
+    }
+    const KeyboardEntry& key = module->song->instruments[instrument].keyboard[note];
+    if (played) *played = key.note;
+    return key.sample >= 0 && key.sample < module->song->sampleCount ? key.sample : -1;
+}
 
 int brom_instrument_count(const brom_module* module) {
     return module && module->song->instruments ? module->song->instrumentCount : 0;
@@ -689,7 +741,8 @@ int brom_get_song_info(const brom_module* module, brom_song_info* info) {
 
 int brom_order_pattern(const brom_module* module, int order) {
     if (!module || order < 0 || order >= module->song->songLength) return -1;
-    return module->song->orderTable[order];
+    const uint16_t entry = module->song->orderTable[order];
+    return entry == ORDER_SKIP || entry == ORDER_END ? -1 : entry;
 }
 
 int brom_pattern_rows(const brom_module* module, int pattern) {
@@ -726,7 +779,8 @@ int brom_get_pattern_cell(const brom_module* module, int pattern, int row, int c
     }
     const NoteCell& at =
         module->song->patterns[pattern].cells[row * module->song->channelCount + channel];
-    cell->note = at.note == NOTE_KEY_OFF ? 97 : at.note;
+    const uint8_t note = at.shownNote ? at.shownNote : at.note;
+    cell->note = note == NOTE_KEY_OFF ? 97 : note;
     cell->instrument = at.instrument;
     cell->volume = at.shownVolume;
     cell->effect = at.shownEffect;

@@ -5,6 +5,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "audio/mixer_kernels.h"
 
@@ -34,14 +35,22 @@ struct Loop {
     uint8_t mode;  // LOOP_FORWARD, LOOP_PINGPONG or LOOP_NONE
 };
 
-Loop loopOf(const Sample* sample) {
+// The loop a voice plays in: the sample's sustain loop while the key is held and it has one,
+// else its loop.
+Loop loopOf(const Voice* voice) {
+    const Sample* sample = voice->sample;
+    const bool sustain =
+        voice->sustainHeld && (sample->sustainMode & (LOOP_FORWARD | LOOP_PINGPONG));
+    const uint32_t start = sustain ? sample->sustainStart : sample->loopStart;
+    const uint32_t length = sustain ? sample->sustainLength : sample->loopLength;
+    const uint8_t mode = sustain ? sample->sustainMode : sample->loopMode;
     Loop loop;
-    uint64_t end = uint64_t{sample->loopStart} + sample->loopLength;
+    uint64_t end = uint64_t{start} + length;
     loop.end = static_cast<uint32_t>(end < sample->length ? end : sample->length);
-    loop.start = sample->loopStart < loop.end ? sample->loopStart : 0;
-    if (sample->loopMode & LOOP_FORWARD) {
+    loop.start = start < loop.end ? start : 0;
+    if (mode & LOOP_FORWARD) {
         loop.mode = LOOP_FORWARD;
-    } else if (sample->loopMode & LOOP_PINGPONG) {
+    } else if (mode & LOOP_PINGPONG) {
         loop.mode = LOOP_PINGPONG;
     } else {
         loop.mode = LOOP_NONE;
@@ -175,17 +184,123 @@ int32_t decideRamp(Voice* voice, const MixSettings& settings) {
     return voice->rampRemaining;
 }
 
+// What a piece reads: the sample's frames and loop, and how to interpolate between the frames.
+struct Source {
+    const int16_t* data;
+    Loop loop;
+    uint32_t length;
+    Interpolation mode;
+};
+
+// Frame k of the sample as a voice standing in frame `at` hears it. Past the loop's end the loop
+// goes on (forward again, or mirrored); a voice inside the loop hears the loop's end before its
+// start. Frames outside the sample, before a loop is reached or where none is, are silent.
+int32_t frameAt(const Source& source, int64_t k, int64_t at) {
+    const Loop& loop = source.loop;
+    const bool inLoop = loop.mode != LOOP_NONE && at >= loop.start;
+    if (loop.mode == LOOP_NONE || (!inLoop && k < loop.start)) {
+        return k >= 0 && k < source.length ? source.data[k] : 0;
+    }
+    if (k >= loop.start && k < loop.end) return source.data[k];
+    const int64_t length = loop.end - loop.start;
+    const int64_t period = loop.mode == LOOP_PINGPONG ? 2 * length : length;
+    int64_t m = (k - loop.start) % period;
+    if (m < 0) m += period;
+    return source.data[m < length ? loop.start + m : loop.end - 1 - (m - length)];
+}
+
+// The first frame and the end of the frames a voice standing in frame `at` reads straight from
+// the data (frameAt gives them as they are).
+int64_t plainStart(const Source& source, int64_t at) {
+    return source.loop.mode != LOOP_NONE && at >= source.loop.start ? source.loop.start : 0;
+}
+int64_t plainEnd(const Source& source) {
+    return source.loop.mode != LOOP_NONE ? source.loop.end : source.length;
+}
+
+// Reads the weighted sum of the frames around a position with a row of a tap table.
+struct TapSampler {
+    const Source* source;
+    const TapTable* table;
+    int32_t (*tapSum)(const int16_t* row, const int16_t* frames, int32_t taps);  // or null
+    double at(uint64_t position) const {
+        const TapTable& t = *table;
+        const int16_t* row = rowOf(t, position);
+        const int64_t i = wholePart(position);
+        const int64_t first = i - t.before;
+        int32_t sum = 0;
+        if (first >= plainStart(*source, i) && first + t.taps <= plainEnd(*source)) {
+            const int16_t* frames = source->data + first;
+            if (tapSum && t.taps >= 8 && t.taps % 4 == 0) {
+                sum = tapSum(row, frames, t.taps);
+            } else {
+                for (int32_t j = 0; j < t.taps; ++j) sum += row[j] * frames[j];
+            }
+        } else {
+            for (int32_t j = 0; j < t.taps; ++j) sum += row[j] * frameAt(*source, first + j, i);
+        }
+        return sum * (1.0 / TAP_UNIT);
+    }
+};
+
+// Reads the held frames around a position, their steps band-limited: frame k sounds from sample
+// time k to k + 1, which is (t - k) / step to (t - k - 1) / step output frames before time t, and
+// weighs the band-limited step's rise between those moments.
+struct AmigaSampler {
+    const Source* source;
+    const int32_t* steps;  // bandLimitedStep()
+    double framesPerStep;  // output frames per sample frame
+    int64_t reach;  // sample frames the step reaches on either side (STEP_SPAN / 2 x step), + 2
+    static_assert(STEP_SPAN / 2 == 1 << 3, "the reach is the step shifted by 32 - 3");
+
+    AmigaSampler(const Source* from, uint64_t step)
+        : source(from),
+          steps(bandLimitedStep()),
+          // A voice standing still holds its frame: its steps lie infinitely far.
+          framesPerStep(step ? 4294967296.0 / static_cast<double>(step) : 4294967296.0),
+          reach(static_cast<int64_t>(std::min<uint64_t>(step >> (32 - 3), 512)) + 2) {}
+
+    int32_t stepAt(int64_t framesBefore, uint32_t fraction) const {
+        const double u =
+            (static_cast<double>(framesBefore) + fraction * (1.0 / 4294967296.0)) * framesPerStep;
+        const double index = std::floor((u + STEP_SPAN / 2) * STEP_RESOLUTION + 0.5);
+        if (index <= 0.0) return 0;
+        if (index >= STEP_SPAN * STEP_RESOLUTION) return STEP_UNIT;
+        return steps[static_cast<int32_t>(index)];
+    }
+
+    double at(uint64_t position) const {
+        const int64_t i = wholePart(position);
+        const uint32_t fraction = static_cast<uint32_t>(position) & ~uint32_t{1};
+        int64_t sum = 0;
+        int32_t rise = stepAt(reach, fraction);
+        for (int64_t k = i - reach; k <= i + reach; ++k) {
+            const int32_t next = stepAt(i - k - 1, fraction);
+            if (rise != next) sum += int64_t{frameAt(*source, k, i)} * (rise - next);
+            rise = next;
+        }
+        return static_cast<double>(sum) * (1.0 / STEP_UNIT);
+    }
+};
+
+// Reads the linear interpolation between the two frames around a position.
+struct LinearSampler {
+    const int16_t* data;
+    double at(uint64_t position) const { return sampleAt(data, position); }
+};
+
 // One frame at the gains of the levels: the odd last frame of a steady piece.
-uint64_t renderLevelFrame(const Voice* voice, const int16_t* data, uint64_t position, uint64_t step,
+template <typename Sampler>
+uint64_t renderLevelFrame(const Voice* voice, const Sampler& data, uint64_t position, uint64_t step,
                           bool backward, float* out) {
-    addFrame(out, sampleAt(data, position), gainOfLevel(voice->levelLeft),
-             gainOfLevel(voice->levelRight));
+    addFrame(out, data.at(position), gainOfLevel(voice->levelLeft), gainOfLevel(voice->levelRight));
     return advance(position, step, backward);
 }
 
 // Frames at steady gains. Two frames to an iteration: an odd last frame is rendered with the
 // gains of the levels instead, which are the same gains whenever the levels are the volumes.
-uint64_t renderSteady(const Voice* voice, const int16_t* data, uint64_t position, uint64_t step,
+template <typename Sampler>
+uint64_t renderSteady(const Voice* voice, const Sampler& data, uint64_t position, uint64_t step,
                       bool backward, float* out, int32_t frames) {
     double gainLeft = static_cast<float>(voice->volumeLeft) * GAIN_SCALE;
     double gainRight = static_cast<float>(voice->volumeRight) * GAIN_SCALE;
@@ -194,9 +309,9 @@ uint64_t renderSteady(const Voice* voice, const int16_t* data, uint64_t position
         position = skipFrames(position, step, backward, paired);
     } else {
         for (int32_t k = 0; k < paired; k += 2) {
-            addFrame(out + 2 * k, sampleAt(data, position), gainLeft, gainRight);
+            addFrame(out + 2 * k, data.at(position), gainLeft, gainRight);
             position = advance(position, step, backward);
-            addFrame(out + 2 * k + 2, sampleAt(data, position), gainLeft, gainRight);
+            addFrame(out + 2 * k + 2, data.at(position), gainLeft, gainRight);
             position = advance(position, step, backward);
         }
     }
@@ -222,14 +337,15 @@ void finishRamp(Voice* voice, double gainLeft, double gainRight, int32_t frames,
 
 // Frames along a ramp of `ramp` frames left: the gains move by the ramp's deltas after every frame,
 // unrounded in between, and the levels follow them.
-uint64_t renderRamp(Voice* voice, const int16_t* data, uint64_t position, uint64_t step,
+template <typename Sampler>
+uint64_t renderRamp(Voice* voice, const Sampler& data, uint64_t position, uint64_t step,
                     bool backward, float* out, int32_t frames, int32_t ramp) {
     double gainLeft = gainOfLevel(voice->levelLeft);
     double gainRight = gainOfLevel(voice->levelRight);
     double deltaLeft = voice->rampDeltaLeft;
     double deltaRight = voice->rampDeltaRight;
     for (int32_t k = 0; k < frames; ++k) {
-        addFrame(out + 2 * k, sampleAt(data, position), gainLeft, gainRight);
+        addFrame(out + 2 * k, data.at(position), gainLeft, gainRight);
         gainLeft += deltaLeft;
         gainRight += deltaRight;
         position = advance(position, step, backward);
@@ -322,7 +438,8 @@ uint64_t renderSteadyWith(const MixerKernels* kernels, const Voice* voice, const
         position = stride.base + uint64_t(paired) * stride.increment;
     }
     if (frames & 1) {
-        position = renderLevelFrame(voice, data, position, step, backward, out + 2 * paired);
+        position = renderLevelFrame(voice, LinearSampler{data}, position, step, backward,
+                                    out + 2 * paired);
     }
     return position;
 }
@@ -342,7 +459,7 @@ uint64_t renderRampWith(const MixerKernels* kernels, Voice* voice, const int16_t
                         uint64_t position, uint64_t step, bool backward, float* out, int32_t frames,
                         int32_t ramp) {
     if (!rampExact(voice, frames)) {
-        return renderRamp(voice, data, position, step, backward, out, frames, ramp);
+        return renderRamp(voice, LinearSampler{data}, position, step, backward, out, frames, ramp);
     }
     const double gainLeft = gainOfLevel(voice->levelLeft);
     const double gainRight = gainOfLevel(voice->levelRight);
@@ -437,17 +554,41 @@ void reflect(Voice* voice, uint64_t& position, const Loop& loop) {
     if (static_cast<int32_t>(wholePart(position)) < 0) position = start;
 }
 
+// A piece read by another interpolation than the linear one.
+uint64_t renderInterpolated(const MixerKernels* kernels, Voice* voice, const Source& source,
+                            uint64_t position, uint64_t step, bool backward, float* out,
+                            int32_t piece, int32_t ramp) {
+    if (source.mode == Interpolation::AMIGA) {
+        const AmigaSampler sampler(&source, step);
+        if (ramp > 0) return renderRamp(voice, sampler, position, step, backward, out, piece, ramp);
+        return renderSteady(voice, sampler, position, step, backward, out, piece);
+    }
+    const TapTable* table = source.mode == Interpolation::NEAREST ? nearestTable()
+                            : source.mode == Interpolation::CUBIC ? cubicTable()
+                                                                  : sincTable(step);
+    const TapSampler sampler{&source, table, kernels ? kernels->tapSum : nullptr};
+    if (ramp > 0) return renderRamp(voice, sampler, position, step, backward, out, piece, ramp);
+    return renderSteady(voice, sampler, position, step, backward, out, piece);
+}
+
 // A piece as the voice stands at its start: rendered into `out`, the voice's ramp moved on.
-uint64_t renderPiece(const MixerKernels* kernels, Voice* voice, const int16_t* data,
+uint64_t renderPiece(const MixerKernels* kernels, Voice* voice, const Source& source,
                      uint64_t position, uint64_t step, bool backward, float* out, int32_t piece,
                      int32_t ramp) {
+    if (source.mode != Interpolation::LINEAR) {
+        return renderInterpolated(kernels, voice, source, position, step, backward, out, piece,
+                                  ramp);
+    }
+    const int16_t* data = source.data;
     if (ramp > 0 && kernels) {
         return renderRampWith(kernels, voice, data, position, step, backward, out, piece, ramp);
     }
-    if (ramp > 0) return renderRamp(voice, data, position, step, backward, out, piece, ramp);
+    if (ramp > 0) {
+        return renderRamp(voice, LinearSampler{data}, position, step, backward, out, piece, ramp);
+    }
     if (kernels)
         return renderSteadyWith(kernels, voice, data, position, step, backward, out, piece);
-    return renderSteady(voice, data, position, step, backward, out, piece);
+    return renderSteady(voice, LinearSampler{data}, position, step, backward, out, piece);
 }
 
 // Whether rendering the piece could add anything but zeros: a ramp, a gain, or the odd last frame
@@ -474,6 +615,7 @@ void planRun(MixPlan* plan, const Voice* voice, const int16_t* data, uint64_t po
     }
     PlannedRun& run = plan->runs[plan->count++];
     run.data = data;
+    run.sample = voice->sample;
     run.position = position;
     run.step = step;
     run.offset = offset;
@@ -488,12 +630,102 @@ void planRun(MixPlan* plan, const Voice* voice, const int16_t* data, uint64_t po
     run.levelRight = voice->levelRight;
     run.rampDeltaLeft = voice->rampDeltaLeft;
     run.rampDeltaRight = voice->rampDeltaRight;
+    run.renderedAt = -1;
+}
+
+// ---- filtered voices ----
+// A voice with its resonant filter on (Impulse Tracker's) is rendered alone into scratch frames,
+// passed through the filter, and then added: renderFilteredPiece when mixing, planFilteredRun when
+// planning (which renders at once, since the filter carries its last outputs from piece to piece,
+// and keeps the frames in the plan). Both filter alike, so a plan adds the same bits as mixing.
+
+// Scratch frames for one piece, per thread; null when memory is short.
+float* filterScratch(int32_t piece) {
+    thread_local float* frames = nullptr;
+    thread_local int32_t capacity = 0;
+    if (piece > capacity) {
+        auto* grown = static_cast<float*>(realloc(frames, sizeof(float) * 2 * piece));
+        if (!grown) return nullptr;
+        frames = grown;
+        capacity = piece;
+    }
+    return frames;
+}
+
+// Far beyond any mix (the frames count in 16-bit units).
+constexpr float FILTER_LIMIT = 1.0e9f;
+
+// y = a x + b y1 + c y2 on each side, in place; the outputs stay within a sane range so that a
+// filter driven beyond stability cannot fill the mix with infinities.
+void filterFrames(Voice* voice, float* frames, int32_t count) {
+    const float a = voice->filterA;
+    const float b = voice->filterB;
+    const float c = voice->filterC;
+    for (int side = 0; side < 2; ++side) {
+        float y1 = voice->filterHistory[side][0];
+        float y2 = voice->filterHistory[side][1];
+        for (int32_t k = 0; k < count; ++k) {
+            float y = a * frames[2 * k + side] + b * y1 + c * y2;
+            if (!(y > -FILTER_LIMIT && y < FILTER_LIMIT))
+                y = y > 0.0f ? FILTER_LIMIT : y < 0.0f ? -FILTER_LIMIT : 0.0f;
+            frames[2 * k + side] = y;
+            y2 = y1;
+            y1 = y;
+        }
+        voice->filterHistory[side][0] = y1;
+        voice->filterHistory[side][1] = y2;
+    }
+}
+
+// The piece rendered through the filter into `scratch` (2 x piece floats); the position after it.
+uint64_t renderThroughFilter(const MixerKernels* kernels, Voice* voice, const Source& source,
+                             uint64_t position, uint64_t step, bool backward, float* scratch,
+                             int32_t piece, int32_t ramp) {
+    memset(scratch, 0, sizeof(float) * 2 * static_cast<size_t>(piece));
+    position = renderPiece(kernels, voice, source, position, step, backward, scratch, piece, ramp);
+    filterFrames(voice, scratch, piece);
+    return position;
+}
+
+uint64_t renderFilteredPiece(const MixerKernels* kernels, Voice* voice, const Source& source,
+                             uint64_t position, uint64_t step, bool backward, float* out,
+                             int32_t piece, int32_t ramp) {
+    float* scratch = filterScratch(piece);
+    if (!scratch)
+        return renderPiece(kernels, voice, source, position, step, backward, out, piece, ramp);
+    position =
+        renderThroughFilter(kernels, voice, source, position, step, backward, scratch, piece, ramp);
+    for (int32_t k = 0; k < 2 * piece; ++k) out[k] += scratch[k];
+    return position;
+}
+
+uint64_t planFilteredRun(MixPlan* plan, const MixerKernels* kernels, Voice* voice,
+                         const Source& source, uint64_t position, uint64_t step, bool backward,
+                         int32_t offset, int32_t piece, int32_t ramp) {
+    const int32_t need = plan->frameCount + 2 * piece;
+    if (need > plan->frameCapacity) {
+        const int32_t capacity = need > 2 * plan->frameCapacity ? need : 2 * plan->frameCapacity;
+        auto* grown = static_cast<float*>(realloc(plan->frames, sizeof(float) * capacity));
+        if (!grown) {
+            plan->failed = true;
+            return position;
+        }
+        plan->frames = grown;
+        plan->frameCapacity = capacity;
+    }
+    const int32_t at = plan->frameCount;
+    position = renderThroughFilter(kernels, voice, source, position, step, backward,
+                                   plan->frames + at, piece, ramp);
+    plan->frameCount = need;
+    planRun(plan, voice, source.data, position, step, backward, offset, piece, 0, false);
+    if (!plan->failed) plan->runs[plan->count - 1].renderedAt = at;
+    return position;
 }
 
 // mixVoice, planVoice: the voice's frames piece by piece, rendered into `out`, or (with `out`
 // null) moved on without sound, the pieces that would sound recorded in `plan` when there is one.
 void runVoice(Voice* voice, const MixSettings& settings, float* out, int32_t frameCount,
-              MixPlan* plan, int32_t planOffset) {
+              MixPlan* plan, int32_t planOffset, Interpolation mode) {
     if (!voice || !voice->sample || frameCount <= 0) return;
     const Sample* sample = voice->sample;
     if (!sample->data || sample->length == 0) {  // nothing to play, ever
@@ -501,8 +733,9 @@ void runVoice(Voice* voice, const MixSettings& settings, float* out, int32_t fra
         return;
     }
     const MixerKernels* kernels = currentChoice()->kernels;
-    const Loop loop = loopOf(sample);
+    const Loop loop = loopOf(voice);
     const int16_t* data = sample->data;
+    const Source source = {data, loop, sample->length, mode};
     const uint64_t step = fixed(static_cast<uint32_t>(voice->step), voice->stepFraction);
     uint64_t position = fixed(voice->position, voice->positionFraction);
     int32_t left = frameCount;
@@ -527,9 +760,14 @@ void runVoice(Voice* voice, const MixSettings& settings, float* out, int32_t fra
             endsOnBoundary = false;
         }
         if (out) {
-            position =
-                renderPiece(kernels, voice, data, position, step, backward, out, piece, ramp);
+            position = voice->filterOn ? renderFilteredPiece(kernels, voice, source, position, step,
+                                                             backward, out, piece, ramp)
+                                       : renderPiece(kernels, voice, source, position, step,
+                                                     backward, out, piece, ramp);
             out += 2 * piece;
+        } else if (plan && voice->filterOn) {
+            position = planFilteredRun(plan, kernels, voice, source, position, step, backward,
+                                       planOffset + frameCount - left, piece, ramp);
         } else {
             const bool exact = ramp > 0 && rampExact(voice, piece);
             if (plan && pieceAudible(voice, piece, ramp)) {
@@ -607,23 +845,38 @@ MixSettings mixSettingsFor(int32_t rate) {
     return settings;
 }
 
-void mixVoices(Voice* voices, const MixSettings& settings, float* frames, int32_t frameCount) {
+void mixVoices(Voice* voices, const MixSettings& settings, float* frames, int32_t frameCount,
+               Interpolation mode) {
     if (frameCount <= 0) return;
     for (int v = 0; v < MIXED_VOICE_COUNT; ++v) {
-        if (voices[v].sample) mixVoice(&voices[v], settings, frames, frameCount);
+        if (voices[v].sample) mixVoice(&voices[v], settings, frames, frameCount, mode);
     }
 }
 
-void mixVoice(Voice* voice, const MixSettings& settings, float* frames, int32_t frameCount) {
-    runVoice(voice, settings, frames, frameCount, nullptr, 0);
+void mixVoice(Voice* voice, const MixSettings& settings, float* frames, int32_t frameCount,
+              Interpolation mode) {
+    runVoice(voice, settings, frames, frameCount, nullptr, 0, mode);
 }
 
 void planVoice(Voice* voice, const MixSettings& settings, int32_t offset, int32_t frameCount,
                MixPlan* plan) {
-    runVoice(voice, settings, nullptr, frameCount, plan, offset);
+    runVoice(voice, settings, nullptr, frameCount, plan, offset, Interpolation::LINEAR);
 }
 
-void renderPlannedRun(const PlannedRun& run, float* block) {
+void releaseMixPlan(MixPlan* plan) {
+    free(plan->runs);
+    free(plan->frames);
+    *plan = MixPlan{};
+}
+
+void renderPlannedRun(const PlannedRun& run, const MixPlan& plan, float* block,
+                      Interpolation mode) {
+    if (run.renderedAt >= 0) {
+        const float* frames = plan.frames + run.renderedAt;
+        float* out = block + 2 * run.offset;
+        for (int32_t k = 0; k < 2 * run.frames; ++k) out[k] += frames[k];
+        return;
+    }
     Voice voice = {};
     voice.volumeLeft = run.volumeLeft;
     voice.volumeRight = run.volumeRight;
@@ -634,11 +887,14 @@ void renderPlannedRun(const PlannedRun& run, float* block) {
     const MixerKernels* kernels = currentChoice()->kernels;
     float* out = block + 2 * run.offset;
     // An exact ramp needs no second look, and its levels after it are not wanted.
-    if (run.ramp > 0 && run.exactRamp && kernels) {
+    Voice looped = {};
+    looped.sample = run.sample;
+    const Source source = {run.data, loopOf(&looped), run.sample->length, mode};
+    if (mode == Interpolation::LINEAR && run.ramp > 0 && run.exactRamp && kernels) {
         kernelRamp(kernels, &voice, run.data, run.position, run.step, run.backward, out,
                    run.frames);
         return;
     }
-    renderPiece(kernels, &voice, run.data, run.position, run.step, run.backward, out, run.frames,
+    renderPiece(kernels, &voice, source, run.position, run.step, run.backward, out, run.frames,
                 run.ramp);
 }

@@ -10,6 +10,7 @@
 #include <bit>
 #include <cstdint>
 
+#include "audio/mixer_taps.h"
 #include "player/voice.h"
 
 // Volume or level to gain: one unit below the single nearest to 1/255, so that full volume stays a
@@ -52,12 +53,14 @@ MixSettings mixSettingsFor(int32_t rate);
 
 // Adds voices 0..MIXED_VOICE_COUNT-1 of the table `voices` into `frameCount` stereo frames at
 // `frames`.
-void mixVoices(Voice* voices, const MixSettings& settings, float* frames, int32_t frameCount);
+void mixVoices(Voice* voices, const MixSettings& settings, float* frames, int32_t frameCount,
+               Interpolation mode = Interpolation::LINEAR);
 // One run of a voice's frames as the mixer renders it (between two of its boundaries: a tick, a
 // loop end, a ramp end), kept to be rendered later, on another thread perhaps: where it starts
 // in the sample and in the block, and the voice's gains and ramp as it starts.
 struct PlannedRun {
     const int16_t* data;
+    const Sample* sample;  // the voice's sample, whose loop the interpolations read across
     uint64_t position;  // 32.32
     uint64_t step;
     int32_t offset;  // first frame in the block
@@ -72,16 +75,25 @@ struct PlannedRun {
     int32_t levelRight;
     float rampDeltaLeft;
     float rampDeltaRight;
+    // A filtered voice's run is rendered while planning (its filter needs the frames before):
+    // its stereo frames start at this index of the plan's frames; -1 for the others.
+    int32_t renderedAt;
 };
 
-// The runs of a block that add sound, in the order the mixer adds them. The runs are allocated
-// with realloc as needed (free(runs) releases them); `failed` when memory ran short.
+// The runs of a block that add sound, in the order the mixer adds them. The runs and the frames
+// of filtered runs are allocated with realloc as needed (releaseMixPlan releases them);
+// `failed` when memory ran short.
 struct MixPlan {
     PlannedRun* runs;
     int32_t count;
     int32_t capacity;
     bool failed;
+    float* frames;
+    int32_t frameCount;  // floats in use
+    int32_t frameCapacity;
 };
+// Frees what a plan holds and leaves it empty.
+void releaseMixPlan(MixPlan* plan);
 
 // Moves the voice on by `frameCount` frames exactly as mixVoice(voice, settings, nullptr, ...)
 // does, and appends to `plan` the runs that mixVoice(voice, settings, frames, ...) would render,
@@ -89,10 +101,14 @@ struct MixPlan {
 void planVoice(Voice* voice, const MixSettings& settings, int32_t offset, int32_t frameCount,
                MixPlan* plan);
 // Adds a planned run into `block` (the plan's block of stereo frames) exactly as mixVoice would
-// have added it there. Rendering the runs of a plan in order adds the same bits as mixing.
-void renderPlannedRun(const PlannedRun& run, float* block);
+// have added it there with `mode`. Rendering the runs of a plan in order adds the same bits as
+// mixing; the plan itself does not depend on the interpolation (but for filtered voices, rendered
+// as they are planned).
+void renderPlannedRun(const PlannedRun& run, const MixPlan& plan, float* block,
+                      Interpolation mode = Interpolation::LINEAR);
 
 // Adds one voice into `frameCount` stereo frames at `frames`. With `frames` null the voice moves
 // on by `frameCount` frames exactly as if they were mixed (position, direction, ramp, end), and
 // nothing is added anywhere.
-void mixVoice(Voice* voice, const MixSettings& settings, float* frames, int32_t frameCount);
+void mixVoice(Voice* voice, const MixSettings& settings, float* frames, int32_t frameCount,
+              Interpolation mode = Interpolation::LINEAR);

@@ -83,7 +83,7 @@ AVX2_FUNCTION void render(const FrameRun& run) {
     renderLeftoverFrames<RAMP>(run, k, position, interpolationScale);
 }
 
-constexpr MixerKernels AVX2_KERNELS = {render<false>, render<true>};
+constexpr MixerKernels AVX2_KERNELS = {render<false>, render<true>, WIDER_TAP_SUM};
 
 }  // namespace
 

@@ -92,7 +92,7 @@ AVX512_FUNCTION void render(const FrameRun& run) {
     renderLeftoverFrames<RAMP>(run, k, position, interpolationScale);
 }
 
-constexpr MixerKernels AVX512_KERNELS = {render<false>, render<true>};
+constexpr MixerKernels AVX512_KERNELS = {render<false>, render<true>, WIDER_TAP_SUM};
 
 }  // namespace
 

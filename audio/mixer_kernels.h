@@ -69,7 +69,19 @@ inline void renderLeftoverFrames(const FrameRun& run, int32_t first, uint64_t po
 struct MixerKernels {
     void (*steady)(const FrameRun& run);
     void (*ramp)(const FrameRun& run);
+    // The sum of coefficient x frame over a tap table's row of `taps` (a multiple of 4): integer
+    // sums, exact in any order, so the same as the scalar loop's. Null where it would not pay;
+    // the mixer takes it for rows of 8 taps or more (a call costs more than four products).
+    int32_t (*tapSum)(const int16_t* row, const int16_t* frames, int32_t taps);
 };
+
+#if defined(__SSE2__)
+// The tap sum of the SSE2 kernels, which the wider ones take as well.
+int32_t sse2TapSum(const int16_t* row, const int16_t* frames, int32_t taps);
+#define WIDER_TAP_SUM sse2TapSum
+#else
+#define WIDER_TAP_SUM nullptr
+#endif
 
 // Null where the build has no such kernels (another processor family).
 const MixerKernels* sse2MixerKernels();

@@ -72,7 +72,30 @@ void render(const FrameRun& run) {
     renderLeftoverFrames<RAMP>(run, k, position, interpolationScale);
 }
 
-constexpr MixerKernels SSE2_KERNELS = {render<false>, render<true>};
+}  // namespace
+
+// Eight taps a step with pmaddwd, four at the end where the row has four more.
+int32_t sse2TapSum(const int16_t* row, const int16_t* frames, int32_t taps) {
+    __m128i sums = _mm_setzero_si128();
+    int32_t j = 0;
+    for (; j + 8 <= taps; j += 8) {
+        const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + j));
+        const __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(frames + j));
+        sums = _mm_add_epi32(sums, _mm_madd_epi16(r, f));
+    }
+    if (j < taps) {
+        const __m128i r = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + j));
+        const __m128i f = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(frames + j));
+        sums = _mm_add_epi32(sums, _mm_madd_epi16(r, f));
+    }
+    sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, 0x4E));
+    sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, 0xB1));
+    return _mm_cvtsi128_si32(sums);
+}
+
+namespace {
+
+constexpr MixerKernels SSE2_KERNELS = {render<false>, render<true>, sse2TapSum};
 
 }  // namespace
 

@@ -9,6 +9,7 @@
 #include "audio/mix_thread.h"
 #include "audio/playback_snapshot.h"
 #include "player/sequencer.h"
+#include "player/voice_pool.h"
 
 namespace {
 
@@ -100,7 +101,9 @@ void mixSlot(const MixSettings& settings, BlockSlot* slot) {
     memset(slot->mix, 0, static_cast<size_t>(blockFrames) * 8);
     for (int32_t k = 0; k < slot->plan.count; ++k) {
         const PlannedRun& run = slot->plan.runs[k];
-        if (!channelMuted(controls, run.channel)) renderPlannedRun(run, slot->mix);
+        if (!channelMuted(controls, run.channel)) {
+            renderPlannedRun(run, slot->plan, slot->mix, mixInterpolation(controls));
+        }
     }
     shapeMix(slot->mix, blockFrames, controls);
     convertToPcm16(slot->pcm, slot->mix, blockFrames);
@@ -230,11 +233,7 @@ void snapshotBefore(ParallelRender* render, int64_t sequence) {
 
 // Advances the engine by one block without sound; with a plan, planning the block into it.
 void advanceEngine(AudioEngine* engine, MixPlan* plan) {
-    engine->skipping = true;
-    engine->plan = plan;
-    mixNextOfflineBlock(engine);
-    engine->skipping = false;
-    engine->plan = nullptr;
+    mixNextOfflineBlock(engine, plan ? BlockMode::PLAN : BlockMode::SKIP, plan);
 }
 
 void noteInfo(const AudioEngine* engine, BlockInfo* info) {
@@ -245,11 +244,13 @@ void noteInfo(const AudioEngine* engine, BlockInfo* info) {
     info->row = currentRow(state);
     info->speed = state->speed;
     info->bpm = state->bpm;
+    info->ledFilter = state->amigaLedFilter;
     const int channels = playedChannelCount(state->song);
     for (int c = 0; c < channels; ++c) {
         info->levels[c] = static_cast<uint8_t>(channelLevel(state, c));
         info->views[c] = viewChannel(state, c);
     }
+    info->backgroundNotes = backgroundNotesOf(state, -1);
 }
 
 // Makes the next block: records it into its slot and hands it to the threads. False when the
@@ -261,10 +262,10 @@ bool makeBlock(ParallelRender* render) {
     BlockSlot* slot = slotOf(render, sequence);
     MixPlan* plan = &slot->plan;
     if (plan->capacity > RUNS_KEPT) {
-        free(plan->runs);
-        *plan = MixPlan{};
+        releaseMixPlan(plan);
     }
     plan->count = 0;
+    plan->frameCount = 0;
     advanceEngine(render->engine, plan);
     if (plan->failed) {
         render->broken = true;
@@ -309,10 +310,9 @@ bool allocateSlot(BlockSlot* slot, int32_t blockFrames) {
 void releaseSlots(ParallelRender* render) {
     for (int32_t k = 0; k < render->slotCount; ++k) {
         BlockSlot* slot = &render->slots[k];
-        free(slot->plan.runs);
+        releaseMixPlan(&slot->plan);
         free(slot->mixAllocation);
         free(slot->pcm);
-        slot->plan = MixPlan{};
         slot->mixAllocation = nullptr;
         slot->mix = nullptr;
         slot->pcm = nullptr;
@@ -410,6 +410,12 @@ bool parallelNextBlock(ParallelRender* render, RenderedBlock* block) {
     }
     if (taken > 0) slotOf(render, taken)->state.store(EMPTY);
     render->taken.store(taken + 1);
+    // The Amiga's filters run over the blocks in the order they are taken, as mixBlock runs them.
+    if (slot->controls.amiga != AmigaModel::OFF) {
+        amigaFilterBlock(&render->engine->amigaFilter, slot->mix, render->settings.blockFrames,
+                         render->settings.sampleRate, slot->controls.amiga, slot->info.ledFilter);
+        convertToPcm16(slot->pcm, slot->mix, render->settings.blockFrames);
+    }
     block->pcm = slot->pcm;
     block->mix = slot->mix;
     block->info = &slot->info;

@@ -41,8 +41,10 @@ struct BlockInfo {
     int32_t row;
     int32_t speed;
     int32_t bpm;
+    uint8_t ledFilter;  // the Amiga's LED filter
     uint8_t levels[MAX_PLAYER_CHANNELS];  // channelLevel of each played channel (the others unset)
     ChannelView views[MAX_PLAYER_CHANNELS];  // what each played channel plays after the block
+    int32_t backgroundNotes;  // notes sounding on in the background channels
 };
 
 // Threads a renderer takes at most.

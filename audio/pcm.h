@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "audio/mixer_taps.h"
 #include "player/voice.h"
 
 // What a host makes of the mix. Muted channels (bit c for channel c) add nothing; their voices
@@ -18,7 +19,16 @@ struct OutputControls {
     uint64_t mutedChannels;
     double outputGain = 1.0;
     int32_t stereoSeparation = 100;
+    // How the voices are read, and whether the mix sounds like an Amiga's (MOD files only; it
+    // then takes the place of the interpolation).
+    Interpolation interpolation = Interpolation::LINEAR;
+    AmigaModel amiga = AmigaModel::OFF;
 };
+
+// The interpolation the mixer takes under these controls.
+inline Interpolation mixInterpolation(const OutputControls& controls) {
+    return controls.amiga != AmigaModel::OFF ? Interpolation::AMIGA : controls.interpolation;
+}
 
 // Whether song channel `channel` is muted (its voices, background ones included, say which
 // channel they play for).

@@ -67,6 +67,7 @@ bool startSong(AudioEngine* engine, Song* song) {
     engine->repeatTimeMs.store(-1, std::memory_order_relaxed);
     engine->fillIndex.store(0);
     engine->playIndex.store(0);
+    resetAmigaFilter(&engine->amigaFilter);
     return true;
 }
 
@@ -87,26 +88,29 @@ void runTick(AudioEngine* engine, PlayState* state) {
 }
 
 // The voices of one piece of a block, from frame `offset` of the block on: the muted channels'
-// voices (c and its twin c + 32) move on without sound, and while skipping, all of them do (and
+// voices move on without sound, and when the block is skipped or planned, all of them do (and
 // their runs go to the engine's plan when it has one).
 void mixPiece(AudioEngine* engine, float* out, int32_t offset, int32_t frames) {
-    if (engine->stems && !engine->skipping) {
+    const bool skipping = engine->blockMode != BlockMode::MIX;
+    if (engine->stems && !skipping) {
         mixVoicesWithStems(engine->voices, engine->settings, engine->controls, out, engine->stems,
                            offset, frames);
         return;
     }
-    if (!engine->skipping && engine->controls.mutedChannels == 0) {
-        mixVoices(engine->voices, engine->settings, out, frames);
+    if (!skipping && engine->controls.mutedChannels == 0) {
+        mixVoices(engine->voices, engine->settings, out, frames,
+                  mixInterpolation(engine->controls));
         return;
     }
     for (int v = 0; v < MIXED_VOICE_COUNT; ++v) {
         Voice* voice = &engine->voices[v];
         if (!voice->sample) continue;
-        if (engine->skipping && engine->plan) {
+        if (engine->blockMode == BlockMode::PLAN && engine->plan) {
             planVoice(voice, engine->settings, offset, frames, engine->plan);
         } else {
-            const bool silent = engine->skipping || channelMuted(engine->controls, voice->channel);
-            mixVoice(voice, engine->settings, silent ? nullptr : out, frames);
+            const bool silent = skipping || channelMuted(engine->controls, voice->channel);
+            mixVoice(voice, engine->settings, silent ? nullptr : out, frames,
+                     mixInterpolation(engine->controls));
         }
     }
 }
@@ -238,8 +242,9 @@ void mixBlock(AudioEngine* engine) {
     int32_t block = engine->fillIndex.load(std::memory_order_relaxed);
     int32_t start = block * blockFrames;
     float* out = engine->mixBuffer + 2 * start;
-    if (!engine->skipping) memset(out, 0, static_cast<size_t>(blockFrames) * 8);
-    if (!engine->skipping) clearStems(engine->stems);
+    const bool skipping = engine->blockMode != BlockMode::MIX;
+    if (!skipping) memset(out, 0, static_cast<size_t>(blockFrames) * 8);
+    if (!skipping) clearStems(engine->stems);
 
     // The block is mixed in pieces that end at tick boundaries; each tick runs before its first
     // frame is mixed.
@@ -264,9 +269,13 @@ void mixBlock(AudioEngine* engine) {
     }
     engine->syncRecords[block].store(packRecord(state), std::memory_order_release);
     state->tickSamplesLeft = left;
-    if (!engine->skipping) {
+    if (!skipping) {
         shapeMix(engine->mixBuffer + 2 * start, blockFrames, engine->controls);
-        shapeStems(engine->stems, engine->controls);
+        shapeStems(engine->stems, engine->controls, settings.sampleRate,
+                   engine->state->amigaLedFilter);
+        amigaFilterBlock(&engine->amigaFilter, engine->mixBuffer + 2 * start, blockFrames,
+                         settings.sampleRate, engine->controls.amiga,
+                         engine->state->amigaLedFilter);
         convertToPcm16(engine->outputBuffer + 2 * start, engine->mixBuffer + 2 * start,
                        blockFrames);
     }
@@ -318,10 +327,14 @@ int startSongOffline(AudioEngine* engine, Song* song) {
     return 1;
 }
 
-int32_t mixNextOfflineBlock(AudioEngine* engine) {
+int32_t mixNextOfflineBlock(AudioEngine* engine, BlockMode mode, MixPlan* plan) {
     if (!engine->offline || !engine->currentSong) return -1;
     int32_t block = engine->fillIndex.load(std::memory_order_relaxed);
+    engine->blockMode = mode;
+    engine->plan = mode == BlockMode::PLAN ? plan : nullptr;
     mixBlock(engine);
+    engine->blockMode = BlockMode::MIX;
+    engine->plan = nullptr;
     engine->playIndex.store(block, std::memory_order_release);
     return block;
 }

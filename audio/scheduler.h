@@ -50,6 +50,11 @@ constexpr int32_t BUFFER_BLOCKS = BUFFER_MILLISECONDS / 20 * 2;
 constexpr int32_t MIN_SAMPLE_RATE = 1000;
 constexpr int32_t MAX_SAMPLE_RATE = 384000;
 
+// What mixing a block makes: its sound (MIX); nothing but the song's and the voices' progress,
+// exactly as mixing would move them (SKIP, the quick way to a later frame); or, as SKIP does, and
+// with the runs of voice frames it would have mixed written into a plan for other threads (PLAN).
+enum class BlockMode : uint8_t { MIX, SKIP, PLAN };
+
 struct AudioEngine;
 struct AudioEngine {
     MixSettings settings;  // set by audioOpen or prepareMixSettings
@@ -77,13 +82,15 @@ struct AudioEngine {
     int32_t passesLeft;
     int32_t passesDone;
 
-    // What becomes of the mix: muted channels, gain and stereo width. While `skipping`, blocks
-    // advance the song and the voices exactly as mixing would, but produce no sound (the quick way
-    // to a later frame).
+    // What becomes of the mix: muted channels, gain and stereo width.
     OutputControls controls;
-    bool skipping;
-    // When set while skipping, receives the runs of voice frames the skipped block would have
-    // mixed (planVoice): what the parallel renderer mixes elsewhere (audio/parallel_render.h).
+    // What the block being mixed makes (mixNextOfflineBlock sets it for one block).
+    BlockMode blockMode;
+    // The Amiga mode's output filters, run over the blocks in the order they are heard (from
+    // rest at every start of the song).
+    AmigaFilterState amigaFilter;
+    // In BlockMode::PLAN, receives the runs of voice frames the block would have mixed
+    // (planVoice): what the parallel renderer mixes elsewhere (audio/parallel_render.h).
     MixPlan* plan;
     // When set, blocks mixed with sound also render their stems (audio/stems.h) into it: the
     // block mixed last. Owned by whoever sets it.
@@ -163,7 +170,8 @@ const int16_t* renderNextBlock(AudioEngine* engine);
 // Mixes the next block of an offline song; the block's index (its frames start at blockFrames x
 // index in the output buffer and, before their conversion, in the mix buffer), -1 when no
 // offline song is running.
-int32_t mixNextOfflineBlock(AudioEngine* engine);
+int32_t mixNextOfflineBlock(AudioEngine* engine, BlockMode mode = BlockMode::MIX,
+                            MixPlan* plan = nullptr);
 
 // The block whose record the queries report, and the block mixBlock fills next.
 int32_t playingBlockIndex(const AudioEngine* engine);

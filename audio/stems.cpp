@@ -12,12 +12,12 @@ int32_t stemCount(const StemSet* stems) {
 }
 
 // A copy of the voice, rendered into its stem's block where the stem is rendered and exists.
-void mixIntoStem(const Voice& voice, const MixSettings& settings, StemSet* stems, uint8_t grouping,
-                 int32_t index, int32_t offset, int32_t frames) {
+void mixIntoStem(const Voice& voice, const MixSettings& settings, Interpolation mode,
+                 StemSet* stems, uint8_t grouping, int32_t index, int32_t offset, int32_t frames) {
     float* block = stemFrames(stems, grouping, index);
     if (!block) return;
     Voice copy = voice;
-    mixVoice(&copy, settings, block + 2 * offset, frames);
+    mixVoice(&copy, settings, block + 2 * offset, frames, mode);
 }
 
 }  // namespace
@@ -33,8 +33,10 @@ StemSet* createStems(int32_t channels, int32_t instruments, uint8_t groupings,
     stems->blockFrames = blockFrames;
     const size_t bytes = static_cast<size_t>(stemCount(stems)) * blockFrames * 8;
     stems->allocation = calloc(bytes + 16, 1);
-    if (!stems->allocation) {
-        free(stems);
+    stems->filters =
+        static_cast<AmigaFilterState*>(calloc(stemCount(stems), sizeof(AmigaFilterState)));
+    if (!stems->allocation || !stems->filters) {
+        destroyStems(stems);
         return nullptr;
     }
     auto address = reinterpret_cast<uintptr_t>(stems->allocation);
@@ -45,6 +47,7 @@ StemSet* createStems(int32_t channels, int32_t instruments, uint8_t groupings,
 void destroyStems(StemSet* stems) {
     if (!stems) return;
     free(stems->allocation);
+    free(stems->filters);
     free(stems);
 }
 
@@ -72,24 +75,27 @@ void clearStems(StemSet* stems) {
 void mixVoicesWithStems(Voice* voices, const MixSettings& settings, const OutputControls& controls,
                         float* mix, StemSet* stems, int32_t offset, int32_t frames) {
     if (frames <= 0) return;
+    const Interpolation mode = mixInterpolation(controls);
     for (int v = 0; v < MIXED_VOICE_COUNT; ++v) {
         Voice* voice = &voices[v];
         if (!voice->sample) continue;
         const bool muted = channelMuted(controls, voice->channel);
         if (!muted) {
-            mixIntoStem(*voice, settings, stems, STEM_CHANNELS, voice->channel, offset, frames);
-            mixIntoStem(*voice, settings, stems, STEM_INSTRUMENTS, voice->instrument, offset,
+            mixIntoStem(*voice, settings, mode, stems, STEM_CHANNELS, voice->channel, offset,
+                        frames);
+            mixIntoStem(*voice, settings, mode, stems, STEM_INSTRUMENTS, voice->instrument, offset,
                         frames);
         }
-        mixVoice(voice, settings, muted ? nullptr : mix, frames);
+        mixVoice(voice, settings, muted ? nullptr : mix, frames, mode);
     }
 }
 
-void shapeStems(StemSet* stems, const OutputControls& controls) {
+void shapeStems(StemSet* stems, const OutputControls& controls, int32_t rate, bool led) {
     if (!stems) return;
     const int32_t count = stemCount(stems);
     for (int32_t s = 0; s < count; ++s) {
-        shapeMix(stems->frames + 2 * static_cast<int64_t>(s) * stems->blockFrames,
-                 stems->blockFrames, controls);
+        float* block = stems->frames + 2 * static_cast<int64_t>(s) * stems->blockFrames;
+        shapeMix(block, stems->blockFrames, controls);
+        amigaFilterBlock(&stems->filters[s], block, stems->blockFrames, rate, controls.amiga, led);
     }
 }

@@ -9,7 +9,7 @@
 //     StemSet* stems = createStems(channels, instruments, STEM_CHANNELS, blockFrames);
 //     clearStems(stems);                                   // at the start of a block
 //     mixVoicesWithStems(voices, settings, controls, mix, stems, 0, frames);   // a piece
-//     shapeStems(stems, controls);                         // as the mix is shaped
+//     shapeStems(stems, controls, rate, led);              // as the mix is shaped
 //     const float* channel3 = stemFrames(stems, STEM_CHANNELS, 3);
 //     destroyStems(stems);
 //
@@ -20,6 +20,7 @@
 #include <cstdint>
 
 #include "audio/mixer.h"
+#include "audio/mixer_taps.h"
 #include "audio/pcm.h"
 #include "player/voice.h"
 
@@ -34,6 +35,7 @@ struct StemSet {
     int32_t blockFrames;
     float* frames;  // each stem's block of stereo frames, channels first, 16-byte aligned
     void* allocation;
+    AmigaFilterState* filters;  // each stem's Amiga output filters, from rest at creation
 };
 
 // Blocks of `blockFrames` frames for the groupings asked; null when memory is short or nothing
@@ -47,10 +49,11 @@ const float* stemFrames(const StemSet* stems, uint8_t grouping, int32_t index);
 
 // Silence in every stem's block.
 void clearStems(StemSet* stems);
-// Mixes voices 0..MIXED_VOICE_COUNT-1 into `frames` frames of `mix` as mixVoices does (a muted
-// channel's voices move on without sound), and each voice that is heard into frames `offset`
-// on of its stems' blocks.
+// Mixes voices 0..MIXED_VOICE_COUNT-1 into `frames` frames of `mix` as mixVoices does with the
+// controls' interpolation (a muted channel's voices move on without sound), and each voice that
+// is heard into frames `offset` on of its stems' blocks.
 void mixVoicesWithStems(Voice* voices, const MixSettings& settings, const OutputControls& controls,
                         float* mix, StemSet* stems, int32_t offset, int32_t frames);
-// Shapes every stem's block as shapeMix shapes the mix.
-void shapeStems(StemSet* stems, const OutputControls& controls);
+// Shapes every stem's block as the mix is shaped: shapeMix, then, with the Amiga's sound, its
+// output filters at `rate`, the LED filter on when `led` (each stem through filters of its own).
+void shapeStems(StemSet* stems, const OutputControls& controls, int32_t rate, bool led);

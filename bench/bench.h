@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "audio/mixer_taps.h"
+
 // CPU seconds the calling thread has used so far (wall-clock seconds where no fine such clock
 // exists, as on Windows).
 double threadCpuSeconds();
@@ -35,7 +37,11 @@ std::string writeTempModule(const std::vector<uint8_t>& module);
 // own render code, and the voice mixer alone.
 void benchSong(const std::vector<uint8_t>& module, double seconds);
 void benchRender(const std::vector<uint8_t>& module, int rounds);
-void benchMixer(double seconds);
+// The voice mixer alone with the interpolation `mode`, on the path in use.
+void benchMixer(double seconds, Interpolation mode = Interpolation::LINEAR);
+// The resampling quality of each interpolation (and of openmpt123's filters where it is
+// installed): images of a tone sliding past the Nyquist frequency, the tone's level at 8-11 kHz.
+void benchQuality();
 
 // The library (where it is built as a shared library): the module rendered on one thread and on
 // as many as there are cores, and seeking to the end of a five-minute module.

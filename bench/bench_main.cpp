@@ -6,6 +6,9 @@
 //  - stems:  the library rendering stems with the mix, against the mix alone;
 //  - files:  brom-play --render of generated modules of 4 to 32 channels, one process per file;
 //  - mixer:  the voice mixer alone, all 64 voices sounding;
+//  - interpolation: the same in each interpolation, on the scalar path and the fastest;
+//  - quality: the images each interpolation leaves of a tone sliding past the Nyquist frequency,
+//            and those of openmpt123's filters where it is installed;
 //  - frame:  one demo frame, drawing and conversion to the display's format;
 //  - startup: brom-play --info of the module as a process of its own, its CPU time.
 //
@@ -13,7 +16,8 @@
 // figure is given for every path the processor has.
 //
 //     brom-bench [--seconds N] [--path scalar|sse2|avx2|avx512]
-//                [--only song|render|seek|stems|files|mixer|frame|startup] [--write FILE.xm]
+//                [--only song|render|seek|stems|files|mixer|interpolation|quality|frame|startup]
+//                [--write FILE.xm]
 //                [--write-set FOLDER]
 //
 // --write saves the benchmark's module; --write-set saves the modules of the figures into a
@@ -31,10 +35,12 @@ namespace {
 const MixerPath PATHS[] = {MixerPath::SCALAR, MixerPath::SSE2, MixerPath::AVX2, MixerPath::AVX512};
 
 int usage() {
-    fprintf(stderr,
-            "usage: brom-bench [--seconds N] [--path scalar|sse2|avx2|avx512] "
-            "[--only song|render|seek|stems|files|mixer|frame|startup] [--write FILE.xm] "
-            "[--write-set FOLDER]\n");
+    fprintf(
+        stderr,
+        "usage: brom-bench [--seconds N] [--path scalar|sse2|avx2|avx512] "
+        "[--only song|render|seek|stems|files|mixer|interpolation|quality|frame|startup] [--write "
+        "FILE.xm] "
+        "[--write-set FOLDER]\n");
     return 2;
 }
 
@@ -95,6 +101,17 @@ int main(int argc, char** argv) {
         }
         setMixerPath(path);
     }
+    // Each interpolation, on the scalar path and on the fastest.
+    if (wanted("interpolation")) {
+        for (int m = 0; m < INTERPOLATION_COUNT; ++m) {
+            for (MixerPath p : {MixerPath::SCALAR, fastestMixerPath()}) {
+                setMixerPath(p);
+                benchMixer(seconds / 20, static_cast<Interpolation>(m));
+            }
+        }
+        setMixerPath(path);
+    }
+    if (wanted("quality")) benchQuality();
 #if defined(BROM_BENCH_HAS_SCENE)
     if (wanted("frame")) benchFrame(10, 200);
 #endif

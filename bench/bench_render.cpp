@@ -224,7 +224,7 @@ void benchRender(const std::vector<uint8_t>& module, int rounds) {
         audio, best * 1e3, rounds, audio / best);
 }
 
-void benchMixer(double seconds) {
+void benchMixer(double seconds, Interpolation mode) {
     static int16_t frames[4096 + 8];
     for (int k = 0; k < 4096 + 8; ++k) frames[k] = static_cast<int16_t>(10000 * std::sin(k * 0.05));
     Sample looped = {};
@@ -257,13 +257,15 @@ void benchMixer(double seconds) {
         double start = threadCpuSeconds();
         for (int64_t b = 0; b < blocks; ++b) {
             memset(block.data(), 0, block.size() * sizeof(float));
-            mixVoices(voices.data(), settings, block.data(), 884);
+            mixVoices(voices.data(), settings, block.data(), 884, mode);
         }
         double elapsed = threadCpuSeconds() - start;
         if (r == 0 || elapsed < best) best = elapsed;
     }
     double voiceFrames = static_cast<double>(blocks) * 884 * MIXED_VOICE_COUNT;
-    printf("mixer:  %d voices sounding, %s: %.1f M voice-frames/s (%.0f x real time; best of %d)\n",
-           MIXED_VOICE_COUNT, mixerPathName(mixerPath()), voiceFrames / best / 1e6,
-           blocks * 884.0 / RATE / best, ROUNDS);
+    printf(
+        "mixer:  %d voices sounding, %s, %s: %.1f M voice-frames/s (%.0f x real time; best of "
+        "%d)\n",
+        MIXED_VOICE_COUNT, interpolationName(mode), mixerPathName(mixerPath()),
+        voiceFrames / best / 1e6, blocks * 884.0 / RATE / best, ROUNDS);
 }

@@ -24,11 +24,79 @@ constexpr BehaviourSet BEHAVIOUR_AMIGA_PERIOD_LIMITS = BehaviourSet{1} << 1;
 constexpr BehaviourSet BEHAVIOUR_FINETUNE_TUNES_CHANNEL = BehaviourSet{1} << 2;
 // Vibrato (4xy, 6xy) starts on the row's second tick instead of its first (MOD).
 constexpr BehaviourSet BEHAVIOUR_VIBRATO_WAITS_FOR_TICK_ONE = BehaviourSet{1} << 3;
-// Vibrato swings downward in pitch first (MOD).
+// Vibrato swings downward in pitch first (MOD, S3M).
 constexpr BehaviourSet BEHAVIOUR_VIBRATO_STARTS_DOWNWARD = BehaviourSet{1} << 4;
 // When a tremolo ends the volume returns to where it was; without it the last offset stays in the
-// volume (MOD).
+// volume (MOD, S3M).
 constexpr BehaviourSet BEHAVIOUR_TREMOLO_VOLUME_RETURNS = BehaviourSet{1} << 5;
+// Slide parameters hold their fine forms (IT): a volume, channel volume, global volume or panning
+// slide of xF or Fx (x not 0) moves once by x on the row's first tick, and one of x0 or 0x with
+// x = F moves on the first tick as well as the others; a portamento of Ex or Fx moves once by x
+// (Fx) or a quarter of x (Ex) on the first tick.
+constexpr BehaviourSet BEHAVIOUR_FINE_SLIDE_FORMS = BehaviourSet{1} << 6;
+// Impulse Tracker's "old effects" (the file's flag): vibrato every tick but the first and twice
+// as deep, a sample offset beyond the end plays from the end, and the other differences the
+// player names where it reads this flag (IT files that ask for it).
+constexpr BehaviourSet BEHAVIOUR_IT_OLD_EFFECTS = BehaviourSet{1} << 7;
+// Impulse Tracker's "compatible Gxx" (the file's flag): the tone portamento shares the
+// portamentos' memory, and a new instrument on its row restarts the envelopes (IT files that ask
+// for it).
+constexpr BehaviourSet BEHAVIOUR_IT_LINKED_TONE_PORTA = BehaviourSet{1} << 8;
+// Notes sound at their sample's own rate for middle C (IT's C-5) instead of at finetune and
+// relative note: linear periods count from it, Amiga periods scale by it (IT).
+constexpr BehaviourSet BEHAVIOUR_MIDDLE_C_RATES = BehaviourSet{1} << 9;
+// A note's loudness is its volume times its sample's and its instrument's global volumes, its
+// channel's volume and the global volume out of 128; the song's pan separation narrows the field
+// and surround channels sit in the centre (IT).
+constexpr BehaviourSet BEHAVIOUR_LAYERED_VOLUMES = BehaviourSet{1} << 10;
+// In instrument mode a note that a channel's next note interrupts goes on sounding in the
+// background as its instrument's new-note action says (cut, continue, release, fade), after the
+// duplicate check has acted on the channel's past notes; the past-note and NNA commands apply
+// (IT).
+constexpr BehaviourSet BEHAVIOUR_NEW_NOTE_ACTIONS = BehaviourSet{1} << 11;
+// Envelopes run by ticks with loop and sustain-loop ranges, the pitch envelope bends the note
+// (or drives the filter), envelopes may carry on from the last note, the note fades once the
+// volume envelope ends or a release finds no volume envelope, and fading ends the note (IT).
+constexpr BehaviourSet BEHAVIOUR_ENVELOPE_RANGES = BehaviourSet{1} << 12;
+// Vibrato moves on every tick including the row's first, a quarter as deep per step as XM's (the
+// fine vibrato a quarter of that again); old effects bring back the every-tick-but-the-first
+// vibrato at twice the depth (IT).
+constexpr BehaviourSet BEHAVIOUR_FINE_VIBRATO = BehaviourSet{1} << 13;
+// Each voice passes through a resonant low-pass filter set by the instrument's cutoff and
+// resonance, the filter envelope and the MIDI macro command (IT).
+constexpr BehaviourSet BEHAVIOUR_RESONANT_FILTER = BehaviourSet{1} << 14;
+// The portamentos up and down share one memory, the arpeggio and the tremor keep theirs (a zero
+// parameter repeats the last), a note cut stops the note, the volume column's slides keep their
+// own memory, a sample offset beyond the end is ignored (the end, with old effects), and the
+// global volume runs to 128 (IT).
+constexpr BehaviourSet BEHAVIOUR_IMPULSE_EFFECTS = BehaviourSet{1} << 15;
+// Volume slides (D, K, L) act on the row's first tick too (S3M files of Scream Tracker 3.00, or
+// with the header's fast-slide flag).
+constexpr BehaviourSet BEHAVIOUR_FAST_VOLUME_SLIDES = BehaviourSet{1} << 32;
+// Every channel plays in the centre whatever panning it is given (S3M files whose master volume
+// says mono).
+constexpr BehaviourSet BEHAVIOUR_MONO = BehaviourSet{1} << 33;
+// One memory for the parameters of most commands: a zero parameter of the volume slides, the
+// portamentos, tremor, arpeggio, retrigger, tremolo and the S commands (S3M's D, E, F, I, J, K,
+// L, Q, R, S) takes the last non-zero parameter that any of D..S or U had on the channel (S3M).
+constexpr BehaviourSet BEHAVIOUR_SHARED_EFFECT_MEMORY = BehaviourSet{1} << 34;
+// A volume slide with both nibbles set slides down; without it the upward slide wins (S3M).
+constexpr BehaviourSet BEHAVIOUR_VOLUME_SLIDE_DOWN_WINS = BehaviourSet{1} << 35;
+// A sample offset beyond the end of a looping sample lands inside the loop, as if the sample had
+// played on to it; without it the note restarts from the first frame (S3M).
+constexpr BehaviourSet BEHAVIOUR_OFFSET_WRAPS_INTO_LOOP = BehaviourSet{1} << 36;
+// A note delay on a row without a note does nothing; without it the channel's note starts again
+// at the delay's tick (S3M).
+constexpr BehaviourSet BEHAVIOUR_NOTE_DELAY_NEEDS_NOTE = BehaviourSet{1} << 37;
+// Every channel takes the global volume on every tick; without it a channel takes a new global
+// volume at its next volume change (S3M).
+constexpr BehaviourSet BEHAVIOUR_GLOBAL_VOLUME_EVERY_TICK = BehaviourSet{1} << 38;
+// The glissando command makes tone portamentos sound in semitone steps, the nearest to the
+// sliding pitch; without it the command does nothing (S3M).
+constexpr BehaviourSet BEHAVIOUR_GLISSANDO = BehaviourSet{1} << 39;
+// Tremolo sounds on the row's first tick too, at the phase the next tick plays; without it the
+// first tick plays the volume alone (S3M).
+constexpr BehaviourSet BEHAVIOUR_TREMOLO_ON_FIRST_TICK = BehaviourSet{1} << 40;
 
 // The behaviours a format plays with by default.
 BehaviourSet formatBehaviours(ModuleFormat format);

@@ -54,6 +54,22 @@ enum Command : uint8_t {
     CMD_NOTE_DELAY,  // to tick y
     CMD_PATTERN_DELAY,  // y rows
     CMD_INVERT_LOOP,  // speed (played as nothing)
+    // Impulse Tracker's additions.
+    CMD_FINE_VIBRATO,  // xy: speed, depth a quarter of the vibrato's (0: the memory)
+    CMD_SET_CHANNEL_VOLUME,  // 0..64: the channel's own volume, beneath every note's
+    CMD_CHANNEL_VOLUME_SLIDE,  // xy: as the volume slide, on the channel volume (0: the memory)
+    CMD_HIGH_OFFSET,  // y: the sample offset's 65536-frame part for the offsets that follow
+    CMD_TEMPO_SLIDE,  // 0y: down y, 1y: up y, on every tick after the first (0: the memory)
+    CMD_PANBRELLO,  // xy: speed, depth of a panning oscillation (0: the memory)
+    CMD_PANBRELLO_WAVEFORM,
+    CMD_FINE_PATTERN_DELAY,  // y: the row lasts y ticks longer
+    CMD_PAST_NOTES,  // the channel's past notes are cut, released or faded (NNA_* less one)
+    CMD_SET_NEW_NOTE_ACTION,  // NNA_*: for the note playing, instead of its instrument's
+    CMD_ENVELOPE_SWITCH,  // bits 0-1: volume, panning, pitch envelope; bit 2: on
+    CMD_SURROUND,  // 1: the channel plays in surround, 0: back to its panning
+    CMD_SET_MIDI_MACRO,  // y: the parametered macro (SFy) that the MIDI macro command plays
+    CMD_MIDI_MACRO,  // 00..7F: the chosen parametered macro with this value; 80..FF fixed macros
+    CMD_SET_MIDDLE_C_FINETUNE,  // x: the middle-C rate of Scream Tracker's 16 finetunes
     COMMAND_COUNT
 };
 
@@ -72,6 +88,8 @@ enum VolumeCommand : uint8_t {
     VOL_PANNING_SLIDE_LEFT,
     VOL_PANNING_SLIDE_RIGHT,
     VOL_TONE_PORTA,  // speed as the effect column's (0: the memory)
+    VOL_PORTA_DOWN,  // speed as the effect column's portamento (0: the memory)
+    VOL_PORTA_UP,
     VOLUME_COMMAND_COUNT
 };
 
@@ -80,7 +98,19 @@ struct CellCommand {
     uint8_t param;
 };
 
+// S3M command letters (1..26 for A..Z) and volume-column bytes in the engine's commands. Slide
+// parameters keep their fine forms (DxF, DFy, EFx, EEx, ...), which the player reads under
+// BEHAVIOUR_FINE_SLIDE_FORMS. `tempoSlides`: T0x and T1x slide the tempo (trackers after Scream
+// Tracker), else they do nothing.
+CellCommand decodeS3mEffect(uint8_t letter, uint8_t param, bool tempoSlides);
+CellCommand decodeS3mVolumeColumn(uint8_t volume);
 // XM and MOD effect numbers (0..0x21 with XM's letters, and Exy) and XM volume-column bytes in
 // the engine's commands. MOD's parameters are already in their ProTracker meaning.
 CellCommand decodeXmEffect(uint8_t effect, uint8_t param);
 CellCommand decodeXmVolumeColumn(uint8_t volumeColumn);
+// Impulse Tracker's effects (1..26 for A..Z) and volume-column bytes in the engine's commands.
+// Slide parameters keep IT's packing (xF and Fx fine forms, EFx/EEx), which the player reads under
+// BEHAVIOUR_FINE_SLIDE_FORMS; the panning slide's nibbles are swapped into the engine's order
+// (right, left).
+CellCommand decodeItEffect(uint8_t effect, uint8_t param);
+CellCommand decodeItVolumeColumn(uint8_t volumeColumn);

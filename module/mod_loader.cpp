@@ -386,7 +386,7 @@ int loadMod(Song* song, ModuleStream* stream, LoadError* error) {
     for (int i = 0; i < song->instrumentCount; ++i) {
         Sample* smp = &song->samples[i];
         if (smp->length == 0) continue;
-        if (!readSampleData(song, smp, reader, i, 0, {false})) return 0;
+        if (!readSampleData(song, smp, reader, i, 0, {false, false, false})) return 0;
     }
     return 1;
 }

@@ -24,6 +24,14 @@ struct Reader {
 Reader openReader(ModuleStream* stream, LoadError* error);
 // Stores the failure and returns 0, so that a loader can `return fail(...)`.
 int fail(Reader& reader, LoadFailure kind, const char* reason);
+// Adds a line to the song's repair notes (see Song::repairNotes).
+[[gnu::format(printf, 2, 3)]] void noteRepair(Song* song, const char* format, ...);
+// Little-endian numbers in file bytes.
+inline uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+inline uint32_t le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
 bool readExact(Reader& reader, void* buffer, int size);
 int64_t bytesLeft(Reader& reader);
 bool seekTo(Reader& reader, int64_t position);
@@ -35,10 +43,14 @@ void clampLoop(Sample* smp);
 // How a sample's frames are stored in the file.
 struct SampleCoding {
     bool deltaCoded;  // each value is the difference from the one before
+    bool unsignedData;  // values count up from the lowest (0x80 or 0x8000 is silence)
+    bool stereo;  // `length` frames of the left channel, then as many of the right
 };
 
 // Reads (or asks the song's sampleDataHook for) the data of a sample whose header is loaded
-// (`bits` 8 or 16, lengths in frames, loop clamped) and turns it into 16-bit frames. A sample
-// whose data runs past the end of the file keeps the frames the file holds and ends there.
+// (`bits` 8 or 16, lengths in frames, loop clamped) and turns it into 16-bit frames; the two
+// channels of a stereo sample are mixed into one. A sample whose data runs past the end of the
+// file keeps the frames the file holds and ends there (a stereo sample cut inside its right
+// channel keeps the left one). A hook hands over plain signed mono frames.
 int readSampleData(Song* song, Sample* smp, Reader& reader, int instrumentIndex, int slot,
                    SampleCoding coding);

@@ -1,5 +1,6 @@
 #include "module/song.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -8,6 +9,24 @@
 
 const Instrument emptyInstrument = {};
 const Sample emptySample = {};
+
+namespace {
+
+MidiMacros makeDefaultMidiMacros() {
+    MidiMacros macros = {};
+    const char* global[9] = {"FF", "FC", "", "9c n v", "9c n 0", "", "", "", "Cc p"};
+    for (int k = 0; k < 9; ++k) snprintf(macros.global[k], MIDI_MACRO_SIZE, "%s", global[k]);
+    snprintf(macros.parametered[0], MIDI_MACRO_SIZE, "F0F000z");
+    for (int k = 0; k < 16; ++k) snprintf(macros.fixed[k], MIDI_MACRO_SIZE, "F0F001%02X", k * 8);
+    return macros;
+}
+
+}  // namespace
+
+const MidiMacros* defaultMidiMacros() {
+    static const MidiMacros macros = makeDefaultMidiMacros();
+    return &macros;
+}
 
 void copyName(char* out, size_t size, const uint8_t* bytes, int count) {
     if (!out || size == 0) return;
@@ -82,6 +101,8 @@ void releaseSong(Song* song) {
     for (int32_t i = 0; song->samples && i < song->sampleCount; ++i) free(song->samples[i].data);
     free(song->samples);
     free(song->instruments);
+    free(song->message);
+    free(song->midiMacros);
     if (song->patterns) {
         for (int p = 0; p < song->patternCount; ++p) free(song->patterns[p].cells);
         free(song->patterns);

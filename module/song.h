@@ -32,6 +32,10 @@
 #include "module/commands.h"
 
 constexpr uint8_t NOTE_KEY_OFF = 255;
+// The note-column events beyond key-off: the note stops at once (S3M's ^^, IT's ^^^), or starts
+// fading out (IT).
+constexpr uint8_t NOTE_CUT = 254;
+constexpr uint8_t NOTE_FADE = 253;
 // Notes 1..120 (C-0 to B-9); XM's run to 96.
 constexpr int NOTE_COUNT = 120;
 constexpr int MAX_SONG_CHANNELS = 64;
@@ -47,12 +51,14 @@ constexpr uint8_t LOOP_PINGPONG = 4;
 constexpr int32_t SAMPLE_PANNING_NONE = -1;
 
 struct NoteCell {
-    uint8_t note;  // 0 none, 1..120 a note, NOTE_KEY_OFF
+    uint8_t note;  // 0 none, 1..120 a note, NOTE_CUT, NOTE_KEY_OFF
     uint8_t instrument;  // 0 none, else the instrument (or, without instruments, sample) number
     CellCommand volume;  // VolumeCommand
     CellCommand effect;  // Command
-    // The cell's volume column and effect as the format writes them, for showing the pattern
-    // (traces, pattern views, brom_get_cell); the player never reads them.
+    // The cell's note, volume column and effect as the format writes them, for showing the
+    // pattern (traces, pattern views, brom_get_cell); the player never reads them. A shownNote of
+    // 0 shows `note`.
+    uint8_t shownNote;
     uint8_t shownVolume;
     uint8_t shownEffect;
     uint8_t shownParam;
@@ -109,13 +115,17 @@ struct Sample {
     uint8_t sustainMode;  // LOOP_NONE, LOOP_FORWARD or LOOP_PINGPONG
     uint8_t stereo;  // the file stored two channels (the data holds their mix)
     int8_t relativeNote;
-    uint8_t vibratoType;  // the sample's own automatic vibrato, where the format has one
+    // The sample's own automatic vibrato, where the format has one. Types as XM numbers them
+    // (0 sine, 1 square, 2 ramp down, 3 ramp up) and VIBRATO_RANDOM.
+    uint8_t vibratoType;
     uint8_t vibratoSweep;
     uint8_t vibratoDepth;
     uint8_t vibratoRate;
     char name[INSTRUMENT_NAME_SIZE];
     char fileName[FILE_NAME_SIZE];
 };
+
+constexpr uint8_t VIBRATO_RANDOM = 4;
 
 // No sample: the keyboard's entry for a note that plays nothing.
 constexpr int16_t NO_SAMPLE = -1;
@@ -140,18 +150,46 @@ struct Instrument {
     uint16_t fadeout;  // per tick, out of 65536 (XM: twice the file's value)
     uint8_t globalVolume;  // 0..128
     int16_t defaultPanning;  // 0..255, or -1 for none
-    uint8_t newNoteAction;  // what becomes of a note when the channel starts the next
-    uint8_t duplicateCheck;
-    uint8_t duplicateAction;
-    int8_t pitchPanSeparation;
-    uint8_t pitchPanCentre;
-    uint8_t randomVolume;
-    uint8_t randomPanning;
-    uint8_t filterCutoff;  // bit 7: set
-    uint8_t filterResonance;
+    uint8_t newNoteAction;  // NNA_*: what becomes of a note when the channel starts the next
+    uint8_t duplicateCheck;  // DUPLICATE_*: which past notes count as the same as a new one
+    uint8_t duplicateAction;  // DUPLICATE_ACTION_*: what becomes of them
+    int8_t pitchPanSeparation;  // -32..32: panning moves by (note - centre) * this / 8
+    uint8_t pitchPanCentre;  // 0-based note 0..119
+    uint8_t randomVolume;  // 0..100: the volume varies by up to this percentage
+    uint8_t randomPanning;  // 0..64: the panning varies by up to this much (of 64)
+    uint8_t filterCutoff;  // bit 7: set; 0..127 below
+    uint8_t filterResonance;  // bit 7: set; 0..127 below
     char name[INSTRUMENT_NAME_SIZE];
     char fileName[FILE_NAME_SIZE];
 };
+
+// New-note actions: what a note still sounding becomes when its channel starts another.
+constexpr uint8_t NNA_CUT = 0;
+constexpr uint8_t NNA_CONTINUE = 1;
+constexpr uint8_t NNA_NOTE_OFF = 2;
+constexpr uint8_t NNA_NOTE_FADE = 3;
+// Duplicate checks: past notes of the same channel that match the new one in this...
+constexpr uint8_t DUPLICATE_OFF = 0;
+constexpr uint8_t DUPLICATE_NOTE = 1;
+constexpr uint8_t DUPLICATE_SAMPLE = 2;
+constexpr uint8_t DUPLICATE_INSTRUMENT = 3;
+// ...are cut, released or faded.
+constexpr uint8_t DUPLICATE_ACTION_CUT = 0;
+constexpr uint8_t DUPLICATE_ACTION_NOTE_OFF = 1;
+constexpr uint8_t DUPLICATE_ACTION_NOTE_FADE = 2;
+
+// The MIDI macros an Impulse Tracker module plays its Z commands through: text such as
+// "F0F000z" (hex bytes, 'z' the Z command's value), zero-terminated. Null in the Song: the
+// tracker's default set (defaultMidiMacros).
+constexpr int MIDI_MACRO_SIZE = 32;
+struct MidiMacros {
+    char global[9][MIDI_MACRO_SIZE];  // start, stop, tick, note on, note off, volume, pan, ...
+    char parametered[16][MIDI_MACRO_SIZE];  // SF0..SFF, played by Z00..Z7F
+    char fixed[128][MIDI_MACRO_SIZE];  // Z80..ZFF
+};
+// Impulse Tracker's own configuration: SF0 sets the filter cutoff, Z80..Z8F the resonance in
+// sixteen steps, nothing else.
+const MidiMacros* defaultMidiMacros();
 
 struct FileCallbacks;
 using SampleDataHook = int (*)(uint8_t* buffer, int byteCount, int bits, int instrumentIndex,
@@ -197,7 +235,26 @@ struct Song {
     // Pattern numbers, ORDER_SKIP or ORDER_END; entries from songLength on are what the file
     // stores beyond the song.
     uint16_t orderTable[MAX_ORDERS];
-    uint8_t initialGlobalVolume;
+    uint8_t initialGlobalVolume;  // 0..64 (0..128 where globalVolumeRange is 128)
+    uint8_t globalVolumeRange;  // what full global volume is: 64, or 128 (IT); 0 reads as 64
+    // How loud the file asks to be mixed, 16..127 with 48 as the usual value (S3M's master
+    // volume); 0 where the format has no such setting.
+    uint8_t masterVolume;
+    // Behaviours the file asks for beyond its format's row (S3M's header flags and the tracker
+    // that saved it; IT's old effects, linked Gxx memory).
+    BehaviourSet fileBehaviours;
+
+    // What Impulse Tracker modules add. The message is zero-terminated text with '\n' line
+    // ends, or null; the macros are null for the tracker's defaults.
+    char* message;
+    MidiMacros* midiMacros;
+    uint16_t createdWith;  // the tracker version bytes as the file writes them (IT: 0x0214)
+    uint16_t compatibleWith;
+    uint8_t mixVolume;  // 0..128
+    uint8_t panSeparation;  // 0..128: 128 plays the channels' pannings as they are
+    uint8_t pitchWheelDepth;
+    bool instrumentMode;  // false: the cells name samples (each played through a plain instrument)
+
     SampleDataHook sampleDataHook;  // used while loading only
 
     char repairNotes[REPAIR_NOTE_SLOTS][REPAIR_NOTE_SIZE];

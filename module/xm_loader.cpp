@@ -1,6 +1,5 @@
 #include "module/xm_loader.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,17 +17,6 @@ constexpr int XM_MAX_CHANNELS = 32;
 // file 9 bytes whatever its size, so without a limit a small file could demand gigabytes.
 constexpr int64_t EMPTY_PATTERN_CELL_BUDGET = 8 * 1024 * 1024;
 
-// Adds a line to the song's repair notes (see Song::repairNotes).
-[[gnu::format(printf, 2, 3)]] void noteRepair(Song* song, const char* format, ...) {
-    if (song->repairCount < REPAIR_NOTE_SLOTS) {
-        va_list args;
-        va_start(args, format);
-        vsnprintf(song->repairNotes[song->repairCount], REPAIR_NOTE_SIZE, format, args);
-        va_end(args);
-    }
-    ++song->repairCount;
-}
-
 // Notes that the file ends before the patterns or instruments `first`..`last` (numbered as
 // brom-play --info numbers them).
 void noteAbsent(Song* song, const char* what, int first, int last) {
@@ -37,12 +25,6 @@ void noteAbsent(Song* song, const char* what, int first, int last) {
     } else {
         noteRepair(song, "%ss %d..%d absent: the file ends", what, first, last);
     }
-}
-
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
 // ---- header ----
@@ -118,8 +100,11 @@ bool decodeCell(PackedData& data, NoteCell* cell) {
         bytes[0] = first;
         for (int k = 1; k < 5 && whole; ++k) whole = nextByte(data, &bytes[k]);
     }
-    // Notes run 1..96 and 97 releases the key; the other values are no note.
-    cell->note = bytes[0] == 97 ? NOTE_KEY_OFF : bytes[0] <= 96 ? bytes[0] : 0;
+    // Notes run 1..96 and 97 releases the key, as does 255 (the key-off value itself); the other
+    // values are no note, shown as the file has them.
+    const bool keyOff = bytes[0] == 97 || bytes[0] == NOTE_KEY_OFF;
+    cell->note = keyOff ? NOTE_KEY_OFF : bytes[0] <= 96 ? bytes[0] : 0;
+    cell->shownNote = keyOff ? NOTE_KEY_OFF : bytes[0];
     cell->instrument = bytes[1] > 128 ? 0 : bytes[1];
     cell->shownVolume = bytes[2];
     cell->shownEffect = bytes[3];
@@ -415,7 +400,7 @@ int readInstrumentData(Song* song, Reader& reader, int i, bool* dataCut) {
                        smp->length);
             *dataCut = true;
         }
-        if (!readSampleData(song, smp, reader, i, j, {true})) return 0;
+        if (!readSampleData(song, smp, reader, i, j, {true, false, false})) return 0;
     }
     return 1;
 }

@@ -5,6 +5,8 @@
 
 #include "player/effects.h"
 #include "player/envelopes.h"
+#include "player/impulse.h"
+#include "player/impulse_effects.h"
 #include "player/voice_pool.h"
 
 namespace {
@@ -26,25 +28,77 @@ void setGains(Voice* voice, int32_t volume, int32_t panning) {
     voice->volumeRight = volume * panning / 255;
 }
 
+// The master volume that S3M files give (16..127) scales the output, 48 leaving it as it is.
+constexpr int32_t UNITY_MASTER_VOLUME = 48;
+
+// Impulse Tracker's chain: volume, sample and instrument global volumes, channel volume, global
+// volume out of 128, envelope and fade-out (full scales 2^54 in all).
+int32_t layeredVolume(const PlayState* state, const ChannelState* channel) {
+    int64_t volume =
+        static_cast<int64_t>(channel->volume) + channel->volumeDelta + channel->swingVolume;
+    volume = volume < 0 ? 0 : volume > 64 ? 64 : volume;
+    int64_t global = state->globalVolume < 0     ? 0
+                     : state->globalVolume > 128 ? 128
+                                                 : state->globalVolume;
+    const int64_t product = static_cast<int64_t>(channel->volumeEnvelope.output) * volume *
+                            channel->fadeoutVolume * global * channel->noteGlobalVolume *
+                            channel->channelVolume;
+    // The same 0..127 as the other formats' chain.
+    const int64_t scaled = product >> 47;
+    return static_cast<int32_t>(scaled > 127 ? 127 : scaled);
+}
+
 void updateVolume(const PlayState* state, ChannelState* channel) {
-    // 255 / 2^35 folds the four factors' full scales (64 x 64 x 65536 x 64) into 0..127.
-    const int64_t product = static_cast<int64_t>(channel->volumeEnvelope.output) *
-                            (channel->volume + channel->volumeDelta) * channel->fadeoutVolume *
-                            state->globalVolume * 255;
-    const int32_t finalVolume = static_cast<int32_t>(product / (int64_t{1} << 35));
+    int32_t finalVolume;
+    if (state->behaviours & BEHAVIOUR_LAYERED_VOLUMES) {
+        // A channel the file switches off plays nothing, though its effects go on.
+        const bool disabled = channel->owner >= 0 && channel->owner < MAX_SONG_CHANNELS &&
+                              (state->song->channelFlags[channel->owner] & CHANNEL_DISABLED);
+        finalVolume = disabled ? 0 : layeredVolume(state, channel);
+    } else {
+        // 255 / 2^35 folds the four factors' full scales (64 x 64 x 65536 x 64) into 0..127.
+        const int64_t product = static_cast<int64_t>(channel->volumeEnvelope.output) *
+                                (channel->volume + channel->volumeDelta) * channel->fadeoutVolume *
+                                state->globalVolume * 255;
+        finalVolume = static_cast<int32_t>(product / (int64_t{1} << 35));
+        const int32_t master = state->song->masterVolume;
+        if (master) finalVolume = finalVolume * master / UNITY_MASTER_VOLUME;
+        // Scream Tracker mixes stereo at 11/8 of the master volume: a mono file plays at 8/11
+        // of a stereo one.
+        if (state->behaviours & BEHAVIOUR_MONO) finalVolume = finalVolume * 8 / 11;
+    }
     Voice* voice = channel->voice;
     voice->mixVolume = finalVolume;
     voice->finalVolume = finalVolume;
     setGains(voice, finalVolume, voice->mixPanning);
 }
 
-void updatePanning(ChannelState* channel) {
-    // The envelope swings the panning less the nearer it is to a side: 4 units per envelope step
-    // at the centre, none at the edges.
+// Impulse Tracker's panning: the channel's (with the note's swing and the panbrello), moved by
+// the envelope, narrowed by the song's separation; surround sits in the centre.
+int32_t layeredPanning(const PlayState* state, const ChannelState* channel) {
+    if (channel->surround) return 128;
+    int64_t panning =
+        static_cast<int64_t>(channel->panning) + channel->swingPanning + channel->panningDelta;
+    panning = panning < 0 ? 0 : panning > 255 ? 255 : panning;
     const int64_t swing = channel->panningEnvelope.output - 32;
-    const int64_t panning = channel->panning;
     const int64_t reach = (128 - std::llabs(panning - 128)) / 32;
-    const int32_t finalPanning = clampToByte(panning + swing * reach);
+    panning = clampToByte(panning + swing * reach);
+    return static_cast<int32_t>(128 + (panning - 128) * state->song->panSeparation / 128);
+}
+
+void updatePanning(const PlayState* state, ChannelState* channel) {
+    int32_t finalPanning;
+    if (state->behaviours & BEHAVIOUR_LAYERED_VOLUMES) {
+        finalPanning = layeredPanning(state, channel);
+    } else {
+        // The envelope swings the panning less the nearer it is to a side: 4 units per envelope
+        // step at the centre, none at the edges.
+        const int64_t swing = channel->panningEnvelope.output - 32;
+        const int64_t panning = channel->panning;
+        const int64_t reach = (128 - std::llabs(panning - 128)) / 32;
+        finalPanning = clampToByte(panning + swing * reach);
+    }
+    if (state->behaviours & BEHAVIOUR_MONO) finalPanning = 128;
     Voice* voice = channel->voice;
     voice->mixPanning = finalPanning;
     voice->finalPanning = finalPanning;
@@ -56,8 +110,29 @@ void updatePanning(ChannelState* channel) {
 constexpr int64_t AMIGA_CLOCK = 14317056;
 constexpr int64_t PAL_AMIGA_CLOCK = 4 * 3546895;
 
+// The period of middle C (IT's C-5) where notes sound at their sample's middle-C rate.
+constexpr int64_t LINEAR_MIDDLE_C = 7680 - 60 * 64;
+constexpr int64_t AMIGA_MIDDLE_C = 1712;
+
+int32_t frequencyAtRate(const PlayState* state, int64_t rate, int64_t period, int64_t delta) {
+    double frequency;
+    if (!usesLinearPeriods(state->song)) {
+        if (period + delta <= 0) return INT32_MAX;
+        frequency =
+            static_cast<double>(rate) * AMIGA_MIDDLE_C / static_cast<double>(period + delta);
+    } else {
+        const double exponent = static_cast<double>(LINEAR_MIDDLE_C - period + delta) / 768.0;
+        frequency = std::pow(2.0, exponent) * static_cast<double>(rate);
+    }
+    if (frequency >= 2147483647.0) return INT32_MAX;
+    return static_cast<int32_t>(frequency);
+}
+
 // In linear mode a positive periodDelta raises the pitch, in Amiga mode it lowers it.
-int32_t frequencyOf(const PlayState* state, int64_t period, int64_t periodDelta) {
+int32_t frequencyOf(const PlayState* state, const ChannelState* channel, int64_t period,
+                    int64_t periodDelta) {
+    if (channel->middleCRate > 0)
+        return frequencyAtRate(state, channel->middleCRate, period, periodDelta);
     if (!usesLinearPeriods(state->song)) {
         const bool pal = state->behaviours & BEHAVIOUR_PAL_CLOCK;
         const int64_t clock = pal ? PAL_AMIGA_CLOCK : AMIGA_CLOCK;
@@ -72,7 +147,7 @@ int32_t frequencyOf(const PlayState* state, int64_t period, int64_t periodDelta)
 
 void updatePitch(const PlayState* state, ChannelState* channel) {
     Voice* voice = channel->voice;
-    int32_t frequency = frequencyOf(state, channel->period, channel->periodDelta);
+    int32_t frequency = frequencyOf(state, channel, channel->period, channel->periodDelta);
     voice->frequency = frequency;
     const int32_t sampleRate = state->sampleRate;
     if (sampleRate <= 0) return;
@@ -128,7 +203,65 @@ int amigaPeriod(int note, int finetune) {
 
 int32_t notePeriodOf(const Song* song, int realNote, int finetune) {
     if (usesLinearPeriods(song)) return 7680 - finetune / 2 - realNote * 64;
+    // Middle C is IT's C-5, an octave above XM's C-4 (period 1712).
+    if (formatBehaviours(song->format) & BEHAVIOUR_MIDDLE_C_RATES)
+        return amigaPeriod(realNote - 12, finetune);
     return amigaPeriod(realNote, finetune);
+}
+
+int32_t ratePeriod(int note, uint32_t middleCRate) {
+    // The periods of octave 4's semitones at 8363 Hz (four times the Amiga's); an octave lower
+    // doubles them.
+    static const int64_t SEMITONE_PERIODS[12] = {1712, 1616, 1524, 1440, 1356, 1280,
+                                                 1208, 1140, 1076, 1016, 960,  907};
+    if (note < 0) note = 0;
+    const int octave = note / 12 < 20 ? note / 12 : 20;
+    const int64_t rate = static_cast<int64_t>(middleCRate ? middleCRate : 8363) << octave;
+    const int64_t period = 8363 * 16 * SEMITONE_PERIODS[note % 12] / rate;
+    return static_cast<int32_t>(period < 1 ? 1 : period);
+}
+
+int32_t samplePeriod(const PlayState* state, int realNote, const Sample* sample) {
+    if (sample->middleCRate && !usesLinearPeriods(state->song))
+        return ratePeriod(realNote, sample->middleCRate);
+    return notePeriodOf(state->song, realNote, sampleFinetune(state, sample));
+}
+
+namespace {
+
+bool sharesMemory(uint8_t command) {
+    switch (command) {
+        case CMD_VOLUME_SLIDE:
+        case CMD_PORTA_DOWN:
+        case CMD_PORTA_UP:
+        case CMD_TREMOR:
+        case CMD_ARPEGGIO:
+        case CMD_VIBRATO_VOLUME_SLIDE:
+        case CMD_TONE_PORTA_VOLUME_SLIDE:
+        case CMD_MULTI_RETRIGGER:
+        case CMD_TREMOLO: return true;
+        default: return false;
+    }
+}
+
+}  // namespace
+
+NoteCell withSharedMemory(const PlayState* state, ChannelState* channel, const NoteCell& cell) {
+    NoteCell resolved = cell;
+    if (!(state->behaviours & BEHAVIOUR_SHARED_EFFECT_MEMORY)) return resolved;
+    // The file's own letter and byte (the cell's shown bytes) say which command wrote the memory:
+    // every one of D..S and U does, T, V and the others do not.
+    constexpr uint8_t LETTER_D = 4, LETTER_S = 19, LETTER_U = 21;
+    const uint8_t letter = cell.shownEffect;
+    const bool writes = (letter >= LETTER_D && letter <= LETTER_S) || letter == LETTER_U;
+    if (writes && cell.shownParam) channel->sharedMemory = cell.shownParam;
+    if (cell.shownParam != 0 || !channel->sharedMemory) return resolved;
+    if (letter == LETTER_S) {
+        resolved.effect = decodeS3mEffect(LETTER_S, channel->sharedMemory, false);
+    } else if (sharesMemory(cell.effect.command)) {
+        resolved.effect.param = channel->sharedMemory;
+    }
+    return resolved;
 }
 
 void resetChannelInstrument(ChannelState* channel, const Sample* sample) {
@@ -147,12 +280,16 @@ void resetChannelInstrument(ChannelState* channel, const Sample* sample) {
     channel->updateFlags |= UPDATE_VOLUME | UPDATE_PANNING;
 }
 
-void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& cell,
+void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& fileCell,
                      bool* jumpSeen) {
+    const NoteCell cell = withSharedMemory(state, channel, fileCell);
     // A tone portamento slides to the cell's note instead of starting it, on the old instrument.
     const uint8_t command = cell.effect.command;
     const bool isPorta = command == CMD_TONE_PORTA || command == CMD_TONE_PORTA_VOLUME_SLIDE;
     const bool hasNote = isNote(cell.note);
+    const BehaviourSet rules = state->behaviours;
+    if (hasNote && !isPorta && (rules & BEHAVIOUR_NEW_NOTE_ACTIONS))
+        newNoteActions(state, channel, cell);
     if (cell.instrument != 0 && !isPorta) channel->instrumentIndex = cell.instrument - 1;
     if (hasNote && !isPorta) channel->noteIndex = cell.note - 1;
     const ChannelSound sound = resolveSound(state, channel);
@@ -173,16 +310,45 @@ void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& ce
         // a portamento's target is the cell's note on the sample already playing.
         const int cellNote = isPorta ? cell.note - 1 : sound.note;
         channel->realNote = static_cast<uint8_t>(cellNote + sound.sample->relativeNote);
-        channel->notePeriod =
-            notePeriodOf(state->song, channel->realNote, sampleFinetune(state, sound.sample));
+        channel->notePeriod = samplePeriod(state, channel->realNote, sound.sample);
         if (!isPorta) channel->period = channel->notePeriod;
         channel->updateFlags = UPDATE_TRIGGER;
     }
     channel->periodDelta = 0;
     channel->updateFlags |= UPDATE_PITCH | UPDATE_VOLUME;
-    if (cell.instrument != 0) resetChannelInstrument(channel, sound.sample);
-    if (cell.volume.command != VOL_NONE) applyVolumeColumnRow(channel, cell.volume);
+    if (cell.instrument != 0 && (rules & BEHAVIOUR_ENVELOPE_RANGES)) {
+        // The envelopes start again with the note (or carry on), not with the instrument.
+        const EnvelopeState kept[3] = {channel->volumeEnvelope, channel->panningEnvelope,
+                                       channel->pitchEnvelope};
+        resetChannelInstrument(channel, sound.sample);
+        channel->volumeEnvelope = kept[0];
+        channel->panningEnvelope = kept[1];
+        channel->pitchEnvelope = kept[2];
+    } else if (cell.instrument != 0) {
+        resetChannelInstrument(channel, sound.sample);
+    }
+    if (rules & BEHAVIOUR_MIDDLE_C_RATES) {
+        if ((hasNote && !isPorta) || cell.instrument != 0)
+            startImpulseNote(state, channel, sound, hasNote && !isPorta);
+    }
+    if (cell.volume.command != VOL_NONE && !((rules & BEHAVIOUR_IMPULSE_EFFECTS) &&
+                                             impulseVolumeColumnRow(state, channel, cell.volume)))
+        applyVolumeColumnRow(channel, cell.volume);
+    if (rules & BEHAVIOUR_ENVELOPE_RANGES) {
+        if (cell.note == NOTE_KEY_OFF) releaseNote(channel, sound.instrument);
+        if (cell.note == NOTE_CUT) cutNote(channel);
+        if (cell.note == NOTE_FADE) channel->fading = 1;
+        applyRowEffect(state, channel, cell, sound, before, jumpSeen);
+        advanceImpulseEnvelopes(state, channel, sound);
+        updateVoice(state, channel, sound.sample);
+        return;
+    }
     if (cell.note == NOTE_KEY_OFF || command == CMD_KEY_OFF) channel->keyOff = 1;
+    // The note-cut note silences the channel at once.
+    if (cell.note == NOTE_CUT) {
+        channel->volume = 0;
+        channel->updateFlags |= UPDATE_VOLUME;
+    }
     advanceEnvelopes(channel, sound.instrument, true);
     applyRowEffect(state, channel, cell, sound, before, jumpSeen);
     autoVibratoStep(channel, sound.instrument);
@@ -195,10 +361,13 @@ void updateVoice(const PlayState* state, ChannelState* channel, const Sample* sa
     if (static_cast<int64_t>(channel->period) + channel->periodDelta == 0) {
         channel->updateFlags &= static_cast<uint8_t>(~UPDATE_PITCH);
     }
+    // A new global volume reaches every channel on the tick after it is set, at the latest.
+    if (state->behaviours & BEHAVIOUR_GLOBAL_VOLUME_EVERY_TICK)
+        channel->updateFlags |= UPDATE_VOLUME;
     const uint8_t flags = channel->updateFlags;
     if ((flags & UPDATE_TRIGGER) && state->voices) triggerVoice(state, channel, sample);
     if (flags & UPDATE_VOLUME) updateVolume(state, channel);
-    if (flags & UPDATE_PANNING) updatePanning(channel);
+    if (flags & UPDATE_PANNING) updatePanning(state, channel);
     if (flags & UPDATE_PITCH) updatePitch(state, channel);
     if (flags & UPDATE_REWIND) {
         Voice* voice = channel->voice;

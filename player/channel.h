@@ -32,6 +32,15 @@ inline bool usesLinearPeriods(const Song* song) { return (song->songFlags & 1) !
 int amigaPeriod(int note, int finetune);
 // Period of a 0-based note (relative note already added) in the song's period system.
 int32_t notePeriodOf(const Song* song, int realNote, int finetune);
+// Scream Tracker's period of a 0-based note for a sample whose middle C (note 48) plays at
+// `middleCRate` frames per second: 1712 for that note at 8363, in the Amiga's units times four.
+int32_t ratePeriod(int note, uint32_t middleCRate);
+// Period of a 0-based note (relative note already added) played on `sample`: from its middle-C
+// rate where it has one, else in the song's period system with its finetune.
+int32_t samplePeriod(const PlayState* state, int realNote, const Sample* sample);
+// The cell with a zero parameter replaced by the channel's shared memory, for the commands that
+// share it (BEHAVIOUR_SHARED_EFFECT_MEMORY), which a non-zero parameter sets; else the cell.
+NoteCell withSharedMemory(const PlayState* state, ChannelState* channel, const NoteCell& cell);
 void resetChannelInstrument(ChannelState* channel, const Sample* sample);
 // Drops the tick's pitch, volume, panning and trigger updates (a note delay before its tick).
 inline void holdSoundUpdates(ChannelState* channel) {

@@ -35,12 +35,25 @@ void applyTickEffect(PlayState* state, ChannelState* channel, const NoteCell& ce
 void slideVolumeUp(ChannelState* channel, int amount);
 void slideVolumeDown(ChannelState* channel, int amount);
 void slidePanning(ChannelState* channel, int change);
+// The volume slide of parameter xy on a tick after the first: x0 up, 0y down; nothing for a
+// fine form (BEHAVIOUR_FINE_SLIDE_FORMS: xF and Fy, x and y not 0), which volumeSlideRow plays
+// once on the first tick, with the plain slides of formats that slide on every tick.
+bool isFineVolumeSlide(const PlayState* state, uint8_t memory);
+void slideVolume(const PlayState* state, ChannelState* channel, uint8_t memory);
+void volumeSlideRow(const PlayState* state, ChannelState* channel);
+// The portamentos' fine forms (BEHAVIOUR_FINE_SLIDE_FORMS): Fx and Ex move once, on the first
+// tick (portaRow); the later ticks leave them alone.
+bool isFinePorta(const PlayState* state, uint8_t memory);
+void portaRow(const PlayState* state, ChannelState* channel, uint8_t memory, bool upward);
 
 // Oscillators, shared by both.
 void applyVibrato(ChannelState* channel);  // sets periodDelta from the phase; does not advance it
 void advanceVibrato(ChannelState* channel);
 void tremoloStep(ChannelState* channel);
 void tonePortamentoStep(ChannelState* channel);
+// With the glissando on (BEHAVIOUR_GLISSANDO), the pitch a tone portamento has reached sounds as
+// the nearest semitone of the sample.
+void glissandoStep(const PlayState* state, ChannelState* channel, const Sample* sample);
 void tremorStep(ChannelState* channel);
 void retrigStep(const PlayState* state, ChannelState* channel);
 // With BEHAVIOUR_AMIGA_PERIOD_LIMITS the portamentos stop at the ends of ProTracker's three

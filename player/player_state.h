@@ -87,7 +87,34 @@ struct ChannelState {
     uint8_t fineVolumeSlideMemory;
     uint8_t finePortaUpMemory;
     uint8_t finePortaDownMemory;
+    uint8_t sharedMemory;  // the one memory of BEHAVIOUR_SHARED_EFFECT_MEMORY
+    uint8_t glissando;  // 1: tone portamentos sound in semitones (BEHAVIOUR_GLISSANDO)
     int32_t channelVolume;  // 0..64, the song's initial channel volume
+    // Impulse Tracker's part of a channel. The note's rate for middle C (0: finetune and relative
+    // note tune it) and its sample's times its instrument's global volume (0..8192).
+    int32_t middleCRate;
+    int32_t noteGlobalVolume;
+    int32_t swingVolume;  // the note's random volume offset
+    int32_t swingPanning;
+    uint8_t newNoteAction;  // NNA_* of the note playing
+    uint8_t fading;  // the note fades out (released or not)
+    uint8_t envelopesOff;  // bits 0-2: volume, panning, pitch envelope switched off by command
+    uint8_t envelopesOn;  // and switched on
+    uint8_t surround;
+    uint8_t filterCutoff;  // 0..127; 127 with resonance 0 is no filter
+    uint8_t filterResonance;
+    uint8_t midiMacro;  // the parametered macro the MIDI macro command plays
+    uint8_t channelVolumeSlideMemory;
+    uint8_t volumeColumnSlideMemory;
+    uint8_t arpeggioMemory;
+    uint8_t tremorMemory;
+    uint8_t tempoSlideMemory;
+    uint8_t highOffset;
+    int8_t panbrelloPosition;
+    uint8_t panbrelloSpeed;
+    uint8_t panbrelloDepth;
+    uint8_t panbrelloWaveform;
+    int32_t panningDelta;  // the panbrello's offset this tick
     // The song channel whose note this is: its own number for a channel, the channel that started
     // the note for a background channel. Mutes and stems go by it.
     int32_t owner;
@@ -129,6 +156,9 @@ struct PlayState {
 
     int32_t globalVolume;
     uint8_t globalVolumeSlideMemory;
+    uint8_t
+        amigaLedFilter;  // 1 while the Amiga's LED filter is on (the mixer's Amiga mode hears it)
+    uint32_t randomSeed;  // the volume and panning swings' generator
 
     // First-repeat detection, kept from play start: a bit per (order, row) played, and 1 once a
     // row start has reached a pair already played.

@@ -2,6 +2,7 @@
 // that steer the sequencer (position jump, pattern break, loop and delay, speed and tempo).
 #include "player/effects.h"
 #include "player/envelopes.h"
+#include "player/impulse_effects.h"
 #include "player/sequencer.h"
 
 namespace {
@@ -51,10 +52,15 @@ void setFinetune(PlayState* state, ChannelState* channel, const Sample* sample, 
     }
 }
 
-void sampleOffset(ChannelState* channel, const Sample* sample, uint8_t param) {
+void sampleOffset(const PlayState* state, ChannelState* channel, const Sample* sample,
+                  uint8_t param) {
     if (param) channel->sampleOffsetMemory = param;
-    const uint32_t offset = static_cast<uint32_t>(channel->sampleOffsetMemory) * 256;
+    uint32_t offset = static_cast<uint32_t>(channel->sampleOffsetMemory) * 256;
     const uint64_t loopEnd = static_cast<uint64_t>(sample->loopStart) + sample->loopLength;
+    if (offset >= loopEnd && sample->loopMode == LOOP_FORWARD && sample->loopLength > 0 &&
+        (state->behaviours & BEHAVIOUR_OFFSET_WRAPS_INTO_LOOP)) {
+        offset = sample->loopStart + (offset - sample->loopStart) % sample->loopLength;
+    }
     if (offset >= loopEnd) {
         // Beyond the end: no new note; the sounding one starts over from its first frame.
         channel->updateFlags &= static_cast<uint8_t>(~UPDATE_TRIGGER);
@@ -62,6 +68,15 @@ void sampleOffset(ChannelState* channel, const Sample* sample, uint8_t param) {
     } else if (channel->voice) {
         channel->voice->startOffset = offset;
     }
+}
+
+// Scream Tracker's finetunes as middle-C rates, for the note that starts on the same row.
+void tuneByRate(ChannelState* channel, uint8_t y) {
+    static const uint32_t RATES[16] = {7895, 7941, 7985, 8046, 8107, 8169, 8232, 8280,
+                                       8363, 8413, 8463, 8529, 8581, 8651, 8723, 8757};
+    if (!(channel->updateFlags & UPDATE_TRIGGER)) return;
+    channel->notePeriod = ratePeriod(channel->realNote, RATES[y & 0x0F]);
+    channel->period = channel->notePeriod;
 }
 
 // Nothing sounds different until the delay ends; what the cell set up (instrument reset, note,
@@ -111,44 +126,72 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
     const uint8_t x = xx >> 4;
     const uint8_t y = xx & 0x0F;
     const bool vibratoOnRow = !(state->behaviours & BEHAVIOUR_VIBRATO_WAITS_FOR_TICK_ONE);
+    if ((state->behaviours & BEHAVIOUR_IMPULSE_EFFECTS) &&
+        impulseRowEffect(state, channel, cell, sound)) {
+        return;
+    }
+    // The row's vibrato, downward first where the format swings that way.
+    const auto vibrateOnRow = [&] {
+        if (!vibratoOnRow) return;
+        applyVibrato(channel);
+        if (state->behaviours & BEHAVIOUR_VIBRATO_STARTS_DOWNWARD)
+            channel->periodDelta = -channel->periodDelta;
+    };
     switch (cell.effect.command) {
         case CMD_PORTA_UP:
             if (xx) channel->portaUpMemory = xx;
+            portaRow(state, channel, channel->portaUpMemory, true);
             break;
         case CMD_PORTA_DOWN:
             if (xx) channel->portaDownMemory = xx;
+            portaRow(state, channel, channel->portaDownMemory, false);
             break;
         case CMD_TONE_PORTA:
             if (xx) channel->portaSpeed = xx;
             channel->portaTarget = channel->notePeriod;
             channel->updateFlags &= static_cast<uint8_t>(~(UPDATE_PITCH | UPDATE_TRIGGER));
+            glissandoStep(state, channel, sound.sample);
             break;
         case CMD_VIBRATO:
+        case CMD_FINE_VIBRATO:
             if (x) channel->vibratoSpeed = x;
             if (y) channel->vibratoDepth = y;
-            if (vibratoOnRow) applyVibrato(channel);
+            vibrateOnRow();
+            if (cell.effect.command == CMD_FINE_VIBRATO) channel->periodDelta /= 4;
             break;
         case CMD_TONE_PORTA_VOLUME_SLIDE:
             channel->portaTarget = channel->notePeriod;
             if (xx) channel->volumeSlideMemory = xx;
             channel->updateFlags &= static_cast<uint8_t>(~(UPDATE_PITCH | UPDATE_TRIGGER));
+            glissandoStep(state, channel, sound.sample);
+            volumeSlideRow(state, channel);
             break;
         case CMD_VIBRATO_VOLUME_SLIDE:
             if (xx) channel->volumeSlideMemory = xx;
-            if (vibratoOnRow) applyVibrato(channel);
+            vibrateOnRow();
+            volumeSlideRow(state, channel);
             break;
         case CMD_TREMOLO:
             if (x) channel->tremoloSpeed = x;
             if (y) channel->tremoloDepth = y;
+            if (state->behaviours & BEHAVIOUR_TREMOLO_ON_FIRST_TICK) {
+                // The phase the next tick plays, left for it to advance.
+                const int8_t phase = channel->tremoloPosition;
+                tremoloStep(channel);
+                channel->tremoloPosition = phase;
+            }
             break;
         case CMD_SET_PANNING:
             channel->panning = xx;
             channel->updateFlags |= UPDATE_PANNING;
             break;
-        case CMD_SAMPLE_OFFSET: sampleOffset(channel, sound.sample, xx); break;
+        case CMD_SAMPLE_OFFSET: sampleOffset(state, channel, sound.sample, xx); break;
         case CMD_VOLUME_SLIDE:
             if (xx) channel->volumeSlideMemory = xx;
+            volumeSlideRow(state, channel);
             break;
+        case CMD_SET_MIDDLE_C_FINETUNE: tuneByRate(channel, y); break;
+        case CMD_GLISSANDO: channel->glissando = y != 0; break;
         case CMD_POSITION_JUMP: positionJump(state, xx, jumpSeen); break;
         case CMD_SET_VOLUME:
             // The whole byte, without a limit: a later slide brings it back into 0..64.
@@ -182,7 +225,11 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
             if (xx) channel->fineVolumeSlideMemory = xx;
             slideVolumeDown(channel, channel->fineVolumeSlideMemory);
             break;
-        case CMD_NOTE_DELAY: delayNote(channel, before); break;
+        case CMD_NOTE_DELAY:
+            if (cell.note != 0 || !(state->behaviours & BEHAVIOUR_NOTE_DELAY_NEEDS_NOTE))
+                delayNote(channel, before);
+            break;
+        case CMD_AMIGA_FILTER: state->amigaLedFilter = (xx & 1) == 0; break;  // the Amiga's LED
         case CMD_PATTERN_DELAY: state->patternDelayTicks = xx * state->speed; break;
         case CMD_SET_SPEED: state->speed = xx; break;
         case CMD_SET_TEMPO: setBpm(state, xx); break;

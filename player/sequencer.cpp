@@ -111,13 +111,15 @@ void destroyPlayState(PlayState* state) { free(state); }
 
 void startSongPosition(PlayState* state, Voice* voices, int32_t sampleRate) {
     const Song* song = state->song;
-    state->behaviours = formatBehaviours(song->format);
+    // The format's row, and what the file itself asks for (S3M's header flags).
+    state->behaviours = formatBehaviours(song->format) | song->fileBehaviours;
     state->voices = voices;
     state->sampleRate = sampleRate;
     state->startedRow = -1;
     state->loopReplay = {};
     state->globalVolume = song->initialGlobalVolume;
     state->globalVolumeSlideMemory = 0;
+    state->amigaLedFilter = 0;
     state->speed = song->defaultSpeed;
     state->row = 0;
     state->orderPosition = 0;
@@ -139,6 +141,8 @@ void startSongPosition(PlayState* state, Voice* voices, int32_t sampleRate) {
         channel.voice = &voices[firstVoiceOf(c)];
         channel.panning = song->channelPanning[c];
         channel.channelVolume = song->channelVolume[c];
+        channel.filterCutoff = 127;  // no filter until an instrument or a macro sets one
+        channel.surround = (song->channelFlags[c] & CHANNEL_SURROUND) ? 1 : 0;
         channel.owner = c;
     }
     for (ChannelState& slot : state->background) slot = ChannelState{};

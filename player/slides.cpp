@@ -1,6 +1,8 @@
 // The slides and oscillators that the row start and the later ticks share: volume and panning
 // slides, vibrato, tremolo, tone portamento, tremor, retrigger and the Amiga's period limits.
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
 
 #include "player/effects.h"
 
@@ -47,6 +49,62 @@ void slideVolumeDown(ChannelState* channel, int amount) {
     channel->updateFlags |= UPDATE_VOLUME;
 }
 
+namespace {
+
+bool fineForms(const PlayState* state) { return state->behaviours & BEHAVIOUR_FINE_SLIDE_FORMS; }
+
+// x0 or 0x with x = F: a plain slide that also moves on the first tick.
+bool isFullSlide(uint8_t memory) { return memory == 0xF0 || memory == 0x0F; }
+
+}  // namespace
+
+bool isFineVolumeSlide(const PlayState* state, uint8_t memory) {
+    const int up = memory >> 4;
+    const int down = memory & 0x0F;
+    return fineForms(state) && ((down == 0xF && up) || (up == 0xF && down));
+}
+
+void slideVolume(const PlayState* state, ChannelState* channel, uint8_t memory) {
+    const int up = memory >> 4;
+    const int down = memory & 0x0F;
+    channel->updateFlags |= UPDATE_VOLUME;
+    if (isFineVolumeSlide(state, memory)) return;
+    // With both nibbles set the upward slide wins, or the downward one where the format says.
+    const bool downWins = state->behaviours & BEHAVIOUR_VOLUME_SLIDE_DOWN_WINS;
+    if (down && (downWins || !up)) {
+        slideVolumeDown(channel, down);
+    } else if (up) {
+        slideVolumeUp(channel, up);
+    }
+}
+
+void volumeSlideRow(const PlayState* state, ChannelState* channel) {
+    const uint8_t memory = channel->volumeSlideMemory;
+    if (isFineVolumeSlide(state, memory)) {
+        if ((memory & 0x0F) == 0x0F) {
+            slideVolumeUp(channel, memory >> 4);
+        } else {
+            slideVolumeDown(channel, memory & 0x0F);
+        }
+        return;
+    }
+    const bool fast = state->behaviours & BEHAVIOUR_FAST_VOLUME_SLIDES;
+    if (fast || (fineForms(state) && isFullSlide(memory))) slideVolume(state, channel, memory);
+}
+
+bool isFinePorta(const PlayState* state, uint8_t memory) {
+    return fineForms(state) && memory >= 0xE0;
+}
+
+void portaRow(const PlayState* state, ChannelState* channel, uint8_t memory, bool upward) {
+    if (!isFinePorta(state, memory)) return;
+    // Fx: a fine slide of x, in the Amiga's units; Ex: an extra-fine one, a quarter of that.
+    const int amount = (memory & 0x0F) * (memory >= 0xF0 ? 4 : 1);
+    channel->period = addSaturated(channel->period, upward ? -amount : amount);
+    stopAtAmigaLimit(state, channel, upward);
+    channel->updateFlags |= UPDATE_PITCH;
+}
+
 void slidePanning(ChannelState* channel, int change) {
     channel->panning = addSaturated(channel->panning, change);
     channel->updateFlags |= UPDATE_PANNING;
@@ -91,6 +149,22 @@ void tonePortamentoStep(ChannelState* channel) {
         if (channel->period < channel->portaTarget) channel->period = channel->portaTarget;
     }
     channel->updateFlags |= UPDATE_PITCH;
+}
+
+// With the glissando on, the pitch the portamento reaches sounds as the nearest semitone.
+void glissandoStep(const PlayState* state, ChannelState* channel, const Sample* sample) {
+    if (!channel->glissando || !(state->behaviours & BEHAVIOUR_GLISSANDO)) return;
+    int32_t nearest = channel->period;
+    int64_t distance = INT64_MAX;
+    for (int note = 0; note < NOTE_COUNT; ++note) {
+        const int32_t period = samplePeriod(state, note, sample);
+        const int64_t d = std::llabs(static_cast<int64_t>(period) - channel->period);
+        if (d < distance) {
+            distance = d;
+            nearest = period;
+        }
+    }
+    channel->periodDelta = nearest - channel->period;
 }
 
 void tremorStep(ChannelState* channel) {

@@ -2,22 +2,12 @@
 // volume column and the effect (slides, oscillators, portamento, retrigger, cut, delay, tremor).
 #include "player/effects.h"
 #include "player/envelopes.h"
+#include "player/impulse.h"
+#include "player/impulse_effects.h"
 #include "player/sequencer.h"
 #include "player/voice_pool.h"
 
 namespace {
-
-void slideVolume(ChannelState* channel, uint8_t memory) {
-    const int up = memory >> 4;
-    const int down = memory & 0x0F;
-    // The upward slide wins when both nibbles are set.
-    if (up) {
-        slideVolumeUp(channel, up);
-    } else if (down) {
-        slideVolumeDown(channel, down);
-    }
-    channel->updateFlags |= UPDATE_VOLUME;
-}
 
 void arpeggio(const PlayState* state, ChannelState* channel, const Sample* sample, uint8_t param) {
     if (param == 0) return;
@@ -27,6 +17,9 @@ void arpeggio(const PlayState* state, ChannelState* channel, const Sample* sampl
         const int offset = phase == 1 ? param >> 4 : param & 0x0F;
         if (usesLinearPeriods(state->song)) {
             channel->periodDelta = offset * 64;
+        } else if (sample->middleCRate) {
+            channel->periodDelta = ratePeriod(channel->realNote + offset, sample->middleCRate) -
+                                   ratePeriod(channel->realNote, sample->middleCRate);
         } else {
             const int finetune = sampleFinetune(state, sample);
             channel->periodDelta = amigaPeriod(channel->realNote + offset, finetune) -
@@ -42,6 +35,15 @@ void vibratoTick(const PlayState* state, ChannelState* channel) {
     if (state->behaviours & BEHAVIOUR_VIBRATO_STARTS_DOWNWARD)
         channel->periodDelta = -channel->periodDelta;
     advanceVibrato(channel);
+}
+
+// T0y slows the tempo by y on every tick after the first, T1y speeds it up; 32..255.
+void tempoSlide(PlayState* state, uint8_t param) {
+    const int change = param & 0x0F;
+    int bpm = state->bpm + ((param >> 4) == 1 ? change : -change);
+    if (bpm < 32) bpm = 32;
+    if (bpm > 255) bpm = 255;
+    setBpm(state, bpm);
 }
 
 void globalVolumeSlide(PlayState* state) {
@@ -72,6 +74,7 @@ void panningSlide(ChannelState* channel) {
 
 void noteDelay(const PlayState* state, ChannelState* channel, const NoteCell& cell,
                const Sample* sample) {
+    if (cell.note == 0 && (state->behaviours & BEHAVIOUR_NOTE_DELAY_NEEDS_NOTE)) return;
     if (state->tick != cell.effect.param) {
         holdSoundUpdates(channel);
         return;
@@ -105,10 +108,15 @@ void applyVolumeColumnTick(ChannelState* channel, CellCommand volume) {
 void applyTickEffect(PlayState* state, ChannelState* channel, const NoteCell& cell,
                      const ChannelSound& sound) {
     const uint8_t y = cell.effect.param;
+    if ((state->behaviours & BEHAVIOUR_IMPULSE_EFFECTS) &&
+        impulseTickEffect(state, channel, cell, sound)) {
+        return;
+    }
     switch (cell.effect.command) {
         case CMD_ARPEGGIO: arpeggio(state, channel, sound.sample, cell.effect.param); break;
         case CMD_PORTA_UP:
             channel->periodDelta = 0;
+            if (isFinePorta(state, channel->portaUpMemory)) break;
             channel->period = addSaturated(channel->period, -4 * channel->portaUpMemory);
             if (channel->period <= 55) channel->period = 56;
             stopAtAmigaLimit(state, channel, true);
@@ -116,6 +124,7 @@ void applyTickEffect(PlayState* state, ChannelState* channel, const NoteCell& ce
             break;
         case CMD_PORTA_DOWN:
             channel->periodDelta = 0;
+            if (isFinePorta(state, channel->portaDownMemory)) break;
             channel->period = addSaturated(channel->period, 4 * channel->portaDownMemory);
             stopAtAmigaLimit(state, channel, false);
             channel->updateFlags |= UPDATE_PITCH;
@@ -123,19 +132,26 @@ void applyTickEffect(PlayState* state, ChannelState* channel, const NoteCell& ce
         case CMD_TONE_PORTA:
             channel->periodDelta = 0;
             tonePortamentoStep(channel);
+            glissandoStep(state, channel, sound.sample);
             break;
         case CMD_VIBRATO: vibratoTick(state, channel); break;
+        case CMD_FINE_VIBRATO:
+            vibratoTick(state, channel);
+            channel->periodDelta /= 4;
+            break;
+        case CMD_TEMPO_SLIDE: tempoSlide(state, y); break;
         case CMD_TONE_PORTA_VOLUME_SLIDE:
             channel->periodDelta = 0;
             tonePortamentoStep(channel);
-            slideVolume(channel, channel->volumeSlideMemory);
+            glissandoStep(state, channel, sound.sample);
+            slideVolume(state, channel, channel->volumeSlideMemory);
             break;
         case CMD_VIBRATO_VOLUME_SLIDE:
             vibratoTick(state, channel);
-            slideVolume(channel, channel->volumeSlideMemory);
+            slideVolume(state, channel, channel->volumeSlideMemory);
             break;
         case CMD_TREMOLO: tremoloStep(channel); break;
-        case CMD_VOLUME_SLIDE: slideVolume(channel, channel->volumeSlideMemory); break;
+        case CMD_VOLUME_SLIDE: slideVolume(state, channel, channel->volumeSlideMemory); break;
         case CMD_RETRIGGER:
             // The sample restarts; the envelopes run on.
             if (y != 0 && state->tick % y == 0) {
@@ -163,11 +179,19 @@ void processTickEffects(PlayState* state) {
         const int channels = playedChannelCount(state->song);
         for (int c = 0; c < channels; ++c) {
             ChannelState* channel = &state->channels[c];
-            const NoteCell& cell = cells[c];
+            const NoteCell cell = withSharedMemory(state, channel, cells[c]);
             const ChannelSound sound = resolveSound(state, channel);
             channel->volumeDelta = 0;
             channel->periodDelta = 0;
             channel->updateFlags = 0;
+            if (state->behaviours & BEHAVIOUR_ENVELOPE_RANGES) {
+                if (!impulseVolumeColumnTick(state, channel, cell.volume))
+                    applyVolumeColumnTick(channel, cell.volume);
+                applyTickEffect(state, channel, cell, sound);
+                advanceImpulseEnvelopes(state, channel, sound);
+                updateVoice(state, channel, sound.sample);
+                continue;
+            }
             advanceEnvelopes(channel, sound.instrument, false);
             applyVolumeColumnTick(channel, cell.volume);
             applyTickEffect(state, channel, cell, sound);

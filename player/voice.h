@@ -44,6 +44,12 @@ struct Voice {
     float rampDeltaLeft;
     float rampDeltaRight;
     int32_t rampRemaining;
+    // While the key is held a sample's sustain loop plays instead of its loop.
+    uint8_t sustainHeld;
+    // The resonant low-pass filter (filterOn 0: none): y = a*x + b*y1 + c*y2 on each side.
+    uint8_t filterOn;
+    float filterA, filterB, filterC;
+    float filterHistory[2][2];  // per side: the last output, the one before
 };
 
 // Silences a table of VOICE_COUNT voices: all zero but each voice's own number and a step of 1.

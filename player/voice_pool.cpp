@@ -2,6 +2,7 @@
 
 #include "player/channel.h"
 #include "player/envelopes.h"
+#include "player/impulse.h"
 
 namespace {
 
@@ -88,11 +89,15 @@ void processBackgroundChannels(PlayState* state) {
         slot.volumeDelta = 0;
         slot.periodDelta = 0;
         slot.updateFlags = 0;
-        advanceEnvelopes(&slot, sound.instrument, false);
-        autoVibratoStep(&slot, sound.instrument);
+        if (state->behaviours & BEHAVIOUR_ENVELOPE_RANGES) {
+            advanceImpulseEnvelopes(state, &slot, sound);
+        } else {
+            advanceEnvelopes(&slot, sound.instrument, false);
+            autoVibratoStep(&slot, sound.instrument);
+        }
         updateVoice(state, &slot, sound.sample);
         // Faded out completely: the voice ramps to silence and the slot is free.
-        if (slot.keyOff && slot.fadeoutVolume == 0) slot.active = 0;
+        if ((slot.keyOff || slot.fading) && slot.fadeoutVolume == 0) slot.active = 0;
     }
 }
 

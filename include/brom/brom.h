@@ -166,18 +166,53 @@ BROM_API int brom_channel_level(const brom_module* module, int channel);
    gain applied): the loudest sample frame its note played in that time times its gains. 0 and 0
    before the first render; the function gives 0 (refused) for a channel not in the song. */
 BROM_API int brom_channel_peak(const brom_module* module, int channel, float* left, float* right);
+/* Notes sounding on in the background after their channel started another (Impulse Tracker's
+   new-note actions), now. */
+BROM_API int brom_background_notes(const brom_module* module);
 /* Gain in decibels (-60..+24) before the conversion to 16 bits, which saturates; 0 (the default)
    is the exact mix. */
 BROM_API int brom_set_gain_db(brom_module* module, double decibels);
 /* Stereo separation, 0..200 percent: 100 (the default) as the song pans, 0 mono, 200 wider. */
 BROM_API int brom_set_stereo_separation(brom_module* module, int percent);
 
+/* ---- Sound quality ---- */
+
+/* How samples are read between their frames. Every mode gives the same bits on every platform.
+   LINEAR (the default) interpolates between the two frames around the position; NEAREST takes
+   the nearest frame; CUBIC a Catmull-Rom spline through four frames; SINC a Kaiser-windowed sinc
+   of 8 taps whose cut-off follows the pitch when a sample plays faster than the output rate (then
+   with more taps), so that pitched-up samples do not alias. */
+typedef enum brom_interpolation {
+    BROM_INTERP_NEAREST = 0,
+    BROM_INTERP_LINEAR = 1,
+    BROM_INTERP_CUBIC = 2,
+    BROM_INTERP_SINC = 3
+} brom_interpolation;
+/* Accepted at any time; heard from the next block (1/50 s) on. 0 for an unknown mode. */
+BROM_API int brom_set_interpolation(brom_module* module, int mode);
+BROM_API int brom_interpolation_mode(const brom_module* module);
+
+/* The sound of the Amiga for MOD files: each sample value held until the next as Paula holds it,
+   the steps band-limited to the output rate, then the output filters of the chosen model (A500:
+   a 4.4 kHz low-pass; A1200: 34 kHz) and the LED filter (3.1 kHz, two poles) that the song
+   switches with E00 (on) and E01 (off). It takes the place of the interpolation while on. Off by
+   default; refused (0) for other formats. Heard from the next block on; the filters start from
+   rest when the song starts and at a seek by time. */
+typedef enum brom_amiga {
+    BROM_AMIGA_OFF = 0,
+    BROM_AMIGA_A500 = 1,
+    BROM_AMIGA_A1200 = 2
+} brom_amiga;
+BROM_API int brom_set_amiga(brom_module* module, int model);
+BROM_API int brom_amiga_model(const brom_module* module);
+
 /* ---- Stems, scopes and what each channel plays ---- */
 
 /* Stems: the mix taken apart, rendered in the same pass as the mix. By channel, stem c is what
    song channel c plays (the notes it started that sound on in the background included); by
    instrument, stem i is what instrument i (from 0) plays, on whatever channel. A muted channel
-   is silent in every stem. Stems are shaped by the gain and stereo separation as the mix is.
+   is silent in every stem. Stems are shaped by the gain and stereo separation as the mix is,
+   follow the interpolation, and with the Amiga's sound pass through output filters of their own.
 
        brom_set_stems(song, BROM_STEMS_BY_CHANNEL);
        int count = brom_stem_count(song);             // the channels
@@ -232,9 +267,11 @@ BROM_API int brom_get_channel_state(const brom_module* module, int channel,
                                     brom_channel_state* state);
 
 /* A pattern cell as the format's tracker writes it, for pattern views: "C#4 01 40 A0F" (XM:
-   note, instrument, volume column, effect), "C-4 01 A0F" (MOD), dots for what is empty; every
-   cell of a module has the same length. Writes at most `size` bytes with the zero; the length,
-   0 when refused (a cell not in the song, or no room). */
+   note, instrument, volume column, effect), "C-4 01 A0F" (MOD), "C-4 01 64 A06" (S3M: decimal
+   instrument and volume, effect letters), "C-4 01 v64 A06" (IT: v volume, p panning, a-h the
+   volume column's commands); dots for what is empty, "===" a key off, "^^^" a note cut, "~~~" a
+   note fade; every cell of a module has the same length. Writes at most `size` bytes with the zero;
+   the length, 0 when refused (a cell not in the song, or no room). */
 BROM_API int brom_cell_text(const brom_module* module, int pattern, int row, int channel,
                             char* text, int size);
 
@@ -253,8 +290,15 @@ BROM_API brom_module_format brom_format(const brom_module* module);
 BROM_API const char* brom_format_name(brom_module_format format);
 
 BROM_API const char* brom_title(const brom_module* module);
-/* The program that wrote the file, as the file names it ("FastTracker v2.00"). */
+/* The program that wrote the file, as the file names it ("FastTracker v2.00",
+   "Impulse Tracker 2.14"). */
 BROM_API const char* brom_tracker(const brom_module* module);
+/* The song message (Impulse Tracker modules), lines ended by '\n'; "" when the file has none. */
+BROM_API const char* brom_message(const brom_module* module);
+/* What instrument `instrument` (from 0) plays for `note` (0..119, C-0 to B-9): the sample,
+   counted from 0 across the whole module, or -1 for none; *played (may be null) gets the note
+   it plays. */
+BROM_API int brom_instrument_note(const brom_module* module, int instrument, int note, int* played);
 BROM_API int brom_instrument_count(const brom_module* module);
 BROM_API const char* brom_instrument_name(const brom_module* module, int index); /* index from 0 */
 BROM_API int brom_sample_count(const brom_module* module, int instrument);
@@ -271,7 +315,8 @@ typedef struct brom_song_info {
     int linear; /* 1: linear frequency table, 0: Amiga periods */
 } brom_song_info;
 BROM_API int brom_get_song_info(const brom_module* module, brom_song_info* info);
-/* The pattern played at an order position, -1 outside the song; rows of a pattern, -1 for none. */
+/* The pattern played at an order position, -1 outside the song and for the positions an order
+   list marks to be passed over; rows of a pattern, -1 for none. */
 BROM_API int brom_order_pattern(const brom_module* module, int order);
 BROM_API int brom_pattern_rows(const brom_module* module, int pattern);
 

@@ -433,3 +433,55 @@ TEST(Api, BadInputIsRefusedWithAReason) {
 }
 
 }  // namespace
+
+namespace {
+
+// The interpolation and the Amiga mode act from the next block on (1/50 s: 882 frames at
+// 44100 Hz, rounded up to 884), on one thread and on several; the Amiga mode is for MOD files
+// only, and there E00 switches the LED filter on.
+TEST(Api, SoundModesActFromTheNextBlock) {
+    ModulePtr probe = loadSong();
+    EXPECT_EQ(brom_interpolation_mode(probe.get()), BROM_INTERP_LINEAR);
+    EXPECT_EQ(brom_set_interpolation(probe.get(), 4), 0);
+    EXPECT_EQ(brom_set_amiga(probe.get(), BROM_AMIGA_A500), 0);  // an XM
+    EXPECT_EQ(brom_amiga_model(probe.get()), BROM_AMIGA_OFF);
+    constexpr size_t FRAMES = 20000, SWITCH = 1000, BLOCK_END = 2 * 884;
+    for (int threads : {1, 3}) {
+        ModulePtr linear = loadSong(), sinc = loadSong(), switched = loadSong();
+        for (brom_module* m : {linear.get(), sinc.get(), switched.get()}) {
+            brom_set_render_threads(m, threads);
+        }
+        ASSERT_EQ(brom_set_interpolation(sinc.get(), BROM_INTERP_SINC), 1);
+        std::vector<int16_t> a = renderFrames(linear.get(), FRAMES);
+        std::vector<int16_t> b = renderFrames(sinc.get(), FRAMES);
+        std::vector<int16_t> c = renderFrames(switched.get(), SWITCH);
+        ASSERT_EQ(brom_set_interpolation(switched.get(), BROM_INTERP_SINC), 1);
+        std::vector<int16_t> rest = renderFrames(switched.get(), FRAMES - SWITCH);
+        c.insert(c.end(), rest.begin(), rest.end());
+        ASSERT_EQ(c.size(), a.size());
+        EXPECT_NE(a, b);
+        EXPECT_TRUE(std::equal(c.begin(), c.begin() + 2 * BLOCK_END, a.begin())) << threads;
+        EXPECT_TRUE(std::equal(c.begin() + 2 * BLOCK_END, c.end(), b.begin() + 2 * BLOCK_END))
+            << threads;
+    }
+    auto modWithFilter = [](bool ledOn) {
+        ModSong mod = makeModSong(4, 1);
+        mod.samples[0] = makeModSample(squareWave(64, 16, 100), 0, 32);
+        modCellAt(mod, 0, 0, 0) = {modPeriod(2, 0), 1, 0xE,
+                                   static_cast<uint8_t>(ledOn ? 0x00 : 0x01)};
+        return writeMod(mod);
+    };
+    auto render = [](const std::vector<uint8_t>& bytes, int amiga) {
+        ModulePtr module(brom_load_memory(bytes.data(), bytes.size(), nullptr));
+        EXPECT_EQ(brom_set_amiga(module.get(), amiga), 1);
+        EXPECT_EQ(brom_amiga_model(module.get()), amiga);
+        return renderFrames(module.get(), 44100);
+    };
+    const std::vector<uint8_t> ledOn = modWithFilter(true), ledOff = modWithFilter(false);
+    EXPECT_EQ(render(ledOn, BROM_AMIGA_OFF), render(ledOff, BROM_AMIGA_OFF));
+    EXPECT_NE(render(ledOn, BROM_AMIGA_A500), render(ledOff, BROM_AMIGA_A500));
+    EXPECT_NE(render(ledOff, BROM_AMIGA_A500), render(ledOff, BROM_AMIGA_A1200));
+    EXPECT_NE(render(ledOff, BROM_AMIGA_A1200), render(ledOff, BROM_AMIGA_OFF));
+}
+
+}  // namespace

@@ -13,6 +13,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -87,6 +88,8 @@ double largestStemDifference(const StemRender& render) {
 struct StemCase {
     const char* file;
     brom_stem_grouping grouping;
+    int interpolation = BROM_INTERP_LINEAR;
+    int amiga = BROM_AMIGA_OFF;
 };
 
 class StemSum : public testing::TestWithParam<StemCase> {};
@@ -95,6 +98,10 @@ TEST_P(StemSum, StemsAddUpToTheMixWithinTheBound) {
     const StemCase& c = GetParam();
     ModulePtr plain = load(c.file), split = load(c.file);
     ASSERT_TRUE(plain && split);
+    for (brom_module* module : {plain.get(), split.get()}) {
+        ASSERT_EQ(brom_set_interpolation(module, c.interpolation), 1);
+        ASSERT_EQ(brom_set_amiga(module, c.amiga), 1);
+    }
     ASSERT_EQ(brom_set_stems(split.get(), c.grouping), 1);
     ASSERT_GT(brom_stem_count(split.get()), 0);
     const StemRender render = renderStems(split.get(), MOST_FRAMES);
@@ -109,7 +116,8 @@ TEST_P(StemSum, StemsAddUpToTheMixWithinTheBound) {
            largest > 0 ? std::log2(largest) : -INFINITY);
 }
 
-// Several files of each format, by channel and by instrument.
+// Several files of each format, by channel and by instrument; notes sounding on in the background
+// (IT's new-note actions), filtered voices, other interpolations and the Amiga's filters.
 INSTANTIATE_TEST_SUITE_P(
     Files, StemSum,
     testing::Values(StemCase{"assets/brom-boogie.xm", BROM_STEMS_BY_CHANNEL},
@@ -120,7 +128,18 @@ INSTANTIATE_TEST_SUITE_P(
                     StemCase{"tests/fuzz/corpus/mod-32ch.mod", BROM_STEMS_BY_CHANNEL},
                     StemCase{"tests/fuzz/corpus/mod-6chn.mod", BROM_STEMS_BY_INSTRUMENT},
                     StemCase{"tests/fuzz/corpus/mod-flt8.mod", BROM_STEMS_BY_CHANNEL},
-                    StemCase{"tests/fuzz/corpus/mod-effect-C.mod", BROM_STEMS_BY_CHANNEL}));
+                    StemCase{"tests/fuzz/corpus/mod-effect-C.mod", BROM_STEMS_BY_CHANNEL},
+                    StemCase{"tests/fuzz/corpus/mod-32ch.mod", BROM_STEMS_BY_INSTRUMENT,
+                             BROM_INTERP_LINEAR, BROM_AMIGA_A500},
+                    StemCase{"tests/fuzz/corpus/s3m-st321.s3m", BROM_STEMS_BY_CHANNEL},
+                    StemCase{"tests/fuzz/corpus/s3m-pan-table.s3m", BROM_STEMS_BY_INSTRUMENT},
+                    StemCase{"tests/fuzz/corpus/s3m-signed-16bit-stereo.s3m", BROM_STEMS_BY_CHANNEL,
+                             BROM_INTERP_CUBIC},
+                    StemCase{"tests/fuzz/corpus/it-past-notes.it", BROM_STEMS_BY_CHANNEL},
+                    StemCase{"tests/fuzz/corpus/it-nna-continue.it", BROM_STEMS_BY_INSTRUMENT},
+                    StemCase{"tests/fuzz/corpus/it-filter.it", BROM_STEMS_BY_CHANNEL,
+                             BROM_INTERP_SINC},
+                    StemCase{"tests/fuzz/corpus/it-envelopes.it", BROM_STEMS_BY_INSTRUMENT}));
 
 bool silent(const std::vector<float>& samples) {
     return std::all_of(samples.begin(), samples.end(), [](float x) { return x == 0; });
@@ -285,6 +304,28 @@ TEST(CellText, ShowsTheCellInTheFormatsNotation) {
         effects += cell.effect != 0;
     }
     EXPECT_GT(effects, 0);
+    // S3M and IT: decimal instruments, effects as letters (1 is A).
+    for (const auto& [file, length] : {std::pair{"tests/fuzz/corpus/s3m-command-D.s3m", 13},
+                                       std::pair{"tests/fuzz/corpus/it-effects.it", 14}}) {
+        ModulePtr module = load(file);
+        int lettered = 0;
+        for (int at = 0; at < 64 * brom_channel_count(module.get()); ++at) {
+            const int row = at / brom_channel_count(module.get());
+            const int c = at % brom_channel_count(module.get());
+            brom_cell cell;
+            if (!brom_get_pattern_cell(module.get(), 0, row, c, &cell)) break;
+            ASSERT_EQ(brom_cell_text(module.get(), 0, row, c, text, sizeof text), length) << file;
+            char instrument[3] = "..";
+            if (cell.instrument) snprintf(instrument, sizeof instrument, "%02d", cell.instrument);
+            EXPECT_EQ(std::string(text + 4, 2), instrument) << file;
+            if (cell.effect == 0) continue;
+            char effect[4];
+            snprintf(effect, sizeof effect, "%c%02X", 'A' + cell.effect - 1, cell.param);
+            EXPECT_EQ(std::string(text + length - 3, 3), effect) << file;
+            ++lettered;
+        }
+        EXPECT_GT(lettered, 0) << file;
+    }
 }
 
 }  // namespace

@@ -149,7 +149,8 @@ std::string describe(const Voice& v) {
 
 // Mixes `runs` runs of random length into copies of the buffer, once on the scalar path and once
 // on `path`, changing the volumes between runs now and then as the player does.
-void compareOnce(std::mt19937& rng, MixerPath path, int caseNumber) {
+void compareOnce(std::mt19937& rng, MixerPath path, int caseNumber,
+                 Interpolation mode = Interpolation::LINEAR) {
     auto s = randomSample(rng);
     Voice reference = randomVoice(rng, &s->sample);
     Voice tested = reference;
@@ -172,9 +173,10 @@ void compareOnce(std::mt19937& rng, MixerPath path, int caseNumber) {
             std::to_string(s->sample.loopLength) + " mode " + std::to_string(s->sample.loopMode) +
             " length " + std::to_string(s->sample.length);
         ASSERT_TRUE(setMixerPath(MixerPath::SCALAR));
-        mixVoice(&reference, defaultAudioEngine()->settings, expected.data() + 2 * done, count);
+        mixVoice(&reference, defaultAudioEngine()->settings, expected.data() + 2 * done, count,
+                 mode);
         ASSERT_TRUE(setMixerPath(path));
-        mixVoice(&tested, defaultAudioEngine()->settings, actual.data() + 2 * done, count);
+        mixVoice(&tested, defaultAudioEngine()->settings, actual.data() + 2 * done, count, mode);
         ASSERT_EQ(describe(tested), describe(reference))
             << mixerPathName(path) << ", case " << caseNumber << ", run " << run;
         size_t first = 0;
@@ -209,6 +211,26 @@ TEST_F(MixerPaths, RandomVoicesMixTheSameBitsOnEveryPath) {
             for (int c = 0; c < 1500; ++c) {
                 compareOnce(rng, path, c);
                 if (HasFatalFailure()) return;
+            }
+        }
+    }
+}
+
+// The other interpolations read the frames around each position (across the loop's ends) and
+// keep the linear mixer's positions and gains: the same bits on every path as well.
+TEST_F(MixerPaths, EachInterpolationMixesTheSameBitsOnEveryPath) {
+    prepareMixSettings(44100);
+    for (Interpolation mode : {Interpolation::NEAREST, Interpolation::CUBIC, Interpolation::SINC,
+                               Interpolation::AMIGA}) {
+        for (MixerPath path : VECTOR_PATHS) {
+            if (!mixerPathAvailable(path)) continue;
+            std::mt19937 rng(20260501u + static_cast<uint32_t>(mode));
+            for (int c = 0; c < 250; ++c) {
+                compareOnce(rng, path, c, mode);
+                if (HasFatalFailure()) {
+                    ADD_FAILURE() << interpolationName(mode);
+                    return;
+                }
             }
         }
     }

@@ -150,7 +150,7 @@ void setRate(Script& s, uint16_t argument) {
 void mute(Script& s, uint16_t argument) {
     const int channel = argument & 0xFF;
     const int muted = (argument >> 8) & 1;
-    const int played = s.info.channels < 32 ? s.info.channels : 32;
+    const int played = s.info.channels < 64 ? s.info.channels : 64;  // IT has 64
     if (channel == 0xFF) {
         for (int c = 0; c < played; ++c) brom_set_channel_mute(s.module, c, 1);
         // The rest of the block in hand was mixed before: at most one block of 1/50 s (its

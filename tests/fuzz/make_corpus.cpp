@@ -18,8 +18,10 @@
 
 #include "module/xm_writer.h"
 #include "tests/fuzz/api_target.h"
+#include "tests/fuzz/it_seeds.h"
 #include "tests/fuzz/real_sized_songs.h"
 #include "tests/support/mod_writer.h"
+#include "tests/support/s3m_writer.h"
 
 namespace {
 
@@ -63,6 +65,10 @@ struct Corpus {
     void write(const std::string& name, const XmSong& xm) { writeFile(name + ".xm", writeXm(xm)); }
     void write(const std::string& name, const ModSong& mod) {
         writeFile(name + ".mod", writeMod(mod));
+    }
+
+    void write(const std::string& name, const S3mSong& s3m) {
+        writeFile(name + ".s3m", writeS3m(s3m));
     }
 
     void writeFile(const std::string& name, const std::vector<uint8_t>& bytes) {
@@ -336,6 +342,70 @@ void writeMods(Corpus& corpus) {
     }
 }
 
+// S3M files: sample formats, the pan table, mono, the header flags and the trackers that change
+// how a file plays, and every command letter A..Z with two parameters, one of them 0.
+void writeS3ms(Corpus& corpus) {
+    auto notes = [](S3mSong& s3m) {
+        s3m.samples.push_back(makeS3mSample(s3mSquare(64, 16, 90), 8, 32));
+        s3m.samples.push_back(makeS3mSample(s3mSquare(40, 8, 60), 0, 0));
+        s3m.samples[1].middleC = 16726;
+        for (int r = 0; r < S3M_ROWS; r += 2) {
+            s3mCellAt(s3m, 0, r, (r / 2) % 4) = {s3mNote(2 + r / 16, r % 12),
+                                                 uint8_t(1 + r % 4 / 2), uint8_t(r), 0, 0};
+        }
+        s3mCellAt(s3m, 0, 62, 0).note = 254;
+    };
+    const struct {
+        const char* name;
+        uint16_t tracker;
+        uint16_t flags;
+        uint16_t sampleFormat;
+        bool sixteenBitStereo;
+        bool panTable;
+        uint8_t masterVolume;
+    } layouts[] = {
+        {"s3m-st321", 0x1321, 0, 2, false, false, 0xB0},
+        {"s3m-signed-16bit-stereo", 0x3214, 0, 1, true, false, 0xB0},
+        {"s3m-pan-table", 0x1320, 0, 2, false, true, 0xB0},
+        {"s3m-mono", 0x1320, 0, 2, false, false, 0x30},
+        {"s3m-st300-fast-slides", 0x1300, 0, 2, false, false, 0xB0},
+        {"s3m-amiga-limits", 0x1320, 16 | 64, 2, false, false, 0xB0},
+    };
+    for (const auto& l : layouts) {
+        S3mSong s3m = makeS3mSong(4, 1);
+        s3m.trackerVersion = l.tracker;
+        s3m.flags = l.flags;
+        s3m.sampleFormat = l.sampleFormat;
+        s3m.masterVolume = l.masterVolume;
+        s3m.panTable = l.panTable;
+        for (int c = 0; c < 4; ++c) s3m.pans[c] = uint8_t(0x20 | (c * 5));
+        notes(s3m);
+        if (l.sixteenBitStereo) {
+            for (S3mSample& s : s3m.samples) {
+                s.sixteenBit = true;
+                for (int16_t& v : s.data) v = int16_t(v * 200);
+                s.right = s.data;
+            }
+        }
+        corpus.write(l.name, s3m);
+    }
+    const uint8_t params[26] = {0x03, 0x00, 0x10, 0x0F, 0x08, 0xF2, 0x10, 0x48, 0x21,
+                                0x37, 0x04, 0x20, 0x20, 0x02, 0x01, 0x30, 0x83, 0x44,
+                                0xD2, 0x0F, 0x48, 0x20, 0x01, 0x40, 0x22, 0x10};
+    for (int letter = 0; letter < 26; ++letter) {
+        S3mSong s3m = makeS3mSong(4, 1);
+        s3m.trackerVersion = letter == 'T' - 'A' ? 0x3214 : 0x1320;  // T0x slides in IT's files
+        notes(s3m);
+        for (int r = 1; r < S3M_ROWS; r += 2) {
+            s3mCellAt(s3m, 0, r, r % 4) = {255, 0, 255, uint8_t(letter + 1),
+                                           r < 32 ? params[letter] : uint8_t(0)};
+        }
+        char name[32];
+        snprintf(name, sizeof name, "s3m-command-%c", 'A' + letter);
+        corpus.write(name, s3m);
+    }
+}
+
 // Every file of the folders `sources`, with the script that takes every step after it.
 void writeApiSeeds(Corpus& corpus, char** sources, int count) {
     namespace fs = std::filesystem;
@@ -376,6 +446,8 @@ int main(int argc, char** argv) {
         writeEffects(corpus);
         writeRepairs(corpus);
         writeMods(corpus);
+        writeS3ms(corpus);
+        for (const ItSeed& seed : itSeeds()) corpus.writeFile(seed.name + ".it", seed.bytes);
     }
     printf("%d files written to %s\n", corpus.written, corpus.dir.c_str());
     return corpus.ok ? 0 : 1;

@@ -38,7 +38,9 @@ const char* positionRuleBroken(const PlayState* state) {
     if (!inside(state->row) && !loopJump) return "the row left its pattern";
     if (state->samplesPerTick < 1) return "a tick shorter than one frame";
     if (state->tickSamplesLeft < 0) return "a negative number of frames left in the tick";
-    if (state->globalVolume < 0 || state->globalVolume > 64) return "global volume outside 0..64";
+    const int32_t fullGlobalVolume = song->globalVolumeRange == 128 ? 128 : 64;
+    if (state->globalVolume < 0 || state->globalVolume > fullGlobalVolume)
+        return "global volume outside 0..64 (0..128 where the format's full scale is 128)";
     if (state->songTimeMs < 0) return "song time went negative";
     return nullptr;
 }

@@ -83,6 +83,7 @@ TEST(XmPatterns, MaskAndPlainCellsDecodeAlike) {
         EXPECT_EQ(cells[2].shownParam, 0x03);
         EXPECT_EQ(cells[5 * 3 + 1].note, NOTE_KEY_OFF);
         EXPECT_EQ(cells[63 * 3 + 2].note, 0);  // above 97: no note
+        EXPECT_EQ(cells[63 * 3 + 2].shownNote, 100);  // shown as it comes
         EXPECT_EQ(cells[63 * 3 + 2].instrument, 0);  // above 128
     }
 }

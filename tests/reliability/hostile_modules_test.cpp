@@ -1,10 +1,11 @@
 // A catalogue of hostile modules: counts and sizes at 0, at their limit and at their type's
 // maximum, truncation at every structure boundary, loops beyond the sample, envelopes with wild
 // indices, patterns whose packed data lies, notes, instruments, effects and volume-column values
-// out of range. Each must either fail to load with a reason or load into a song that keeps the song
-// rules and then plays for a few seconds without a fault; some are at the sizes of real music,
-// megabytes each. The public library takes each one too, through its fuzz target's script. The
-// sanitizer builds check that none reads out of bounds or leaks; a hang would stop the test.
+// out of range, in XM, MOD and S3M files. Each must either fail to load with a reason or load into
+// a song that keeps the song rules and then plays for a few seconds without a fault; some are at
+// the sizes of real music, megabytes each. The public library takes each one too, through its fuzz
+// target's script. The sanitizer builds check that none reads out of bounds or leaks; a hang would
+// stop the test.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -14,10 +15,12 @@
 #include "audio/scheduler.h"
 #include "tests/fuzz/api_target.h"
 #include "tests/fuzz/fuzz_targets.h"
+#include "tests/fuzz/it_seeds.h"
 #include "tests/fuzz/real_sized_songs.h"
 #include "tests/reliability/build_kind.h"
 #include "tests/support/load_bytes.h"
 #include "tests/support/mod_writer.h"
+#include "tests/support/s3m_writer.h"
 #include "module/xm_writer.h"
 
 namespace {
@@ -637,6 +640,176 @@ Catalogue modFiles() {
     return cases;
 }
 
+S3mSong richS3m() {
+    S3mSong s3m = makeS3mSong(CHANNELS, 2);
+    s3m.orders = {0, 254, 1, 0, 255};
+    s3m.samples.push_back(makeS3mSample(s3mSquare(64, 16, 100), 8, 40));
+    S3mSample wide = makeS3mSample(s3mSquare(30, 10, 20000), 0, 0);
+    wide.sixteenBit = true;
+    wide.right = wide.data;
+    s3m.samples.push_back(wide);
+    return s3m;
+}
+
+// S3M files: every command letter (and the bytes beyond Z) with extreme parameters, notes,
+// instruments and volumes of every byte, every channel setting, wild headers and samples, order
+// lists of markers only, and cuts all through a file.
+Catalogue s3mFiles() {
+    Catalogue cases;
+    auto addS3m = [&cases](std::string name, const S3mSong& s3m, Outcome outcome) {
+        cases.push_back({std::move(name), writeS3m(s3m), outcome});
+    };
+    const uint8_t params[CHANNELS] = {0x00, 0x0F, 0xF0, 0xFF};
+    for (int command = 0; command <= 27; ++command) {
+        S3mSong s3m = richS3m();
+        s3m.trackerVersion = command % 2 ? 0x1320 : 0x3214;
+        for (int r = 0; r < S3M_ROWS; ++r) {
+            for (int c = 0; c < CHANNELS; ++c) {
+                s3mCellAt(s3m, r % 2, r, c) = {uint8_t(r % 3 == 0 ? r * 4 : 255), uint8_t(r % 4),
+                                               uint8_t(r * 4 + c), uint8_t(command),
+                                               params[(c + r) % CHANNELS]};
+            }
+        }
+        addS3m("s3m command " + std::to_string(command), s3m, Outcome::Loads);
+    }
+    S3mSong bytes = richS3m();
+    for (int r = 0; r < S3M_ROWS; ++r) {
+        for (int c = 0; c < CHANNELS; ++c) {
+            const int v = (r * CHANNELS + c) * 255 / (S3M_ROWS * CHANNELS - 1);
+            s3mCellAt(bytes, 0, r, c) = {uint8_t(v), uint8_t(255 - v), uint8_t(v), 0, 0};
+        }
+    }
+    addS3m("s3m note, instrument and volume bytes", bytes, Outcome::Loads);
+    S3mSong settings = makeS3mSong(32, 1);
+    settings.samples = richS3m().samples;
+    for (int c = 0; c < 32; ++c) {
+        settings.channelSettings[c] = uint8_t(c * 8 + 7);
+        s3mCellAt(settings, 0, c, c) = {s3mNote(4, c % 12), 1, 64, 0, 0};
+    }
+    settings.panTable = true;
+    for (int c = 0; c < 32; ++c) settings.pans[c] = uint8_t(c * 8);
+    addS3m("s3m every channel setting", settings, Outcome::Loads);
+    S3mSong wild = richS3m();
+    wild.speed = 255;
+    wild.tempo = 0;
+    wild.globalVolume = 255;
+    wild.masterVolume = 255;
+    wild.flags = 0xFFFF;
+    wild.sampleFormat = 0xFFFF;
+    for (S3mSample& smp : wild.samples) {
+        smp.lengthOverride = 0xFFFFFFFF;
+        smp.loop = true;
+        smp.loopStart = 0xFFFFFFF0;
+        smp.loopEnd = 0xFFFFFFFF;
+        smp.volume = 255;
+        smp.middleC = 0xFFFFFFFF;
+    }
+    S3mSample adlib;
+    adlib.type = 7;
+    wild.samples.push_back(adlib);
+    addS3m("s3m wild header and samples", wild, Outcome::Loads);
+    for (const std::vector<uint8_t>& orders :
+         {std::vector<uint8_t>{255, 255}, std::vector<uint8_t>{254, 254, 254},
+          std::vector<uint8_t>{253, 7, 254}}) {
+        S3mSong markers = richS3m();
+        markers.orders = orders;
+        addS3m("s3m orders " + std::to_string(orders[0]) + "," + std::to_string(orders[1]), markers,
+               Outcome::Loads);
+    }
+    const std::vector<uint8_t> whole = writeS3m(richS3m());
+    for (size_t length = 0; length < whole.size(); length += 37) {
+        cases.push_back({"s3m cut at " + std::to_string(length),
+                         std::vector<uint8_t>(whole.begin(), whole.begin() + length),
+                         Outcome::Either});
+    }
+    return cases;
+}
+
+// IT files: every seed cut every 61 bytes; wild counts, offsets, row counts, envelopes and sample
+// headers; every effect letter and volume-column byte with extreme parameters on notes of every
+// kind; compressed data that lies.
+ItSong richIt() {
+    ItSong song = makeItSong(CHANNELS, 2);
+    song.orders = {0, 254, 1, 0, 255};
+    ItSample a = makeItSample(std::vector<int16_t>(64, 50), true);
+    ItSample b = makeItSample(std::vector<int16_t>(300, -70), true);
+    b.sixteenBit = true;
+    b.compressed = true;
+    b.sustain = true;
+    b.sustainStart = 10;
+    b.sustainEnd = 40;
+    song.samples = {a, b};
+    ItInstrument ins = makeItInstrument(1);
+    ins.newNoteAction = 1;
+    ins.duplicateCheck = 1;
+    ins.fadeout = 100;
+    ins.filterCutoff = 50;
+    ins.volumeEnvelope.flags = 1 | 2 | 4;
+    ins.volumeEnvelope.points = {{64, 0}, {10, 5}, {40, 9}};
+    ins.pitchEnvelope.flags = 1 | 128;
+    ins.pitchEnvelope.points = {{-32, 0}, {32, 7}};
+    song.instruments = {ins, makeItInstrument(2)};
+    return song;
+}
+
+Catalogue itFiles() {
+    Catalogue cases;
+    auto addIt = [&cases](std::string name, const ItSong& song, Outcome outcome) {
+        cases.push_back({std::move(name), writeIt(song), outcome});
+    };
+    for (const ItSeed& seed : itSeeds()) {
+        cases.push_back({seed.name, seed.bytes, Outcome::Loads});
+        for (size_t length = 0; length < seed.bytes.size(); length += 61) {
+            cases.push_back({seed.name + " cut at " + std::to_string(length),
+                             std::vector<uint8_t>(seed.bytes.begin(), seed.bytes.begin() + length),
+                             Outcome::Either});
+        }
+    }
+    const uint8_t params[CHANNELS] = {0x00, 0x0F, 0xF0, 0xFF};
+    const int16_t notes[6] = {0, 119, 254, 255, 200, -1};
+    for (uint8_t effect = 0; effect <= 31; ++effect) {
+        ItSong song = richIt();
+        for (int r = 0; r < 64; ++r) {
+            for (int c = 0; c < CHANNELS; ++c) {
+                itCellAt(song, r % 2, r, c) = {notes[(r + c) % 6], uint8_t(r % 4),
+                                               int16_t((r * 37 + c * 11) % 256), effect,
+                                               params[(r + c) % CHANNELS]};
+            }
+        }
+        addIt("it effect " + std::to_string(effect), song, Outcome::Loads);
+    }
+    ItSong wild = richIt();
+    wild.orderCountOverride = 0xFFFF;
+    addIt("it order count 65535", wild, Outcome::Fails);
+    wild = richIt();
+    wild.patternCountOverride = 0xFFFF;
+    addIt("it pattern count 65535", wild, Outcome::Fails);
+    wild = richIt();
+    wild.patterns[0].rows = 0xFFFF;
+    wild.samples[0].lengthOverride = 0xFFFFFFFF;
+    wild.samples[1].lengthOverride = 0x7FFFFFFF;
+    wild.samples[1].dataOffsetOverride = 3;
+    wild.instruments[0].volumeEnvelope.countOverride = 255;
+    wild.instruments[0].volumeEnvelope.loopStart = 200;
+    wild.instruments[0].volumeEnvelope.sustainEnd = 250;
+    wild.instruments[0].keyboard[60][0] = 250;
+    wild.instruments[0].keyboard[61][1] = 200;
+    wild.instruments[0].pitchPanSeparation = -128;
+    wild.instruments[0].pitchPanCentre = 255;
+    wild.speed = 0;
+    wild.tempo = 0;
+    wild.globalVolume = 255;
+    addIt("it wild header and instrument", wild, Outcome::Loads);
+    ItSong garbage = richIt();
+    garbage.samples[1].compressed = true;
+    garbage.samples[1].dataOffsetOverride = 0;  // the header itself, read as compressed data
+    garbage.samples[0].compressed = true;
+    garbage.samples[0].sixteenBit = true;
+    garbage.samples[0].dataOffsetOverride = 0xC0;
+    addIt("it compressed data that lies", garbage, Outcome::Loads);
+    return cases;
+}
+
 struct Kind {
     const char* name;
     Catalogue (*build)();
@@ -655,6 +828,8 @@ const Kind KINDS[] = {
     {"Effects", effects},
     {"RealSized", realSized},
     {"ModFiles", modFiles},
+    {"S3mFiles", s3mFiles},
+    {"ItFiles", itFiles},
 };
 
 void PrintTo(const Kind& kind, std::ostream* out) { *out << kind.name; }

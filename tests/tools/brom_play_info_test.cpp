@@ -56,15 +56,17 @@ TEST(BromPlayInfo, JsonHoldsEveryFieldWithItsNamesEscaped) {
     EXPECT_EQ(r.status, 0) << r.err;
     for (const std::string& field :
          {"\"file\": \"" + path + "\"", std::string("\"title\": \"Caf\\u00e9 \\\"Brom\\\"\""),
-          std::string("\"tracker\": \"brom writer\""), std::string("\"channels\": 4,"),
-          std::string("\"duration_ms\": 23040,"), std::string("\"song_length\": 3,"),
-          std::string("\"restart\": 0,"), std::string("\"patterns\": 2,"),
-          std::string("\"speed\": 6,"), std::string("\"bpm\": 125,"),
-          std::string("\"linear\": true,"), std::string("\"orders\": [0, 1, 0],"),
-          std::string("{\"name\": \"lead\", \"samples\": ["),
+          std::string("\"tracker\": \"brom writer\""), std::string("\"message\": \"\","),
+          std::string("\"channels\": 4,"), std::string("\"duration_ms\": 23040,"),
+          std::string("\"song_length\": 3,"), std::string("\"restart\": 0,"),
+          std::string("\"patterns\": 2,"), std::string("\"speed\": 6,"),
+          std::string("\"bpm\": 125,"), std::string("\"linear\": true,"),
+          std::string("\"orders\": [0, 1, 0],"), std::string("{\"name\": \"lead\", \"samples\": ["),
           std::string("{\"name\": \"sine\\\\wave\", \"length\": 64, \"loop_start\": 0, "
                       "\"loop_length\": 64, \"loop\": \"forward\", \"volume\": 64, "
-                      "\"finetune\": 0, \"panning\": 128, \"relative_note\": 0, \"bits\": 8}")}) {
+                      "\"finetune\": 0, \"panning\": 128, \"relative_note\": 0, \"bits\": 8}"),
+          std::string("], \"keyboard\": [{\"from\": 0, \"to\": 95, \"sample\": 0, "
+                      "\"transpose\": 0}]}")}) {
         EXPECT_NE(r.out.find(field), std::string::npos) << field << " in\n" << r.out;
     }
     EXPECT_EQ(r.out.front(), '{');

@@ -30,14 +30,28 @@ std::string padded(const char* name) {
     return text;
 }
 
+// The order list's markers (S3M, IT): a position passed over, and the song's end.
+constexpr int ORDER_SKIP_MARKER = 0xFFFE;
+constexpr int ORDER_END_MARKER = 0xFFFF;
+
 // One past the highest pattern the order list plays.
 int usedPatterns(const brom_module* module, int songLength) {
     int used = 0;
     for (int order = 0; order < songLength; ++order) {
         const int pattern = brom_order_pattern(module, order);
-        if (pattern >= used) used = pattern + 1;
+        if (pattern >= used && pattern < ORDER_SKIP_MARKER) used = pattern + 1;
     }
     return used;
+}
+
+void printOrder(int pattern) {
+    if (pattern == ORDER_SKIP_MARKER) {
+        printf(" +++");
+    } else if (pattern == ORDER_END_MARKER) {
+        printf(" ---");
+    } else {
+        printf(" %d", pattern);
+    }
 }
 
 void printHeader(brom_module* module, const char* path) {
@@ -59,7 +73,19 @@ void printHeader(brom_module* module, const char* path) {
     printf("speed           %d\n", song.speed);
     printf("bpm             %d\n", song.bpm);
     printf("orders         ");
-    for (int i = 0; i < song.song_length; ++i) printf(" %d", brom_order_pattern(module, i));
+    for (int i = 0; i < song.song_length; ++i) printOrder(brom_order_pattern(module, i));
+    printf("\n");
+}
+
+// The message, each line indented beside the label.
+void printMessage(const brom_module* module) {
+    const char* text = brom_message(module);
+    if (!text[0]) return;
+    printf("message         ");
+    for (const char* c = text; *c; ++c) {
+        putchar(*c);
+        if (*c == '\n' && c[1]) printf("                ");
+    }
     printf("\n");
 }
 
@@ -97,6 +123,21 @@ void printSamples(const brom_module* module, int instrument, int count) {
     }
 }
 
+void printKeyboard(const brom_module* module, int instrument) {
+    const std::vector<KeyRange> ranges = keyboardRanges(module, instrument);
+    if (ranges.empty()) return;
+    printf("  keyboard   ");
+    for (size_t k = 0; k < ranges.size(); ++k) {
+        const KeyRange& r = ranges[k];
+        char from[8], to[8];
+        noteName(r.from, from);
+        noteName(r.to, to);
+        printf("%s %s..%s sample %d", k ? "," : "", from, to, r.sample + 1);
+        if (r.transpose) printf(" (%+d)", r.transpose);
+    }
+    printf("\n");
+}
+
 void printInstruments(const brom_module* module) {
     for (int i = 0; i < brom_instrument_count(module); ++i) {
         brom_instrument_info ins;
@@ -108,6 +149,7 @@ void printInstruments(const brom_module* module) {
             ins.volume_envelope ? " (on)" : "", ins.panning_points,
             ins.panning_envelope ? " (on)" : "", ins.fadeout, ins.vibrato_type, ins.vibrato_sweep,
             ins.vibrato_depth, ins.vibrato_rate);
+        printKeyboard(module, i);
         printSamples(module, i, ins.samples);
     }
 }
@@ -124,6 +166,30 @@ void printRepairs(const brom_module* module) {
 
 }  // namespace
 
+std::vector<KeyRange> keyboardRanges(const brom_module* module, int instrument) {
+    std::vector<KeyRange> ranges;
+    for (int note = 0; note < 120; ++note) {
+        int played = note;
+        const int sample = brom_instrument_note(module, instrument, note, &played);
+        if (sample < 0) continue;
+        const int transpose = played - note;
+        if (!ranges.empty() && ranges.back().to == note - 1 && ranges.back().sample == sample &&
+            ranges.back().transpose == transpose) {
+            ranges.back().to = note;
+        } else {
+            ranges.push_back({note, note, sample, transpose});
+        }
+    }
+    return ranges;
+}
+
+void noteName(int note, char* text) {
+    static const char* const NAMES[12] = {"C-", "C#", "D-", "D#", "E-", "F-",
+                                          "F#", "G-", "G#", "A-", "A#", "B-"};
+    const int n = note < 0 ? 0 : note > 119 ? 119 : note;
+    snprintf(text, 8, "%s%d", NAMES[n % 12], n / 12 % 10);
+}
+
 void formatDuration(int64_t ms, char* text) {
     if (ms < 0) {
         snprintf(text, 24, "unknown");
@@ -135,6 +201,7 @@ void formatDuration(int64_t ms, char* text) {
 
 void printInfoText(brom_module* module, const char* path) {
     printHeader(module, path);
+    printMessage(module);
     printRepairs(module);
     printPatterns(module);
     printInstruments(module);
@@ -153,6 +220,7 @@ int runInfo(const Options& options) {
         brom_module* module = loadOrComplain(path, &reason);
         if (!module) status = 1;
         if (!module && !options.json) continue;
+        if (module) applySound(module, options);
         if (!first) fputs(options.json ? ",\n" : "\n", stdout);
         first = false;
         if (!module) {

@@ -49,6 +49,13 @@ void writeInstruments(const brom_module* module) {
             writeSample(module, i, j);
             printf(j + 1 < samples ? ",\n" : "\n      ");
         }
+        printf("], \"keyboard\": [");
+        const std::vector<KeyRange> ranges = keyboardRanges(module, i);
+        for (size_t k = 0; k < ranges.size(); ++k) {
+            const KeyRange& r = ranges[k];
+            printf("%s{\"from\": %d, \"to\": %d, \"sample\": %d, \"transpose\": %d}", k ? ", " : "",
+                   r.from, r.to, r.sample, r.transpose);
+        }
         printf("]}%s", i + 1 < count ? ",\n" : "\n  ");
     }
     printf("]\n");
@@ -65,6 +72,8 @@ void printInfoJson(brom_module* module, const char* path) {
     writeJsonString(brom_title(module));
     printf(",\n  \"format\": \"%s\",\n  \"tracker\": ", brom_format_name(brom_format(module)));
     writeJsonString(brom_tracker(module));
+    printf(",\n  \"message\": ");
+    writeJsonString(brom_message(module));
     printf(",\n  \"channels\": %d,\n  \"duration_ms\": %" PRId64
            ",\n  \"song_length\": %d,\n  \"restart\": %d,\n  \"patterns\": %d,\n  \"speed\": "
            "%d,\n  \"bpm\": %d,\n  \"linear\": %s,\n  \"orders\": [",
@@ -82,6 +91,10 @@ void printInfoJson(brom_module* module, const char* path) {
         writeJsonString(note);
     }
     printf("],\n  \"repair_count\": %d,\n", repairs);
+    static const char* const INTERPOLATIONS[] = {"nearest", "linear", "cubic", "sinc"};
+    static const char* const AMIGAS[] = {"off", "a500", "a1200"};
+    printf("  \"interpolation\": \"%s\",\n  \"amiga\": \"%s\",\n",
+           INTERPOLATIONS[brom_interpolation_mode(module)], AMIGAS[brom_amiga_model(module)]);
     writeInstruments(module);
     printf("}");
 }

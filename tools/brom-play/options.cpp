@@ -62,6 +62,8 @@ const char USAGE[] =
     "  --threads N           threads rendering each song, 1..16 (default: one per processor;\n"
     "                        one when several files render at once); the sound is the same\n"
     "  --ticks N             --trace: ticks to print (default: until the song comes round)\n"
+    "  --interpolation MODE  nearest, linear (default), cubic or sinc\n"
+    "  --amiga MODEL         MOD files: the Amiga's sound, off (default), a500 or a1200\n"
     "  --help, --version\n";
 
 const char KEYS_USAGE[] =
@@ -106,6 +108,20 @@ bool readDecimal(const char* text, double low, double high, double* value) {
     *value = read;
     return true;
 }
+
+// One of `names` (as many as `count`), as its index.
+bool readChoice(const char* text, const char* const* names, int32_t count, int32_t* value) {
+    for (int32_t k = 0; k < count; ++k) {
+        if (strcmp(text, names[k]) == 0) {
+            *value = k;
+            return true;
+        }
+    }
+    return false;
+}
+
+const char* const INTERPOLATION_NAMES[] = {"nearest", "linear", "cubic", "sinc"};
+const char* const AMIGA_NAMES[] = {"off", "a500", "a1200"};
 
 // "1,3,5-8": channels counted from 1, as bits counted from 0.
 bool readChannelList(const char* text, uint32_t* mask) {
@@ -279,6 +295,16 @@ const OptionRow OPTION_TABLE[] = {
          return readInteger(v, 0, INT64_C(1) << 40, &l->options->ticks);
      },
      "a count of ticks", FOR_TRACE},
+    {"--interpolation", true,
+     [](CommandLine* l, const char* v) {
+         return readChoice(v, INTERPOLATION_NAMES, 4, &l->options->interpolation);
+     },
+     "nearest, linear, cubic or sinc", FOR_SOUND | FOR_INFO},
+    {"--amiga", true,
+     [](CommandLine* l, const char* v) {
+         return readChoice(v, AMIGA_NAMES, 3, &l->options->amiga);
+     },
+     "off, a500 or a1200", FOR_SOUND | FOR_INFO},
 };
 
 const OptionRow* findOption(const char* name) {

@@ -42,6 +42,8 @@ struct Options {
     int32_t threads = 0;  // threads rendering each module; 0: one per processor (at most 8), or
                           // one each when several files render at once
     int64_t ticks = -1;  // --trace; -1: until the song comes round
+    int32_t interpolation = 1;  // --interpolation: a brom_interpolation (1: linear)
+    int32_t amiga = 0;  // --amiga: a brom_amiga (0: off)
 };
 
 enum class ParseResult : uint8_t { RUN, DONE, USAGE_ERROR };

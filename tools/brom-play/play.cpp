@@ -211,6 +211,7 @@ StatusView statusOf(const Player& player, int fileCount) {
         brom_channel_peak(player.source.module, c, &left, &right);
         view.peaks[c] = std::max(left, right);
     }
+    view.backgroundNotes = brom_background_notes(player.source.module);
     return view;
 }
 

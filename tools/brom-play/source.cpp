@@ -88,6 +88,12 @@ void applySettings(brom_module* module, const Options& options) {
     brom_set_gain_db(module, options.gainDb);
     brom_set_stereo_separation(module, options.stereo);
     brom_set_render_threads(module, options.threads);
+    applySound(module, options);
+}
+
+void applySound(brom_module* module, const Options& options) {
+    brom_set_interpolation(module, options.interpolation);
+    brom_set_amiga(module, options.amiga);  // refused, and so off, for anything but MOD
 }
 
 bool openSource(Source* source, const char* path, const Options& options) {

@@ -32,6 +32,8 @@ void sayRepairs(const char* path, int count, const char* first);
 // The options that shape the sound of a loaded module: rate (while it is accepted), repeat
 // count, muted channels, gain and stereo separation.
 void applySettings(brom_module* module, const Options& options);
+// The interpolation and the Amiga mode alone (the Amiga mode is refused for anything but MOD).
+void applySound(brom_module* module, const Options& options);
 
 // Loads `path` and applies `options`; on failure prints "brom-play: PATH: reason" on stderr and
 // leaves `source` empty. A request the song cannot meet (a time past its end, only channels it

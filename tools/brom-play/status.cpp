@@ -79,6 +79,7 @@ struct Wording {
     const char* paused;
     const char* loop;
     const char* muted;
+    const char* background;  // past notes sounding on
     const char* gap;  // before the meters
 };
 
@@ -87,9 +88,10 @@ const Wording FULL_FORM = {"%d/%d  order %d/%d  pattern %d  row %d  %s/%s  speed
                            "  paused",
                            "  loop",
                            "  muted ",
+                           "  past notes %d",
                            "  "};
 const Wording SHORT_FORM = {
-    "%d/%d %d/%d p%d r%d %s/%s %d/%d", " %+.0fdB", " ||", " loop", " m", " "};
+    "%d/%d %d/%d p%d r%d %s/%s %d/%d", " %+.0fdB", " ||", " loop", " m", " +%d", " "};
 
 std::string line(const StatusView& v, const Wording& words, const std::string& muted,
                  const std::string& levels) {
@@ -105,6 +107,10 @@ std::string line(const StatusView& v, const Wording& words, const std::string& m
     if (v.paused) out += words.paused;
     if (v.looping) out += words.loop;
     if (!muted.empty()) out += words.muted + muted;
+    if (v.backgroundNotes > 0) {
+        snprintf(text, sizeof text, words.background, v.backgroundNotes);
+        out += text;
+    }
     return out + words.gap + levels;
 }
 

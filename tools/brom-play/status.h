@@ -25,6 +25,7 @@ struct StatusView {
     int channels;
     uint32_t mutedChannels;  // bit c: channel c (from 0)
     float peaks[STATUS_CHANNELS];  // per channel, the louder side's measured peak (1.0 full)
+    int backgroundNotes;  // past notes sounding on (IT's new-note actions), shown when any
 };
 
 // `utf8`: level meters of block characters (else ASCII).

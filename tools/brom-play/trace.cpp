@@ -21,22 +21,38 @@ const char HEADER[] =
     "volumeDelta\tpanning\tvolumeEnvelope\tpanningEnvelope\tfadeoutVolume\tkeyOff\tvoice\t"
     "frequency\tfinalVolume\tvolumeLeft\tvolumeRight\tspeed\tbpm\tsamplesPerTick\tglobalVolume\n";
 
+// The note as the file writes it.
+int shownNote(const NoteCell& cell) { return cell.shownNote ? cell.shownNote : cell.note; }
+
+void printChannel(const PlayState* state, int64_t tickIndex, int32_t tick, int number,
+                  const ChannelState& ch, const NoteCell& cell) {
+    const Voice empty{};
+    const Voice& voice = ch.voice ? *ch.voice : empty;
+    printf(
+        "%lld\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t"
+        "%d\t%d\t%d\t%d\t%d\n",
+        static_cast<long long>(tickIndex), state->orderPosition, state->row, tick, number,
+        shownNote(cell), cell.instrument, ch.period, ch.periodDelta, ch.volume, ch.volumeDelta,
+        ch.panning, ch.volumeEnvelope.output, ch.panningEnvelope.output, ch.fadeoutVolume,
+        ch.keyOff, voice.index, voice.frequency, voice.finalVolume, voice.volumeLeft,
+        voice.volumeRight, state->speed, state->bpm, state->samplesPerTick, state->globalVolume);
+}
+
+// The song's channels, then the background channels that hold a note (numbered from
+// MAX_PLAYER_CHANNELS on, their note and instrument those of the note they play).
 void printTick(const PlayState* state, int64_t tickIndex, int32_t tick) {
     const NoteCell* cells = currentRowCells(state);
     const int channels = playedChannelCount(state->song);
     for (int c = 0; c < channels; ++c) {
-        const ChannelState& ch = state->channels[c];
-        const NoteCell cell = cells ? cells[c] : NoteCell{};
-        const Voice empty{};
-        const Voice& voice = ch.voice ? *ch.voice : empty;
-        printf(
-            "%lld\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t"
-            "%d\t%d\t%d\t%d\t%d\n",
-            static_cast<long long>(tickIndex), state->orderPosition, state->row, tick, c, cell.note,
-            cell.instrument, ch.period, ch.periodDelta, ch.volume, ch.volumeDelta, ch.panning,
-            ch.volumeEnvelope.output, ch.panningEnvelope.output, ch.fadeoutVolume, ch.keyOff,
-            voice.index, voice.frequency, voice.finalVolume, voice.volumeLeft, voice.volumeRight,
-            state->speed, state->bpm, state->samplesPerTick, state->globalVolume);
+        printChannel(state, tickIndex, tick, c, state->channels[c], cells ? cells[c] : NoteCell{});
+    }
+    for (int b = 0; b < BACKGROUND_CHANNELS; ++b) {
+        const ChannelState& slot = state->background[b];
+        if (!slot.active) continue;
+        NoteCell shown = {};
+        shown.note = static_cast<uint8_t>(slot.noteIndex + 1);
+        shown.instrument = static_cast<uint8_t>(slot.instrumentIndex + 1);
+        printChannel(state, tickIndex, tick, MAX_PLAYER_CHANNELS + b, slot, shown);
     }
 }
 

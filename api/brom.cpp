@@ -13,11 +13,13 @@
 #include "audio/parallel_render.h"
 #include "audio/playback_snapshot.h"
 #include "audio/mixer.h"
+#include "audio/pcm.h"
 #include "audio/scheduler.h"
 #include "views.h"
 #include "module/cell_text.h"
 #include "module/file_access.h"
 #include "player/sequencer.h"
+#include "player/subsongs.h"
 #include "player/voice_pool.h"
 
 namespace {
@@ -52,12 +54,21 @@ struct brom_module {
     int32_t jumpOrder, jumpRow;
     int64_t jumpMs;
 
-    int64_t durationMs;  // one pass at durationRate, -1 until measured
+    int64_t durationMs;  // one pass at durationRate and durationProfile, -1 until measured
     int32_t durationRate;
+    PlayProfile durationProfile;
     // The frame at which one pass first starts each order position (-1: never), measured with
     // the duration.
     int64_t orderFrames[256];
 
+    // The subsongs, found when first asked for (null until then) at subsongs->rate; the one
+    // selected (-1: the whole order list) and the rows of those before it.
+    SubsongList* subsongs;
+    int32_t subsong;
+    uint8_t otherSongRows[PLAYED_ROW_BYTES];
+    // How the song ends once its last pass comes round, and the fade's length.
+    brom_end end;
+    int64_t fadeMs;
     ModuleViews views;  // stems and scopes
 };
 
@@ -80,10 +91,39 @@ void report(brom_error* error, const char** reason, brom_error code, const char*
     if (reason) *reason = text;
 }
 
+// The subsongs, found at the module's rate when `atRate` (for their lengths) or at any rate (for
+// their rows); null when memory is short.
+const SubsongList* subsongList(brom_module* module, bool atRate) {
+    if (module->subsongs && (!atRate || module->subsongs->rate == module->rate)) {
+        return module->subsongs;
+    }
+    if (!module->subsongs) {
+        module->subsongs = static_cast<SubsongList*>(calloc(1, sizeof(SubsongList)));
+        if (!module->subsongs) return nullptr;
+    }
+    releaseSubsongs(module->subsongs);
+    const int64_t passFrames = LONGEST_PASS_SECONDS * module->rate;
+    if (findSubsongs(module->song, module->rate, passFrames, module->subsongs)) {
+        return module->subsongs;
+    }
+    free(module->subsongs);
+    module->subsongs = nullptr;
+    return nullptr;
+}
+
+// A started playing state to the start of the selected subsong (the whole order list starts as
+// subsong 0 does, at order 0).
+void placeAtSongStart(brom_module* module, PlayState* state) {
+    if (module->subsong <= 0) return;
+    const Subsong& subsong = module->subsongs->songs[module->subsong];
+    startSubsongAt(state, subsong.order, subsong.row, module->otherSongRows);
+}
+
 // Back to frame 0 at the module's rate, nothing handed out.
 bool restart(brom_module* module) {
     prepareMixSettings(module->engine, module->rate);
     if (!startSongOffline(module->engine, module->song)) return false;
+    placeAtSongStart(module, module->engine->state);
     if (!prepareViews(&module->views, module->engine)) return false;
     if (module->parallel) parallelReset(module->parallel);
     module->block = -1;
@@ -100,14 +140,19 @@ const BlockInfo* takenInfo(const brom_module* module) {
     return module->parallel ? parallelTakenInfo(module->parallel) : nullptr;
 }
 
+// Frames of the fade at the end; 0 without one.
+int64_t fadeFrames(const brom_module* module) {
+    return module->end == BROM_END_FADE ? module->fadeMs * module->rate / 1000 : 0;
+}
+
 // The engine frame at which the output ends, from the engine's frame count and end frame; -1
-// while not known yet.
+// while not known yet. Where the last pass ends, a fade plays on for its length.
 int64_t endFrameAfter(const brom_module* module, int64_t framesMixed, int64_t repeatFrame) {
     const int32_t repeatCount = module->engine->repeatCount;
-    if (repeatCount < 0) return repeatFrame;  // without end
+    if (repeatCount < 0 || module->end == BROM_END_LOOP) return -1;  // without end
     const int64_t cap = (repeatCount + int64_t{1}) * LONGEST_PASS_SECONDS * module->rate;
-    if (repeatFrame >= 0 && repeatFrame < cap) return repeatFrame;
-    return framesMixed >= cap ? cap : -1;
+    if (repeatFrame >= 0 && repeatFrame < cap) return repeatFrame + fadeFrames(module);
+    return framesMixed >= cap ? cap + fadeFrames(module) : -1;
 }
 
 // The engine's frame count after the block being handed out.
@@ -239,7 +284,8 @@ size_t render(brom_module* module, size_t frames, Copy copy) {
 // frame `target` and the song goes on.
 void skipBlocks(brom_module* module, int64_t target) {
     AudioEngine* engine = module->engine;
-    while (engine->framesMixed + engine->settings.blockFrames <= target && endFrame(module) < 0) {
+    while (engine->framesMixed + engine->settings.blockFrames <= target &&
+           (endFrame(module) < 0 || engine->framesMixed < endFrame(module))) {
         mixNextOfflineBlock(engine, BlockMode::SKIP);
     }
 }
@@ -276,23 +322,95 @@ int64_t measurePassFrames(brom_module* module) {
         return -1;
     }
     resetVoices(voices);
+    state->profile = module->engine->profile;
     startSongPosition(state, voices, module->rate);
-    const int64_t limit = LONGEST_PASS_SECONDS * module->rate;
-    int64_t frames = 0;
+    placeAtSongStart(module, state);
     for (int64_t& start : module->orderFrames) start = -1;
-    while (frames < limit) {
-        const bool rowStart = state->tick == 0;
-        playerTick(state);
-        if (state->hasRepeated) break;
-        const int32_t order = state->orderPosition;
-        if (rowStart && order >= 0 && order < 256 && module->orderFrames[order] < 0) {
-            module->orderFrames[order] = frames;
-        }
-        frames += state->samplesPerTick > 0 ? state->samplesPerTick : 1;
-    }
+    const int64_t frames =
+        playPass(state, LONGEST_PASS_SECONDS * module->rate, nullptr,
+                 [module](int32_t order, int32_t, int64_t frame) {
+                     if (order >= 0 && order < 256 && module->orderFrames[order] < 0) {
+                         module->orderFrames[order] = frame;
+                     }
+                 });
     destroyPlayState(state);
     free(voices);
-    return frames < limit ? frames : limit;
+    return frames;
+}
+
+// `frames` stereo frames of the mix (32768 = 1.0) at 1.0 full scale: a division by a power of
+// two, exact; `to` may be `from`.
+void toFullScale(float* to, const float* from, size_t frames) {
+    for (size_t k = 0; k < 2 * frames; ++k) to[k] = from[k] * (1.0f / 32768.0f);
+}
+
+// Whether any of the `count` frames from the next one to hand out lies in the fade at the end.
+bool fadeTouches(const brom_module* module, size_t count) {
+    const int64_t fade = fadeFrames(module);
+    const int64_t end = fade > 0 ? endFrame(module) : -1;
+    return end >= 0 && module->frame + static_cast<int64_t>(count) > end - fade;
+}
+
+// `count` stereo frames of the mix from the next one to hand out on, faded: frame f of the fade
+// that ends at frame E and lasts N frames is scaled by (E - f) / N, in double precision and
+// rounded once to a float, the same on every machine.
+void fadeMix(const brom_module* module, int64_t first, const float* from, float* to, size_t count) {
+    const int64_t fade = fadeFrames(module);
+    const int64_t end = endFrame(module);
+    for (size_t k = 0; k < count; ++k) {
+        const int64_t left = end - (first + static_cast<int64_t>(k));
+        const double gain = left >= fade ? 1.0 : static_cast<double>(left) / fade;
+        to[2 * k] = static_cast<float>(from[2 * k] * gain);
+        to[2 * k + 1] = static_cast<float>(from[2 * k + 1] * gain);
+    }
+}
+
+void fadeMix(const brom_module* module, const float* from, float* to, size_t count) {
+    fadeMix(module, module->frame, from, to, count);
+}
+
+// The same as 16-bit PCM, converted as the engine converts its mix.
+void fadePcm(const brom_module* module, const float* from, int16_t* to, size_t count) {
+    constexpr size_t PIECE = 256;
+    float faded[2 * PIECE];
+    for (size_t done = 0; done < count; done += PIECE) {
+        const size_t piece = count - done < PIECE ? count - done : PIECE;
+        fadeMix(module, module->frame + static_cast<int64_t>(done), from + 2 * done, faded, piece);
+        convertToPcm16(to + 2 * done, faded, static_cast<int32_t>(piece));
+    }
+}
+
+// `count` frames of the mix (or of a stem) from the next one to hand out on, as brom_render_f32
+// gives them: faded where the fade at the end reaches, at 1.0 full scale.
+void handOutFloats(const brom_module* module, const float* from, float* to, size_t count) {
+    if (fadeTouches(module, count)) {
+        fadeMix(module, from, to, count);
+        from = to;
+    }
+    toFullScale(to, from, count);
+}
+
+// A jump into the middle of a song ends where a pass from the start would: the rows that pass
+// plays before it reaches the jump's row (or, when it never plays that row, its order position)
+// count as played already. For a selected subsong the pass is its own; for the whole order list
+// the rows of the subsongs before the one jumped into count too.
+void rowsBeforeJump(brom_module* module, int32_t order, int32_t row) {
+    const SubsongList* list = subsongList(module, false);
+    const int32_t visit = list ? visitOf(list, order, row) : -1;
+    if (visit < 0) return;
+    const int32_t from = module->subsong >= 0 ? list->songs[module->subsong].firstVisit : 0;
+    markVisits(list, from, visit, module->engine->state->playedRows);
+}
+
+// Whether the selected subsong plays a row of order position `order`.
+bool orderInSubsong(brom_module* module, int32_t order) {
+    const SubsongList* list = subsongList(module, false);
+    if (!list) return false;
+    const Subsong& subsong = list->songs[module->subsong];
+    for (int32_t k = subsong.firstVisit; k < subsong.firstVisit + subsong.visitCount; ++k) {
+        if (list->visits[k] >> 8 == order) return true;
+    }
+    return false;
 }
 
 brom_module* loadModule(const FileCallbacks* files, const char* path, brom_error* error,
@@ -313,6 +431,7 @@ brom_module* loadModule(const FileCallbacks* files, const char* path, brom_error
     module->soughtMs = -1;
     module->jumpOrder = -1;
     module->durationMs = -1;
+    module->subsong = -1;
     if (!module->song) {
         report(error, reason, errorOf(loadError.kind), loadError.reason);
         brom_free(module);
@@ -327,20 +446,18 @@ brom_module* loadModule(const FileCallbacks* files, const char* path, brom_error
     return module;
 }
 
-// The duration and the order starts at the module's rate, measured once per rate.
+// The duration and the order starts at the module's rate, measured once per rate and profile.
 bool measured(brom_module* module) {
-    if (module->durationMs >= 0 && module->durationRate == module->rate) return true;
+    if (module->durationMs >= 0 && module->durationRate == module->rate &&
+        module->durationProfile == module->engine->profile) {
+        return true;
+    }
     const int64_t frames = measurePassFrames(module);
     if (frames < 0) return false;
     module->durationMs = frames * 1000 / module->rate;
     module->durationRate = module->rate;
+    module->durationProfile = module->engine->profile;
     return true;
-}
-
-// `frames` stereo frames of the mix (32768 = 1.0) at 1.0 full scale: a division by a power of
-// two, exact.
-void toFullScale(float* __restrict to, const float* __restrict from, size_t frames) {
-    for (size_t k = 0; k < 2 * frames; ++k) to[k] = from[k] * (1.0f / 32768.0f);
 }
 
 const Sample* sampleAt(const brom_module* module, int instrument, int sample) {
@@ -431,6 +548,8 @@ brom_module* brom_load_file_ex(const char* path, brom_error* error, const char**
 void brom_free(brom_module* module) {
     if (!module) return;
     destroyParallelRender(module->parallel);
+    if (module->subsongs) releaseSubsongs(module->subsongs);
+    free(module->subsongs);
     releaseViews(&module->views, module->engine);
     if (module->song) freeSong(module->engine, module->song);
     destroyAudioEngine(module->engine);
@@ -446,28 +565,52 @@ const char* brom_repair_note(const brom_module* module, int index) {
     return module->song->repairNotes[index];
 }
 
+namespace {
+
+// Plays again from where the last seek left the song (or from the start), with the rate and
+// profile the module has now; false when that fails.
+bool replaySought(brom_module* module) {
+    if (module->jumpOrder >= 0) {
+        // The jump came at the end of a block; at a new rate it comes at the end of the block
+        // that holds the same time (or at the start, as it did at time 0).
+        const int32_t order = module->jumpOrder, row = module->jumpRow;
+        const int64_t frame = module->jumpMs * module->rate / 1000;
+        if (!restart(module)) return false;
+        skipBlocks(module, frame);
+        return brom_seek_order_row(module, order, row) == 1;
+    }
+    return module->soughtMs >= 0 ? brom_seek_ms(module, module->soughtMs) == 1 : restart(module);
+}
+
+}  // namespace
+
 int brom_set_sample_rate(brom_module* module, int rate) {
     if (!module || rate < LOWEST_RATE || rate > HIGHEST_RATE || module->rendered) return 0;
     const int32_t previous = module->rate;
     module->rate = rate;
-    bool ok;
-    if (module->jumpOrder >= 0) {
-        // The jump came at the end of a block; at the new rate it comes at the end of the block
-        // that holds the same time (or at the start, as it did at time 0).
-        const int32_t order = module->jumpOrder, row = module->jumpRow;
-        const int64_t frame = module->jumpMs * rate / 1000;
-        ok = restart(module);
-        if (ok) skipBlocks(module, frame);
-        ok = ok && brom_seek_order_row(module, order, row) == 1;
-    } else {
-        ok = module->soughtMs >= 0 ? brom_seek_ms(module, module->soughtMs) == 1 : restart(module);
-    }
-    if (!ok) {
+    if (!replaySought(module)) {
         module->rate = previous;
         restart(module);
         return 0;
     }
     return 1;
+}
+
+int brom_set_profile(brom_module* module, const char* name) {
+    PlayProfile profile;
+    if (!module || !profileNamed(name, &profile) || module->rendered) return 0;
+    const PlayProfile previous = module->engine->profile;
+    module->engine->profile = profile;
+    if (!replaySought(module)) {
+        module->engine->profile = previous;
+        restart(module);
+        return 0;
+    }
+    return 1;
+}
+
+const char* brom_profile(const brom_module* module) {
+    return module ? profileName(module->engine->profile) : "";
 }
 
 int brom_sample_rate(const brom_module* module) { return module ? module->rate : 0; }
@@ -483,14 +626,18 @@ int brom_render_threads(const brom_module* module) { return module ? threadsWant
 size_t brom_render_s16(brom_module* module, int16_t* stereo, size_t frames) {
     if (!module || !stereo) return 0;
     return render(module, frames, [&](int32_t offset, size_t count, size_t done) {
-        memcpy(stereo + 2 * done, blockPcm(module, offset), count * 4);
+        if (fadeTouches(module, count)) {
+            fadePcm(module, blockMix(module, offset), stereo + 2 * done, count);
+        } else {
+            memcpy(stereo + 2 * done, blockPcm(module, offset), count * 4);
+        }
     });
 }
 
 size_t brom_render_f32(brom_module* module, float* stereo, size_t frames) {
     if (!module || !stereo) return 0;
     return render(module, frames, [&](int32_t offset, size_t count, size_t done) {
-        toFullScale(stereo + 2 * done, blockMix(module, offset), count);
+        handOutFloats(module, blockMix(module, offset), stereo + 2 * done, count);
     });
 }
 
@@ -507,13 +654,16 @@ int brom_seek_ms(brom_module* module, int64_t ms) {
 int brom_seek_order_row(brom_module* module, int order, int row) {
     if (!module) return 0;
     const Song* song = module->song;
-    if (order < 0 || order >= song->songLength) return 0;
+    if (order < 0 || order >= MAX_ORDERS) return 0;
+    // A subsong may lie after the end marker that ends the song.
+    if (module->subsong >= 0 ? !orderInSubsong(module, order) : order >= song->songLength) return 0;
     const Pattern* pattern = patternAtOrder(song, order);
     const int rows = pattern ? pattern->rowCount : 0;
     if (row < 0 || (row >= rows && !(row == 0 && rows == 0))) return 0;
     if (!bringEngineBack(module)) return 0;
     AudioEngine* engine = module->engine;
     jumpToPosition(engine->state, order, row);
+    rowsBeforeJump(module, order, row);
     engine->state->tickSamplesLeft = 0;  // the jump sounds from the next frame on
     engine->repeatFrame = -1;
     engine->passesLeft = engine->repeatCount;
@@ -544,10 +694,56 @@ int64_t brom_duration_ms(brom_module* module) {
 }
 
 int64_t brom_order_time_ms(brom_module* module, int order) {
-    if (!module || order < 0 || order >= module->song->songLength || !measured(module)) return -1;
+    if (!module || order < 0 || order >= MAX_ORDERS || !measured(module)) return -1;
     const int64_t frame = module->orderFrames[order];
     // Rounded up: a seek to the time lands in the order, not in the tick before it.
     return frame < 0 ? -1 : (frame * 1000 + module->rate - 1) / module->rate;
+}
+
+int brom_subsong_count(brom_module* module) {
+    const SubsongList* list = module ? subsongList(module, false) : nullptr;
+    return list ? list->count : 0;
+}
+
+int brom_get_subsong(brom_module* module, int index, brom_subsong* subsong) {
+    const SubsongList* list = module && subsong && index >= 0 ? subsongList(module, true) : nullptr;
+    if (!list || index >= list->count) return 0;
+    const Subsong& found = list->songs[index];
+    subsong->order = found.order;
+    subsong->row = found.row;
+    subsong->frames = found.frames;
+    subsong->duration_ms = found.frames * 1000 / list->rate;
+    subsong->name = "";
+    return 1;
+}
+
+int brom_select_subsong(brom_module* module, int index) {
+    const SubsongList* list = module && index >= -1 ? subsongList(module, false) : nullptr;
+    if (!list || index >= list->count || !bringEngineBack(module)) return 0;
+    module->subsong = index;
+    memset(module->otherSongRows, 0, sizeof module->otherSongRows);
+    if (index > 0) markVisits(list, 0, list->songs[index].firstVisit, module->otherSongRows);
+    module->durationMs = -1;
+    module->soughtMs = -1;
+    return restart(module) ? 1 : 0;
+}
+
+int brom_selected_subsong(const brom_module* module) { return module ? module->subsong : -1; }
+
+int brom_order_subsong(brom_module* module, int order) {
+    const SubsongList* list = module ? subsongList(module, false) : nullptr;
+    const int32_t visit =
+        list && order >= 0 && order < MAX_ORDERS ? firstVisitOfOrder(list, order) : -1;
+    return visit < 0 ? -1 : subsongOfVisit(list, visit);
+}
+
+int brom_set_end(brom_module* module, brom_end end, int fade_ms) {
+    if (!module || end < BROM_END_STOP || end > BROM_END_FADE) return 0;
+    if (end == BROM_END_FADE && (fade_ms < 1 || fade_ms > BROM_LONGEST_FADE_MS)) return 0;
+    if (!bringEngineBack(module)) return 0;
+    module->end = end;
+    module->fadeMs = end == BROM_END_FADE ? fade_ms : 0;
+    return 1;
 }
 
 int brom_get_position(const brom_module* module, brom_position* position) {
@@ -832,7 +1028,7 @@ size_t brom_render_stems_f32(brom_module* module, float* mix, float* const* stem
     const int count = brom_stem_count(module);
     if (count == 0) return 0;
     return render(module, frames, [&](int32_t offset, size_t got, size_t done) {
-        if (mix) toFullScale(mix + 2 * done, blockMix(module, offset), got);
+        if (mix) handOutFloats(module, blockMix(module, offset), mix + 2 * done, got);
         for (int s = 0; stems && s < count; ++s) {
             if (!stems[s]) continue;
             const float* from =
@@ -840,7 +1036,7 @@ size_t brom_render_stems_f32(brom_module* module, float* mix, float* const* stem
                     ? stemFrames(module->engine->stems, module->views.stemGrouping, s)
                     : nullptr;
             if (from) {
-                toFullScale(stems[s] + 2 * done, from + 2 * offset, got);
+                handOutFloats(module, from + 2 * offset, stems[s] + 2 * done, got);
             } else {
                 memset(stems[s] + 2 * done, 0, got * 8);
             }

@@ -58,6 +58,7 @@ bool startSong(AudioEngine* engine, Song* song) {
     if (!engine->state) engine->state = createPlayState(song);
     if (!engine->state) return false;
     engine->state->song = song;
+    engine->state->profile = engine->profile;
     startSongPosition(engine->state, engine->voices, engine->settings.sampleRate);
     engine->currentSong = song;
     engine->framesMixed = 0;

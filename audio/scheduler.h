@@ -64,6 +64,7 @@ struct AudioEngine {
     const OutputDevice* openDevice;  // null while no device is open
     Song* currentSong;
     PlayState* state;  // the playing state of currentSong; kept from one song to the next
+    PlayProfile profile;  // the way songs play from their next start on (Brom's own: 0)
     // Called after every tick the engine runs (tests watch the song through it); null: none.
     void (*tickObserver)(AudioEngine* engine);
     void* observerContext;

@@ -20,7 +20,8 @@ constexpr BehaviourSet BEHAVIOUR_PAL_CLOCK = BehaviourSet{1} << 0;
 // (MOD).
 constexpr BehaviourSet BEHAVIOUR_AMIGA_PERIOD_LIMITS = BehaviourSet{1} << 1;
 // E5x tunes the note that starts on its row, on its channel only, reading the nibble as a signed
-// eighth of a semitone; without it E5x retunes the sample for every later note of it (MOD).
+// eighth of a semitone; without it E5x retunes the sample for every later note of it (MOD;
+// FastTracker 2).
 constexpr BehaviourSet BEHAVIOUR_FINETUNE_TUNES_CHANNEL = BehaviourSet{1} << 2;
 // Vibrato (4xy, 6xy) starts on the row's second tick instead of its first (MOD).
 constexpr BehaviourSet BEHAVIOUR_VIBRATO_WAITS_FOR_TICK_ONE = BehaviourSet{1} << 3;
@@ -97,8 +98,56 @@ constexpr BehaviourSet BEHAVIOUR_GLISSANDO = BehaviourSet{1} << 39;
 // Tremolo sounds on the row's first tick too, at the phase the next tick plays; without it the
 // first tick plays the volume alone (S3M).
 constexpr BehaviourSet BEHAVIOUR_TREMOLO_ON_FIRST_TICK = BehaviourSet{1} << 40;
+// Every new note (not a tone portamento's) starts the vibrato and the tremolo at the start of
+// their waveforms, with or without a sample number; without it only an instrument number does
+// (MOD: ProTracker; FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_NOTE_RESTARTS_OSCILLATORS = BehaviourSet{1} << 48;
+// An arpeggio plays its intervals by the ticks left in the row: the last tick has the first
+// interval, the one before it the second, the one before that the note (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_ARPEGGIO_BY_TICKS_LEFT = BehaviourSet{1} << 49;
+// Linear periods tune in sixteenths of a semitone: the finetune rounds down to a multiple of 8
+// (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_FINETUNE_SIXTEENTHS = BehaviourSet{1} << 50;
+// E5x's nibble counts up from the lowest finetune, x * 16 - 128; with
+// BEHAVIOUR_FINETUNE_TUNES_CHANNEL (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_FINETUNE_FROM_LOWEST = BehaviourSet{1} << 51;
+// A new global volume reaches every channel on the tick it is set, the channels before the one
+// that set it too; with BEHAVIOUR_GLOBAL_VOLUME_EVERY_TICK (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_GLOBAL_VOLUME_AT_ONCE = BehaviourSet{1} << 52;
+// Kxx releases the note on tick xx of its row instead of at once (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_KEY_OFF_ON_ITS_TICK = BehaviourSet{1} << 53;
+// A key-off in a cell with a note delay releases the note on the delay's tick and starts none
+// (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_DELAY_HOLDS_KEY_OFF = BehaviourSet{1} << 54;
+// An instrument number without a note sets the volume and panning of the sample that plays, not
+// of the instrument it names; that instrument plays from the next note on (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_INSTRUMENT_KEEPS_SAMPLE = BehaviourSet{1} << 55;
+// Tremor counts on the ticks after the first only, and a note it silenced stays silent, across
+// rows, until a volume command or an instrument sets the volume again (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_TREMOR_SILENCES = BehaviourSet{1} << 56;
+// EC0 cuts the note on the row's first tick (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_NOTE_CUT_ON_TICK_ZERO = BehaviourSet{1} << 57;
+// E90 on a row without a note starts the note again on the row's first tick (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_RETRIGGER_ZERO_ON_ROW = BehaviourSet{1} << 58;
+// 9xx beyond the end of the sample stops the voice; without it the note starts over from the
+// sample's first frame (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_OFFSET_PAST_END_STOPS = BehaviourSet{1} << 59;
+// A release without a volume envelope sets the volume to 0, which a later volume command or
+// instrument number sets again (an instrument number with the key-off does so at once); without
+// it the note falls silent for good (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_KEY_OFF_ZEROES_VOLUME = BehaviourSet{1} << 60;
+
+// The ways of playing a module: Brom's own (each format with its row), and another tracker's, as
+// one row for every format.
+enum PlayProfile : uint8_t { PROFILE_BROM, PROFILE_FT2, PROFILE_COUNT };
 
 // The behaviours a format plays with by default.
 BehaviourSet formatBehaviours(ModuleFormat format);
+// The behaviours of a module of `format` played under `profile`.
+BehaviourSet profileBehaviours(PlayProfile profile, ModuleFormat format);
+// "brom", "ft2"; "" for anything else.
+const char* profileName(PlayProfile profile);
+// The profile of that name ("default" is Brom's own too); false for an unknown name.
+bool profileNamed(const char* name, PlayProfile* profile);
 // "XM", "MOD", "S3M", "IT"; "" for anything else.
 const char* formatName(ModuleFormat format);

@@ -7,6 +7,7 @@
 #include "player/envelopes.h"
 #include "player/impulse.h"
 #include "player/impulse_effects.h"
+#include "player/sequencer.h"
 #include "player/voice_pool.h"
 
 namespace {
@@ -57,9 +58,9 @@ void updateVolume(const PlayState* state, ChannelState* channel) {
         finalVolume = disabled ? 0 : layeredVolume(state, channel);
     } else {
         // 255 / 2^35 folds the four factors' full scales (64 x 64 x 65536 x 64) into 0..127.
-        const int64_t product = static_cast<int64_t>(channel->volumeEnvelope.output) *
-                                (channel->volume + channel->volumeDelta) * channel->fadeoutVolume *
-                                state->globalVolume * 255;
+        const int32_t volume = channel->tremorSilenced ? 0 : channel->volume + channel->volumeDelta;
+        const int64_t product = static_cast<int64_t>(channel->volumeEnvelope.output) * volume *
+                                channel->fadeoutVolume * state->globalVolume * 255;
         finalVolume = static_cast<int32_t>(product / (int64_t{1} << 35));
         const int32_t master = state->song->masterVolume;
         if (master) finalVolume = finalVolume * master / UNITY_MASTER_VOLUME;
@@ -168,6 +169,33 @@ void restartEnvelope(EnvelopeState* envelope, int32_t output) {
     envelope->done = 0;
 }
 
+// Waveform control 4 and above keeps the oscillators' phase across notes.
+void restartOscillators(ChannelState* channel) {
+    if ((channel->waveControl & 0x0F) <= 3) channel->vibratoPosition = 0;
+    if ((channel->waveControl >> 4) <= 3) channel->tremoloPosition = 0;
+}
+
+// Whether the cell releases the note at the row start: a key-off note or Kxx, unless the profile
+// has them wait for a note delay's tick or Kxx's own.
+bool releasesAtRowStart(const PlayState* state, const NoteCell& cell) {
+    const BehaviourSet rules = state->behaviours;
+    const uint8_t command = cell.effect.command;
+    const bool delayed = command == CMD_NOTE_DELAY && cell.effect.param != 0 &&
+                         (rules & BEHAVIOUR_DELAY_HOLDS_KEY_OFF);
+    if (cell.note == NOTE_KEY_OFF && !delayed) return true;
+    return command == CMD_KEY_OFF &&
+           (cell.effect.param == 0 || !(rules & BEHAVIOUR_KEY_OFF_ON_ITS_TICK));
+}
+
+// The sample whose volume and panning an instrument number sets: the instrument's, or without a
+// note, where the profile says so, the sample sounding.
+const Sample* sampleToReset(const PlayState* state, const ChannelState* channel,
+                            const Sample* named, bool hasNote) {
+    const Voice* voice = channel->voice;
+    if (hasNote || !(state->behaviours & BEHAVIOUR_INSTRUMENT_KEEPS_SAMPLE)) return named;
+    return voice && voice->sample ? voice->sample : named;
+}
+
 }  // namespace
 
 ChannelSound resolveSound(const PlayState* state, const ChannelState* channel) {
@@ -221,10 +249,16 @@ int32_t ratePeriod(int note, uint32_t middleCRate) {
     return static_cast<int32_t>(period < 1 ? 1 : period);
 }
 
+int32_t channelNotePeriod(const PlayState* state, int realNote, int finetune) {
+    const bool sixteenths = state->behaviours & BEHAVIOUR_FINETUNE_SIXTEENTHS;
+    if (sixteenths && usesLinearPeriods(state->song)) finetune = (finetune >> 3) * 8;
+    return notePeriodOf(state->song, realNote, finetune);
+}
+
 int32_t samplePeriod(const PlayState* state, int realNote, const Sample* sample) {
     if (sample->middleCRate && !usesLinearPeriods(state->song))
         return ratePeriod(realNote, sample->middleCRate);
-    return notePeriodOf(state->song, realNote, sampleFinetune(state, sample));
+    return channelNotePeriod(state, realNote, sampleFinetune(state, sample));
 }
 
 namespace {
@@ -273,10 +307,9 @@ void resetChannelInstrument(ChannelState* channel, const Sample* sample) {
     channel->fadeoutVolume = FULL_FADEOUT;
     channel->autoVibratoSweepTicks = 0;
     channel->autoVibratoPosition = 0;
-    // Waveform control 4 and above keeps the oscillators' phase across notes.
-    if ((channel->waveControl & 0x0F) <= 3) channel->vibratoPosition = 0;
-    if ((channel->waveControl >> 4) <= 3) channel->tremoloPosition = 0;
+    restartOscillators(channel);
     channel->tremorCounter = 0;
+    channel->tremorSilenced = 0;
     channel->updateFlags |= UPDATE_VOLUME | UPDATE_PANNING;
 }
 
@@ -312,10 +345,16 @@ void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& fi
         channel->realNote = static_cast<uint8_t>(cellNote + sound.sample->relativeNote);
         channel->notePeriod = samplePeriod(state, channel->realNote, sound.sample);
         if (!isPorta) channel->period = channel->notePeriod;
+        if (!isPorta && (state->behaviours & BEHAVIOUR_NOTE_RESTARTS_OSCILLATORS))
+            restartOscillators(channel);
         channel->updateFlags = UPDATE_TRIGGER;
     }
     channel->periodDelta = 0;
     channel->updateFlags |= UPDATE_PITCH | UPDATE_VOLUME;
+    // A release that zeroes the volume comes before the instrument number sets it again.
+    const bool release = releasesAtRowStart(state, cell);
+    const bool zeroes = state->behaviours & BEHAVIOUR_KEY_OFF_ZEROES_VOLUME;
+    if (release && zeroes) releaseNote(state, channel, sound.instrument);
     if (cell.instrument != 0 && (rules & BEHAVIOUR_ENVELOPE_RANGES)) {
         // The envelopes start again with the note (or carry on), not with the instrument.
         const EnvelopeState kept[3] = {channel->volumeEnvelope, channel->panningEnvelope,
@@ -325,7 +364,7 @@ void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& fi
         channel->panningEnvelope = kept[1];
         channel->pitchEnvelope = kept[2];
     } else if (cell.instrument != 0) {
-        resetChannelInstrument(channel, sound.sample);
+        resetChannelInstrument(channel, sampleToReset(state, channel, sound.sample, hasNote));
     }
     if (rules & BEHAVIOUR_MIDDLE_C_RATES) {
         if ((hasNote && !isPorta) || cell.instrument != 0)
@@ -343,16 +382,24 @@ void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& fi
         updateVoice(state, channel, sound.sample);
         return;
     }
-    if (cell.note == NOTE_KEY_OFF || command == CMD_KEY_OFF) channel->keyOff = 1;
+    if (release) channel->keyOff = 1;
     // The note-cut note silences the channel at once.
     if (cell.note == NOTE_CUT) {
         channel->volume = 0;
         channel->updateFlags |= UPDATE_VOLUME;
     }
-    advanceEnvelopes(channel, sound.instrument, true);
+    advanceEnvelopes(channel, sound.instrument, !zeroes);
     applyRowEffect(state, channel, cell, sound, before, jumpSeen);
     autoVibratoStep(channel, sound.instrument);
     updateVoice(state, channel, sound.sample);
+}
+
+void refreshVolumes(PlayState* state) {
+    if (!(state->behaviours & BEHAVIOUR_GLOBAL_VOLUME_AT_ONCE)) return;
+    const int channels = playedChannelCount(state->song);
+    for (int c = 0; c < channels; ++c) {
+        if (state->channels[c].voice) updateVolume(state, &state->channels[c]);
+    }
 }
 
 void updateVoice(const PlayState* state, ChannelState* channel, const Sample* sample) {

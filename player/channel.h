@@ -38,6 +38,8 @@ int32_t ratePeriod(int note, uint32_t middleCRate);
 // Period of a 0-based note (relative note already added) played on `sample`: from its middle-C
 // rate where it has one, else in the song's period system with its finetune.
 int32_t samplePeriod(const PlayState* state, int realNote, const Sample* sample);
+// Period of a note at a finetune, with the finetune as the playing profile hears it.
+int32_t channelNotePeriod(const PlayState* state, int realNote, int finetune);
 // The cell with a zero parameter replaced by the channel's shared memory, for the commands that
 // share it (BEHAVIOUR_SHARED_EFFECT_MEMORY), which a non-zero parameter sets; else the cell.
 NoteCell withSharedMemory(const PlayState* state, ChannelState* channel, const NoteCell& cell);
@@ -46,6 +48,10 @@ void resetChannelInstrument(ChannelState* channel, const Sample* sample);
 inline void holdSoundUpdates(ChannelState* channel) {
     channel->updateFlags &= static_cast<uint8_t>(~UPDATE_SOUND);
 }
+// With BEHAVIOUR_GLOBAL_VOLUME_AT_ONCE, gives every channel's voice its volume again now (after
+// a change of the global volume, so that the channels before the one that changed it hear it on
+// the same tick).
+void refreshVolumes(PlayState* state);
 // Pushes the tick's changes (updateFlags) into the channel's voice: note start with the twin voice
 // switch, volume and panning gains, pitch step, rewind.
 void updateVoice(const PlayState* state, ChannelState* channel, const Sample* sample);

@@ -54,7 +54,7 @@ void tonePortamentoStep(ChannelState* channel);
 // With the glissando on (BEHAVIOUR_GLISSANDO), the pitch a tone portamento has reached sounds as
 // the nearest semitone of the sample.
 void glissandoStep(const PlayState* state, ChannelState* channel, const Sample* sample);
-void tremorStep(ChannelState* channel);
+void tremorStep(const PlayState* state, ChannelState* channel);
 void retrigStep(const PlayState* state, ChannelState* channel);
 // With BEHAVIOUR_AMIGA_PERIOD_LIMITS the portamentos stop at the ends of ProTracker's three
 // octaves: upward at period 113 (B-3), downward at 856 (C-1). Nothing otherwise.

@@ -107,6 +107,18 @@ void advanceEnvelopes(ChannelState* channel, const Instrument* instrument, bool 
     }
 }
 
+void releaseNote(const PlayState* state, ChannelState* channel, const Instrument* instrument) {
+    channel->keyOff = 1;
+    if (!(instrument->volumeEnvelope.flags & ENVELOPE_ON)) {
+        if (state->behaviours & BEHAVIOUR_KEY_OFF_ZEROES_VOLUME) {
+            channel->volume = 0;
+        } else {
+            channel->volumeEnvelope.output = 0;
+        }
+    }
+    channel->updateFlags |= UPDATE_VOLUME;
+}
+
 void autoVibratoStep(ChannelState* channel, const Instrument* instrument) {
     const int a = channel->autoVibratoPosition;
     int32_t w = 0;

@@ -24,6 +24,10 @@ void setVolumeEnvelopePosition(ChannelState* channel, const Instrument* instrume
 // silent at once.
 void advanceEnvelopes(ChannelState* channel, const Instrument* instrument, bool rowStart);
 
+// Releases the note: the fade-out starts, and an instrument without a volume envelope falls
+// silent at once (with BEHAVIOUR_KEY_OFF_ZEROES_VOLUME by a volume of 0).
+void releaseNote(const PlayState* state, ChannelState* channel, const Instrument* instrument);
+
 // Adds the instrument's automatic vibrato to periodDelta (after the tick's effects have set it)
 // and asks for a pitch update, always.
 void autoVibratoStep(ChannelState* channel, const Instrument* instrument);

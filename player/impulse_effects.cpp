@@ -260,7 +260,7 @@ bool impulseRowEffect(PlayState* state, ChannelState* channel, const NoteCell& c
             const bool old = state->behaviours & BEHAVIOUR_IT_OLD_EFFECTS;
             channel->tremorOnTicks = static_cast<uint8_t>(old ? x + 1 : (x ? x : 1));
             channel->tremorOffTicks = static_cast<uint8_t>(old ? y + 1 : (y ? y : 1));
-            tremorStep(channel);
+            tremorStep(state, channel);
             return true;
         }
         case CMD_SET_CHANNEL_VOLUME:

@@ -81,6 +81,7 @@ struct ChannelState {
     uint8_t tremorCounter;
     uint8_t tremorOnTicks;
     uint8_t tremorOffTicks;
+    uint8_t tremorSilenced;  // a tremor has silenced the note until the volume is next set
     int32_t patternLoopRow;
     int32_t patternLoopCount;
     uint8_t waveControl;
@@ -135,7 +136,8 @@ constexpr int PLAYED_ROW_BYTES = 256 * 256 / 8;
 
 struct PlayState {
     const Song* song;
-    BehaviourSet behaviours;  // the format's row of the behaviour table, or a profile's
+    PlayProfile profile;  // chosen before play start; PROFILE_BROM plays the format's own row
+    BehaviourSet behaviours;  // the profile's row of the behaviour table for the song's format
     int32_t sampleRate;  // the output rate that pitch steps and tick lengths are made for
 
     // The position: the row that plays, its tick, and what the row start takes next (-1: the row
@@ -165,6 +167,15 @@ struct PlayState {
     LoopReplay loopReplay;
     uint8_t hasRepeated;
     uint8_t playedRows[PLAYED_ROW_BYTES];
+    // When one subsong of several plays (player/subsongs.h): the rows of the subsongs found before
+    // it, a bit per (order, row) as in playedRows (null: none), and its start. A row start that
+    // would play one of those rows comes round instead: it goes back to the start.
+    const uint8_t* otherSongRows;
+    // Order positions from 0 to orderEnd - 1 are played: the song's length, or for a subsong
+    // after the end marker that ends the song, up to the next end marker.
+    int32_t orderEnd;
+    int32_t songStartOrder;
+    int32_t songStartRow;
 
     // Each pool sample's finetune as playing has left it (the set-finetune command changes it for
     // every later note of the sample).

@@ -10,14 +10,14 @@ namespace {
 void positionJump(PlayState* state, uint8_t order, bool* jumpSeen) {
     state->nextOrderPosition = order;
     state->nextRow = 0;
-    if (order >= state->song->songLength) state->nextOrderPosition = 0;
+    if (order >= state->orderEnd) state->nextOrderPosition = 0;
     *jumpSeen = true;
 }
 
 void patternBreak(PlayState* state, uint8_t row, bool jumpSeen) {
     state->nextRow = row;
     if (!jumpSeen) state->nextOrderPosition = state->orderPosition + 1;
-    if (state->nextOrderPosition >= state->song->songLength) state->nextOrderPosition = 0;
+    if (state->nextOrderPosition >= state->orderEnd) state->nextOrderPosition = 0;
 }
 
 void patternLoop(PlayState* state, ChannelState* channel, uint8_t count) {
@@ -43,11 +43,13 @@ void setFinetune(PlayState* state, ChannelState* channel, const Sample* sample, 
             state->sampleFinetune[sample - song->samples] = static_cast<int8_t>(y);
         return;
     }
-    // The nibble read signed, in eighths of a semitone, as in a MOD sample header, tuning the
-    // channel, not the sample: here the note that starts on the same row, so that no other
-    // channel hears it.
+    // The nibble read signed, in eighths of a semitone, as in a MOD sample header (or counted up
+    // from the lowest finetune), tuning the channel, not the sample: here the note that starts
+    // on the same row, so that no other channel hears it.
     if (channel->updateFlags & UPDATE_TRIGGER) {
-        channel->notePeriod = notePeriodOf(state->song, channel->realNote, ((y ^ 8) - 8) * 16);
+        const bool fromLowest = state->behaviours & BEHAVIOUR_FINETUNE_FROM_LOWEST;
+        const int finetune = fromLowest ? y * 16 - 128 : ((y ^ 8) - 8) * 16;
+        channel->notePeriod = channelNotePeriod(state, channel->realNote, finetune);
         channel->period = channel->notePeriod;
     }
 }
@@ -61,7 +63,10 @@ void sampleOffset(const PlayState* state, ChannelState* channel, const Sample* s
         (state->behaviours & BEHAVIOUR_OFFSET_WRAPS_INTO_LOOP)) {
         offset = sample->loopStart + (offset - sample->loopStart) % sample->loopLength;
     }
-    if (offset >= loopEnd) {
+    if (offset >= loopEnd && (state->behaviours & BEHAVIOUR_OFFSET_PAST_END_STOPS)) {
+        channel->updateFlags &= static_cast<uint8_t>(~UPDATE_TRIGGER);
+        if (channel->voice) channel->voice->sample = nullptr;
+    } else if (offset >= loopEnd) {
         // Beyond the end: no new note; the sounding one starts over from its first frame.
         channel->updateFlags &= static_cast<uint8_t>(~UPDATE_TRIGGER);
         channel->updateFlags |= UPDATE_REWIND;
@@ -95,6 +100,7 @@ void applyVolumeColumnRow(ChannelState* channel, CellCommand volume) {
     switch (volume.command) {
         case VOL_SET_VOLUME:
             channel->volume = x;
+            channel->tremorSilenced = 0;
             channel->updateFlags |= UPDATE_VOLUME;
             break;
         case VOL_SLIDE_DOWN:
@@ -196,6 +202,7 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
         case CMD_SET_VOLUME:
             // The whole byte, without a limit: a later slide brings it back into 0..64.
             channel->volume = xx;
+            channel->tremorSilenced = 0;
             channel->updateFlags |= UPDATE_VOLUME;
             break;
         case CMD_PATTERN_BREAK: patternBreak(state, xx, *jumpSeen); break;
@@ -229,6 +236,16 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
             if (cell.note != 0 || !(state->behaviours & BEHAVIOUR_NOTE_DELAY_NEEDS_NOTE))
                 delayNote(channel, before);
             break;
+        case CMD_NOTE_CUT:
+            if (xx == 0 && (state->behaviours & BEHAVIOUR_NOTE_CUT_ON_TICK_ZERO)) {
+                channel->volume = 0;
+                channel->updateFlags |= UPDATE_VOLUME;
+            }
+            break;
+        case CMD_RETRIGGER:
+            if (xx == 0 && cell.note == 0 && (state->behaviours & BEHAVIOUR_RETRIGGER_ZERO_ON_ROW))
+                channel->updateFlags |= UPDATE_TRIGGER | UPDATE_VOLUME | UPDATE_PITCH;
+            break;
         case CMD_AMIGA_FILTER: state->amigaLedFilter = (xx & 1) == 0; break;  // the Amiga's LED
         case CMD_PATTERN_DELAY: state->patternDelayTicks = xx * state->speed; break;
         case CMD_SET_SPEED: state->speed = xx; break;
@@ -237,6 +254,7 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
             // Other channels take the new level at their next volume update.
             state->globalVolume = xx;
             channel->updateFlags |= UPDATE_VOLUME;
+            refreshVolumes(state);
             break;
         case CMD_GLOBAL_VOLUME_SLIDE:
             if (xx) state->globalVolumeSlideMemory = xx;
@@ -259,7 +277,7 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
                 channel->tremorOnTicks = x + 1;
                 channel->tremorOffTicks = y + 1;
             }
-            tremorStep(channel);
+            if (!(state->behaviours & BEHAVIOUR_TREMOR_SILENCES)) tremorStep(state, channel);
             break;
         case CMD_EXTRA_FINE_PORTA_UP:
             if (xx) channel->extraFineUpMemory = xx;

@@ -21,6 +21,19 @@ const NoteCell* rowCells(const Song* song, int32_t order, int32_t row) {
     return pattern->cells + static_cast<size_t>(row) * static_cast<size_t>(song->channelCount);
 }
 
+bool rowBitSet(const uint8_t* rows, int32_t order, int32_t row) {
+    const int bit = order * 256 + row;
+    return (rows[bit >> 3] >> (bit & 7)) & 1;
+}
+
+// A subsong that starts beyond the song's length (after the end marker that ends it) plays up to
+// the next end marker.
+int32_t orderEndFrom(const Song* song, int32_t order) {
+    if (order < song->songLength) return song->songLength;
+    while (order < MAX_ORDERS && song->orderTable[order] != ORDER_END) ++order;
+    return order;
+}
+
 // Passes over the order list's markers: a skip marker to the position after it, the end marker
 // (or the end of the list) back to the restart position. A list of nothing but markers stays
 // where it is.
@@ -28,10 +41,10 @@ void passMarkers(PlayState* state) {
     const Song* song = state->song;
     for (int guard = 0; guard < MAX_ORDERS; ++guard) {
         const int32_t order = state->orderPosition;
-        if (order < 0 || order >= song->songLength || order >= MAX_ORDERS) return;
+        if (order < 0 || order >= state->orderEnd || order >= MAX_ORDERS) return;
         const uint16_t entry = song->orderTable[order];
         if (entry == ORDER_SKIP) {
-            state->orderPosition = order + 1 < song->songLength ? order + 1 : song->restartPosition;
+            state->orderPosition = order + 1 < state->orderEnd ? order + 1 : song->restartPosition;
         } else if (entry == ORDER_END) {
             state->orderPosition = song->restartPosition;
         } else {
@@ -49,11 +62,17 @@ void enterPosition(PlayState* state) {
     if (state->nextOrderPosition >= 0) state->orderPosition = state->nextOrderPosition;
     if (state->nextRow >= 0) state->row = state->nextRow;
     passMarkers(state);
-    if (state->orderPosition < 0 || state->orderPosition >= song->songLength ||
+    if (state->orderPosition < 0 || state->orderPosition >= state->orderEnd ||
         state->orderPosition >= MAX_ORDERS) {
         state->orderPosition = 0;
     }
     if (state->row < 0 || state->row >= rowCountAt(song, state->orderPosition)) state->row = 0;
+    if (state->otherSongRows && state->row < 256 &&
+        rowBitSet(state->otherSongRows, state->orderPosition, state->row)) {
+        state->orderPosition = state->songStartOrder;
+        state->row = state->songStartRow;
+        state->hasRepeated = 1;
+    }
 }
 
 // Marks the (order, row) pair as played; reaching one already played, other than by an E6x loop,
@@ -92,7 +111,7 @@ void chooseNextRow(PlayState* state) {
     state->nextRow = state->row + 1;
     if (state->nextRow >= rowCountAt(state->song, state->orderPosition)) {
         state->nextOrderPosition = state->orderPosition + 1;
-        if (state->nextOrderPosition >= state->song->songLength) {
+        if (state->nextOrderPosition >= state->orderEnd) {
             state->nextOrderPosition = state->song->restartPosition;
         }
         state->nextRow = 0;
@@ -112,7 +131,7 @@ void destroyPlayState(PlayState* state) { free(state); }
 void startSongPosition(PlayState* state, Voice* voices, int32_t sampleRate) {
     const Song* song = state->song;
     // The format's row, and what the file itself asks for (S3M's header flags).
-    state->behaviours = formatBehaviours(song->format) | song->fileBehaviours;
+    state->behaviours = profileBehaviours(state->profile, song->format) | song->fileBehaviours;
     state->voices = voices;
     state->sampleRate = sampleRate;
     state->startedRow = -1;
@@ -131,6 +150,10 @@ void startSongPosition(PlayState* state, Voice* voices, int32_t sampleRate) {
     state->songTimeMs = 0;
     memset(state->playedRows, 0, sizeof state->playedRows);
     state->hasRepeated = 0;
+    state->otherSongRows = nullptr;
+    state->orderEnd = song->songLength;
+    state->songStartOrder = 0;
+    state->songStartRow = 0;
     for (int32_t i = 0; i < song->sampleCount && i < MAX_SONG_SAMPLES; ++i)
         state->sampleFinetune[i] = song->samples[i].finetune;
     setBpm(state, song->defaultBpm);
@@ -201,6 +224,16 @@ void jumpToPosition(PlayState* state, int32_t order, int32_t row) {
     memset(state->playedRows, 0, sizeof state->playedRows);
     state->hasRepeated = 0;
     state->loopReplay.active = false;
+}
+
+void startSubsongAt(PlayState* state, int32_t order, int32_t row, const uint8_t* otherSongRows) {
+    jumpToPosition(state, order, row);
+    state->orderPosition = order;  // where the song stands until its first tick
+    state->row = row;
+    state->orderEnd = orderEndFrom(state->song, order);
+    state->otherSongRows = otherSongRows;
+    state->songStartOrder = order;
+    state->songStartRow = row;
 }
 
 void forgetPlayedRows(PlayState* state) {

@@ -15,10 +15,10 @@
 #include "player/player_state.h"
 #include "player/voice.h"
 
-// Resets the playing state to the song's start with the format's behaviours, sets the tempo from
-// defaultBpm and hands each channel its first voice of `voices` (VOICE_COUNT of them); pitch steps
-// and tick lengths are computed for `sampleRate`. Play start of the mixer and of the offline
-// tools.
+// Resets the playing state to the song's start with its profile's behaviours for the song's
+// format (state->profile, kept), sets the tempo from defaultBpm and hands each channel its first
+// voice of `voices` (VOICE_COUNT of them); pitch steps and tick lengths are computed for
+// `sampleRate`. Play start of the mixer and of the offline tools.
 void startSongPosition(PlayState* state, Voice* voices, int32_t sampleRate);
 
 // One tick: a row start when the tick is 0, the per-tick effects otherwise.
@@ -34,6 +34,11 @@ void processTickEffects(PlayState* state);
 // Makes the next tick start row `row` of order position `order`, as a position jump with a
 // pattern break would; the first-repeat detection starts afresh from there.
 void jumpToPosition(PlayState* state, int32_t order, int32_t row);
+// Makes the next tick start subsong play at row `row` of order position `order`, as a jump there
+// at play start; a row start that would reach one of `otherSongRows` (a bit per (order, row) as
+// PlayState::playedRows; null: none) comes round and goes back to that start. The bits must stay
+// unchanged while the state plays.
+void startSubsongAt(PlayState* state, int32_t order, int32_t row, const uint8_t* otherSongRows);
 // Starts the first-repeat detection afresh from the current row, which counts as played: for a
 // further pass of the song, ending where it comes round again.
 void forgetPlayedRows(PlayState* state);

@@ -39,12 +39,14 @@ int8_t advancePhase(int8_t phase, uint8_t speed) {
 
 void slideVolumeUp(ChannelState* channel, int amount) {
     channel->volume += amount;
+    channel->tremorSilenced = 0;
     if (channel->volume > 64) channel->volume = 64;
     channel->updateFlags |= UPDATE_VOLUME;
 }
 
 void slideVolumeDown(ChannelState* channel, int amount) {
     channel->volume -= amount;
+    channel->tremorSilenced = 0;
     if (channel->volume < 0) channel->volume = 0;
     channel->updateFlags |= UPDATE_VOLUME;
 }
@@ -167,7 +169,30 @@ void glissandoStep(const PlayState* state, ChannelState* channel, const Sample* 
     channel->periodDelta = nearest - channel->period;
 }
 
-void tremorStep(ChannelState* channel) {
+namespace {
+
+// Tremor as a count down with the phase in the top bit of tremorCounter: at the end of a phase
+// the other starts, and the note is silenced or heard again until the next change.
+void silencingTremorStep(ChannelState* channel) {
+    constexpr uint8_t ON = 0x80;
+    bool on = channel->tremorCounter & ON;
+    int ticks = channel->tremorCounter & 0x7F;
+    if (--ticks < 0) {
+        on = !on;
+        ticks = (on ? channel->tremorOnTicks : channel->tremorOffTicks) - 1;
+    }
+    channel->tremorCounter = static_cast<uint8_t>((on ? ON : 0) | ticks);
+    channel->tremorSilenced = !on;
+    channel->updateFlags |= UPDATE_VOLUME;
+}
+
+}  // namespace
+
+void tremorStep(const PlayState* state, ChannelState* channel) {
+    if (state->behaviours & BEHAVIOUR_TREMOR_SILENCES) {
+        silencingTremorStep(channel);
+        return;
+    }
     // On for tremorOnTicks ticks, then silent for tremorOffTicks, counted across rows.
     if (channel->tremorCounter >= channel->tremorOnTicks) channel->volumeDelta = -channel->volume;
     channel->tremorCounter += 1;

@@ -11,8 +11,11 @@ namespace {
 
 void arpeggio(const PlayState* state, ChannelState* channel, const Sample* sample, uint8_t param) {
     if (param == 0) return;
-    // Base note, then the high nibble's interval, then the low nibble's, one per tick.
-    const int phase = state->tick % 3;
+    // Base note, then the high nibble's interval, then the low nibble's, one per tick; or the
+    // same counted back from the row's end.
+    int phase = state->tick % 3;
+    if (state->behaviours & BEHAVIOUR_ARPEGGIO_BY_TICKS_LEFT)
+        phase = ((state->speed - state->tick) % 3 + 3) % 3;
     if (phase != 0) {
         const int offset = phase == 1 ? param >> 4 : param & 0x0F;
         if (usesLinearPeriods(state->song)) {
@@ -73,12 +76,17 @@ void panningSlide(ChannelState* channel) {
 }
 
 void noteDelay(const PlayState* state, ChannelState* channel, const NoteCell& cell,
-               const Sample* sample) {
+               const ChannelSound& sound) {
     if (cell.note == 0 && (state->behaviours & BEHAVIOUR_NOTE_DELAY_NEEDS_NOTE)) return;
     if (state->tick != cell.effect.param) {
         holdSoundUpdates(channel);
         return;
     }
+    if (cell.note == NOTE_KEY_OFF && (state->behaviours & BEHAVIOUR_DELAY_HOLDS_KEY_OFF)) {
+        releaseNote(state, channel, sound.instrument);
+        return;
+    }
+    const Sample* sample = sound.sample;
     resetChannelInstrument(channel, sample);
     channel->period = channel->notePeriod;
     channel->updateFlags |= UPDATE_PITCH;
@@ -164,11 +172,18 @@ void applyTickEffect(PlayState* state, ChannelState* channel, const NoteCell& ce
                 channel->updateFlags |= UPDATE_VOLUME;
             }
             break;
-        case CMD_NOTE_DELAY: noteDelay(state, channel, cell, sound.sample); break;
-        case CMD_GLOBAL_VOLUME_SLIDE: globalVolumeSlide(state); break;
+        case CMD_NOTE_DELAY: noteDelay(state, channel, cell, sound); break;
+        case CMD_KEY_OFF:
+            if ((state->behaviours & BEHAVIOUR_KEY_OFF_ON_ITS_TICK) && state->tick == y)
+                releaseNote(state, channel, sound.instrument);
+            break;
+        case CMD_GLOBAL_VOLUME_SLIDE:
+            globalVolumeSlide(state);
+            refreshVolumes(state);
+            break;
         case CMD_PANNING_SLIDE: panningSlide(channel); break;
         case CMD_MULTI_RETRIGGER: retrigStep(state, channel); break;
-        case CMD_TREMOR: tremorStep(channel); break;
+        case CMD_TREMOR: tremorStep(state, channel); break;
         default: break;
     }
 }

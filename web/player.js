@@ -26,6 +26,9 @@
   const WAV_STEP_FRAMES = 16384;
   const WAV_SLICE_MS = 25; // rendering before the page gets a turn
   const SEEK_STEP_MS = 10000; // the up and down keys
+  const FADE_MS = 10000; // "Fade out": the fade where the song ends
+  const BROM_END_STOP = 0; // brom_end, checked by web/player_abi.c
+  const BROM_END_FADE = 2;
   const METER_FLOOR_DB = -48; // an empty meter; full scale fills it
 
   const params = new URLSearchParams(location.search);
@@ -94,7 +97,19 @@
       songLength: M.HEAP32[(scratch + 4) >> 2],
       instruments: instruments,
       durationMs: Number(M._brom_duration_ms(handle)),
+      songs: subsongTimes(handle),
     };
+  }
+
+  // Each subsong's duration in milliseconds (brom_subsong: duration_ms at 8, checked by
+  // web/player_abi.c).
+  function subsongTimes(handle) {
+    const times = [];
+    for (let k = 0; k < M._brom_subsong_count(handle); ++k) {
+      M._brom_get_subsong(handle, k, scratch);
+      times.push((M.HEAP32[(scratch + 8) >> 2] >>> 0) + M.HEAP32[(scratch + 12) >> 2] * 4294967296);
+    }
+    return times;
   }
 
   // ---- The sound ----
@@ -179,6 +194,8 @@
     // What stays for the files that follow.
     gainDb: 0,
     loop: false,
+    fade: false, // where the song ends, it fades out over FADE_MS
+    song: -1, // the subsong chosen, -1 the whole order list
     stereo: 100,
     muted: new Set(), // channels from 0
     // The run of frames under way: its number, frames rendered and played, where it began.
@@ -316,6 +333,36 @@
     $("loop").checked = loop;
   }
 
+  // Where the song ends (and does not loop): it stops, or fades out over FADE_MS.
+  function setFade(fade) {
+    player.fade = fade;
+    if (player.handle) M._brom_set_end(player.handle, fade ? BROM_END_FADE : BROM_END_STOP, FADE_MS);
+    $("fade").checked = fade;
+  }
+
+  // Plays subsong `song` (-1: the whole order list) from its start; past the last, the next file.
+  function setSong(song) {
+    if (!player.handle) return;
+    const songs = player.info.songs.length;
+    if (song >= songs && player.index + 1 < player.list.length) {
+      playEntry(player.index + 1).catch(() => null);
+      return;
+    }
+    player.song = Math.min(Math.max(song, songs > 1 ? 0 : -1), songs - 1);
+    M._brom_select_subsong(player.handle, player.song);
+    player.info.durationMs = Number(M._brom_duration_ms(player.handle));
+    $("subsong").value = player.song;
+    $("duration").textContent = clock(player.info.durationMs);
+    $("seek").max = player.info.durationMs;
+    startRun();
+  }
+
+  // The subsong playing: the one chosen, or the one whose order is heard.
+  function songNow() {
+    if (player.song >= 0) return player.song;
+    return Math.max(M._brom_order_subsong(player.handle, heard().order), 0);
+  }
+
   function setStereo(percent) {
     player.stereo = Math.min(Math.max(Math.round(percent), 0), 200);
     if (player.handle) M._brom_set_stereo_separation(player.handle, player.stereo);
@@ -345,10 +392,18 @@
     player.bytes = bytes;
     player.name = name;
     M._brom_set_sample_rate(handle, audio.context.sampleRate);
+    // The profile's name, as a C string after the first 32 bytes of scratch.
+    const profile = $("profile").value;
+    for (let k = 0; k <= profile.length; ++k) {
+      M.HEAPU8[scratch + 32 + k] = profile.charCodeAt(k) || 0;
+    }
+    M._brom_set_profile(handle, scratch + 32);
     M._brom_set_gain_db(handle, player.gainDb);
     M._brom_set_repeat_count(handle, player.loop ? -1 : 0);
+    M._brom_set_end(handle, player.fade ? BROM_END_FADE : BROM_END_STOP, FADE_MS);
     M._brom_set_stereo_separation(handle, player.stereo);
     player.info = songInfo(handle);
+    player.song = -1;
     player.muted.forEach((c) => M._brom_set_channel_mute(handle, c, 1));
     views.prepare(handle);
     showSong();
@@ -515,6 +570,17 @@
     $("tracker").textContent = info.format + " \u00b7 " + info.tracker;
     $("duration").textContent = clock(info.durationMs);
     $("seek").max = info.durationMs;
+    const song = $("subsong");
+    song.hidden = info.songs.length < 2;
+    song.replaceChildren(
+      ...[-1, ...info.songs.keys()].map((k) => {
+        const option = document.createElement("option");
+        option.value = k;
+        option.textContent = k < 0 ? "All songs" : "Song " + (k + 1) + " (" + clock(info.songs[k]) + ")";
+        return option;
+      }),
+    );
+    song.value = -1;
     const instruments = $("instruments");
     instruments.replaceChildren(
       ...info.instruments.map((name) => {
@@ -598,6 +664,10 @@
     _: () => setGain(player.gainDb - 1),
     "!": () => [...player.muted].forEach((c) => setMute(c, false)),
     l: () => setLoop(!player.loop),
+    ">": () => setSong(songNow() + 1),
+    ".": () => setSong(songNow() + 1),
+    "<": () => setSong(songNow() - 1),
+    ",": () => setSong(songNow() - 1),
     n: () => stepFile(1),
     p: () => stepFile(-1),
     h: () => document.body.classList.toggle("keys"),
@@ -631,7 +701,16 @@
     $("save").onclick = saveWav;
     $("gain").oninput = () => setGain(Number($("gain").value));
     $("stereo").oninput = () => setStereo(Number($("stereo").value));
+    // A profile plays from the start of a render: the song is read again and goes on from here.
+    $("profile").onchange = () => {
+      if (!player.bytes) return;
+      const at = heard().timeMs;
+      loadBytes(player.bytes, player.name);
+      seek(at);
+    };
     $("loop").onchange = () => setLoop($("loop").checked);
+    $("fade").onchange = () => setFade($("fade").checked);
+    $("subsong").onchange = () => setSong(Number($("subsong").value));
     $("show-keys").onclick = (event) => {
       event.preventDefault();
       document.body.classList.toggle("keys");
@@ -684,6 +763,8 @@
         files: player.list.length,
         gainDb: player.gainDb,
         loop: player.loop,
+        fade: player.fade,
+        song: player.song,
         stereo: player.stereo,
         muted: [...player.muted].sort((a, b) => a - b),
         loading: player.loading > 0,

@@ -14,6 +14,9 @@ _Static_assert(sizeof(brom_position) <= 32, "player.js gives brom_position 32 by
 _Static_assert(offsetof(brom_song_info, channels) == 0, "player.js reads channels at 0");
 _Static_assert(offsetof(brom_song_info, song_length) == 4, "player.js reads song_length at 4");
 _Static_assert(sizeof(brom_song_info) <= 32, "player.js gives brom_song_info 32 bytes");
+_Static_assert(offsetof(brom_subsong, duration_ms) == 8, "player.js reads duration_ms at 8");
+_Static_assert(sizeof(brom_subsong) <= 64, "player.js gives brom_subsong 64 bytes");
+_Static_assert(BROM_END_STOP == 0 && BROM_END_FADE == 2, "player.js passes the ends as numbers");
 _Static_assert(sizeof(brom_error) == 4 && sizeof(const char*) == 4,
                "player.js reads the error code and the reason as 32-bit words");
 _Static_assert(offsetof(brom_channel_state, note) == 0, "player.js reads note at 0");

@@ -102,6 +102,13 @@ BROM_API const char* brom_repair_note(const brom_module* module, int index);
 BROM_API int brom_set_sample_rate(brom_module* module, int rate);
 BROM_API int brom_sample_rate(const brom_module* module);
 
+/* The way the module plays: "brom" (also "default"), Brom's own, and the default; "ft2",
+   FastTracker 2's, for XM modules as FastTracker 2 played them. Accepted, like the rate, before
+   the first render and right after a seek (rendering from the same moment); 0 for an unknown
+   name. brom_profile names the profile in use. */
+BROM_API int brom_set_profile(brom_module* module, const char* name);
+BROM_API const char* brom_profile(const brom_module* module);
+
 /* Write up to `frames` interleaved stereo frames (left, right) and return how many; fewer than
    asked means the end, and later calls return 0. */
 BROM_API size_t brom_render_s16(brom_module* module, int16_t* stereo, size_t frames);
@@ -124,7 +131,11 @@ BROM_API int brom_render_threads(const brom_module* module);
 BROM_API int brom_seek_ms(brom_module* module, int64_t ms);
 /* Jumps as a position jump with a pattern break would, from where the song is: effect memories
    and sounding notes carry on. On a freshly loaded module that is starting there. 0 when the
-   order is not in the song or the row not in its pattern. */
+   order is not in the song or the row not in its pattern, or, with a subsong selected, when the
+   subsong does not play the order.
+   The song then ends where a pass from its start would end: the rows that pass plays before it
+   reaches the row jumped to count as played (starting at order 3 of a song that plays orders 0 to
+   9 once, the song ends after order 9). The repeat count counts passes from there. */
 BROM_API int brom_seek_order_row(brom_module* module, int order, int row);
 /* Passes after the first: 0 (the default) ends where the song first comes round again; n > 0
    goes on for n more passes, each ending where the song comes round again; -1 never ends. */
@@ -136,6 +147,49 @@ BROM_API int64_t brom_duration_ms(brom_module* module);
    millisecond, so that brom_seek_ms to it lands in that order (at its first frame or within a
    millisecond after). -1 when the pass never plays the order or it is not in the song. */
 BROM_API int64_t brom_order_time_ms(brom_module* module, int order);
+
+/* ---- Subsongs and the end ----
+
+   A module may hold several songs in one order list: apart by end markers, each looping on itself
+   by a jump, or reached by no path from the start. Subsong 0 starts at order 0; each further one
+   starts at the first order position that no subsong before it plays and that holds a pattern
+   (after an end marker that ends the song too: such a subsong plays up to the next end marker),
+   and plays until it comes round: to a row it has played, or to a row of a subsong before it
+   (where, played alone, it goes back to its own start). The search plays the song without mixing
+   when first asked: at most an hour of each subsong, the first whole (as brom_duration_ms), the
+   others until all together have taken 2^24 channel-ticks (about 23 hours of a 4-channel song, 3
+   of a 32-channel one). A hostile file costs bounded work; a search cut short keeps what it
+   found.
+
+   Nothing is selected at first (-1): the whole order list plays, from order 0 as subsong 0 does,
+   the same frames as ever. */
+typedef struct brom_subsong {
+    int order; /* where it starts */
+    int row;
+    int64_t duration_ms; /* one pass at the current rate, to where it comes round */
+    int64_t frames; /* the same in frames, exact */
+    const char* name; /* "" where the format names none (every format read today) */
+} brom_subsong;
+/* 1 or more; 0 for a null module or when memory is short. */
+BROM_API int brom_subsong_count(brom_module* module);
+BROM_API int brom_get_subsong(brom_module* module, int index, brom_subsong* subsong);
+/* Plays subsong `index` (from 0) from its start, or with -1 the whole order list. The position,
+   the duration, the order times and the seeks by time and by order and row then act within it;
+   the repeat count and the end stay as they are. */
+BROM_API int brom_select_subsong(brom_module* module, int index);
+BROM_API int brom_selected_subsong(const brom_module* module);
+/* The subsong that first plays a row of the order position; -1 when none plays it. */
+BROM_API int brom_order_subsong(brom_module* module, int order);
+
+/* How the song ends once its last pass comes round: it stops (the default), loops without end,
+   or plays on and fades out over `fade_ms` milliseconds (1..BROM_LONGEST_FADE_MS), then stops.
+   The fade is sample-exact: with the pass ending at frame E and a fade of N frames
+   (fade_ms x rate / 1000, rounded down), frame E + k is the mix scaled by (N - k) / N, computed in
+   double precision and rounded once to a float before the conversion to 16 bits; the output ends
+   at frame E + N. fade_ms counts only for BROM_END_FADE. */
+typedef enum brom_end { BROM_END_STOP = 0, BROM_END_LOOP, BROM_END_FADE } brom_end;
+#define BROM_LONGEST_FADE_MS 600000
+BROM_API int brom_set_end(brom_module* module, brom_end end, int fade_ms);
 
 /* Where the song is: the frames rendered so far as time, and the song's order position, pattern,
    row, speed and tempo after the last frame rendered. The row is the one playing: a row of the

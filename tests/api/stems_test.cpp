@@ -90,6 +90,7 @@ struct StemCase {
     brom_stem_grouping grouping;
     int interpolation = BROM_INTERP_LINEAR;
     int amiga = BROM_AMIGA_OFF;
+    int fadeMs = 0;  // a fade at the end of that length
 };
 
 class StemSum : public testing::TestWithParam<StemCase> {};
@@ -101,6 +102,9 @@ TEST_P(StemSum, StemsAddUpToTheMixWithinTheBound) {
     for (brom_module* module : {plain.get(), split.get()}) {
         ASSERT_EQ(brom_set_interpolation(module, c.interpolation), 1);
         ASSERT_EQ(brom_set_amiga(module, c.amiga), 1);
+        if (c.fadeMs > 0) {
+            ASSERT_EQ(brom_set_end(module, BROM_END_FADE, c.fadeMs), 1);
+        }
     }
     ASSERT_EQ(brom_set_stems(split.get(), c.grouping), 1);
     ASSERT_GT(brom_stem_count(split.get()), 0);
@@ -117,7 +121,8 @@ TEST_P(StemSum, StemsAddUpToTheMixWithinTheBound) {
 }
 
 // Several files of each format, by channel and by instrument; notes sounding on in the background
-// (IT's new-note actions), filtered voices, other interpolations and the Amiga's filters.
+// (IT's new-note actions), filtered voices, other interpolations, the Amiga's filters and a fade
+// at the end.
 INSTANTIATE_TEST_SUITE_P(
     Files, StemSum,
     testing::Values(StemCase{"assets/brom-boogie.xm", BROM_STEMS_BY_CHANNEL},
@@ -132,6 +137,8 @@ INSTANTIATE_TEST_SUITE_P(
                     StemCase{"tests/fuzz/corpus/mod-32ch.mod", BROM_STEMS_BY_INSTRUMENT,
                              BROM_INTERP_LINEAR, BROM_AMIGA_A500},
                     StemCase{"tests/fuzz/corpus/s3m-st321.s3m", BROM_STEMS_BY_CHANNEL},
+                    StemCase{"tests/fuzz/corpus/mod-flt8.mod", BROM_STEMS_BY_INSTRUMENT,
+                             BROM_INTERP_LINEAR, BROM_AMIGA_OFF, 3000},
                     StemCase{"tests/fuzz/corpus/s3m-pan-table.s3m", BROM_STEMS_BY_INSTRUMENT},
                     StemCase{"tests/fuzz/corpus/s3m-signed-16bit-stereo.s3m", BROM_STEMS_BY_CHANNEL,
                              BROM_INTERP_CUBIC},

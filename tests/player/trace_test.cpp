@@ -38,6 +38,14 @@ TEST(Trace, PrintsEveryChannelAfterEveryTickUntilTheSongComesRound) {
     EXPECT_EQ(lines[16].substr(0, 10), "7\t0\t3\t1\t1\t");
 
     EXPECT_EQ(linesOf(runBromPlay("--trace " + path + " --ticks 3").out).size(), 1u + 3 * 2);
+
+    // Brom's own profile, named or not, leaves the trace as it is; another is named first.
+    EXPECT_EQ(runBromPlay("--trace " + path + " --profile default").out, result.out);
+    const std::vector<std::string> ft2 =
+        linesOf(runBromPlay("--trace " + path + " --profile ft2").out);
+    ASSERT_EQ(ft2.size(), lines.size() + 1);
+    EXPECT_EQ(ft2[0].substr(0, 23), "profile\tft2\tbehaviours\t");
+    EXPECT_EQ(ft2[1], lines[0]);
 }
 
 TEST(Trace, AFileThatDoesNotLoadGetsOneLineAndStatusOne) {

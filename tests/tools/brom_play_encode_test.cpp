@@ -74,8 +74,8 @@ TEST_P(BromPlayEncode, DecodesToTheRender) {
     const std::string wav = tempPath("reference.wav");
     const std::string encoded = tempPath(std::string("song.") + codec.extension);
     const std::string decoded = tempPath(std::string(codec.extension) + ".wav");
-    ASSERT_EQ(runBromPlay("--render " + wav + " " + modulePath()).status, 0);
-    const ProgramResult r = runBromPlay("--render " + encoded + " " + modulePath());
+    ASSERT_EQ(runBromPlay("--force --render " + wav + " " + modulePath()).status, 0);
+    const ProgramResult r = runBromPlay("--force --render " + encoded + " " + modulePath());
     ASSERT_EQ(r.status, 0) << r.err;
     std::string command = codec.decode;
     command.replace(command.find("{in}"), 4, encoded);
@@ -112,7 +112,7 @@ TEST(BromPlayEncodeOptions, FormatChoosesOverTheNameAndPipesWork) {
     // FLAC through a pipe: no going back to the stream's header, the frames all the same.
     const std::string wav = tempPath("pipe-reference.wav");
     const std::string decoded = tempPath("pipe.wav");
-    ASSERT_EQ(runBromPlay("--render " + wav + " " + modulePath()).status, 0);
+    ASSERT_EQ(runBromPlay("--force --render " + wav + " " + modulePath()).status, 0);
     const ProgramResult r = runProgram(std::string(BROM_PLAY_PATH) + " --render - --format FLAC " +
                                        modulePath() + " | flac -s -d -f -o " + decoded + " -");
     ASSERT_EQ(r.status, 0) << r.err;
@@ -121,7 +121,7 @@ TEST(BromPlayEncodeOptions, FormatChoosesOverTheNameAndPipesWork) {
     const std::string folder = tempPath("folder");
     const std::string other = writeTempFile("other.xm", readFileBytes(modulePath()));
     const ProgramResult f =
-        runBromPlay("--render " + folder + "/ --format opus " + modulePath() + " " + other);
+        runBromPlay("--force --render " + folder + "/ --format opus " + modulePath() + " " + other);
     ASSERT_EQ(f.status, 0) << f.err;
     for (const std::string& path : {modulePath(), other}) {
         const std::string name = path.substr(path.rfind('/') + 1);

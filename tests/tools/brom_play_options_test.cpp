@@ -104,13 +104,10 @@ TEST(BromPlayOptions, SeekGivesTheRestOfTheWholeRender) {
     EXPECT_EQ(pcm("--seek 0:00.750"), sought);
 }
 
-TEST(BromPlayOptions, StartBeginsAtTheOrderAndComesRoundThere) {
+TEST(BromPlayOptions, StartBeginsAtTheOrderAndEndsWhereThePassFromTheStartEnds) {
     const std::vector<int16_t> whole = pcm("");
     const std::vector<int16_t> started = pcm("--start 1");
-    ASSERT_EQ(started.size(), whole.size());
-    const size_t half = PASS_FRAMES / 2;
-    EXPECT_EQ(part(started, 0, half), part(whole, half, PASS_FRAMES));
-    EXPECT_EQ(part(started, half, PASS_FRAMES), part(whole, 0, half));
+    EXPECT_EQ(started, part(whole, PASS_FRAMES / 2, PASS_FRAMES));
 }
 
 TEST(BromPlayOptions, RepeatPlaysMorePasses) {

@@ -102,6 +102,21 @@ def native_render():
     return struct.unpack("<%dh" % (len(data) // 2), data)
 
 
+def songs_xm(jumps):
+    """An XM of one 16-row pattern per order position at speed 3 and no instruments, where
+    jumps[k] >= 0 puts a position jump to that order on order k's last row."""
+    count = len(jumps)
+    head = b"Extended Module: " + b"songs".ljust(20, b"\0") + b"\x1a" + b"test".ljust(20, b"\0")
+    head += struct.pack("<HIHHHHHHHH", 0x0104, 276, count, 0, 2, count, 0, 1, 3, 125)
+    head += bytes(range(count)).ljust(256, b"\0")
+    for jump in jumps:
+        cells = bytearray(16 * 2 * 5)
+        if jump >= 0:
+            cells[-5:] = bytes([0, 0, 0, 0xB, jump])
+        head += struct.pack("<IBHH", 9, 0, 16, len(cells)) + cells
+    return head
+
+
 def song_title():
     """The title as the file holds it: 20 bytes at 17, control bytes as spaces, trailing ones off."""
     with open(SONG, "rb") as f:
@@ -369,6 +384,27 @@ class PlayerPage(PageTest):
         wait_for("the second file", lambda: self.state()["file"] == 1)
         wait_for("the second file playing", lambda: 0 < self.position()["timeMs"] < 20000)
         self.assertEqual(page_api(self.driver, "api.audioState()"), "running")
+
+    def test_player_chooses_among_the_songs_of_a_file(self):
+        # Orders 0-1, 2 and 3-4 each loop on themselves: three songs of 2, 1 and 2 patterns.
+        name = "three-songs-%d.xm" % os.getpid()
+        path = os.path.join(SITE, name)
+        with open(path, "wb") as f:
+            f.write(songs_xm([-1, 0, 2, -1, 3]))
+        self.addCleanup(os.remove, path)
+        self.open("?song=" + name)
+        choice = self.driver.find_element(By.ID, "subsong")
+        self.assertTrue(choice.is_displayed())
+        self.assertEqual(len(choice.find_elements(By.TAG_NAME, "option")), 4)
+        body = self.driver.find_element(By.TAG_NAME, "body")
+        body.send_keys(">")  # from the first song, which the whole list starts with
+        self.assertEqual((self.state()["song"], self.position()["order"]), (1, 2))
+        self.assertEqual(choice.get_attribute("value"), "1")
+        self.assertEqual(self.driver.find_element(By.ID, "seek").get_attribute("max"), "960")
+        body.send_keys(">", ">")  # the last stays
+        self.assertEqual((self.state()["song"], self.position()["order"]), (2, 3))
+        self.click("fade")
+        self.assertTrue(self.state()["fade"])
 
     def test_player_keeps_its_layout_in_a_narrow_window(self):
         self.driver.set_window_size(400, 800)

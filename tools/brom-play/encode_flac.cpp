@@ -16,7 +16,6 @@ struct FlacEntry {  // FLAC__StreamMetadata_VorbisComment_Entry
 constexpr int METADATA_VORBIS_COMMENT = 4;
 constexpr int STATUS_OK = 0;  // for init, write, seek and tell alike
 constexpr int STATUS_FAILED = 1;
-constexpr int STATUS_UNSUPPORTED = 2;  // seek and tell on a pipe
 constexpr uint32_t DEFAULT_LEVEL = 5;
 
 using WriteCallback = int (*)(const void*, const uint8_t*, size_t, uint32_t, uint32_t, void*);

@@ -77,6 +77,20 @@ void printHeader(brom_module* module, const char* path) {
     printf("\n");
 }
 
+// Each subsong's start, length and name, counted from 1 as --subsong counts them.
+void printSubsongs(brom_module* module) {
+    const int count = brom_subsong_count(module);
+    printf("subsongs        %d\n", count);
+    for (int k = 0; k < count && count > 1; ++k) {
+        brom_subsong subsong = {};
+        brom_get_subsong(module, k, &subsong);
+        char duration[24];
+        formatDuration(subsong.duration_ms, duration);
+        printf("song %-3d        order %d row %d  %s%s%s\n", k + 1, subsong.order, subsong.row,
+               duration, *subsong.name ? "  " : "", terminalText(subsong.name).c_str());
+    }
+}
+
 // The message, each line indented beside the label.
 void printMessage(const brom_module* module) {
     const char* text = brom_message(module);
@@ -201,6 +215,7 @@ void formatDuration(int64_t ms, char* text) {
 
 void printInfoText(brom_module* module, const char* path) {
     printHeader(module, path);
+    printSubsongs(module);
     printMessage(module);
     printRepairs(module);
     printPatterns(module);
@@ -228,6 +243,7 @@ int runInfo(const Options& options) {
             continue;
         }
         sayRepairs(path, brom_repair_count(module), brom_repair_note(module, 0));
+        if (options.profile) brom_set_profile(module, options.profile);
         if (options.json) {
             printInfoJson(module, path);
         } else {

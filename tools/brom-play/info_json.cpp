@@ -74,6 +74,7 @@ void printInfoJson(brom_module* module, const char* path) {
     writeJsonString(brom_tracker(module));
     printf(",\n  \"message\": ");
     writeJsonString(brom_message(module));
+    printf(",\n  \"profile\": \"%s\"", brom_profile(module));
     printf(",\n  \"channels\": %d,\n  \"duration_ms\": %" PRId64
            ",\n  \"song_length\": %d,\n  \"restart\": %d,\n  \"patterns\": %d,\n  \"speed\": "
            "%d,\n  \"bpm\": %d,\n  \"linear\": %s,\n  \"orders\": [",
@@ -81,6 +82,16 @@ void printInfoJson(brom_module* module, const char* path) {
            song.speed, song.bpm, song.linear ? "true" : "false");
     for (int i = 0; i < song.song_length; ++i) {
         printf("%s%d", i ? ", " : "", brom_order_pattern(module, i));
+    }
+    printf("],\n  \"subsongs\": [");
+    const int subsongs = brom_subsong_count(module);
+    for (int k = 0; k < subsongs; ++k) {
+        brom_subsong subsong = {};
+        brom_get_subsong(module, k, &subsong);
+        printf("%s{\"order\": %d, \"row\": %d, \"duration_ms\": %" PRId64 ", \"name\": ",
+               k ? ", " : "", subsong.order, subsong.row, subsong.duration_ms);
+        writeJsonString(subsong.name);
+        printf("}");
     }
     printf("],\n  \"repairs\": [");
     const int repairs = brom_repair_count(module);

@@ -13,11 +13,12 @@
 #include <iterator>
 #include <string>
 
+#include "module/behaviours.h"
 #include "tools/brom-play/encode.h"
 
 const char KEY_HELP[] =
     "keys: space pause  left/right order  up/down seek 10 s  +/- gain  1-9,0 mute  ! unmute all  "
-    "l loop  v pattern  n/p file  h/? keys  q/Esc quit";
+    "l loop  v pattern  n/p file  </> song  h/? keys  q/Esc quit";
 
 bool hasAudioExtension(const char* path) {
     const char* dot = strrchr(path, '.');
@@ -44,13 +45,19 @@ const char USAGE[] =
     "\n"
     "options:\n"
     "  --rate HZ             output rate, 8000..192000 (default 44100)\n"
+    "  --profile NAME        play as brom (default) or as FastTracker 2 did (ft2)\n"
     "  --float               --render and --stems write 32-bit float samples\n"
     "  --stems-by GROUP      --stems: channel (default) or instrument (01-name.wav, ...)\n"
     "  --format FORMAT       --render writes wav, flac, opus or mp3 (default: by OUT's name)\n"
     "  --quality Q           FLAC's level 0..8 (default 5); Opus and MP3: kbit/s (160, 192)\n"
     "  --repeat N            passes after the first: 0 (default) ends where the song first\n"
     "                        comes round, -1 never ends\n"
-    "  --start ORDER[:ROW]   begin at that order position (and row), counted from 0\n"
+    "  --start ORDER[:ROW]   begin at that order position (and row), counted from 0; the song\n"
+    "                        ends where a pass from its start would\n"
+    "  --subsong N           play subsong N, counted from 1 (--info lists them)\n"
+    "  --subsongs all        --render into a folder: each subsong to a file of its own\n"
+    "  --end HOW             where the song comes round: stop (default), loop, or\n"
+    "                        fade[:SECONDS] (10 s unless given), then stop\n"
     "  --seek TIME           begin at TIME: seconds, or m:ss[.fff]\n"
     "  --seconds N           stop after N seconds\n"
     "  --mute LIST           mute channels, counted from 1, as in 1,3,5-8\n"
@@ -78,6 +85,7 @@ const char KEYS_USAGE[] =
     "  l                     loop: repeat forever / stop where the song next comes round\n"
     "  v                     show / hide the pattern under the status line\n"
     "  n, p                  next / previous file\n"
+    "  >, <                  next / previous subsong (also . and ,)\n"
     "  h, ?                  the keys on the status line for 5 s\n"
     "  q, Esc                quit\n";
 
@@ -197,6 +205,22 @@ bool readOrderRow(const char* text, Options* options) {
     return true;
 }
 
+// "stop", "loop", "fade" or "fade:SECONDS" (up to ten minutes, to the millisecond).
+bool readEnd(const char* text, Options* options) {
+    if (strcmp(text, "stop") == 0 || strcmp(text, "loop") == 0) {
+        options->end = text[0] == 's' ? BROM_END_STOP : BROM_END_LOOP;
+        return true;
+    }
+    if (strncmp(text, "fade", 4) != 0 || (text[4] != '\0' && text[4] != ':')) return false;
+    int64_t ms = DEFAULT_FADE_MS;
+    if (text[4] == ':' && (!readTimeMs(text + 5, &ms) || ms < 1 || ms > BROM_LONGEST_FADE_MS)) {
+        return false;
+    }
+    options->end = BROM_END_FADE;
+    options->fadeMs = static_cast<int32_t>(ms);
+    return true;
+}
+
 // What an option does with its value (null for an option without one); false when the value is
 // malformed.
 using ApplyOption = bool (*)(CommandLine* line, const char* value);
@@ -250,6 +274,12 @@ const OptionRow OPTION_TABLE[] = {
     {"--rate", true,
      [](CommandLine* l, const char* v) { return readInt32(v, 8000, 192000, &l->options->rate); },
      "a rate from 8000 to 192000 Hz", FOR_SOUND},
+    {"--profile", true,
+     [](CommandLine* l, const char* v) {
+         PlayProfile profile;
+         return profileNamed(v, &profile) && (l->options->profile = v);
+     },
+     "brom (or default) or ft2"},
     {"--float", false, [](CommandLine* l, const char*) { return l->options->floatSamples = true; },
      "", FOR_FILES},
     {"--format", true,
@@ -290,6 +320,21 @@ const OptionRow OPTION_TABLE[] = {
     {"--threads", true,
      [](CommandLine* l, const char* v) { return readInt32(v, 1, 16, &l->options->threads); },
      "a count from 1 to 16", FOR_SOUND},
+    {"--subsong", true,
+     [](CommandLine* l, const char* v) {
+         int32_t number = 0;
+         if (!readInt32(v, 1, 256, &number)) return false;
+         l->options->subsong = number - 1;
+         return true;
+     },
+     "a subsong from 1", FOR_SOUND},
+    {"--subsongs", true,
+     [](CommandLine* l, const char* v) {
+         return strcmp(v, "all") == 0 && (l->options->allSubsongs = true);
+     },
+     "all", FOR_RENDER},
+    {"--end", true, [](CommandLine* l, const char* v) { return readEnd(v, l->options); },
+     "stop, loop, fade or fade:SECONDS (at most 600)", FOR_SOUND},
     {"--ticks", true,
      [](CommandLine* l, const char* v) {
          return readInteger(v, 0, INT64_C(1) << 40, &l->options->ticks);
@@ -394,6 +439,15 @@ ParseResult checkTogether(const CommandLine& line) {
     if ((options->mode == Mode::RENDER || options->mode == Mode::STEMS) && options->repeat < 0 &&
         options->seconds < 0) {
         return usageError("--repeat -1 never ends: --render and --stems need --seconds with it");
+    }
+    if (options->mode == Mode::RENDER && options->end == BROM_END_LOOP && options->seconds < 0) {
+        return usageError("--end loop never ends: --render needs --seconds with it");
+    }
+    if (options->allSubsongs && options->subsong >= 0) {
+        return usageError("--subsong and --subsongs all both say what to play: give one");
+    }
+    if (options->allSubsongs && options->mode == Mode::RENDER && !options->renderFolder) {
+        return usageError("--subsongs all renders a file for each subsong: give a folder");
     }
     warnUnused(line);
     return ParseResult::RUN;

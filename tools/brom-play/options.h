@@ -9,10 +9,14 @@
 //     }
 #pragma once
 
+#include <brom/brom.h>
+
 #include <cstdint>
 #include <vector>
 
 enum class Mode : uint8_t { PLAY, INFO, TRACE, RENDER, STEMS };
+
+constexpr int32_t DEFAULT_FADE_MS = 10000;  // --end fade
 
 struct Options {
     Mode mode = Mode::PLAY;
@@ -25,6 +29,7 @@ struct Options {
     std::vector<const char*> files;
 
     int32_t rate = 44100;
+    const char* profile = nullptr;  // --profile brom|default|ft2; null: Brom's own
     bool floatSamples = false;  // --float
     const char* format = nullptr;  // --format wav|flac|opus|mp3; null: by the output's name
     int32_t quality = -1;  // --quality; -1: the format's default
@@ -44,6 +49,11 @@ struct Options {
     int64_t ticks = -1;  // --trace; -1: until the song comes round
     int32_t interpolation = 1;  // --interpolation: a brom_interpolation (1: linear)
     int32_t amiga = 0;  // --amiga: a brom_amiga (0: off)
+    int32_t subsong = -1;  // --subsong N, from 0 here (from 1 on the command line); -1: the whole
+                           // order list
+    bool allSubsongs = false;  // --subsongs all: --render each subsong into a file of its own
+    brom_end end = BROM_END_STOP;  // --end
+    int32_t fadeMs = DEFAULT_FADE_MS;
 };
 
 enum class ParseResult : uint8_t { RUN, DONE, USAGE_ERROR };

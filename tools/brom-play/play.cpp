@@ -43,6 +43,8 @@ struct Player {
     // Of the file playing, read before it starts.
     int fileNumber = 0;
     int64_t durationMs = -1;
+    int subsongs = 1;
+    bool fadeAtEnd = false;  // --end fade: where looping stops, the song fades
     brom_song_info song = {};
     std::chrono::steady_clock::time_point helpUntil;
     bool patternShown = false;  // the v key's pattern view
@@ -101,11 +103,22 @@ void changeGain(Player* player, double step) {
     brom_set_gain_db(player->source.module, player->live.gainDb);
 }
 
-// Looping: repeats without end, or ends where the song next comes round.
+bool looping(const Options& options) { return options.repeat < 0 || options.end == BROM_END_LOOP; }
+
+// Looping: repeats without end, or ends where the song next comes round (stopping, or fading
+// when --end says so).
 void toggleLoop(Player* player) {
-    player->live.repeat = player->live.repeat < 0 ? 0 : -1;
+    Options& live = player->live;
+    if (looping(live)) {
+        live.repeat = std::max(live.repeat, 0);
+        if (live.end == BROM_END_LOOP) live.end = BROM_END_STOP;
+        if (player->fadeAtEnd) live.end = BROM_END_FADE;
+    } else {
+        live.end = BROM_END_LOOP;
+    }
     DeviceLock hold;
-    brom_set_repeat_count(player->source.module, player->live.repeat);
+    brom_set_repeat_count(player->source.module, live.repeat);
+    brom_set_end(player->source.module, live.end, live.fadeMs);
 }
 
 brom_position positionNow(const Player& player) {
@@ -152,6 +165,29 @@ Outcome moveOrder(Player* player, int step) {
     return Outcome::PLAYING;
 }
 
+// The subsong selected, or when none is, the one whose order plays.
+int subsongNow(const Player& player) {
+    if (player.live.subsong >= 0) return player.live.subsong;
+    const int order = positionNow(player).order;
+    DeviceLock hold;
+    return std::max(brom_order_subsong(player.source.module, order), 0);
+}
+
+// To the start of the subsong `step` away; past the last one, the next file.
+Outcome moveSubsong(Player* player, int step) {
+    const int subsong = std::max(subsongNow(*player) + step, 0);
+    if (subsong >= player->subsongs) return Outcome::NEXT_FILE;
+    player->live.subsong = subsong;
+    DeviceLock hold;
+    brom_select_subsong(player->source.module, subsong);
+    brom_subsong found = {};
+    brom_get_subsong(player->source.module, subsong, &found);
+    player->durationMs = found.duration_ms;
+    player->ended.store(false);
+    player->quietFrames.store(0);
+    return Outcome::PLAYING;
+}
+
 void seekBy(Player* player, int64_t ms) {
     seekTo(player, std::max<int64_t>(positionNow(*player).time_ms + ms, 0));
 }
@@ -175,6 +211,10 @@ Outcome handleKey(Player* player, int key) {
         case 'L': toggleLoop(player); return Outcome::PLAYING;
         case 'v':
         case 'V': player->patternShown = !player->patternShown; return Outcome::PLAYING;
+        case '>':
+        case '.': return moveSubsong(player, 1);
+        case '<':
+        case ',': return moveSubsong(player, -1);
         case 'n':
         case 'N': return Outcome::NEXT_FILE;
         case 'p':
@@ -199,10 +239,14 @@ StatusView statusOf(const Player& player, int fileCount) {
     view.fileNumber = player.fileNumber;
     view.fileCount = fileCount;
     brom_get_position(player.source.module, &view.position);
+    view.subsongCount = player.subsongs;
+    view.subsong = player.live.subsong >= 0
+                       ? player.live.subsong
+                       : std::max(brom_order_subsong(player.source.module, view.position.order), 0);
     view.songLength = player.song.song_length;
     view.durationMs = player.durationMs;
     view.paused = player.paused;
-    view.looping = player.live.repeat < 0;
+    view.looping = looping(player.live);
     view.gainDb = player.live.gainDb;
     view.channels = player.song.channels;
     view.mutedChannels = player.live.mutedChannels;
@@ -293,6 +337,7 @@ Outcome playFile(Player* player, int fileCount) {
 // Reads what the status line needs before the file starts, and says which file it is.
 void announce(Player* player, Source* next, const char* path, int fileCount) {
     player->durationMs = brom_duration_ms(next->module);
+    player->subsongs = brom_subsong_count(next->module);
     brom_get_song_info(next->module, &player->song);
     char duration[24];
     formatDuration(player->durationMs, duration);
@@ -306,6 +351,7 @@ void announce(Player* player, Source* next, const char* path, int fileCount) {
 int runPlay(const Options& options) {
     Player player;
     player.live = options;
+    player.fadeAtEnd = options.end == BROM_END_FADE;
     if (!soundOpen(options.rate, fillFrames, &player)) {
         fprintf(stderr, "brom-play: no sound device: %s\n", soundError());
         return 1;
@@ -317,6 +363,7 @@ int runPlay(const Options& options) {
     int direction = 1;  // where to go past a file that does not load
     while (index >= 0 && index < count) {
         Source next;
+        player.live.subsong = options.subsong;  // the subsong keys count for one file
         if (!openSource(&next, options.files[index], player.live)) {
             status = 1;
             if (index == 0) direction = 1;

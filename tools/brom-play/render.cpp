@@ -63,7 +63,11 @@ void showProgress(int64_t done, int64_t total, int32_t rate) {
 // (a start other than the beginning shortens it), never the header's length.
 int64_t expectedFrames(Source* source, const Options& options) {
     const int64_t pass = brom_duration_ms(source->module) * options.rate / 1000;
-    int64_t total = options.repeat < 0 ? source->frameLimit : pass * (options.repeat + 1);
+    const int64_t fade =
+        options.end == BROM_END_FADE ? int64_t{options.fadeMs} * options.rate / 1000 : 0;
+    int64_t total = options.repeat < 0 || options.end == BROM_END_LOOP
+                        ? source->frameLimit
+                        : pass * (options.repeat + 1) + fade;
     if (source->frameLimit >= 0 && source->frameLimit < total) total = source->frameLimit;
     if (options.seekMs >= 0) total -= options.seekMs * options.rate / 1000;
     return total > 0 ? total : 0;
@@ -205,11 +209,41 @@ int renderOne(const RenderJob& job) {
     return 0;
 }
 
-// "songs/boogie.xm" -> "OUT/boogie.wav" (or the extension of --format).
+// "songs/boogie.xm" -> "OUT/boogie.wav" (or the extension of --format); subsong 2 of it with
+// --subsongs all -> "OUT/boogie-song2.wav".
 std::string outputPathIn(const char* folder, const char* songPath, const Options& options) {
     std::filesystem::path name = std::filesystem::path(songPath).filename();
+    if (options.allSubsongs) {
+        name.replace_extension();
+        name += "-song" + std::to_string(options.subsong + 1);
+    }
     name.replace_extension(encodingExtension(outputEncoding(options, "")));
     return (std::filesystem::path(folder) / name).string();
+}
+
+// What a folder render makes: one file per input, or with --subsongs all, one per subsong of
+// each input (an input that does not load gets one, which fails).
+struct FolderRender {
+    const char* songPath;
+    Options options;
+};
+
+std::vector<FolderRender> folderRenders(const Options& options) {
+    std::vector<FolderRender> renders;
+    for (const char* path : options.files) {
+        FolderRender one = {path, options};
+        int count = 1;
+        if (options.allSubsongs) {
+            brom_module* module = brom_load_file(path, nullptr);
+            count = module ? brom_subsong_count(module) : 0;
+            brom_free(module);
+        }
+        for (int k = 0; k < (count > 0 ? count : 1); ++k) {
+            one.options.subsong = options.allSubsongs && count > 0 ? k : options.subsong;
+            renders.push_back(one);
+        }
+    }
+    return renders;
 }
 
 // Renders every input into the folder `folder`, `jobs` at a time.
@@ -222,15 +256,16 @@ int renderIntoFolder(const Options& options, const WavFormat& format) {
                 error ? error.message().c_str() : "");
         return 1;
     }
-    const size_t count = options.files.size();
+    std::vector<FolderRender> renders = folderRenders(options);
+    const size_t count = renders.size();
     std::vector<std::string> outPaths(count);
     std::vector<int> status(count, 0);
     for (size_t i = 0; i < count; ++i) {
-        outPaths[i] = outputPathIn(folder, options.files[i], options);
+        outPaths[i] = outputPathIn(folder, renders[i].songPath, renders[i].options);
         for (size_t j = 0; j < i && status[i] == 0; ++j) {
             if (outPaths[j] != outPaths[i]) continue;
-            fprintf(stderr, "brom-play: %s: %s is already the render of %s\n", options.files[i],
-                    outPaths[i].c_str(), options.files[j]);
+            fprintf(stderr, "brom-play: %s: %s is already the render of %s\n", renders[i].songPath,
+                    outPaths[i].c_str(), renders[j].songPath);
             status[i] = 1;
         }
     }
@@ -238,13 +273,15 @@ int renderIntoFolder(const Options& options, const WavFormat& format) {
         options.jobs > 0 ? static_cast<size_t>(options.jobs) : std::thread::hardware_concurrency();
     jobs = jobs < 1 ? 1 : jobs > count ? count : jobs;
     // Files rendering at once keep the processors busy already: one thread each, unless asked.
-    Options each = options;
-    if (each.threads == 0 && jobs > 1) each.threads = 1;
+    for (FolderRender& each : renders) {
+        if (each.options.threads == 0 && jobs > 1) each.options.threads = 1;
+    }
     std::atomic<size_t> next{0};
     auto work = [&] {
         for (size_t i; (i = next.fetch_add(1)) < count;) {
             if (status[i] != 0) continue;
-            status[i] = renderOne({outPaths[i].c_str(), options.files[i], &each, format, false});
+            status[i] = renderOne(
+                {outPaths[i].c_str(), renders[i].songPath, &renders[i].options, format, false});
         }
     };
     std::vector<std::thread> threads;

@@ -13,8 +13,9 @@ bool applyStart(brom_module* module, const char* path, const Options& options) {
         !brom_seek_order_row(module, options.startOrder, options.startRow)) {
         brom_song_info info = {};
         brom_get_song_info(module, &info);
-        fprintf(stderr, "brom-play: %s: --start %d:%d is not in the song (%d order positions)\n",
-                path, options.startOrder, options.startRow, info.song_length);
+        fprintf(stderr, "brom-play: %s: --start %d:%d is not in the %s (%d order positions)\n",
+                path, options.startOrder, options.startRow,
+                options.subsong >= 0 ? "subsong" : "song", info.song_length);
         return false;
     }
     if (options.seekMs < 0) return true;
@@ -26,6 +27,15 @@ bool applyStart(brom_module* module, const char* path, const Options& options) {
     if (at.time_ms + 1 >= options.seekMs) return true;
     fprintf(stderr, "brom-play: %s: --seek %.3f s is past the end of the song (%.3f s)\n", path,
             options.seekMs / 1000.0, at.time_ms / 1000.0);
+    return false;
+}
+
+// --subsong N of a file that holds fewer songs.
+bool checkSubsong(brom_module* module, const char* path, const Options& options) {
+    const int count = brom_subsong_count(module);
+    if (options.subsong < count) return true;
+    fprintf(stderr, "brom-play: %s: --subsong %d: the file holds %d song%s\n", path,
+            options.subsong + 1, count, count == 1 ? "" : "s");
     return false;
 }
 
@@ -81,6 +91,7 @@ void sayRepairs(const char* path, int count, const char* first) {
 void applySettings(brom_module* module, const Options& options) {
     // The values were checked when the command line was read: these calls are accepted.
     if (brom_sample_rate(module) != options.rate) brom_set_sample_rate(module, options.rate);
+    if (options.profile) brom_set_profile(module, options.profile);
     brom_set_repeat_count(module, options.repeat);
     for (int c = 0; c < brom_channel_count(module); ++c) {
         brom_set_channel_mute(module, c, (options.mutedChannels >> c) & 1);
@@ -88,6 +99,8 @@ void applySettings(brom_module* module, const Options& options) {
     brom_set_gain_db(module, options.gainDb);
     brom_set_stereo_separation(module, options.stereo);
     brom_set_render_threads(module, options.threads);
+    brom_set_end(module, options.end, options.fadeMs);
+    if (options.subsong >= 0) brom_select_subsong(module, options.subsong);
     applySound(module, options);
 }
 
@@ -102,7 +115,8 @@ bool openSource(Source* source, const char* path, const Options& options) {
     if (!module) return false;
     sayRepairs(path, brom_repair_count(module), brom_repair_note(module, 0));
     applySettings(module, options);
-    if (!checkChannels(module, path, options) || !applyStart(module, path, options)) {
+    if (!checkSubsong(module, path, options) || !checkChannels(module, path, options) ||
+        !applyStart(module, path, options)) {
         brom_free(module);
         return false;
     }

@@ -74,7 +74,9 @@ std::string cut(const std::string& text, int width) {
 
 // The words of one form of the line.
 struct Wording {
-    const char* position;  // file, order, pattern, row, clock, duration, speed, bpm
+    const char* file;  // file number and count
+    const char* song;  // subsong number and count
+    const char* position;  // order, pattern, row, clock, duration, speed, bpm
     const char* gain;
     const char* paused;
     const char* loop;
@@ -83,23 +85,32 @@ struct Wording {
     const char* gap;  // before the meters
 };
 
-const Wording FULL_FORM = {"%d/%d  order %d/%d  pattern %d  row %d  %s/%s  speed %d bpm %d",
+const Wording FULL_FORM = {"%d/%d",
+                           "  song %d/%d",
+                           "  order %d/%d  pattern %d  row %d  %s/%s  speed %d bpm %d",
                            "  gain %+.0f dB",
                            "  paused",
                            "  loop",
                            "  muted ",
                            "  past notes %d",
                            "  "};
-const Wording SHORT_FORM = {
-    "%d/%d %d/%d p%d r%d %s/%s %d/%d", " %+.0fdB", " ||", " loop", " m", " +%d", " "};
+const Wording SHORT_FORM = {"%d/%d",    " s%d/%d", " %d/%d p%d r%d %s/%s %d/%d",
+                            " %+.0fdB", " ||",     " loop",
+                            " m",       " +%d",    " "};
 
 std::string line(const StatusView& v, const Wording& words, const std::string& muted,
                  const std::string& levels) {
     char text[256];
-    snprintf(text, sizeof text, words.position, v.fileNumber, v.fileCount, v.position.order,
-             v.songLength, v.position.pattern, v.position.row, clock(v.position.time_ms).c_str(),
-             clock(v.durationMs).c_str(), v.position.speed, v.position.bpm);
+    snprintf(text, sizeof text, words.file, v.fileNumber, v.fileCount);
     std::string out = text;
+    if (v.subsongCount > 1) {
+        snprintf(text, sizeof text, words.song, v.subsong + 1, v.subsongCount);
+        out += text;
+    }
+    snprintf(text, sizeof text, words.position, v.position.order, v.songLength, v.position.pattern,
+             v.position.row, clock(v.position.time_ms).c_str(), clock(v.durationMs).c_str(),
+             v.position.speed, v.position.bpm);
+    out += text;
     if (v.gainDb != 0) {
         snprintf(text, sizeof text, words.gain, v.gainDb);
         out += text;

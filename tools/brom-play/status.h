@@ -2,8 +2,9 @@
 // (the last column is left alone: writing there makes some terminals scroll). When the full form
 // does not fit, a shorter one is taken, then the end is cut.
 //
-//   1/3  order 5/17  pattern 4  row 31  0:42.1/3:21.5  speed 6 bpm 140  paused  muted 2,5  [▂▅ ▇-▃]
-//   1/3 5/17 p4 r31 0:42.1/3:21.5 6/140 || m2,5 [▂▅ ▇-▃]
+//   1/3  song 2/3  order 5/17  pattern 4  row 31  0:42.1/3:21.5  speed 6 bpm 140  paused  [▂▅ ▇-▃]
+//   1/3 s2/3 5/17 p4 r31 0:42.1/3:21.5 6/140 || [▂▅ ▇-▃]
+// (the song only for a file of several)
 #pragma once
 
 #include <brom/brom.h>
@@ -16,6 +17,8 @@ constexpr int STATUS_CHANNELS = 32;
 struct StatusView {
     int fileNumber;  // from 1
     int fileCount;
+    int subsong;  // from 0: the one selected, or the one whose order plays
+    int subsongCount;
     brom_position position;
     int songLength;
     int64_t durationMs;

@@ -76,10 +76,18 @@ int runTrace(const Options& options) {
         freeSong(song);
         return 1;
     }
+    PlayProfile profile = PROFILE_BROM;
+    if (options.profile) profileNamed(options.profile, &profile);
+    state->profile = profile;
     startSongPosition(state, voices, 44100);
     // Without a tick count: one pass through the song; the tick that comes round is not printed.
     const bool untilRepeat = ticks < 0;
     const int64_t limit = untilRepeat ? DEFAULT_TICK_LIMIT : ticks;
+    // Brom's own profile leaves the trace as it has always been; another one is named first.
+    if (options.profile && profile != PROFILE_BROM) {
+        printf("profile\t%s\tbehaviours\t%016llx\n", profileName(profile),
+               static_cast<unsigned long long>(state->behaviours));
+    }
     fputs(HEADER, stdout);
     for (int64_t tickIndex = 0; tickIndex < limit; ++tickIndex) {
         const int32_t tick = state->tick;

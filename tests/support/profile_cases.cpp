@@ -1,0 +1,308 @@
+#include "tests/support/profile_cases.h"
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+
+#include "module/xm_writer.h"
+#include "tests/support/mod_writer.h"
+
+namespace {
+
+constexpr int C4 = 49;  // XM's C-4, 8363 Hz at finetune 0 in linear mode
+constexpr int KEY_OFF = 97;
+constexpr int BPM = 125;
+constexpr int SINE_PERIOD = 64;
+constexpr int SINE_LENGTH = 2048;
+constexpr int AMPLITUDE = 12000;
+// XM's linear period of C-4, and its units per semitone.
+constexpr int C4_PERIOD = 4608;
+constexpr int SEMITONE = 64;
+
+// Instruments every XM case has: a looped sine, hard left and hard right.
+constexpr uint8_t LEFT = 1;
+constexpr uint8_t RIGHT = 2;
+
+// What the right side should sound like on one tick: the linear period and the volume.
+struct TickSound {
+    int period;
+    int volume;
+};
+
+struct XmCase {
+    XmSong song;
+    XmCell& cell(int row, int channel) {
+        return cellAt(song.patterns[0], song.channels, row, channel);
+    }
+    XmCell& left(int row) { return cell(row, 0); }
+    XmCell& right(int row) { return cell(row, 1); }
+};
+
+XmSample sineSample(uint8_t panning, int finetune, uint8_t volume) {
+    XmSample sample = makeSample(sineFrames(SINE_LENGTH, SINE_PERIOD, AMPLITUDE), true);
+    sample.loopType = 1;
+    sample.loopLength = SINE_LENGTH;
+    sample.panning = panning;
+    sample.finetune = static_cast<int8_t>(finetune);
+    sample.volume = volume;
+    return sample;
+}
+
+// Adds an instrument and gives its number.
+uint8_t addInstrument(XmCase* c, XmInstrument instrument) {
+    c->song.instruments.push_back(std::move(instrument));
+    return static_cast<uint8_t>(c->song.instruments.size());
+}
+
+uint8_t addSine(XmCase* c, uint8_t panning, int finetune = 0, uint8_t volume = 64) {
+    return addInstrument(c, makeInstrument(sineSample(panning, finetune, volume)));
+}
+
+XmCase xmCase(int rows, int speed, int channels = 2) {
+    XmCase c;
+    c.song = makeXmSong(channels, 1);
+    c.song.patterns[0] = makePattern(rows, channels);
+    c.song.speed = speed;
+    c.song.bpm = BPM;
+    addSine(&c, 0);
+    addSine(&c, 255);
+    return c;
+}
+
+// A right-hand instrument whose sample, played at C-4, is the left sine as it should sound: one
+// TickSound per tick from the note on.
+uint8_t addExpected(XmCase* c, const std::vector<TickSound>& ticks) {
+    const double framesPerTick = 8363.0 * 2.5 / BPM;
+    const auto count = static_cast<size_t>(framesPerTick * static_cast<double>(ticks.size()));
+    std::vector<int16_t> frames(count);
+    double phase = 0;
+    for (size_t n = 0; n < count; ++n) {
+        const TickSound& tick = ticks[static_cast<size_t>(static_cast<double>(n) / framesPerTick)];
+        frames[n] =
+            static_cast<int16_t>(std::lround(AMPLITUDE * tick.volume / 64.0 * std::sin(phase)));
+        const double ratio = std::pow(2.0, (C4_PERIOD - tick.period) / 768.0);
+        phase += 2 * M_PI * ratio / SINE_PERIOD;
+    }
+    XmSample sample = makeSample(std::move(frames), true);
+    sample.panning = 255;
+    return addInstrument(c, makeInstrument(std::move(sample)));
+}
+
+ProfileCase xmFile(const char* name, const XmCase& c) { return {name, "xm", writeXm(c.song)}; }
+
+// FastTracker 2 plays an arpeggio's intervals by the ticks left in the row: the last tick of a row
+// has the first interval, the one before it the second, the one before that the note.
+ProfileCase arpeggioOrder() {
+    XmCase c = xmCase(4, 6);
+    c.left(0) = {C4, LEFT, 0, 0x0, 0x47};
+    c.left(1) = {0, 0, 0, 0x0, 0x47};
+    c.left(2) = {0, 0, 0, 0x0, 0x37};
+    std::vector<TickSound> ticks;
+    for (int row = 0; row < 4; ++row) {
+        const int x = row == 2 ? 3 : 4;
+        for (int tick = 0; tick < 6; ++tick) {
+            const int phase = (6 - tick) % 3;
+            const int interval = row == 3 || tick == 0 ? 0 : phase == 1 ? x : phase == 2 ? 7 : 0;
+            ticks.push_back({C4_PERIOD - interval * SEMITONE, 64});
+        }
+    }
+    c.right(0) = {C4, addExpected(&c, ticks), 0, 0, 0};
+    return xmFile("arpeggio-order", c);
+}
+
+// FastTracker 2 tunes in sixteenths of a semitone: a sample finetune of -3 plays as -8 (and +5
+// as 0).
+ProfileCase finetunePrecision() {
+    XmCase c = xmCase(8, 6);
+    const uint8_t left = addSine(&c, 0, -3);
+    const uint8_t right = addSine(&c, 255, -8);
+    const uint8_t leftUp = addSine(&c, 0, 5);
+    c.left(0) = {C4, left, 0, 0, 0};
+    c.right(0) = {C4, right, 0, 0, 0};
+    c.left(4) = {C4, leftUp, 0, 0, 0};
+    c.right(4) = {C4, RIGHT, 0, 0, 0};
+    return xmFile("finetune-precision", c);
+}
+
+// E5x sets the finetune of the note on its row to x * 16 - 128.
+ProfileCase setFinetune() {
+    XmCase c = xmCase(8, 6);
+    const uint8_t right = addSine(&c, 255, -64);
+    c.left(0) = {C4, LEFT, 0, 0xE, 0x54};
+    c.right(0) = {C4, right, 0, 0, 0};
+    return xmFile("set-finetune", c);
+}
+
+// Every channel hears a new global volume at once, not at its next volume change.
+ProfileCase globalVolumeAtOnce() {
+    XmCase c = xmCase(8, 6);
+    c.left(0) = {C4, LEFT, 0, 0, 0};
+    c.right(0) = {C4, RIGHT, 0, 0, 0};
+    c.right(3) = {0, 0, 0, 0x10, 0x10};
+    return xmFile("global-volume-at-once", c);
+}
+
+// Kxx releases the note on tick xx; without a volume envelope that silences it.
+ProfileCase keyOffTick() {
+    XmCase c = xmCase(6, 6);
+    c.left(0) = {C4, LEFT, 0, 0, 0};
+    c.right(0) = {C4, RIGHT, 0, 0, 0};
+    c.left(2) = {0, 0, 0, 0x14, 0x03};
+    c.right(2) = {0, 0, 0, 0xE, 0xC3};
+    return xmFile("key-off-tick", c);
+}
+
+// A key-off delayed by EDx releases the note on tick x.
+ProfileCase noteDelayKeyOff() {
+    XmCase c = xmCase(6, 6);
+    c.left(0) = {C4, LEFT, 0, 0, 0};
+    c.right(0) = {C4, RIGHT, 0, 0, 0};
+    c.left(2) = {KEY_OFF, 0, 0, 0xE, 0xD3};
+    c.right(2) = {0, 0, 0, 0xE, 0xC3};
+    return xmFile("note-delay-key-off", c);
+}
+
+// 9xx beyond the sample's end stops the voice.
+ProfileCase offsetPastEnd() {
+    XmCase c = xmCase(8, 6);
+    c.left(0) = {C4, LEFT, 0, 0, 0};
+    c.right(0) = {C4, RIGHT, 0, 0, 0};
+    c.left(4) = {C4, LEFT, 0, 0x9, 0x10};
+    c.right(4) = {0, 0, 0x10, 0, 0};
+    return xmFile("offset-past-end", c);
+}
+
+// An instrument number without a note sets the volume of the sample playing, not of the
+// instrument named.
+ProfileCase instrumentWithoutNote() {
+    XmCase c = xmCase(8, 6);
+    const uint8_t quiet = addSine(&c, 0, 0, 16);
+    c.left(0) = {C4, LEFT, 0, 0, 0};
+    c.right(0) = {C4, RIGHT, 0, 0, 0};
+    c.left(1) = {0, 0, 0x20, 0, 0};
+    c.right(1) = {0, 0, 0x20, 0, 0};
+    c.left(3) = {0, quiet, 0, 0, 0};
+    c.right(3) = {0, RIGHT, 0, 0, 0};
+    return xmFile("instrument-without-note", c);
+}
+
+// Tremor counts on the ticks after the first, from on, across rows; tick 0 keeps the volume of
+// the tick before.
+ProfileCase tremor() {
+    XmCase c = xmCase(5, 6);
+    c.left(0) = {C4, LEFT, 0, 0x1D, 0x12};
+    c.left(1) = {0, 0, 0, 0x1D, 0x00};
+    c.left(2) = {0, 0, 0, 0x1D, 0x00};
+    std::vector<TickSound> ticks;
+    int position = 0;
+    bool on = false;
+    int volume = 64;
+    for (int row = 0; row < 5; ++row) {
+        for (int tick = 0; tick < 6; ++tick) {
+            if (row < 3 && tick > 0) {
+                if (--position < 0) {
+                    on = !on;
+                    position = on ? 1 : 2;
+                }
+                volume = on ? 64 : 0;
+            }
+            ticks.push_back({C4_PERIOD, volume});
+        }
+    }
+    c.right(0) = {C4, addExpected(&c, ticks), 0, 0, 0};
+    return xmFile("tremor", c);
+}
+
+// EC0 cuts the note on the row's first tick.
+ProfileCase noteCutTickZero() {
+    XmCase c = xmCase(8, 6);
+    c.left(0) = {C4, LEFT, 0, 0, 0};
+    c.right(0) = {C4, RIGHT, 0, 0, 0};
+    c.left(4) = {0, 0, 0, 0xE, 0xC0};
+    c.right(4) = {0, 0, 0x10, 0, 0};
+    return xmFile("note-cut-tick-zero", c);
+}
+
+// E90 on a row without a note starts the note again on the row's first tick.
+ProfileCase retriggerTickZero() {
+    XmCase c = xmCase(8, 3);
+    c.left(0) = {C4, LEFT, 0, 0, 0};
+    c.right(0) = {C4, RIGHT, 0, 0, 0};
+    c.left(3) = {0, 0, 0, 0xE, 0x90};
+    c.right(3) = {C4, 0, 0, 0, 0};
+    return xmFile("retrigger-tick-zero", c);
+}
+
+// A key-off with an instrument number: the instrument sets the volume again after the release,
+// so that an instrument without a volume envelope goes on sounding.
+ProfileCase keyOffWithInstrument() {
+    XmCase c = xmCase(6, 6);
+    c.left(0) = {C4, LEFT, 0, 0, 0};
+    c.right(0) = {C4, RIGHT, 0, 0, 0};
+    c.left(2) = {KEY_OFF, LEFT, 0, 0, 0};
+    return xmFile("key-off-with-instrument", c);
+}
+
+// A new note without an instrument number brings the vibrato back to the start of its waveform.
+ProfileCase noteRestartsVibrato() {
+    XmCase c = xmCase(6, 6);
+    for (int row = 0; row < 6; ++row) {
+        const bool note = row == 0 || row == 2;
+        const uint8_t param = row == 0 ? 0x8F : 0;
+        c.left(row) = {note ? uint8_t{C4} : uint8_t{0}, row == 0 ? LEFT : uint8_t{0}, 0, 0x4,
+                       param};
+        c.right(row) = {note ? uint8_t{C4} : uint8_t{0}, note ? RIGHT : uint8_t{0}, 0, 0x4, param};
+    }
+    return xmFile("note-restarts-vibrato", c);
+}
+
+// MOD cases: channel 1 plays hard left, channel 2 hard right; sample 1 is a looped sine.
+ModSong modCase() {
+    ModSong mod = makeModSong(4, 1);
+    std::vector<int8_t> sine(SINE_LENGTH);
+    for (int k = 0; k < SINE_LENGTH; ++k)
+        sine[k] = static_cast<int8_t>(std::lround(100 * std::sin(2 * M_PI * k / SINE_PERIOD)));
+    mod.samples[0] = makeModSample(sine, 0, SINE_LENGTH / 2);
+    return mod;
+}
+
+// A new note brings the vibrato back to the start of its waveform, with or without a sample
+// number.
+ProfileCase modNoteRestartsVibrato() {
+    ModSong mod = modCase();
+    const uint16_t c2 = modPeriod(2, 0);
+    for (int row = 0; row < 6; ++row) {
+        const bool note = row == 0 || row == 2;
+        modCellAt(mod, 0, row, 0) = {note ? c2 : uint16_t{0}, row == 0 ? uint8_t{1} : uint8_t{0},
+                                     0x4, row == 0 ? uint8_t{0x8F} : uint8_t{0}};
+        modCellAt(mod, 0, row, 1) = {note ? c2 : uint16_t{0}, note ? uint8_t{1} : uint8_t{0}, 0x4,
+                                     row == 0 ? uint8_t{0x8F} : uint8_t{0}};
+    }
+    return {"mod-note-restarts-vibrato", "mod", writeMod(mod)};
+}
+
+}  // namespace
+
+std::vector<ProfileCase> ft2Cases() {
+    return {arpeggioOrder(),      finetunePrecision(),
+            setFinetune(),        globalVolumeAtOnce(),
+            keyOffTick(),         noteDelayKeyOff(),
+            offsetPastEnd(),      instrumentWithoutNote(),
+            retriggerTickZero(),  tremor(),
+            noteCutTickZero(),    keyOffWithInstrument(),
+            noteRestartsVibrato()};
+}
+
+std::vector<ProfileCase> protrackerCases() { return {modNoteRestartsVibrato()}; }
+
+double sideDifference(const float* stereo, size_t frames) {
+    double difference = 0;
+    double total = 0;
+    for (size_t k = 0; k < frames; ++k) {
+        const double left = stereo[2 * k];
+        const double right = stereo[2 * k + 1];
+        difference += (left - right) * (left - right);
+        total += left * left + right * right;
+    }
+    return total > 0 ? difference / total : 0;
+}

@@ -15,6 +15,8 @@
 #include "audio/mixer.h"
 #include "audio/pcm.h"
 #include "audio/scheduler.h"
+#include "views.h"
+#include "module/cell_text.h"
 #include "module/file_access.h"
 #include "player/sequencer.h"
 #include "player/subsongs.h"
@@ -67,6 +69,7 @@ struct brom_module {
     // How the song ends once its last pass comes round, and the fade's length.
     brom_end end;
     int64_t fadeMs;
+    ModuleViews views;  // stems and scopes
 };
 
 namespace {
@@ -138,6 +141,7 @@ bool restart(brom_module* module) {
     noteOtherSongRows(module);
     if (!startSongOffline(module->engine, module->song)) return false;
     placeAtSongStart(module, module->engine->state);
+    if (!prepareViews(&module->views, module->engine)) return false;
     if (module->parallel) parallelReset(module->parallel);
     module->block = -1;
     module->blockOffset = 0;
@@ -195,6 +199,7 @@ int32_t threadsWanted(const brom_module* module) {
     (void)module;
     return 1;
 #endif
+    if (module->engine->stems) return 1;  // stems and scopes are mixed on one thread
     if (module->threads > 0) return module->threads;
     // Asked once: the system reads a file to answer, which would cost more than a block.
     static const int32_t cores = static_cast<int32_t>(std::thread::hardware_concurrency());
@@ -228,10 +233,12 @@ bool nextBlock(brom_module* module) {
     module->blockOffset = 0;
     if (!module->parallel) {
         module->block = mixNextOfflineBlock(module->engine);
+        module->views.blockHasStems = module->engine->stems != nullptr;
         return module->block >= 0;
     }
     if (!parallelNextBlock(module->parallel, &module->parallelBlock)) return false;
     module->block = 0;
+    module->views.blockHasStems = false;
     return true;
 }
 
@@ -280,6 +287,8 @@ size_t render(brom_module* module, size_t frames, Copy copy) {
                                  ? frames - done
                                  : static_cast<size_t>(available);
         copy(module->blockOffset, count, done);
+        feedScopes(&module->views, module->engine->stems, module->blockOffset,
+                   static_cast<int32_t>(count));
         module->blockOffset += static_cast<int32_t>(count);
         module->frame += static_cast<int64_t>(count);
         done += count;
@@ -346,6 +355,12 @@ int64_t measurePassFrames(brom_module* module) {
     return frames;
 }
 
+// `frames` stereo frames of the mix (32768 = 1.0) at 1.0 full scale: a division by a power of
+// two, exact; `to` may be `from`.
+void toFullScale(float* to, const float* from, size_t frames) {
+    for (size_t k = 0; k < 2 * frames; ++k) to[k] = from[k] * (1.0f / 32768.0f);
+}
+
 // Whether any of the `count` frames from the next one to hand out lies in the fade at the end.
 bool fadeTouches(const brom_module* module, size_t count) {
     const int64_t fade = fadeFrames(module);
@@ -380,6 +395,16 @@ void fadePcm(const brom_module* module, const float* from, int16_t* to, size_t c
         fadeMix(module, module->frame + static_cast<int64_t>(done), from + 2 * done, faded, piece);
         convertToPcm16(to + 2 * done, faded, static_cast<int32_t>(piece));
     }
+}
+
+// `count` frames of the mix (or of a stem) from the next one to hand out on, as brom_render_f32
+// gives them: faded where the fade at the end reaches, at 1.0 full scale.
+void handOutFloats(const brom_module* module, const float* from, float* to, size_t count) {
+    if (fadeTouches(module, count)) {
+        fadeMix(module, from, to, count);
+        from = to;
+    }
+    toFullScale(to, from, count);
 }
 
 // A jump into the middle of a song ends where a pass from the start would: the rows that pass
@@ -542,6 +567,7 @@ void brom_free(brom_module* module) {
     destroyParallelRender(module->parallel);
     if (module->subsongs) releaseSubsongs(module->subsongs);
     free(module->subsongs);
+    releaseViews(&module->views, module->engine);
     if (module->song) freeSong(module->engine, module->song);
     destroyAudioEngine(module->engine);
     free(module);
@@ -628,14 +654,7 @@ size_t brom_render_s16(brom_module* module, int16_t* stereo, size_t frames) {
 size_t brom_render_f32(brom_module* module, float* stereo, size_t frames) {
     if (!module || !stereo) return 0;
     return render(module, frames, [&](int32_t offset, size_t count, size_t done) {
-        const float* from = blockMix(module, offset);
-        float* to = stereo + 2 * done;
-        if (fadeTouches(module, count)) {
-            fadeMix(module, from, to, count);
-            from = to;
-        }
-        // 32768 is 1.0: a division by a power of two, exact.
-        for (size_t k = 0; k < 2 * count; ++k) to[k] = from[k] * (1.0f / 32768.0f);
+        handOutFloats(module, blockMix(module, offset), stereo + 2 * done, count);
     });
 }
 
@@ -795,7 +814,8 @@ int brom_channel_peak(const brom_module* module, int channel, float* left, float
     const AudioEngine* engine = module->engine;
     if (module->block < 0 || ((engine->controls.mutedChannels >> channel) & 1)) return 1;
     const BlockInfo* info = takenInfo(module);
-    const Voice* voice = info ? &info->voices[channel] : engine->state->channels[channel].voice;
+    const Voice* voice =
+        info ? &info->views[channel].voice : engine->state->channels[channel].voice;
     if (!voice) return 1;
     float l = 0, r = 0;
     voicePeak(*voice, engine->settings.blockFrames, &l, &r);
@@ -996,6 +1016,99 @@ int brom_get_sample_info(const brom_module* module, int instrument, int sample,
     info->relative_note = found->relativeNote;
     info->bits = found->fileBits ? found->fileBits : found->bits;
     return 1;
+}
+
+int brom_set_stems(brom_module* module, brom_stem_grouping grouping) {
+    if (!module || grouping < BROM_STEMS_OFF || grouping > BROM_STEMS_BY_INSTRUMENT) return 0;
+    ModuleViews& views = module->views;
+    const uint8_t before = views.stemGrouping;
+    views.stemGrouping = grouping == BROM_STEMS_BY_CHANNEL      ? STEM_CHANNELS
+                         : grouping == BROM_STEMS_BY_INSTRUMENT ? STEM_INSTRUMENTS
+                                                                : 0;
+    views.blockHasStems = false;
+    if (prepareViews(&views, module->engine)) return 1;
+    views.stemGrouping = before;
+    prepareViews(&views, module->engine);
+    return 0;
+}
+
+int brom_stem_count(const brom_module* module) {
+    if (!module) return 0;
+    if (module->views.stemGrouping == STEM_CHANNELS) return module->song->channelCount;
+    if (module->views.stemGrouping == STEM_INSTRUMENTS) return brom_instrument_count(module);
+    return 0;
+}
+
+size_t brom_render_stems_f32(brom_module* module, float* mix, float* const* stems, size_t frames) {
+    const int count = brom_stem_count(module);
+    if (count == 0) return 0;
+    return render(module, frames, [&](int32_t offset, size_t got, size_t done) {
+        if (mix) handOutFloats(module, blockMix(module, offset), mix + 2 * done, got);
+        for (int s = 0; stems && s < count; ++s) {
+            if (!stems[s]) continue;
+            const float* from =
+                module->views.blockHasStems
+                    ? stemFrames(module->engine->stems, module->views.stemGrouping, s)
+                    : nullptr;
+            if (from) {
+                handOutFloats(module, from + 2 * offset, stems[s] + 2 * done, got);
+            } else {
+                memset(stems[s] + 2 * done, 0, got * 8);
+            }
+        }
+    });
+}
+
+int brom_set_scope_frames(brom_module* module, int frames) {
+    constexpr int MOST_SCOPE_FRAMES = 8192;
+    if (!module || frames < 0 || frames > MOST_SCOPE_FRAMES) return 0;
+    ModuleViews& views = module->views;
+    views.blockHasStems = false;
+    if (setScopeFrames(&views, module->song->channelCount, frames) &&
+        prepareViews(&views, module->engine)) {
+        return 1;
+    }
+    setScopeFrames(&views, 0, 0);
+    prepareViews(&views, module->engine);
+    return 0;
+}
+
+int brom_channel_scope(const brom_module* module, int channel, float* stereo, int frames) {
+    if (!module || !stereo || frames < 0) return 0;
+    return copyScope(&module->views, channel, stereo, frames);
+}
+
+int brom_get_channel_state(const brom_module* module, int channel, brom_channel_state* state) {
+    if (!module || !state || channel < 0 || channel >= playedChannelCount(module->song)) return 0;
+    const BlockInfo* info = takenInfo(module);
+    const ChannelView view =
+        info ? info->views[channel] : viewChannel(module->engine->state, channel);
+    state->note = view.note;
+    state->instrument = view.instrument;
+    state->sample = view.sample;
+    state->volume = view.volume;
+    state->panning = view.panning;
+    const Voice& voice = view.voice;
+    state->frequency =
+        voice.sample ? (voice.step + voice.stepFraction / 4294967296.0) * module->rate : 0.0;
+    state->voices = view.voices;
+    return 1;
+}
+
+int brom_cell_text(const brom_module* module, int pattern, int row, int channel, char* text,
+                   int size) {
+    const int rows = brom_pattern_rows(module, pattern);
+    if (!text || row < 0 || row >= rows || channel < 0 || channel >= module->song->channelCount ||
+        !module->song->patterns[pattern].cells) {
+        return 0;
+    }
+    const Song* song = module->song;
+    char cell[CELL_TEXT_SIZE];
+    const int length = formatCellText(
+        song->format, song->patterns[pattern].cells[row * song->channelCount + channel], cell);
+    if (size <= length) return 0;
+    memcpy(text, cell, static_cast<size_t>(length) + 1);
+    return length;
 }
 
 }  // extern "C"

@@ -248,8 +248,7 @@ void noteInfo(const AudioEngine* engine, BlockInfo* info) {
     const int channels = playedChannelCount(state->song);
     for (int c = 0; c < channels; ++c) {
         info->levels[c] = static_cast<uint8_t>(channelLevel(state, c));
-        const Voice* voice = state->channels[c].voice;
-        info->voices[c] = voice ? *voice : Voice{};
+        info->views[c] = viewChannel(state, c);
     }
     info->backgroundNotes = backgroundNotesOf(state, -1);
 }

@@ -30,6 +30,7 @@
 #include <cstdint>
 
 #include "audio/scheduler.h"
+#include "player/channel_view.h"
 #include "player/player_state.h"
 
 // The engine's state after a block, as a host asks about it.
@@ -42,7 +43,7 @@ struct BlockInfo {
     int32_t bpm;
     uint8_t ledFilter;  // the Amiga's LED filter
     uint8_t levels[MAX_PLAYER_CHANNELS];  // channelLevel of each played channel (the others unset)
-    Voice voices[MAX_PLAYER_CHANNELS];  // each played channel's voice after the block (blank: none)
+    ChannelView views[MAX_PLAYER_CHANNELS];  // what each played channel plays after the block
     int32_t backgroundNotes;  // notes sounding on in the background channels
 };
 

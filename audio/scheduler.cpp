@@ -93,6 +93,11 @@ void runTick(AudioEngine* engine, PlayState* state) {
 // their runs go to the engine's plan when it has one).
 void mixPiece(AudioEngine* engine, float* out, int32_t offset, int32_t frames) {
     const bool skipping = engine->blockMode != BlockMode::MIX;
+    if (engine->stems && !skipping) {
+        mixVoicesWithStems(engine->voices, engine->settings, engine->controls, out, engine->stems,
+                           offset, frames);
+        return;
+    }
     if (!skipping && engine->controls.mutedChannels == 0) {
         mixVoices(engine->voices, engine->settings, out, frames,
                   mixInterpolation(engine->controls));
@@ -240,6 +245,7 @@ void mixBlock(AudioEngine* engine) {
     float* out = engine->mixBuffer + 2 * start;
     const bool skipping = engine->blockMode != BlockMode::MIX;
     if (!skipping) memset(out, 0, static_cast<size_t>(blockFrames) * 8);
+    if (!skipping) clearStems(engine->stems);
 
     // The block is mixed in pieces that end at tick boundaries; each tick runs before its first
     // frame is mixed.
@@ -266,6 +272,8 @@ void mixBlock(AudioEngine* engine) {
     state->tickSamplesLeft = left;
     if (!skipping) {
         shapeMix(engine->mixBuffer + 2 * start, blockFrames, engine->controls);
+        shapeStems(engine->stems, engine->controls, settings.sampleRate,
+                   engine->state->amigaLedFilter);
         amigaFilterBlock(&engine->amigaFilter, engine->mixBuffer + 2 * start, blockFrames,
                          settings.sampleRate, engine->controls.amiga,
                          engine->state->amigaLedFilter);

@@ -29,6 +29,7 @@
 #include "audio/mixer.h"
 #include "audio/output_device.h"
 #include "audio/pcm.h"
+#include "audio/stems.h"
 #include "module/song.h"
 #include "player/player_state.h"
 #include "player/voice.h"
@@ -92,6 +93,9 @@ struct AudioEngine {
     // In BlockMode::PLAN, receives the runs of voice frames the block would have mixed
     // (planVoice): what the parallel renderer mixes elsewhere (audio/parallel_render.h).
     MixPlan* plan;
+    // When set, blocks mixed with sound also render their stems (audio/stems.h) into it: the
+    // block mixed last. Owned by whoever sets it.
+    StemSet* stems;
 
     // Written by the mixing thread, read by the queries and the tests from other threads.
     std::atomic<int32_t> fillIndex;

@@ -47,6 +47,8 @@ void benchQuality();
 // as many as there are cores, and seeking to the end of a five-minute module.
 void benchLibraryRender(const std::vector<uint8_t>& module, int rounds);
 void benchSeek(const std::vector<uint8_t>& longModule, int rounds);
+// Rendering with stems by channel and by instrument against the mix alone.
+void benchStems(const std::vector<uint8_t>& module, int rounds);
 
 // Whole processes: brom-play --render of generated modules of 4 to 32 channels, one process per
 // file, and all of them by one process where brom-play can.

@@ -3,6 +3,7 @@
 //  - render: the same module written to a WAV file by brom-play's render code, and rendered by
 //            the library on one thread and on as many as there are cores;
 //  - seek:   the library seeking to the end of a five-minute module;
+//  - stems:  the library rendering stems with the mix, against the mix alone;
 //  - files:  brom-play --render of generated modules of 4 to 32 channels, one process per file;
 //  - mixer:  the voice mixer alone, all 64 voices sounding;
 //  - interpolation: the same in each interpolation, on the scalar path and the fastest;
@@ -15,8 +16,8 @@
 // figure is given for every path the processor has.
 //
 //     brom-bench [--seconds N] [--path scalar|sse2|avx2|avx512]
-//                [--only song|render|seek|files|mixer|interpolation|quality|frame|startup] [--write
-//                FILE.xm]
+//                [--only song|render|seek|stems|files|mixer|interpolation|quality|frame|startup]
+//                [--write FILE.xm]
 //                [--write-set FOLDER]
 //
 // --write saves the benchmark's module; --write-set saves the modules of the figures into a
@@ -34,11 +35,12 @@ namespace {
 const MixerPath PATHS[] = {MixerPath::SCALAR, MixerPath::SSE2, MixerPath::AVX2, MixerPath::AVX512};
 
 int usage() {
-    fprintf(stderr,
-            "usage: brom-bench [--seconds N] [--path scalar|sse2|avx2|avx512] "
-            "[--only song|render|seek|files|mixer|interpolation|quality|frame|startup] [--write "
-            "FILE.xm] "
-            "[--write-set FOLDER]\n");
+    fprintf(
+        stderr,
+        "usage: brom-bench [--seconds N] [--path scalar|sse2|avx2|avx512] "
+        "[--only song|render|seek|stems|files|mixer|interpolation|quality|frame|startup] [--write "
+        "FILE.xm] "
+        "[--write-set FOLDER]\n");
     return 2;
 }
 
@@ -87,6 +89,7 @@ int main(int argc, char** argv) {
 #if defined(BROM_BENCH_HAS_LIBRARY)
     if (wanted("render")) benchLibraryRender(module, 15);
     if (wanted("seek")) benchSeek(benchModule(40), 5);
+    if (wanted("stems")) benchStems(module, 5);
 #endif
 #if defined(BROM_BENCH_HAS_PROCESSES)
     if (wanted("files")) benchFiles(3);

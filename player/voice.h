@@ -22,6 +22,7 @@ constexpr int32_t DIRECTION_BACKWARD = 2;
 struct Voice {
     int32_t index;  // own number in its table
     int32_t channel;  // the song channel whose note it plays (mutes and stems go by it)
+    int32_t instrument;  // the instrument (from 0) whose note it plays, as the note started
     int32_t finalVolume;
     int32_t frequency;
     int32_t finalPanning;

@@ -52,6 +52,7 @@ void triggerVoice(const PlayState* state, ChannelState* channel, const Sample* s
     }
     voice->sample = sample;
     voice->channel = channel->owner;
+    voice->instrument = channel->instrumentIndex;
     const uint64_t loopEnd = static_cast<uint64_t>(sample->loopStart) + sample->loopLength;
     if (voice->startOffset >= loopEnd) voice->startOffset = 0;
     voice->position = voice->startOffset;

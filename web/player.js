@@ -36,6 +36,7 @@
   let M = null; // the WebAssembly module: the brom_ functions as M._brom_...
   let scratch = 0; // 64 bytes of its memory for the records the library fills
   let stepBuffer = 0;
+  let views = null; // the scopes and the pattern view (player-views.js)
 
   // ---- The library, seen from JavaScript ----
 
@@ -203,13 +204,14 @@
     played: 0,
     startMs: 0,
     ended: false, // the library has rendered the song's last frame
-    marks: [], // {frame, order, pattern, row, timeMs, peaks}, the first the one being heard
+    marks: [], // {frame, order, pattern, row, timeMs, peaks, views}, the first the one heard
   };
 
   function mark(frame) {
     const at = libraryPosition(player.handle);
     at.frame = frame;
     at.peaks = channelPeaks(player.handle, player.info.channels);
+    at.views = views.capture(player.handle, player.info.channels, frame);
     return at;
   }
 
@@ -403,6 +405,7 @@
     player.info = songInfo(handle);
     player.song = -1;
     player.muted.forEach((c) => M._brom_set_channel_mute(handle, c, 1));
+    views.prepare(handle);
     showSong();
     startRun();
     return player.info;
@@ -605,6 +608,7 @@
       channel.append(on, number, meters);
       channels.appendChild(channel);
     }
+    views.showSong(channels.children);
     document.body.classList.add("loaded");
   }
 
@@ -631,6 +635,7 @@
         meters.children[0].style.width = fill(peak[0]) * 100 + "%";
         meters.children[1].style.width = fill(peak[1]) * 100 + "%";
       });
+    views.show(player.handle, player.info.channels, at);
   }
 
   function togglePlay() {
@@ -737,6 +742,7 @@
     M = await createBromPlayer();
     scratch = M._malloc(64);
     stepBuffer = M._malloc(STEP_FRAMES * 4);
+    views = BromViews.create(M);
     await openAudio();
     wireControls();
     requestAnimationFrame(showPosition);

@@ -19,3 +19,6 @@ _Static_assert(sizeof(brom_subsong) <= 64, "player.js gives brom_subsong 64 byte
 _Static_assert(BROM_END_STOP == 0 && BROM_END_FADE == 2, "player.js passes the ends as numbers");
 _Static_assert(sizeof(brom_error) == 4 && sizeof(const char*) == 4,
                "player.js reads the error code and the reason as 32-bit words");
+_Static_assert(offsetof(brom_channel_state, note) == 0, "player.js reads note at 0");
+_Static_assert(offsetof(brom_channel_state, instrument) == 4, "player.js reads instrument at 4");
+_Static_assert(sizeof(brom_channel_state) <= 64, "player.js gives brom_channel_state 64 bytes");

@@ -243,7 +243,7 @@ TEST(BromPlayOptions, RequestsTheSongCannotMeetAreSaid) {
     }
     const ProgramResult info = runBromPlay("--info --float " + modulePath());
     EXPECT_EQ(info.status, 0);
-    EXPECT_EQ(info.err, "brom-play: --float counts only for --render; left out\n");
+    EXPECT_EQ(info.err, "brom-play: --float counts only for --render and --stems; left out\n");
 }
 
 }  // namespace

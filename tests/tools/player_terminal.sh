@@ -3,7 +3,8 @@
 # silent audio driver; keys go in with send-keys and the screen comes back with capture-pane.
 # Checks: the status line moves; space pauses (the clock stands) and resumes; the right arrow
 # moves on an order (pressed while paused, so that only the key can move it); a digit mutes its
-# channel; narrowing the window leaves one status line; q quits with status 0 and the terminal is back as it was (modes and cursor).
+# channel; v shows the pattern under the status line in place; narrowing the window leaves one
+# status line; q quits with status 0 and the terminal is back as it was (modes and cursor).
 #
 #   player_terminal.sh BROM_PLAY SONG
 #
@@ -76,9 +77,35 @@ wait_for "the clock to move on from $resumed_at" '[ "$(clock)" != "$resumed_at" 
 keys 1
 wait_for "channel 1 muted, its meter a dash" 'status_line | grep -q " muted 1  \[-"'
 
+# v: the pattern under the status line, cells in the tracker's notation, the playing row marked
+# '>' and the status line's own row (compared while paused, where both stand still, twice); the
+# screen does not scroll while it is redrawn; v again hides it.
+screen() { tmux -S "$socket" capture-pane -p -t "$pane"; }
+cell='[A-G.=][-#.=][0-9.=] [0-9A-F.][0-9A-F.] [0-9A-F.+duSVPLRM-][0-9A-F.] [0-9A-Z.][0-9A-F.][0-9A-F.]'
+marked() { screen | sed -n 's/^> *\([0-9]*\) .*/\1/p'; }
+status_row() { status_line | sed -n 's/.* row \([0-9]*\) .*/\1/p'; }
+keys v
+wait_for "the pattern view" 'screen | grep -q "^> *[0-9]* $cell |$cell"'
+[ "$(screen | grep -c "^[ >] *[0-9]* $cell")" -ge 5 ] || fail "fewer than 5 rows of the pattern"
+history=$(tmux -S "$socket" display -p -t "$pane" '#{history_size}')
+status_at=$(screen | grep -n ' order ' | cut -d: -f1)
+for _ in 1 2; do
+  sleep 1
+  keys Space
+  wait_for "the pause mark" 'status_line | grep -q " paused "'
+  sleep 0.3
+  [ "$(marked)" = "$(status_row)" ] || fail "marked row $(marked), status line row $(status_row)"
+  keys Space
+  wait_for "the pause mark to go" '! status_line | grep -q " paused "'
+done
+[ "$(tmux -S "$socket" display -p -t "$pane" '#{history_size}')" = "$history" ] ||
+  fail "the screen scrolled while the pattern view was redrawn"
+[ "$(screen | grep -n ' order ' | cut -d: -f1)" = "$status_at" ] || fail "the status line moved"
+keys v
+wait_for "the pattern view to go" '[ -z "$(marked)" ]'
+
 # Narrowing the window wraps the long line into several rows: the player draws the short form on
 # one row and leaves no wrapped piece of the long one.
-screen() { tmux -S "$socket" capture-pane -p -t "$pane"; }
 tmux -S "$socket" resize-window -t "$pane" -x 60
 wait_for "the short form after narrowing" 'screen | grep -q "^1/1 [0-9]*/[0-9]* p[0-9]* r"'
 sleep 0.5
@@ -92,4 +119,4 @@ wait_for "the terminal modes read after the end" '[ -s "$work/after" ]'
 cmp -s "$work/before" "$work/after" ||
   fail "terminal modes differ: $(cat "$work/before") before, $(cat "$work/after") after"
 [ "$(tmux -S "$socket" display -p -t "$pane" '#{cursor_flag}')" = 1 ] || fail "the cursor is hidden"
-echo "brom-play in a terminal: status line, pause, order, mute, resize, quit and terminal all as expected"
+echo "brom-play in a terminal: status line, pause, order, mute, pattern view, resize, quit and terminal all as expected"

@@ -152,6 +152,17 @@ return [canvas.width, canvas.height, btoa(text)];
 """
 
 
+SCOPE_ROWS = """
+return [...document.querySelectorAll("#channels canvas.scope")].map((canvas) => {
+  const data = canvas.getContext("2d").getImageData(0, 0, canvas.width, canvas.height).data;
+  const rows = new Set();
+  for (let i = 0; i < data.length; i += 4)
+    if (data[i + 3] > 64 && data[i + 1] > 150) rows.add(Math.floor(i / 4 / canvas.width));
+  return rows.size;
+});
+"""
+
+
 class PageTest(unittest.TestCase):
     """One site server per class of tests, a fresh browser per test."""
 
@@ -409,6 +420,30 @@ class PlayerPage(PageTest):
         self.assertIn("monospace", layout["font"])
         self.assertEqual(layout["space"], "pre")
         self.driver.save_screenshot(os.path.join(OUT, "player-narrow.png"))
+
+    def scope_rows(self):
+        """For each channel's scope, the rows of pixels its line touches: 1 for a flat line."""
+        return self.driver.execute_script(SCOPE_ROWS)
+
+    def test_player_draws_scopes_and_marks_the_row_heard(self):
+        self.driver.set_window_size(960, 1000)  # the whole page, for the screenshot below
+        self.open()
+        self.driver.find_elements(By.CSS_SELECTOR, "#channels input")[1].click()  # channel 2 muted
+        page_api(self.driver, "api.seek(45000)")  # where most channels play
+        self.play()
+        wait_for("scopes drawing waves", lambda: sum(rows > 3 for rows in self.scope_rows()) >= 3)
+        self.driver.save_screenshot(os.path.join(OUT, "player-scopes.png"))
+        rows = self.scope_rows()
+        self.assertEqual(rows[1], 1, "the muted channel's scope is not a flat line: %s" % rows)
+        # Paused, what is heard stands still: the marked row is the row position() reports.
+        self.click("play")
+        wait_for("a suspended AudioContext", lambda: page_api(self.driver, "api.audioState()") == "suspended")
+        time.sleep(0.5)
+        at = self.position()
+        marked = self.driver.find_element(By.CSS_SELECTOR, "#pattern-view .playing").text
+        self.assertEqual(int(marked.split()[0]), at["row"])
+        cell = r"[A-G.=][-#.=][0-9.=] [0-9A-F.]{2} \S{2} [0-9A-Z.][0-9A-F.]{2}"
+        self.assertRegex(marked, r"^ *\d+( \| %s)+$" % cell)
 
     def test_player_renders_the_wav_file_brom_play_renders(self):
         self.open()

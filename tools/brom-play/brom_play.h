@@ -11,5 +11,7 @@ int runInfo(const Options& options);
 int runTrace(const Options& options);
 // --render: WAV files.
 int runRender(const Options& options);
+// --stems: a WAV file per channel or instrument.
+int runStems(const Options& options);
 // Playing through the sound device, with keys and a status line on a terminal.
 int runPlay(const Options& options);

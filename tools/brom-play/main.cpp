@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
         case Mode::INFO: return runInfo(options);
         case Mode::TRACE: return runTrace(options);
         case Mode::RENDER: return runRender(options);
+        case Mode::STEMS: return runStems(options);
         case Mode::PLAY: return runPlay(options);
     }
     return 2;

@@ -18,7 +18,7 @@
 
 const char KEY_HELP[] =
     "keys: space pause  left/right order  up/down seek 10 s  +/- gain  1-9,0 mute  ! unmute all  "
-    "l loop  n/p file  </> song  h/? keys  q/Esc quit";
+    "l loop  v pattern  n/p file  </> song  h/? keys  q/Esc quit";
 
 bool hasAudioExtension(const char* path) {
     const char* dot = strrchr(path, '.');
@@ -39,12 +39,15 @@ const char USAGE[] =
     "                                                    - for standard output, or a folder\n"
     "                                                    (a name ending in / or an existing\n"
     "                                                    folder) with one file per input\n"
+    "       brom-play --stems DIR [OPTIONS] FILE         one WAV file per channel in DIR (01.wav,\n"
+    "                                                    ...), silent channels left out\n"
     "       brom-play --trace FILE [--ticks N]           print the player's state tick by tick\n"
     "\n"
     "options:\n"
     "  --rate HZ             output rate, 8000..192000 (default 44100)\n"
     "  --profile NAME        play as brom (default) or as FastTracker 2 did (ft2)\n"
-    "  --float               --render writes 32-bit float samples\n"
+    "  --float               --render and --stems write 32-bit float samples\n"
+    "  --stems-by GROUP      --stems: channel (default) or instrument (01-name.wav, ...)\n"
     "  --format FORMAT       --render writes wav, flac, opus or mp3 (default: by OUT's name)\n"
     "  --quality Q           FLAC's level 0..8 (default 5); Opus and MP3: kbit/s (160, 192)\n"
     "  --repeat N            passes after the first: 0 (default) ends where the song first\n"
@@ -62,7 +65,7 @@ const char USAGE[] =
     "  --gain DB             gain before the conversion to 16 bits, -60..24 (default 0)\n"
     "  --stereo PERCENT      stereo separation, 0 (mono) to 200 (default 100)\n"
     "  --jobs N              --render: files rendered at once (default: one per processor)\n"
-    "  --force               --render: write over existing files (never over an input)\n"
+    "  --force               --render, --stems: write over existing files (never an input)\n"
     "  --threads N           threads rendering each song, 1..16 (default: one per processor;\n"
     "                        one when several files render at once); the sound is the same\n"
     "  --ticks N             --trace: ticks to print (default: until the song comes round)\n"
@@ -80,6 +83,7 @@ const char KEYS_USAGE[] =
     "  1-9, 0                mute / unmute channel 1-9, 10\n"
     "  !                     unmute every channel\n"
     "  l                     loop: repeat forever / stop where the song next comes round\n"
+    "  v                     show / hide the pattern under the status line\n"
     "  n, p                  next / previous file\n"
     "  >, <                  next / previous subsong (also . and ,)\n"
     "  h, ?                  the keys on the status line for 5 s\n"
@@ -222,9 +226,10 @@ bool readEnd(const char* text, Options* options) {
 using ApplyOption = bool (*)(CommandLine* line, const char* value);
 
 // The modes an option counts in, as bits of 1 << Mode.
-constexpr uint8_t FOR_PLAY = 1, FOR_INFO = 2, FOR_TRACE = 4, FOR_RENDER = 8;
-constexpr uint8_t FOR_ALL = FOR_PLAY | FOR_INFO | FOR_TRACE | FOR_RENDER;
-constexpr uint8_t FOR_SOUND = FOR_PLAY | FOR_RENDER;
+constexpr uint8_t FOR_PLAY = 1, FOR_INFO = 2, FOR_TRACE = 4, FOR_RENDER = 8, FOR_STEMS = 16;
+constexpr uint8_t FOR_ALL = FOR_PLAY | FOR_INFO | FOR_TRACE | FOR_RENDER | FOR_STEMS;
+constexpr uint8_t FOR_FILES = FOR_RENDER | FOR_STEMS;
+constexpr uint8_t FOR_SOUND = FOR_PLAY | FOR_FILES;
 
 struct OptionRow {
     const char* name;
@@ -254,6 +259,18 @@ const OptionRow OPTION_TABLE[] = {
          return chooseMode(l, Mode::RENDER) && (l->options->renderOut = v);
      },
      "an output file, - or a folder"},
+    {"--stems", true,
+     [](CommandLine* l, const char* v) {
+         return chooseMode(l, Mode::STEMS) && (l->options->stemsDir = v);
+     },
+     "a folder"},
+    {"--stems-by", true,
+     [](CommandLine* l, const char* v) {
+         const bool instrument = strcmp(v, "instrument") == 0;
+         l->options->stemsByInstrument = instrument;
+         return instrument || strcmp(v, "channel") == 0;
+     },
+     "channel or instrument", FOR_STEMS},
     {"--rate", true,
      [](CommandLine* l, const char* v) { return readInt32(v, 8000, 192000, &l->options->rate); },
      "a rate from 8000 to 192000 Hz", FOR_SOUND},
@@ -264,7 +281,7 @@ const OptionRow OPTION_TABLE[] = {
      },
      "brom (or default) or ft2"},
     {"--float", false, [](CommandLine* l, const char*) { return l->options->floatSamples = true; },
-     "", FOR_RENDER},
+     "", FOR_FILES},
     {"--format", true,
      [](CommandLine* l, const char* v) {
          Encoding encoding;
@@ -299,7 +316,7 @@ const OptionRow OPTION_TABLE[] = {
      [](CommandLine* l, const char* v) { return readInt32(v, 1, 1024, &l->options->jobs); },
      "a count from 1 to 1024", FOR_RENDER},
     {"--force", false, [](CommandLine* l, const char*) { return l->options->force = true; }, "",
-     FOR_RENDER},
+     FOR_FILES},
     {"--threads", true,
      [](CommandLine* l, const char* v) { return readInt32(v, 1, 16, &l->options->threads); },
      "a count from 1 to 16", FOR_SOUND},
@@ -358,8 +375,10 @@ void warnUnused(const CommandLine& line) {
         const OptionRow& row = OPTION_TABLE[k];
         if (!((line.given >> k) & 1) || (row.modes & mode)) continue;
         const char* where = row.modes == FOR_RENDER  ? "--render"
+                            : row.modes == FOR_STEMS ? "--stems"
+                            : row.modes == FOR_FILES ? "--render and --stems"
                             : row.modes == FOR_TRACE ? "--trace"
-                                                     : "playing and --render";
+                                                     : "playing, --render and --stems";
         fprintf(stderr, "brom-play: %s counts only for %s; left out\n", row.name, where);
     }
 }
@@ -403,10 +422,13 @@ ParseResult checkTogether(const CommandLine& line) {
     options->mutedChannels = (line.solo ? ~line.solo : 0) | line.mute;
     options->soloChannels = line.solo;
     options->muteChannels = line.mute;
-    if (line.modeClash) return usageError("choose one of --info, --render and --trace");
+    if (line.modeClash) return usageError("choose one of --info, --render, --stems and --trace");
     if (options->files.empty()) return usageError("no input file");
     if (options->mode == Mode::TRACE && options->files.size() > 1) {
         return usageError("--trace takes one file");
+    }
+    if (options->mode == Mode::STEMS && options->files.size() > 1) {
+        return usageError("--stems takes one file");
     }
     if (options->mode == Mode::RENDER && checkRenderOut(options) != ParseResult::RUN) {
         return ParseResult::USAGE_ERROR;
@@ -414,8 +436,9 @@ ParseResult checkTogether(const CommandLine& line) {
     if (options->startOrder >= 0 && options->seekMs >= 0) {
         return usageError("--start and --seek both say where to begin: give one");
     }
-    if (options->mode == Mode::RENDER && options->repeat < 0 && options->seconds < 0) {
-        return usageError("--repeat -1 never ends: --render needs --seconds with it");
+    if ((options->mode == Mode::RENDER || options->mode == Mode::STEMS) && options->repeat < 0 &&
+        options->seconds < 0) {
+        return usageError("--repeat -1 never ends: --render and --stems need --seconds with it");
     }
     if (options->mode == Mode::RENDER && options->end == BROM_END_LOOP && options->seconds < 0) {
         return usageError("--end loop never ends: --render needs --seconds with it");

@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <vector>
 
-enum class Mode : uint8_t { PLAY, INFO, TRACE, RENDER };
+enum class Mode : uint8_t { PLAY, INFO, TRACE, RENDER, STEMS };
 
 constexpr int32_t DEFAULT_FADE_MS = 10000;  // --end fade
 
@@ -23,6 +23,8 @@ struct Options {
     bool json = false;  // --info --json
     const char* renderOut = nullptr;  // --render OUT: a file, "-" or a folder
     bool renderFolder = false;  // OUT is a folder: each input renders to a file of its own there
+    const char* stemsDir = nullptr;  // --stems DIR
+    bool stemsByInstrument = false;  // --stems-by instrument
     bool force = false;  // --force: --render may write over existing files (never the inputs)
     std::vector<const char*> files;
 

@@ -12,9 +12,11 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "tools/brom-play/brom_play.h"
 #include "tools/brom-play/info.h"
+#include "tools/brom-play/pattern_view.h"
 #include "tools/brom-play/sound.h"
 #include "tools/brom-play/source.h"
 #include "tools/brom-play/status.h"
@@ -28,6 +30,7 @@ constexpr int HELP_MS = 5000;  // the key help stays this long on the status lin
 constexpr int SEEK_STEP_MS = 10000;
 constexpr double GAIN_STEP_DB = 1;
 constexpr double LOWEST_GAIN_DB = -60, HIGHEST_GAIN_DB = 24;
+constexpr int PATTERN_ROWS = 9;  // the pattern view's rows, fewer on a short screen
 
 struct Player {
     Options live;  // the command line's options as the keys have changed them
@@ -44,6 +47,8 @@ struct Player {
     bool fadeAtEnd = false;  // --end fade: where looping stops, the song fades
     brom_song_info song = {};
     std::chrono::steady_clock::time_point helpUntil;
+    bool patternShown = false;  // the v key's pattern view
+    std::vector<std::string> shownView;  // the pattern view's lines on the screen
     std::string shown;  // the status line on the screen
     int shownWidth = 0;  // the terminal's width when it was drawn
 };
@@ -214,6 +219,8 @@ Outcome handleKey(Player* player, int key) {
         case '!': unmuteAll(player); return Outcome::PLAYING;
         case 'l':
         case 'L': toggleLoop(player); return Outcome::PLAYING;
+        case 'v':
+        case 'V': player->patternShown = !player->patternShown; return Outcome::PLAYING;
         case '>':
         case '.': return moveSubsong(player, 1);
         case '<':
@@ -263,16 +270,22 @@ StatusView statusOf(const Player& player, int fileCount) {
 }
 
 // Replaces the status line in place, padded with spaces to the width (which also covers a longer
-// line before it) and never into the last column. The cursor waits at the line's start: when the
-// window narrows and the terminal wraps the old line into several rows, it stays on the first,
-// and the next line clears the rows below it.
-void showLine(Player* player, const std::string& line) {
+// line before it) and never into the last column, and below it the lines of `view`. The cursor
+// waits at the line's start: when the window narrows and the terminal wraps the old line into
+// several rows, it stays on the first, and the next line clears the rows below it. The view's
+// lines are written on the lines below, then the cursor goes back up: the first time, at the
+// bottom of the screen, that makes room once; then they are rewritten in place.
+void showLine(Player* player, const std::string& line, const std::vector<std::string>& view = {}) {
     const int width = terminalWidth();
-    if (line == player->shown && width == player->shownWidth) return;
+    if (line == player->shown && view == player->shownView && width == player->shownWidth) return;
     const int pad = width - 1 - statusColumns(line);
-    printf("\r%s%*s%s\r", line.c_str(), pad > 0 ? pad : 0, "", terminalClearBelow());
+    printf("\r%s%*s%s", line.c_str(), pad > 0 ? pad : 0, "", terminalClearBelow());
+    for (const std::string& text : view) printf("\n\r%s", text.c_str());
+    if (!view.empty()) printf("\033[%zuA", view.size());
+    printf("\r");
     fflush(stdout);
     player->shown = line;
+    player->shownView = view;
     player->shownWidth = width;
 }
 
@@ -284,11 +297,17 @@ void drawStatus(Player* player, int fileCount) {
         return;
     }
     StatusView view;
+    std::vector<std::string> pattern;
+    // The view needs a screen that moves the cursor, and a line for each row.
+    const int rows = std::min(PATTERN_ROWS, terminalHeight() - 3);
     {
         DeviceLock hold;
         view = statusOf(*player, fileCount);
+        if (player->patternShown && *terminalClearBelow() && rows > 0) {
+            pattern = patternViewLines(player->source.module, view.position, rows, width);
+        }
     }
-    showLine(player, formatStatus(view, width, terminalUtf8()));
+    showLine(player, formatStatus(view, width, terminalUtf8()), pattern);
 }
 
 // Leaves the line of the file above as it was and the cursor at the start of an empty line.

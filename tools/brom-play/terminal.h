@@ -30,8 +30,9 @@ void terminalStop();
 // (standard output is one).
 bool terminalHasKeys();
 bool terminalHasScreen();
-// The columns of the screen; 80 when it does not say.
+// The columns and the lines of the screen; 80 and 24 when it does not say.
 int terminalWidth();
+int terminalHeight();
 // What clears the screen from the cursor to its end ("" where the console has no such sequence).
 const char* terminalClearBelow();
 // True when the screen shows UTF-8 (block characters for the level meters).

@@ -130,6 +130,12 @@ int terminalWidth() {
     return size.ws_col;
 }
 
+int terminalHeight() {
+    winsize size = {};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_row == 0) return 24;
+    return size.ws_row;
+}
+
 const char* terminalClearBelow() { return "\033[J"; }
 
 bool terminalUtf8() { return strcmp(nl_langinfo(CODESET), "UTF-8") == 0; }

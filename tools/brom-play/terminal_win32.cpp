@@ -63,6 +63,12 @@ int terminalWidth() {
     return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
+int terminalHeight() {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) return 24;
+    return info.srWindow.Bottom - info.srWindow.Top + 1;
+}
+
 const char* terminalClearBelow() { return ""; }
 
 bool terminalUtf8() { return false; }

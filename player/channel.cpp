@@ -374,7 +374,7 @@ void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& fi
                                              impulseVolumeColumnRow(state, channel, cell.volume)))
         applyVolumeColumnRow(channel, cell.volume);
     if (rules & BEHAVIOUR_ENVELOPE_RANGES) {
-        if (cell.note == NOTE_KEY_OFF) releaseNote(channel, sound.instrument);
+        if (cell.note == NOTE_KEY_OFF) releaseImpulseNote(channel, sound.instrument);
         if (cell.note == NOTE_CUT) cutNote(channel);
         if (cell.note == NOTE_FADE) channel->fading = 1;
         applyRowEffect(state, channel, cell, sound, before, jumpSeen);

@@ -39,7 +39,7 @@ bool duplicates(uint8_t check, const NoteIdentity& a, const NoteIdentity& b) {
 void actOn(ChannelState* note, const Instrument* instrument, int action) {
     switch (action) {
         case 0: cutNote(note); break;
-        case 1: releaseNote(note, instrument); break;
+        case 1: releaseImpulseNote(note, instrument); break;
         case 2: note->fading = 1; break;
         default: break;
     }
@@ -157,7 +157,7 @@ void cutNote(ChannelState* channel) {
     channel->updateFlags |= UPDATE_VOLUME;
 }
 
-void releaseNote(ChannelState* channel, const Instrument* instrument) {
+void releaseImpulseNote(ChannelState* channel, const Instrument* instrument) {
     channel->keyOff = 1;
     Voice* voice = channel->voice;
     if (voice && voice->sustainHeld) {
@@ -177,7 +177,7 @@ void newNoteActions(PlayState* state, ChannelState* channel, const NoteCell& cel
     if (sounding(channel) && channel->newNoteAction != NNA_CUT) {
         const Instrument* instrument = instrumentOf(state, channel);
         ChannelState* slot = moveToBackground(state, channel);
-        if (slot && channel->newNoteAction == NNA_NOTE_OFF) releaseNote(slot, instrument);
+        if (slot && channel->newNoteAction == NNA_NOTE_OFF) releaseImpulseNote(slot, instrument);
         if (slot && channel->newNoteAction == NNA_NOTE_FADE) slot->fading = 1;
     }
     // ...where the duplicate check finds it with the channel's other past notes.

@@ -22,7 +22,7 @@ void startImpulseNote(PlayState* state, ChannelState* channel, const ChannelSoun
                       bool noteStarts);
 // The note column's events: release (sustain loops end, fading where no volume envelope holds
 // the note), cut, fade.
-void releaseNote(ChannelState* channel, const Instrument* instrument);
+void releaseImpulseNote(ChannelState* channel, const Instrument* instrument);
 void cutNote(ChannelState* channel);
 // S70..S72: the channel's past notes are cut, released or faded.
 void pastNotes(PlayState* state, const ChannelState* channel, uint8_t action);

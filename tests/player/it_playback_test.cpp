@@ -14,14 +14,6 @@ namespace {
 
 constexpr int16_t C5 = 60;
 
-std::vector<int16_t> sineOf(int count, int period, int amplitude) {
-    std::vector<int16_t> frames(static_cast<size_t>(count));
-    for (int k = 0; k < count; ++k)
-        frames[k] =
-            static_cast<int16_t>(std::lround(amplitude * std::sin(6.283185307 * k / period)));
-    return frames;
-}
-
 class ItPlayerTest : public ::testing::Test {
   protected:
     ItSong it = makeItSong(2, 1);
@@ -31,7 +23,7 @@ class ItPlayerTest : public ::testing::Test {
 
     ItPlayerTest() {
         it.speed = 4;
-        it.samples.push_back(makeItSample(sineOf(1000, 50, 100), true));
+        it.samples.push_back(makeItSample(sineFrames(1000, 50, 100), true));
         it.instruments.push_back(makeItInstrument(1));
     }
     ~ItPlayerTest() override { destroyPlayState(state); }
@@ -252,7 +244,7 @@ TEST_F(ItPlayerTest, ResonantFilter) {
     // The mixer: a sine at a quarter of the rate through the filter at cutoff 40 (about 340 Hz)
     // against the same unfiltered.
     Sample high = song->samples[0];
-    std::vector<int16_t> frames = sineOf(4104, 4, 20000);
+    std::vector<int16_t> frames = sineFrames(4104, 4, 20000);
     high.data = frames.data();
     high.length = 4096;
     high.loopMode = LOOP_NONE;
@@ -296,7 +288,7 @@ class ImpulseCommand : public ItPlayerTest, public testing::WithParamInterface<I
 
 TEST_P(ImpulseCommand, ActsAsImpulseTrackerDoes) {
     const ItCommand& c = GetParam();
-    it.samples[0].frames = sineOf(70000, 50, 100);
+    it.samples[0].frames = sineFrames(70000, 50, 100);
     it.samples[0].loopEnd = 70000;
     cell(0, 0) = {C5, 1, 32, c.effect, c.param};
     ASSERT_TRUE(start());

@@ -13,24 +13,13 @@
 
 #include "module/xm_writer.h"
 #include "tests/support/run_program.h"
+#include "tests/tools/two_order_module.h"
 
 namespace {
 
-// Two orders of two channels panned apart, a sine chord per order; a Latin-1 title.
+// The player tests' two-order module with a Latin-1 title.
 const std::string& modulePath() {
-    static const std::string path = [] {
-        XmSong xm = makeXmSong(2, 2);
-        xm.name = "Caf\xe9 chords";
-        xm.speed = 3;
-        xm.orders = {0, 1};
-        for (XmPattern& pattern : xm.patterns) pattern = makePattern(16, 2);
-        cellAt(xm.patterns[0], 2, 0, 0) = {49, 1, 0, 0x8, 0x20};
-        cellAt(xm.patterns[0], 2, 8, 1) = {53, 1, 0, 0x8, 0xE0};
-        cellAt(xm.patterns[1], 2, 0, 0) = {56, 1, 0, 0x8, 0x20};
-        cellAt(xm.patterns[1], 2, 4, 1) = {61, 1, 0, 0x8, 0xE0};
-        xm.instruments.push_back(makeInstrument(makeSample(sineFrames(400, 40, 9000), true)));
-        return writeTempFile("encode.xm", writeXm(xm));
-    }();
+    static const std::string path = writeTempFile("encode.xm", twoOrderModule("Caf\xe9 chords"));
     return path;
 }
 

@@ -51,6 +51,7 @@ struct Player {
     std::vector<std::string> shownView;  // the pattern view's lines on the screen
     std::string shown;  // the status line on the screen
     int shownWidth = 0;  // the terminal's width when it was drawn
+    std::string announced;  // the line that names the file, above the status line
 };
 
 enum class Outcome : uint8_t { PLAYING, NEXT_FILE, PREVIOUS_FILE, QUIT, SIGNALLED };
@@ -275,9 +276,15 @@ StatusView statusOf(const Player& player, int fileCount) {
 // several rows, it stays on the first, and the next line clears the rows below it. The view's
 // lines are written on the lines below, then the cursor goes back up: the first time, at the
 // bottom of the screen, that makes room once; then they are rewritten in place.
+// When the window narrows, terminals differ in where they leave the cursor among the rows the old
+// line was wrapped into (some on the first, some on the last, some do not rewrap at all), so the
+// screen is cleared and the file's line written again above the new status line.
 void showLine(Player* player, const std::string& line, const std::vector<std::string>& view = {}) {
     const int width = terminalWidth();
     if (line == player->shown && view == player->shownView && width == player->shownWidth) return;
+    if (width < player->shownWidth && !player->shown.empty() && *terminalClearBelow()) {
+        printf("\033[H%s%s\n", terminalClearBelow(), player->announced.c_str());
+    }
     const int pad = width - 1 - statusColumns(line);
     printf("\r%s%*s%s", line.c_str(), pad > 0 ? pad : 0, "", terminalClearBelow());
     for (const std::string& text : view) printf("\n\r%s", text.c_str());
@@ -351,8 +358,11 @@ void announce(Player* player, Source* next, const char* path, int fileCount) {
     brom_get_song_info(next->module, &player->song);
     char duration[24];
     formatDuration(player->durationMs, duration);
-    printf("%d/%d  %s  \"%s\"  %s\n", player->fileNumber, fileCount, path,
-           terminalText(brom_title(next->module)).c_str(), duration);
+    char line[1024];
+    snprintf(line, sizeof line, "%d/%d  %s  \"%s\"  %s", player->fileNumber, fileCount, path,
+             terminalText(brom_title(next->module)).c_str(), duration);
+    player->announced = line;
+    printf("%s\n", line);
     fflush(stdout);
 }
 

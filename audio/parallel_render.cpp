@@ -7,6 +7,7 @@
 #include <new>
 
 #include "audio/mix_thread.h"
+#include "audio/output_end.h"
 #include "audio/playback_snapshot.h"
 #include "player/sequencer.h"
 #include "player/voice_pool.h"
@@ -53,8 +54,6 @@ struct Snapshot {
 
 struct ParallelRender {
     AudioEngine* engine;
-    SongGoesOn goesOn;
-    void* context;
     int32_t threads;
 
     int32_t slotCount;
@@ -256,7 +255,7 @@ void noteInfo(const AudioEngine* engine, BlockInfo* info) {
 // Makes the next block: records it into its slot and hands it to the threads. False when the
 // song has ended or memory ran short.
 bool makeBlock(ParallelRender* render) {
-    if (render->broken || !render->goesOn(render->context)) return false;
+    if (render->broken || !engineGoesOn(render->engine)) return false;
     const int64_t sequence = render->made + 1;
     snapshotBefore(render, sequence);
     BlockSlot* slot = slotOf(render, sequence);
@@ -331,14 +330,11 @@ bool fitSlots(ParallelRender* render, int32_t blockFrames) {
 
 }  // namespace
 
-ParallelRender* createParallelRender(AudioEngine* engine, int32_t threads, SongGoesOn goesOn,
-                                     void* context) {
+ParallelRender* createParallelRender(AudioEngine* engine, int32_t threads) {
     if (!engine->currentSong) return nullptr;
     auto* render = new (std::nothrow) ParallelRender{};
     if (!render) return nullptr;
     render->engine = engine;
-    render->goesOn = goesOn;
-    render->context = context;
     render->threads = threads < 1                     ? 1
                       : threads > MOST_RENDER_THREADS ? MOST_RENDER_THREADS
                                                       : threads;

@@ -16,7 +16,7 @@
 // state (a jump, the repeat count), parallelRewind brings the engine back to just after the block
 // taken last: from the newest snapshot at or before it, the blocks up to it run again.
 //
-//     ParallelRender* render = createParallelRender(engine, 2, songGoesOn, host);
+//     ParallelRender* render = createParallelRender(engine, 2);
 //     startSongOffline(engine, song);
 //     parallelReset(render);                     // the engine stands where the host does
 //     RenderedBlock block;
@@ -58,16 +58,12 @@ struct RenderedBlock {
     const BlockInfo* info;
 };
 
-// Whether the engine's song goes on for another block, asked of the host before each block is
-// made (the host knows where the song ends).
-using SongGoesOn = bool (*)(void* context);
-
 struct ParallelRender;
 
 // A renderer for the offline song of `engine` with `threads` threads in all (the host's and
-// threads - 1 workers, started with the first block); null when memory is short.
-ParallelRender* createParallelRender(AudioEngine* engine, int32_t threads, SongGoesOn goesOn,
-                                     void* context);
+// threads - 1 workers, started with the first block); null when memory is short. Blocks are
+// made while the engine's song goes on (engineGoesOn, audio/output_end.h).
+ParallelRender* createParallelRender(AudioEngine* engine, int32_t threads);
 // Ends the workers and releases everything; null is fine.
 void destroyParallelRender(ParallelRender* render);
 

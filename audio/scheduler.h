@@ -28,6 +28,7 @@
 #include "audio/mix_thread.h"
 #include "audio/mixer.h"
 #include "audio/output_device.h"
+#include "audio/output_end.h"
 #include "audio/pcm.h"
 #include "audio/stems.h"
 #include "module/song.h"
@@ -82,6 +83,8 @@ struct AudioEngine {
     int32_t repeatCount;
     int32_t passesLeft;
     int32_t passesDone;
+    // Where an offline render's output ends once the last pass comes round (audio/output_end.h).
+    OutputEnd end;
 
     // What becomes of the mix: muted channels, gain and stereo width.
     OutputControls controls;

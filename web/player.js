@@ -29,6 +29,7 @@
   const FADE_MS = 10000; // "Fade out": the fade where the song ends
   const BROM_END_STOP = 0; // brom_end, checked by web/player_abi.c
   const BROM_END_FADE = 2;
+  const BROM_FORMAT_MOD = 2; // brom_format, also checked there
   const METER_FLOOR_DB = -48; // an empty meter; full scale fills it
 
   const params = new URLSearchParams(location.search);
@@ -197,6 +198,8 @@
     fade: false, // where the song ends, it fades out over FADE_MS
     song: -1, // the subsong chosen, -1 the whole order list
     stereo: 100,
+    interpolation: 1, // BROM_INTERP_LINEAR
+    amiga: 0,
     muted: new Set(), // channels from 0
     // The run of frames under way: its number, frames rendered and played, where it began.
     generation: 0,
@@ -370,6 +373,25 @@
     $("stereo-shown").textContent = player.stereo + "%";
   }
 
+  // Resampling and the Amiga's sound: heard from the next block on. The Amiga's sound is for MOD
+  // files only; for the others its choice is shown but greyed.
+  function setInterpolation(mode) {
+    player.interpolation = mode;
+    if (player.handle) M._brom_set_interpolation(player.handle, mode);
+    $("interpolation").value = String(mode);
+  }
+
+  function setAmiga(model) {
+    player.amiga = model;
+    if (player.handle) {
+      const mod = M._brom_format(player.handle) === BROM_FORMAT_MOD;
+      if (mod) M._brom_set_amiga(player.handle, model);
+      $("amiga").disabled = !mod;
+      $("interpolation").disabled = mod && model !== 0;
+    }
+    $("amiga").value = String(model);
+  }
+
   // What is being heard now.
   function heard() {
     if (!player.handle) return { order: 0, pattern: 0, row: 0, timeMs: 0, peaks: [] };
@@ -385,6 +407,19 @@
     return new Uint8Array(await response.arrayBuffer());
   }
 
+  // The ways of playing chosen on the page (profile, resampling, the Amiga's sound), for a song
+  // just opened: the one heard and the one saved as WAV.
+  function setPlaying(handle) {
+    // The profile's name, as a C string after the first 32 bytes of scratch.
+    const profile = $("profile").value;
+    for (let k = 0; k <= profile.length; ++k) {
+      M.HEAPU8[scratch + 32 + k] = profile.charCodeAt(k) || 0;
+    }
+    M._brom_set_profile(handle, scratch + 32);
+    M._brom_set_interpolation(handle, player.interpolation);
+    if (M._brom_format(handle) === BROM_FORMAT_MOD) M._brom_set_amiga(handle, player.amiga);
+  }
+
   function loadBytes(bytes, name) {
     const handle = openSong(bytes);
     if (player.handle) M._brom_free(player.handle);
@@ -392,16 +427,12 @@
     player.bytes = bytes;
     player.name = name;
     M._brom_set_sample_rate(handle, audio.context.sampleRate);
-    // The profile's name, as a C string after the first 32 bytes of scratch.
-    const profile = $("profile").value;
-    for (let k = 0; k <= profile.length; ++k) {
-      M.HEAPU8[scratch + 32 + k] = profile.charCodeAt(k) || 0;
-    }
-    M._brom_set_profile(handle, scratch + 32);
+    setPlaying(handle);
     M._brom_set_gain_db(handle, player.gainDb);
     M._brom_set_repeat_count(handle, player.loop ? -1 : 0);
     M._brom_set_end(handle, player.fade ? BROM_END_FADE : BROM_END_STOP, FADE_MS);
     M._brom_set_stereo_separation(handle, player.stereo);
+    setAmiga(player.amiga);
     player.info = songInfo(handle);
     player.song = -1;
     player.muted.forEach((c) => M._brom_set_channel_mute(handle, c, 1));
@@ -494,6 +525,7 @@
   async function renderWav(bytes, progress) {
     if (!bytes) throw new Error("no song loaded");
     const handle = openSong(bytes);
+    setPlaying(handle);
     const buffer = M._malloc(WAV_STEP_FRAMES * 4);
     try {
       if (!buffer) throw new Error("out of memory");
@@ -708,6 +740,8 @@
       loadBytes(player.bytes, player.name);
       seek(at);
     };
+    $("interpolation").onchange = () => setInterpolation(Number($("interpolation").value));
+    $("amiga").onchange = () => setAmiga(Number($("amiga").value));
     $("loop").onchange = () => setLoop($("loop").checked);
     $("fade").onchange = () => setFade($("fade").checked);
     $("subsong").onchange = () => setSong(Number($("subsong").value));
@@ -766,6 +800,8 @@
         fade: player.fade,
         song: player.song,
         stereo: player.stereo,
+        interpolation: player.interpolation,
+        amiga: $("amiga").disabled ? null : player.amiga,
         muted: [...player.muted].sort((a, b) => a - b),
         loading: player.loading > 0,
       }),

@@ -17,6 +17,8 @@ _Static_assert(sizeof(brom_song_info) <= 32, "player.js gives brom_song_info 32 
 _Static_assert(offsetof(brom_subsong, duration_ms) == 8, "player.js reads duration_ms at 8");
 _Static_assert(sizeof(brom_subsong) <= 64, "player.js gives brom_subsong 64 bytes");
 _Static_assert(BROM_END_STOP == 0 && BROM_END_FADE == 2, "player.js passes the ends as numbers");
+_Static_assert(BROM_FORMAT_MOD == 2 && BROM_INTERP_LINEAR == 1 && BROM_AMIGA_A1200 == 2,
+               "player.js knows MOD, the interpolation modes and the Amiga models as numbers");
 _Static_assert(sizeof(brom_error) == 4 && sizeof(const char*) == 4,
                "player.js reads the error code and the reason as 32-bit words");
 _Static_assert(offsetof(brom_channel_state, note) == 0, "player.js reads note at 0");

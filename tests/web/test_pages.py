@@ -87,11 +87,11 @@ def start_browser():
     return driver
 
 
-def native_wav():
+def native_wav(song=SONG, options=()):
     """The song as `brom-play --render` writes it: a WAV file of 16-bit stereo frames."""
     wav = os.path.join(tempfile.mkdtemp(prefix="brom-render-"), "song.wav")
     brom_play = os.path.join(NATIVE, "tools", "brom-play", "brom-play")
-    subprocess.run([brom_play, "--render", wav, SONG], check=True)
+    subprocess.run([brom_play, "--render", wav, *options, song], check=True)
     with open(wav, "rb") as f:
         return f.read()
 
@@ -453,6 +453,21 @@ class PlayerPage(PageTest):
         song_seconds = (len(self.wav) - 44) / 4 / 44100
         print("\nweb render: %.1f s of song in %.2f s, %.0f x real time"
               % (song_seconds, got["seconds"], song_seconds / got["seconds"]), file=sys.stderr)
+
+    def test_player_saves_with_the_resampling_and_amiga_sound_chosen(self):
+        self.open()
+        self.assertIsNone(self.state()["amiga"], "the Amiga's sound offered for an XM")
+        mod = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fuzz", "corpus", "mod-effect-3.mod")
+        with open(mod, "rb") as f:
+            url = "data:application/octet-stream;base64," + base64.b64encode(f.read()).decode()
+        choose = "const s = document.getElementById('%s'); s.value = '%d'; s.dispatchEvent(new Event('change'));"
+        render = ("api.renderWav('%s').then((wav) => crypto.subtle.digest('SHA-256', wav))"
+                  ".then((hash) => Array.from(new Uint8Array(hash), (b) => b.toString(16).padStart(2, '0')).join(''))")
+        for menu, value, options in (("interpolation", 2, ["--interpolation", "cubic"]),
+                                     ("amiga", 1, ["--amiga", "a500"])):
+            self.driver.execute_script(choose % (menu, value))
+            self.assertEqual(page_api(self.driver, render % url),
+                             hashlib.sha256(native_wav(mod, options)).hexdigest(), " ".join(options))
 
 
 if __name__ == "__main__":

@@ -245,9 +245,9 @@ void noteInfo(const AudioEngine* engine, BlockInfo* info) {
     info->bpm = state->bpm;
     info->ledFilter = state->amigaLedFilter;
     const int channels = playedChannelCount(state->song);
+    viewChannels(state, info->views);
     for (int c = 0; c < channels; ++c) {
         info->levels[c] = static_cast<uint8_t>(channelLevel(state, c));
-        info->views[c] = viewChannel(state, c);
     }
     info->backgroundNotes = backgroundNotesOf(state, -1);
 }

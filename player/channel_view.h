@@ -18,3 +18,6 @@ struct ChannelView {
 };
 
 ChannelView viewChannel(const PlayState* state, int channel);
+// The views of every played channel at once (views[0 .. playedChannelCount - 1]): one look at
+// the voices for all of them.
+void viewChannels(const PlayState* state, ChannelView* views);

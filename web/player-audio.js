@@ -5,8 +5,8 @@
 //     plays the queue on the audio thread. Messages from the page: {kind: "replace", generation,
 //     samples} drops what is queued and starts a new run of frames, {kind: "append", generation,
 //     samples} adds to the run (ignored when from an older run). To the page: {kind: "played",
-//     generation, frames}, the frames of the run played so far, every REPORT_FRAMES or so and
-//     whenever the queue runs dry;
+//     generation, frames, gaps}, the frames of the run played so far, every REPORT_FRAMES or so
+//     and whenever the queue runs dry, and the gaps heard since the page opened;
 //   - as a plain script on the page (where there is no worklet), it defines BromFrameQueue, which
 //     the page's ScriptProcessor plays from.
 //
@@ -20,6 +20,10 @@ class BromFrameQueue {
     this.offset = 0; // samples of chunks[0] played
     this.generation = 0;
     this.played = 0; // frames of this run played
+    // Dropouts: the times the queue ran dry in the middle of a run and sound came again (silence
+    // where the page did not render in time). The end of a song runs dry for good: no gap.
+    this.gaps = 0;
+    this.dry = false;
   }
 
   replace(generation, samples) {
@@ -27,11 +31,15 @@ class BromFrameQueue {
     this.offset = 0;
     this.generation = generation;
     this.played = 0;
+    this.dry = false;
     this.append(generation, samples);
   }
 
   append(generation, samples) {
-    if (generation === this.generation && samples.length > 0) this.chunks.push(samples);
+    if (generation !== this.generation || samples.length === 0) return;
+    if (this.dry) this.gaps += 1;
+    this.dry = false;
+    this.chunks.push(samples);
   }
 
   empty() {
@@ -57,6 +65,7 @@ class BromFrameQueue {
     }
     left.fill(0, i);
     right.fill(0, i);
+    if (i < left.length && this.played + i > 0) this.dry = true;
     this.played += i;
     return i;
   }
@@ -87,7 +96,12 @@ if (typeof registerProcessor === "function") {
       const unreported = queue.played - this.reported;
       if (unreported >= REPORT_FRAMES || (unreported > 0 && queue.empty())) {
         this.reported = queue.played;
-        this.port.postMessage({ kind: "played", generation: queue.generation, frames: queue.played });
+        this.port.postMessage({
+          kind: "played",
+          generation: queue.generation,
+          frames: queue.played,
+          gaps: queue.gaps,
+        });
       }
       return true;
     }

@@ -121,6 +121,7 @@
     ahead: 0, // frames to keep queued
     replace: null, // (generation, samples): a new run
     append: null, // (generation, samples)
+    gaps: 0, // dropouts heard (web/player-audio.js)
   };
 
   function workletSink() {
@@ -130,6 +131,7 @@
       outputChannelCount: [2],
     });
     node.port.onmessage = (event) => {
+      audio.gaps = event.data.gaps;
       played(event.data.generation, event.data.frames);
       topUp();
     };
@@ -149,6 +151,7 @@
     node.onaudioprocess = (event) => {
       topUp();
       queue.fill(event.outputBuffer.getChannelData(0), event.outputBuffer.getChannelData(1));
+      audio.gaps = queue.gaps;
       played(queue.generation, queue.played);
     };
     node.connect(audio.context.destination);
@@ -790,6 +793,7 @@
       },
       audioState: () => audio.context.state,
       audioPath: () => (audio.worklet ? "worklet" : "script"),
+      audioGaps: () => audio.gaps,
       load: load,
       loadList: (urls) => setPlaylist(urls.map(urlEntry)),
       state: () => ({

@@ -19,14 +19,14 @@ from __future__ import annotations
 
 import ctypes
 import os
-from typing import Iterator, List, NamedTuple, Optional, Union
+from typing import Dict, Iterator, List, NamedTuple, Optional, Sequence, Tuple, Union
 
 import numpy as np
 
 from . import _library
 
 __all__ = ["BromError", "Module", "Position", "SongInfo", "Cell", "InstrumentInfo", "SampleInfo",
-           "library_version"]
+           "Subsong", "ChannelState", "library_version"]
 
 _lib = _library.load()
 
@@ -116,12 +116,47 @@ class SampleInfo(NamedTuple):
     bits: int
 
 
+class Subsong(NamedTuple):
+    """One song of the order list: where it starts and one pass of it at the current rate."""
+
+    order: int
+    row: int
+    duration_ms: int
+    frames: int  # the same pass in frames, exact
+    name: str  # "" where the format names none
+
+
+class ChannelState(NamedTuple):
+    """What a channel plays after the last frame rendered."""
+
+    note: int  # 1..120 (C-0 ...), 0 when the channel plays nothing
+    instrument: int  # from 1; 0 when it plays nothing
+    sample: int  # the instrument's sample, from 0; -1 when none
+    volume: int  # 0..64
+    panning: int  # 0 left .. 255 right
+    frequency: float  # the sample's frames per second as it plays now; 0 when none
+    voices: int  # voices sounding for it: its note, one fading out, notes in the background
+
+
 _DTYPES = {"int16": (np.int16, "brom_render_s16"), "float32": (np.float32, "brom_render_f32")}
 _LOOPS = ("none", "forward", "ping-pong")
+# The library's enumerations by name, in the order brom.h numbers them.
+_INTERPOLATIONS = ("nearest", "linear", "cubic", "sinc")
+_AMIGA_MODELS = ("off", "a500", "a1200")
+_ENDS = ("stop", "loop", "fade")
+_STEM_GROUPS = ("off", "channel", "instrument")
 
 
 def _refused(what: str) -> ValueError:
     return ValueError("brom: %s refused" % what)
+
+
+def _number(names: Sequence[str], value: str, what: str) -> int:
+    """The library's number for one of its names; ValueError naming the choices otherwise."""
+    if value not in names:
+        raise ValueError("brom: %s is %s, not %r" % (what, ", ".join('"%s"' % n for n in names),
+                                                       value))
+    return names.index(value)
 
 
 class Module:
@@ -134,6 +169,9 @@ class Module:
         self._gain_db = 0.0
         self._stereo = 100
         self._repeat = 0
+        self._end = ("stop", 10000)
+        self._stems = "off"
+        self._scope_frames = 0
 
     # ---- Loading ----
 
@@ -199,6 +237,16 @@ class Module:
         return _text(_lib.brom_tracker(self._h))
 
     @property
+    def format(self) -> str:
+        """The file's format, told by its bytes: "XM", "MOD", "S3M" or "IT"."""
+        return _text(_lib.brom_format_name(_lib.brom_format(self._h)))
+
+    @property
+    def message(self) -> str:
+        """The song message (Impulse Tracker modules), lines ended by newlines; "" for none."""
+        return _text(_lib.brom_message(self._h))
+
+    @property
     def info(self) -> SongInfo:
         record = _library.SongInfo()
         _lib.brom_get_song_info(self._h, ctypes.byref(record))
@@ -257,6 +305,14 @@ class Module:
                              % (pattern, row, channel))
         return Cell(record.note, record.instrument, record.volume, record.effect, record.param)
 
+    def cell_text(self, pattern: int, row: int, channel: int) -> str:
+        """A cell as the format's tracker writes it, such as "C#4 01 40 A0F" (XM)."""
+        text = ctypes.create_string_buffer(64)
+        if not _lib.brom_cell_text(self._h, pattern, row, channel, text, len(text)):
+            raise IndexError("brom: no cell at pattern %d, row %d, channel %d"
+                             % (pattern, row, channel))
+        return _text(text.value)
+
     @property
     def repairs(self) -> List[str]:
         """What the loader repaired in a damaged file or read in an older layout."""
@@ -299,7 +355,92 @@ class Module:
         if not _lib.brom_seek_order_row(self._h, order, row):
             raise _refused("seek to order %d, row %d" % (order, row))
 
+    # ---- Subsongs and the end ----
+
+    @property
+    def subsong_count(self) -> int:
+        """The songs of the order list, 1 or more (found by playing it, without mixing, when
+        first asked)."""
+        return int(_lib.brom_subsong_count(self._h))
+
+    @property
+    def subsongs(self) -> List[Subsong]:
+        result = []
+        for k in range(self.subsong_count):
+            record = _library.SubsongRecord()
+            _lib.brom_get_subsong(self._h, k, ctypes.byref(record))
+            result.append(Subsong(record.order, record.row, record.duration_ms, record.frames,
+                                  _text(record.name)))
+        return result
+
+    @property
+    def subsong(self) -> int:
+        """The subsong playing, from 0; -1 (at first) for the whole order list. Selecting one
+        plays it from its start; position, duration and seeks then act within it."""
+        return int(_lib.brom_selected_subsong(self._h))
+
+    @subsong.setter
+    def subsong(self, index: int) -> None:
+        if not _lib.brom_select_subsong(self._h, index):
+            raise _refused("subsong %r of %d" % (index, self.subsong_count))
+
+    def order_subsong(self, order: int) -> int:
+        """The subsong that first plays a row of the order position; -1 when none."""
+        return int(_lib.brom_order_subsong(self._h, order))
+
+    def set_end(self, how: str, fade_ms: int = 10000) -> None:
+        """How the song ends once its last pass comes round: "stop" (the default), "loop"
+        without end, or "fade": plays on, fading out over `fade_ms` (1..600000), then stops."""
+        number = _number(_ENDS, how, "the end")
+        if not _lib.brom_set_end(self._h, number, fade_ms):
+            raise _refused("fade of %r ms" % fade_ms)
+        self._end = (how, fade_ms)
+
+    @property
+    def end(self) -> str:
+        """"stop", "loop" or "fade" (see set_end)."""
+        return self._end[0]
+
+    @property
+    def fade_ms(self) -> int:
+        """The fade's length, for the end "fade"."""
+        return self._end[1]
+
     # ---- Settings ----
+
+    @property
+    def profile(self) -> str:
+        """The way the module plays: "brom" (the default) or "ft2", as FastTracker 2 played XM
+        modules. Set before the first render or right after a seek."""
+        return _text(_lib.brom_profile(self._h))
+
+    @profile.setter
+    def profile(self, name: str) -> None:
+        if not _lib.brom_set_profile(self._h, name.encode()):
+            raise _refused("profile %r (unknown, or set after the first render and not right "
+                           "after a seek)" % name)
+
+    @property
+    def interpolation(self) -> str:
+        """How samples are read between their frames: "nearest", "linear" (the default),
+        "cubic" or "sinc". Heard from the next 1/50 s."""
+        return _INTERPOLATIONS[_lib.brom_interpolation_mode(self._h)]
+
+    @interpolation.setter
+    def interpolation(self, mode: str) -> None:
+        _lib.brom_set_interpolation(self._h, _number(_INTERPOLATIONS, mode, "the interpolation"))
+
+    @property
+    def amiga(self) -> str:
+        """The Amiga's sound for MOD files: "off" (the default), "a500" or "a1200". Other
+        formats refuse it (ValueError)."""
+        return _AMIGA_MODELS[_lib.brom_amiga_model(self._h)]
+
+    @amiga.setter
+    def amiga(self, model: str) -> None:
+        if not _lib.brom_set_amiga(self._h, _number(_AMIGA_MODELS, model, "the Amiga model")):
+            raise ValueError("brom: the Amiga's sound is for MOD files, not %s" % self.format)
+
 
     @property
     def sample_rate(self) -> int:
@@ -366,6 +507,47 @@ class Module:
         """How loud the channel's note is now, 0..255."""
         return int(_lib.brom_channel_level(self._h, channel))
 
+    def peak(self, channel: int) -> Tuple[float, float]:
+        """The channel's peak over the last 1/50 s rendered, left and right, 1.0 full scale,
+        as the output has it (mute, stereo separation and gain applied)."""
+        left, right = ctypes.c_float(), ctypes.c_float()
+        if not _lib.brom_channel_peak(self._h, channel, ctypes.byref(left), ctypes.byref(right)):
+            raise _refused("channel %r" % channel)
+        return left.value, right.value
+
+    def channel_state(self, channel: int) -> ChannelState:
+        """What the channel plays after the last frame rendered."""
+        record = _library.ChannelStateRecord()
+        if not _lib.brom_get_channel_state(self._h, channel, ctypes.byref(record)):
+            raise _refused("channel %r" % channel)
+        return ChannelState(*(getattr(record, field) for field, _ in record._fields_))
+
+    @property
+    def background_notes(self) -> int:
+        """Notes sounding on in the background after their channel started another."""
+        return int(_lib.brom_background_notes(self._h))
+
+    @property
+    def scope_frames(self) -> int:
+        """Frames each channel's scope keeps, 0..8192; 0 (the default) is off. Setting it
+        clears what was kept."""
+        return self._scope_frames
+
+    @scope_frames.setter
+    def scope_frames(self, frames: int) -> None:
+        if not _lib.brom_set_scope_frames(self._h, frames):
+            raise _refused("scope of %r frames" % frames)
+        self._scope_frames = frames
+
+    def scope(self, channel: int) -> np.ndarray:
+        """The channel's own signal over the last `scope_frames` frames rendered, oldest first,
+        as a float32 array (n, 2), 1.0 full scale; a muted channel shows silence."""
+        out = np.zeros((self._scope_frames, 2), dtype=np.float32)
+        got = _lib.brom_channel_scope(self._h, channel, out.ctypes.data, self._scope_frames)
+        if got == 0 and self._scope_frames and not 0 <= channel < self.channels:
+            raise _refused("channel %r" % channel)
+        return out[:got]
+
     # ---- Rendering ----
 
     def render(self, frames: int, dtype: str = "int16") -> np.ndarray:
@@ -380,6 +562,42 @@ class Module:
         out = np.empty((frames, 2), dtype=kind)
         got = getattr(_lib, function)(self._h, out.ctypes.data, frames)
         return out if got == frames else out[:got].copy()
+
+    @property
+    def stems(self) -> str:
+        """How the mix is taken apart for render_stems: "off" (the default), "channel" or
+        "instrument". Acts from the next 1/50 s: set it before rendering for whole stems."""
+        return self._stems
+
+    @stems.setter
+    def stems(self, by: str) -> None:
+        _lib.brom_set_stems(self._h, _number(_STEM_GROUPS, by, "the stems' grouping"))
+        self._stems = by
+
+    @property
+    def stem_count(self) -> int:
+        """The stems rendered: the channels, or the instruments; 0 while off."""
+        return int(_lib.brom_stem_count(self._h))
+
+    def render_stems(self, frames: int, by: str = "channel"
+                     ) -> Tuple[np.ndarray, Dict[int, np.ndarray]]:
+        """Renders as render(frames, "float32") and takes the mix apart in the same pass: the
+        mix, and a dict from the stem's index (the channel, or the instrument, from 0) to its
+        float32 array (n, 2). Added up in double precision the stems give the mix to within
+        2^-19 of full scale. Sets `stems` to `by` (heard from the next 1/50 s)."""
+        if frames < 0:
+            raise ValueError("brom: frames must not be negative")
+        _number(_STEM_GROUPS[1:], by, "a stem's grouping")
+        if by != self._stems:
+            self.stems = by
+        mix = np.empty((frames, 2), dtype=np.float32)
+        stems = [np.empty((frames, 2), dtype=np.float32) for _ in range(self.stem_count)]
+        pointers = (ctypes.c_void_p * max(len(stems), 1))(*(s.ctypes.data for s in stems))
+        got = _lib.brom_render_stems_f32(self._h, mix.ctypes.data, pointers, frames)
+        if got < frames:
+            mix = mix[:got].copy()
+            stems = [s[:got].copy() for s in stems]
+        return mix, dict(enumerate(stems))
 
     def blocks(self, frames: int = 4096, dtype: str = "int16") -> Iterator[np.ndarray]:
         """The rest of the song, `frames` at a time (the last block may be shorter)."""

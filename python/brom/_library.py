@@ -58,6 +58,28 @@ class SampleRecord(ctypes.Structure):
     ]
 
 
+class SubsongRecord(ctypes.Structure):
+    _fields_ = [
+        ("order", ctypes.c_int),
+        ("row", ctypes.c_int),
+        ("duration_ms", ctypes.c_int64),
+        ("frames", ctypes.c_int64),
+        ("name", ctypes.c_char_p),
+    ]
+
+
+class ChannelStateRecord(ctypes.Structure):
+    _fields_ = [
+        ("note", ctypes.c_int),
+        ("instrument", ctypes.c_int),
+        ("sample", ctypes.c_int),
+        ("volume", ctypes.c_int),
+        ("panning", ctypes.c_int),
+        ("frequency", ctypes.c_double),
+        ("voices", ctypes.c_int),
+    ]
+
+
 _M = ctypes.c_void_p
 _I = ctypes.c_int
 _S = ctypes.c_char_p
@@ -75,6 +97,8 @@ _FUNCTIONS = {
     "brom_sample_rate": (_I, [_M]),
     "brom_render_s16": (ctypes.c_size_t, [_M, ctypes.c_void_p, ctypes.c_size_t]),
     "brom_render_f32": (ctypes.c_size_t, [_M, ctypes.c_void_p, ctypes.c_size_t]),
+    "brom_set_profile": (_I, [_M, _S]),
+    "brom_profile": (_S, [_M]),
     "brom_set_render_threads": (_I, [_M, _I]),
     "brom_render_threads": (_I, [_M]),
     "brom_seek_ms": (_I, [_M, ctypes.c_int64]),
@@ -82,6 +106,12 @@ _FUNCTIONS = {
     "brom_set_repeat_count": (_I, [_M, _I]),
     "brom_duration_ms": (ctypes.c_int64, [_M]),
     "brom_order_time_ms": (ctypes.c_int64, [_M, _I]),
+    "brom_subsong_count": (_I, [_M]),
+    "brom_get_subsong": (_I, [_M, _I, _P(SubsongRecord)]),
+    "brom_select_subsong": (_I, [_M, _I]),
+    "brom_selected_subsong": (_I, [_M]),
+    "brom_order_subsong": (_I, [_M, _I]),
+    "brom_set_end": (_I, [_M, _I, _I]),
     "brom_get_position": (_I, [_M, _P(Position)]),
     "brom_channel_count": (_I, [_M]),
     "brom_set_channel_mute": (_I, [_M, _I, _I]),
@@ -89,6 +119,23 @@ _FUNCTIONS = {
     "brom_channel_level": (_I, [_M, _I]),
     "brom_set_gain_db": (_I, [_M, ctypes.c_double]),
     "brom_set_stereo_separation": (_I, [_M, _I]),
+    "brom_channel_peak": (_I, [_M, _I, _P(ctypes.c_float), _P(ctypes.c_float)]),
+    "brom_background_notes": (_I, [_M]),
+    "brom_set_interpolation": (_I, [_M, _I]),
+    "brom_interpolation_mode": (_I, [_M]),
+    "brom_set_amiga": (_I, [_M, _I]),
+    "brom_amiga_model": (_I, [_M]),
+    "brom_set_stems": (_I, [_M, _I]),
+    "brom_stem_count": (_I, [_M]),
+    "brom_render_stems_f32": (ctypes.c_size_t, [_M, ctypes.c_void_p, _P(ctypes.c_void_p),
+                                                ctypes.c_size_t]),
+    "brom_set_scope_frames": (_I, [_M, _I]),
+    "brom_channel_scope": (_I, [_M, _I, ctypes.c_void_p, _I]),
+    "brom_get_channel_state": (_I, [_M, _I, _P(ChannelStateRecord)]),
+    "brom_cell_text": (_I, [_M, _I, _I, _I, ctypes.c_char_p, _I]),
+    "brom_format": (_I, [_M]),
+    "brom_format_name": (_S, [_I]),
+    "brom_message": (_S, [_M]),
     "brom_title": (_S, [_M]),
     "brom_tracker": (_S, [_M]),
     "brom_instrument_count": (_I, [_M]),

@@ -17,3 +17,9 @@ _Static_assert(sizeof(brom_instrument_info) == 10 * sizeof(int), "core.js reads 
 _Static_assert(offsetof(brom_sample_info, loop) == 12 && offsetof(brom_sample_info, bits) == 32 &&
                    sizeof(brom_sample_info) == 36,
                "core.js reads three uint32 and six ints");
+_Static_assert(offsetof(brom_subsong, duration_ms) == 8 && offsetof(brom_subsong, frames) == 16 &&
+                   offsetof(brom_subsong, name) == 24 && sizeof(brom_subsong) == 32,
+               "core.js reads brom_subsong as two ints, two int64 and a pointer");
+_Static_assert(offsetof(brom_channel_state, frequency) == 24 &&
+                   offsetof(brom_channel_state, voices) == 32 && sizeof(brom_channel_state) == 40,
+               "core.js reads five ints, a double at 24 and an int at 32");

@@ -8,6 +8,11 @@
 
 const ERROR_NAMES = ["ok", "argument", "io", "format", "truncated", "memory"];
 const LOOP_NAMES = ["none", "forward", "ping-pong"];
+// The library's enumerations by name, in the order brom.h numbers them.
+const INTERPOLATIONS = ["nearest", "linear", "cubic", "sinc"];
+const AMIGA_MODELS = ["off", "a500", "a1200"];
+const ENDS = ["stop", "loop", "fade"];
+const STEM_GROUPS = ["off", "channel", "instrument"];
 const SCRATCH_BYTES = 64; // for the records the library fills
 const BLOCK_FRAMES = 16384; // rendered at a time into the module's own buffer
 const WAV_MOST_FRAMES = Math.floor((0xffffffff - 36) / 4); // a WAV file's sizes are 32-bit
@@ -24,6 +29,21 @@ export class BromError extends Error {
 
 function refused(what) {
   return new BromError("argument", "brom: " + what + " refused");
+}
+
+// The library's number for one of its names.
+function numberOf(names, value, what) {
+  const k = names.indexOf(value);
+  if (k < 0) {
+    const choices = names.map((n) => '"' + n + '"').join(", ");
+    throw new BromError("argument", "brom: " + what + " is " + choices + ", not " + JSON.stringify(value));
+  }
+  return k;
+}
+
+// An int64 of the library's records, from two 32-bit words (exact below 2^53).
+function int64(words, at) {
+  return (words[at] >>> 0) + words[at + 1] * 4294967296;
 }
 
 // The zero-terminated bytes as text: UTF-8 when they are valid as such, else Latin-1 (audio
@@ -85,6 +105,15 @@ export class Library {
     return new Int32Array(this.x.memory.buffer, at, index + 1)[index];
   }
 
+  /** Writes `text` (ASCII) zero-terminated to the scratch area; its address, 0 when too long. */
+  scratchText(text) {
+    if (text.length >= SCRATCH_BYTES) return 0;
+    const bytes = this.u8;
+    for (let k = 0; k < text.length; ++k) bytes[this.scratch + k] = text.charCodeAt(k) & 0xff;
+    bytes[this.scratch + text.length] = 0;
+    return this.scratch;
+  }
+
   text(pointer) {
     if (!pointer) return "";
     const bytes = this.u8;
@@ -126,7 +155,8 @@ export class BromModule {
     this.lib = library;
     this.handle = handle;
     this.buffer = library.x.malloc(BLOCK_FRAMES * 8);
-    this.settings = { repeat: 0, gainDb: 0, stereo: 100 };
+    this.settings = { repeat: 0, gainDb: 0, stereo: 100, end: "stop", fadeMs: 10000, stems: "off" };
+    this.settings.scopeFrames = 0;
     if (!this.buffer) throw new BromError("memory", "out of memory");
   }
 
@@ -150,6 +180,13 @@ export class BromModule {
   }
   get tracker() {
     return this.lib.text(this.x.brom_tracker(this.handle));
+  }
+  /** "XM", "MOD", "S3M" or "IT", as the file's bytes tell. */
+  get format() {
+    return this.lib.text(this.x.brom_format_name(this.x.brom_format(this.handle)));
+  }
+  get message() {
+    return this.lib.text(this.x.brom_message(this.handle));
   }
   get info() {
     this.x.brom_get_song_info(this.handle, this.lib.scratch);
@@ -230,6 +267,12 @@ export class BromModule {
     const v = new Int32Array(this.lib.x.memory.buffer, this.lib.scratch, 5);
     return { note: v[0], instrument: v[1], volume: v[2], effect: v[3], param: v[4] };
   }
+  cellText(pattern, row, channel) {
+    if (!this.x.brom_cell_text(this.handle, pattern, row, channel, this.lib.scratch, SCRATCH_BYTES)) {
+      throw refused("cell " + pattern + "/" + row + "/" + channel);
+    }
+    return this.lib.text(this.lib.scratch);
+  }
   get repairs() {
     const notes = [];
     for (let k = 0; k < this.x.brom_repair_count(this.handle); ++k) {
@@ -250,7 +293,7 @@ export class BromModule {
     this.x.brom_get_position(this.handle, this.lib.scratch);
     const v = new Int32Array(this.lib.x.memory.buffer, this.lib.scratch, 8);
     return {
-      timeMs: (v[0] >>> 0) + v[1] * 4294967296,
+      timeMs: int64(v, 0),
       order: v[2],
       pattern: v[3],
       row: v[4],
@@ -270,7 +313,71 @@ export class BromModule {
     }
   }
 
+  // ---- Subsongs and the end ----
+
+  get subsongCount() {
+    return this.x.brom_subsong_count(this.handle);
+  }
+  get subsongs() {
+    const list = [];
+    for (let k = 0; k < this.subsongCount; ++k) {
+      this.x.brom_get_subsong(this.handle, k, this.lib.scratch);
+      const v = new Int32Array(this.lib.x.memory.buffer, this.lib.scratch, 8);
+      const name = this.lib.text(v[6]);
+      list.push({ order: v[0], row: v[1], durationMs: int64(v, 2), frames: int64(v, 4), name });
+    }
+    return list;
+  }
+  get subsong() {
+    return this.x.brom_selected_subsong(this.handle);
+  }
+  set subsong(index) {
+    if (!this.x.brom_select_subsong(this.handle, index)) {
+      throw refused("subsong " + index + " of " + this.subsongCount);
+    }
+  }
+  orderSubsong(order) {
+    return this.x.brom_order_subsong(this.handle, order);
+  }
+  setEnd(how, fadeMs = 10000) {
+    if (!this.x.brom_set_end(this.handle, numberOf(ENDS, how, "the end"), fadeMs)) {
+      throw refused("fade of " + fadeMs + " ms");
+    }
+    Object.assign(this.settings, { end: how, fadeMs });
+  }
+  get end() {
+    return this.settings.end;
+  }
+  get fadeMs() {
+    return this.settings.fadeMs;
+  }
+
   // ---- Settings ----
+
+  get profile() {
+    return this.lib.text(this.x.brom_profile(this.handle));
+  }
+  set profile(name) {
+    const at = this.lib.scratchText(String(name));
+    if (!at || !this.x.brom_set_profile(this.handle, at)) {
+      const when = "unknown, or after the first render and not right after a seek";
+      throw refused("profile " + JSON.stringify(name) + " (" + when + ")");
+    }
+  }
+  get interpolation() {
+    return INTERPOLATIONS[this.x.brom_interpolation_mode(this.handle)];
+  }
+  set interpolation(mode) {
+    this.x.brom_set_interpolation(this.handle, numberOf(INTERPOLATIONS, mode, "the interpolation"));
+  }
+  get amiga() {
+    return AMIGA_MODELS[this.x.brom_amiga_model(this.handle)];
+  }
+  set amiga(model) {
+    if (!this.x.brom_set_amiga(this.handle, numberOf(AMIGA_MODELS, model, "the Amiga model"))) {
+      throw new BromError("argument", "brom: the Amiga's sound is for MOD files, not " + this.format);
+    }
+  }
 
   get sampleRate() {
     return this.x.brom_sample_rate(this.handle);
@@ -312,6 +419,43 @@ export class BromModule {
   level(channel) {
     return this.x.brom_channel_level(this.handle, channel);
   }
+  peak(channel) {
+    const at = this.lib.scratch;
+    if (!this.x.brom_channel_peak(this.handle, channel, at, at + 4)) throw refused("channel " + channel);
+    const v = new Float32Array(this.lib.x.memory.buffer, at, 2);
+    return [v[0], v[1]];
+  }
+  channelState(channel) {
+    const at = this.lib.scratch;
+    if (!this.x.brom_get_channel_state(this.handle, channel, at)) throw refused("channel " + channel);
+    const v = new Int32Array(this.lib.x.memory.buffer, at, 10);
+    const frequency = new Float64Array(this.lib.x.memory.buffer, at + 24, 1)[0];
+    return {
+      note: v[0],
+      instrument: v[1],
+      sample: v[2],
+      volume: v[3],
+      panning: v[4],
+      frequency,
+      voices: v[8],
+    };
+  }
+  get backgroundNotes() {
+    return this.x.brom_background_notes(this.handle);
+  }
+  get scopeFrames() {
+    return this.settings.scopeFrames;
+  }
+  set scopeFrames(frames) {
+    if (!this.x.brom_set_scope_frames(this.handle, frames)) throw refused("scope of " + frames + " frames");
+    this.settings.scopeFrames = frames;
+  }
+  /** The channel's own signal over the last `scopeFrames` frames rendered, oldest first,
+   *  interleaved stereo. */
+  scope(channel) {
+    const got = this.x.brom_channel_scope(this.handle, channel, this.buffer, this.settings.scopeFrames);
+    return new Float32Array(this.lib.x.memory.buffer, this.buffer, 2 * got).slice();
+  }
   get levels() {
     const levels = [];
     for (let c = 0; c < this.channels; ++c) levels.push(this.x.brom_channel_level(this.handle, c));
@@ -343,6 +487,49 @@ export class BromModule {
    *  `out`, 1.0 full scale; returns how many. Fewer than asked: the song has ended. */
   render(out, frames) {
     return this.renderInto(out, frames, true);
+  }
+
+  get stems() {
+    return this.settings.stems;
+  }
+  set stems(by) {
+    this.x.brom_set_stems(this.handle, numberOf(STEM_GROUPS, by, "the stems' grouping"));
+    this.settings.stems = by;
+  }
+  get stemCount() {
+    return this.x.brom_stem_count(this.handle);
+  }
+
+  /** Renders up to `frames` as render() does and takes the mix apart in the same pass, by
+   *  channel or by instrument: {mix, stems}, interleaved stereo Float32Arrays of the frames
+   *  given, stems[s] for stem s. Sets `stems` to `by` (heard from the next 1/50 s). */
+  renderStems(frames, by = "channel") {
+    numberOf(STEM_GROUPS.slice(1), by, "a stem's grouping");
+    if (by !== this.settings.stems) this.stems = by;
+    const count = this.stemCount;
+    const block = Math.max(1, Math.min(frames, BLOCK_FRAMES));
+    const area = this.x.malloc(4 * count + 8 * block * count);
+    if (!area) throw new BromError("memory", "out of memory");
+    const mix = new Float32Array(2 * frames);
+    const stems = Array.from({ length: count }, () => new Float32Array(2 * frames));
+    let done = 0;
+    try {
+      const table = Array.from({ length: count }, (_, s) => area + 4 * count + 8 * block * s);
+      new Uint32Array(this.lib.x.memory.buffer, area, count).set(table);
+      while (done < frames) {
+        const want = Math.min(block, frames - done);
+        const got = this.x.brom_render_stems_f32(this.handle, this.buffer, area, want);
+        const memory = this.lib.x.memory.buffer;
+        mix.set(new Float32Array(memory, this.buffer, 2 * got), 2 * done);
+        stems.forEach((stem, s) => stem.set(new Float32Array(memory, table[s], 2 * got), 2 * done));
+        done += got;
+        if (got < want) break;
+      }
+    } finally {
+      this.lib.x.free(area);
+    }
+    if (done === frames) return { mix, stems };
+    return { mix: mix.slice(0, 2 * done), stems: stems.map((stem) => stem.slice(0, 2 * done)) };
   }
 
   /** The same as 16-bit samples: at 44100 Hz with the defaults, those of `brom-play --render`. */

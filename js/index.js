@@ -166,6 +166,23 @@ export class Player extends EventTarget {
   set repeat(value) {
     this.send("repeat", { value });
   }
+  /** "nearest", "linear", "cubic" or "sinc"; the Amiga's sound for MOD files, "off", "a500" or
+   *  "a1200" (an "error" event for other formats). */
+  set interpolation(value) {
+    this.send("interpolation", { value });
+  }
+  set amiga(value) {
+    this.send("amiga", { value });
+  }
+  /** Plays subsong `index` (from 0) from its start; -1 the whole order list. */
+  set subsong(value) {
+    this.ended = false;
+    this.send("subsong", { value });
+  }
+  /** How the song ends: "stop", "loop", or "fade" over `fadeMs`. */
+  setEnd(how, fadeMs = 10000) {
+    this.send("setEnd", { how, fadeMs });
+  }
   /** Stops the sound and frees both copies of the song. */
   dispose() {
     this.send("free");

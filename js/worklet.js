@@ -3,7 +3,8 @@
 // quantum is the library's float mix, as it is (the Player's volume is a GainNode after it).
 //
 // Messages in: {type: "play" | "pause" | "seek" (ms) | "seekOrder" (order, row) | "mute"
-// (channel, muted) | "gainDb" | "stereo" | "repeat" (value) | "free"}.
+// (channel, muted) | "gainDb" | "stereo" | "repeat" | "interpolation" | "amiga" | "subsong" (value)
+// | "setEnd" (how, fadeMs) | "free"}.
 // Messages out: {type: "position", frame, timeMs, order, pattern, row, speed, bpm, levels}
 // every `positionFrames` frames played and after every seek; {type: "end"} when the song has
 // ended; {type: "error", message}.
@@ -43,12 +44,14 @@ class BromPlayerProcessor extends AudioWorkletProcessor {
       else if (m.type === "free") {
         this.song.free();
         this.song = null;
-      } else if (m.type === "seek" || m.type === "seekOrder") {
+      } else if (m.type === "seek" || m.type === "seekOrder" || m.type === "subsong") {
         if (m.type === "seek") this.song.seekMs(m.ms);
-        else this.song.seekOrder(m.order, m.row);
+        else if (m.type === "seekOrder") this.song.seekOrder(m.order, m.row);
+        else this.song.subsong = m.value;
         this.ended = false;
         this.report();
       } else if (m.type === "mute") this.song.mute(m.channel, m.muted);
+      else if (m.type === "setEnd") this.song.setEnd(m.how, m.fadeMs);
       else this.apply(m.type, m.value);
     } catch (error) {
       this.port.postMessage({ type: "error", message: String(error && error.message) });

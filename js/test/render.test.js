@@ -29,6 +29,9 @@ test("settings, seeks and floats render as brom-play's options do", async () => 
       (s) => { s.sampleRate = 48000; s.mute(1); s.mute(3); s.gainDb = -3.5; s.stereo = 40; }, 20],
     [["--seek", "62.25", "--repeat", "1"], (s) => { s.repeat = 1; s.seek(62.25); }, 0],
     [["--start", "3:16", "--seconds", "10"], (s) => s.seekOrder(3, 16), 10],
+    [["--profile", "ft2", "--interpolation", "sinc", "--seconds", "10"],
+      (s) => { s.profile = "ft2"; s.interpolation = "sinc"; }, 10],
+    [["--end", "fade:3", "--seek", "1:50"], (s) => { s.setEnd("fade", 3000); s.seek(110); }, 0],
   ];
   for (const [options, apply, seconds] of cases) {
     const song = await loadModule(new Uint8Array(bytes));
@@ -54,4 +57,30 @@ test("what the file holds, and the library's reasons for refusing one", async ()
     e instanceof BromError && e.code === "truncated" && e.reason === "the file ends inside its header");
   await assert.rejects(loadModule(new Uint8Array(100)), (e) => e instanceof BromError && e.code === "format");
   assert.throws(() => { song.sampleRate = 5; }, BromError);
+});
+
+test("stems add up to the mix; subsongs, the Amiga's sound and channels", async () => {
+  const song = await loadModule(bytes);
+  const frames = 3 * 44100;
+  const { mix, stems } = song.renderStems(frames, "channel");
+  const expected = new Float32Array(2 * frames);
+  (await loadModule(bytes)).render(expected);
+  assert.deepEqual(mix, expected);
+  assert.equal(stems.length, song.channels);
+  let worst = 0;
+  for (let k = 0; k < mix.length; ++k) {
+    worst = Math.max(worst, Math.abs(stems.reduce((sum, stem) => sum + stem[k], 0) - mix[k]));
+  }
+  assert.ok(worst <= 1e-5 && stems.every((stem) => stem.length === mix.length), String(worst));
+  assert.equal(song.renderStems(10, "instrument").stems.length, song.info.instruments);
+
+  const state = song.channelState(0);
+  assert.ok(state.note > 0 && state.instrument > 0 && state.frequency > 0, JSON.stringify(state));
+  assert.ok(song.subsongCount >= 1 && song.subsongs[0].order === 0);
+  song.subsong = 0;
+  assert.equal(song.durationMs, song.subsongs[0].durationMs);
+  song.subsong = -1;
+  assert.throws(() => { song.subsong = song.subsongCount; }, BromError);
+  assert.throws(() => { song.amiga = "a500"; }, (e) => e instanceof BromError && /MOD files, not XM/.test(e.reason));
+  assert.throws(() => { song.interpolation = "spline"; }, BromError);
 });

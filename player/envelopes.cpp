@@ -122,7 +122,8 @@ void releaseNote(const PlayState* state, ChannelState* channel, const Instrument
 void autoVibratoStep(ChannelState* channel, const Instrument* instrument) {
     const int a = channel->autoVibratoPosition;
     int32_t w = 0;
-    switch (instrument->vibratoType) {
+    // Without depth the wave adds nothing: no sine for the many instruments without vibrato.
+    switch (instrument->vibratoDepth != 0 ? instrument->vibratoType : -1) {
         case 0: {
             // pi as the single-precision 3.141592; the argument in extended precision, the sine
             // in double.

@@ -79,6 +79,8 @@ ChannelState* moveToBackground(PlayState* state, ChannelState* channel) {
 }
 
 void processBackgroundChannels(PlayState* state) {
+    // Only new-note actions send notes to the background: the others never look at the slots.
+    if (!(state->behaviours & BEHAVIOUR_NEW_NOTE_ACTIONS)) return;
     for (ChannelState& slot : state->background) {
         if (!slot.active) continue;
         if (!slot.voice || !sounding(*slot.voice)) {

@@ -9,7 +9,9 @@
 // (player-audio.js: an AudioWorklet where the page is served securely, else a ScriptProcessor).
 // The queue is kept short (AHEAD_SECONDS) so that a mute is heard within some 50 ms, the engine
 // mixing 1/50 s ahead of what it hands out; a seek or a jump to another order drops the queue and
-// starts a new run of frames from the new place at once.
+// starts a new run of frames from the new place at once. Where the page cannot keep up (the sound
+// ran dry: a busy machine), the queue grows, up to MOST_AHEAD_SECONDS; a control that changes the
+// sound then starts a new run from what is heard, so that it is still heard at once.
 //
 // What the page shows is what is being heard: each rendered step leaves a mark (the library's
 // position and channel levels after it) at the frame where it ends, and the sound reports the
@@ -21,6 +23,7 @@
 (function () {
   const STEP_FRAMES = 256; // rendered at a time while playing
   const AHEAD_SECONDS = 0.03; // queued for the worklet
+  const MOST_AHEAD_SECONDS = 0.15; // after dropouts, at most
   const SCRIPT_FRAMES = 1024; // the ScriptProcessor's buffer, queued just before it plays
   const WAV_RATE = 44100;
   const WAV_STEP_FRAMES = 16384;
@@ -131,6 +134,7 @@
       outputChannelCount: [2],
     });
     node.port.onmessage = (event) => {
+      if (event.data.gaps > audio.gaps) deepen();
       audio.gaps = event.data.gaps;
       played(event.data.generation, event.data.frames);
       topUp();
@@ -142,6 +146,12 @@
       node.port.postMessage({ kind: "replace", generation, samples }, [samples.buffer]);
     audio.append = (generation, samples) =>
       node.port.postMessage({ kind: "append", generation, samples }, [samples.buffer]);
+  }
+
+  // The sound ran dry: the queue grows by its first length, up to MOST_AHEAD_SECONDS.
+  function deepen() {
+    const most = Math.ceil(MOST_AHEAD_SECONDS * audio.context.sampleRate);
+    audio.ahead = Math.min(audio.ahead + Math.ceil(AHEAD_SECONDS * audio.context.sampleRate), most);
   }
 
   // On the page's thread: each callback tops the queue up to its own length, then plays it.
@@ -317,10 +327,18 @@
     else if (M._brom_seek_order_row(player.handle, order, 0)) startRun();
   }
 
+  // A change of the sound, made with the queue grown deep: heard from a new run at what is heard
+  // now instead of after the queue.
+  function soundChanged() {
+    const deep = audio.ahead > 1.5 * AHEAD_SECONDS * audio.context.sampleRate;
+    if (audio.worklet && player.playing && deep) seek(heard().timeMs);
+  }
+
   function setMute(channel, muted) {
     if (muted) player.muted.add(channel);
     else player.muted.delete(channel);
     if (player.handle) M._brom_set_channel_mute(player.handle, channel, muted ? 1 : 0);
+    soundChanged();
     const box = $("channels").querySelectorAll("input")[channel];
     if (box) box.checked = !muted;
   }
@@ -328,6 +346,7 @@
   function setGain(db) {
     player.gainDb = Math.min(Math.max(Math.round(db), -30), 12);
     if (player.handle) M._brom_set_gain_db(player.handle, player.gainDb);
+    soundChanged();
     $("gain").value = player.gainDb;
     $("gain-shown").textContent = (player.gainDb > 0 ? "+" : "") + player.gainDb + " dB";
   }
@@ -372,6 +391,7 @@
   function setStereo(percent) {
     player.stereo = Math.min(Math.max(Math.round(percent), 0), 200);
     if (player.handle) M._brom_set_stereo_separation(player.handle, player.stereo);
+    soundChanged();
     $("stereo").value = player.stereo;
     $("stereo-shown").textContent = player.stereo + "%";
   }
@@ -381,6 +401,7 @@
   function setInterpolation(mode) {
     player.interpolation = mode;
     if (player.handle) M._brom_set_interpolation(player.handle, mode);
+    soundChanged();
     $("interpolation").value = String(mode);
   }
 
@@ -744,7 +765,10 @@
       seek(at);
     };
     $("interpolation").onchange = () => setInterpolation(Number($("interpolation").value));
-    $("amiga").onchange = () => setAmiga(Number($("amiga").value));
+    $("amiga").onchange = () => {
+      setAmiga(Number($("amiga").value));
+      soundChanged();
+    };
     $("loop").onchange = () => setLoop($("loop").checked);
     $("fade").onchange = () => setFade($("fade").checked);
     $("subsong").onchange = () => setSong(Number($("subsong").value));

@@ -93,7 +93,8 @@ constexpr BehaviourSet BEHAVIOUR_NOTE_DELAY_NEEDS_NOTE = BehaviourSet{1} << 37;
 // volume at its next volume change (S3M).
 constexpr BehaviourSet BEHAVIOUR_GLOBAL_VOLUME_EVERY_TICK = BehaviourSet{1} << 38;
 // The glissando command makes tone portamentos sound in semitone steps, the nearest to the
-// sliding pitch; without it the command does nothing (S3M).
+// sliding pitch (the lower halfway between two); without it the command does nothing (S3M;
+// FastTracker 2).
 constexpr BehaviourSet BEHAVIOUR_GLISSANDO = BehaviourSet{1} << 39;
 // Tremolo sounds on the row's first tick too, at the phase the next tick plays; without it the
 // first tick plays the volume alone (S3M).
@@ -136,6 +137,12 @@ constexpr BehaviourSet BEHAVIOUR_OFFSET_PAST_END_STOPS = BehaviourSet{1} << 59;
 // instrument number sets again (an instrument number with the key-off does so at once); without
 // it the note falls silent for good (FastTracker 2).
 constexpr BehaviourSet BEHAVIOUR_KEY_OFF_ZEROES_VOLUME = BehaviourSet{1} << 60;
+// An arpeggio interval that would go beyond the top of the note range (the note after B-7) plays
+// that top note (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_ARPEGGIO_CLAMPS_AT_TOP = BehaviourSet{1} << 61;
+// A note delay on a row that a pattern delay repeats starts its note again on the delay's tick of
+// every repetition; without it only in the first (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_PATTERN_DELAY_REPEATS_NOTE_DELAY = BehaviourSet{1} << 62;
 
 // The ways of playing a module: Brom's own (each format with its row), and another tracker's, as
 // one row for every format.

@@ -166,7 +166,9 @@ void glissandoStep(const PlayState* state, ChannelState* channel, const Sample* 
             nearest = period;
         }
     }
-    channel->periodDelta = nearest - channel->period;
+    // Linear periods take their delta the other way round (a positive one raises the pitch).
+    const int32_t toNearest = nearest - channel->period;
+    channel->periodDelta = usesLinearPeriods(state->song) ? -toNearest : toNearest;
 }
 
 namespace {

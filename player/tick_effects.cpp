@@ -1,5 +1,7 @@
 // Every tick of a row after the first: envelopes and fade-out, then the continuous part of the
 // volume column and the effect (slides, oscillators, portamento, retrigger, cut, delay, tremor).
+#include <algorithm>
+
 #include "player/effects.h"
 #include "player/envelopes.h"
 #include "player/impulse.h"
@@ -9,6 +11,9 @@
 
 namespace {
 
+// The note after B-7, where FastTracker 2's arpeggio stops.
+constexpr int ARPEGGIO_TOP_NOTE = 96;
+
 void arpeggio(const PlayState* state, ChannelState* channel, const Sample* sample, uint8_t param) {
     if (param == 0) return;
     // Base note, then the high nibble's interval, then the low nibble's, one per tick; or the
@@ -17,7 +22,9 @@ void arpeggio(const PlayState* state, ChannelState* channel, const Sample* sampl
     if (state->behaviours & BEHAVIOUR_ARPEGGIO_BY_TICKS_LEFT)
         phase = ((state->speed - state->tick) % 3 + 3) % 3;
     if (phase != 0) {
-        const int offset = phase == 1 ? param >> 4 : param & 0x0F;
+        int offset = phase == 1 ? param >> 4 : param & 0x0F;
+        if (state->behaviours & BEHAVIOUR_ARPEGGIO_CLAMPS_AT_TOP)
+            offset = std::max(0, std::min(offset, ARPEGGIO_TOP_NOTE - channel->realNote));
         if (usesLinearPeriods(state->song)) {
             channel->periodDelta = offset * 64;
         } else if (sample->middleCRate) {
@@ -78,7 +85,11 @@ void panningSlide(ChannelState* channel) {
 void noteDelay(const PlayState* state, ChannelState* channel, const NoteCell& cell,
                const ChannelSound& sound) {
     if (cell.note == 0 && (state->behaviours & BEHAVIOUR_NOTE_DELAY_NEEDS_NOTE)) return;
-    if (state->tick != cell.effect.param) {
+    // A row repeated by a pattern delay counts its ticks again in every repetition, or on.
+    int tick = state->tick;
+    if ((state->behaviours & BEHAVIOUR_PATTERN_DELAY_REPEATS_NOTE_DELAY) && state->speed > 0)
+        tick %= state->speed;
+    if (tick != cell.effect.param) {
         holdSoundUpdates(channel);
         return;
     }

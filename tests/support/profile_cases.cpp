@@ -27,6 +27,7 @@ constexpr uint8_t RIGHT = 2;
 struct TickSound {
     int period;
     int volume;
+    bool restart = false;  // the note starts again, from its first frame, on this tick
 };
 
 struct XmCase {
@@ -69,18 +70,24 @@ XmCase xmCase(int rows, int speed, int channels = 2) {
     return c;
 }
 
-// A right-hand instrument whose sample, played at C-4, is the left sine as it should sound: one
-// TickSound per tick from the note on.
-uint8_t addExpected(XmCase* c, const std::vector<TickSound>& ticks) {
-    const double framesPerTick = 8363.0 * 2.5 / BPM;
+// A right-hand instrument whose sample, played at `played` (C-4 unless said), is the left sine as
+// it should sound: one TickSound per tick from the note on.
+uint8_t addExpected(XmCase* c, const std::vector<TickSound>& ticks, int played = C4) {
+    const int playedPeriod = C4_PERIOD - (played - C4) * SEMITONE;
+    const double framesPerTick =
+        8363.0 * 2.5 / BPM * std::pow(2.0, (C4_PERIOD - playedPeriod) / 768.0);
     const auto count = static_cast<size_t>(framesPerTick * static_cast<double>(ticks.size()));
     std::vector<int16_t> frames(count);
     double phase = 0;
+    size_t last = 0;
     for (size_t n = 0; n < count; ++n) {
-        const TickSound& tick = ticks[static_cast<size_t>(static_cast<double>(n) / framesPerTick)];
+        const auto index = static_cast<size_t>(static_cast<double>(n) / framesPerTick);
+        const TickSound& tick = ticks[index];
+        if (index != last && tick.restart) phase = 0;
+        last = index;
         frames[n] =
             static_cast<int16_t>(std::lround(AMPLITUDE * tick.volume / 64.0 * std::sin(phase)));
-        const double ratio = std::pow(2.0, (C4_PERIOD - tick.period) / 768.0);
+        const double ratio = std::pow(2.0, (playedPeriod - tick.period) / 768.0);
         phase += 2 * M_PI * ratio / SINE_PERIOD;
     }
     XmSample sample = makeSample(std::move(frames), true);
@@ -256,6 +263,68 @@ ProfileCase noteRestartsVibrato() {
     return xmFile("note-restarts-vibrato", c);
 }
 
+// With the glissando on, a tone portamento sounds in semitones: the nearest to the sliding pitch,
+// the lower one halfway between two.
+ProfileCase glissando() {
+    XmCase c = xmCase(6, 6);
+    c.left(0) = {C4, LEFT, 0, 0xE, 0x31};
+    c.left(1) = {C4 + 7, 0, 0, 0x3, 0x09};
+    for (int row = 2; row < 5; ++row) c.left(row) = {0, 0, 0, 0x3, 0x00};
+    std::vector<TickSound> ticks;
+    int period = C4_PERIOD;
+    int heard = C4_PERIOD;
+    const int target = C4_PERIOD - 7 * SEMITONE;
+    for (int row = 0; row < 6; ++row) {
+        for (int tick = 0; tick < 6; ++tick) {
+            if (row >= 1 && row <= 4 && tick > 0) {
+                period = std::max(period - 4 * 9, target);
+                heard = C4_PERIOD - (C4_PERIOD - period + SEMITONE / 2 - 1) / SEMITONE * SEMITONE;
+            }
+            ticks.push_back({heard, 64});
+        }
+    }
+    c.right(0) = {C4, addExpected(&c, ticks), 0, 0, 0};
+    return xmFile("glissando", c);
+}
+
+// Arpeggio intervals beyond the top of the range play its top note.
+ProfileCase arpeggioClamp() {
+    XmCase c = xmCase(4, 6);
+    constexpr int A7 = 94;
+    constexpr int TOP = 97;
+    c.left(0) = {A7, LEFT, 0, 0x0, 0x3C};
+    c.left(1) = {0, 0, 0, 0x0, 0x3C};
+    std::vector<TickSound> ticks;
+    const int a7 = C4_PERIOD - (A7 - C4) * SEMITONE;
+    for (int row = 0; row < 4; ++row) {
+        for (int tick = 0; tick < 6; ++tick) {
+            const int phase = (6 - tick) % 3;
+            int interval = row >= 2 || tick == 0 ? 0 : phase == 1 ? 3 : phase == 2 ? 12 : 0;
+            interval = std::min(interval, TOP - A7);
+            ticks.push_back({a7 - interval * SEMITONE, 64});
+        }
+    }
+    c.right(0) = {A7, addExpected(&c, ticks, A7), 0, 0, 0};
+    return xmFile("arpeggio-clamp", c);
+}
+
+// A pattern delay repeats a row's note delay: the note starts again on the delay's tick of every
+// repetition.
+ProfileCase patternDelayNoteDelay() {
+    XmCase c = xmCase(4, 6, 3);
+    c.left(0) = {C4, LEFT, 0, 0, 0};
+    c.left(2) = {C4 + 7, LEFT, 0, 0xE, 0xD3};
+    c.cell(2, 2) = {0, 0, 0, 0xE, 0xE1};
+    std::vector<TickSound> ticks;
+    for (int tick = 0; tick < 5 * 6; ++tick) {
+        const bool fifth = tick >= 15;
+        ticks.push_back(
+            {fifth ? C4_PERIOD - 7 * SEMITONE : C4_PERIOD, 64, tick == 15 || tick == 21});
+    }
+    c.right(0) = {C4, addExpected(&c, ticks), 0, 0, 0};
+    return xmFile("pattern-delay-note-delay", c);
+}
+
 // MOD cases: channel 1 plays hard left, channel 2 hard right; sample 1 is a looped sine.
 ModSong modCase() {
     ModSong mod = makeModSong(4, 1);
@@ -284,13 +353,14 @@ ProfileCase modNoteRestartsVibrato() {
 }  // namespace
 
 std::vector<ProfileCase> ft2Cases() {
-    return {arpeggioOrder(),      finetunePrecision(),
-            setFinetune(),        globalVolumeAtOnce(),
-            keyOffTick(),         noteDelayKeyOff(),
-            offsetPastEnd(),      instrumentWithoutNote(),
-            retriggerTickZero(),  tremor(),
-            noteCutTickZero(),    keyOffWithInstrument(),
-            noteRestartsVibrato()};
+    return {arpeggioOrder(),       finetunePrecision(),
+            setFinetune(),         globalVolumeAtOnce(),
+            keyOffTick(),          noteDelayKeyOff(),
+            offsetPastEnd(),       instrumentWithoutNote(),
+            retriggerTickZero(),   tremor(),
+            noteCutTickZero(),     keyOffWithInstrument(),
+            noteRestartsVibrato(), glissando(),
+            arpeggioClamp(),       patternDelayNoteDelay()};
 }
 
 std::vector<ProfileCase> protrackerCases() { return {modNoteRestartsVibrato()}; }

@@ -143,6 +143,11 @@ constexpr BehaviourSet BEHAVIOUR_ARPEGGIO_CLAMPS_AT_TOP = BehaviourSet{1} << 61;
 // A note delay on a row that a pattern delay repeats starts its note again on the delay's tick of
 // every repetition; without it only in the first (FastTracker 2).
 constexpr BehaviourSet BEHAVIOUR_PATTERN_DELAY_REPEATS_NOTE_DELAY = BehaviourSet{1} << 62;
+// Rxy counts its ticks across rows, the first tick of a row too unless the cell's volume column
+// has a command, and a volume in the volume column is the volume of every note it starts;
+// without it Rxy starts the note on the row's ticks that are multiples of y, after the first
+// (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_RETRIGGER_COUNTS_TICKS = BehaviourSet{1} << 63;
 
 // The ways of playing a module: Brom's own (each format with its row), and another tracker's, as
 // one row for every format.

@@ -70,6 +70,8 @@ struct ChannelState {
     uint8_t panningSlideMemory;
     uint8_t retrigVolumeChange;
     uint8_t retrigInterval;
+    uint8_t
+        retrigCounter;  // ticks since Rxy last started the note (BEHAVIOUR_RETRIGGER_COUNTS_TICKS)
     int32_t portaTarget;
     uint8_t portaSpeed;
     int8_t vibratoPosition;

@@ -271,6 +271,10 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
                 channel->retrigVolumeChange = x;
                 channel->retrigInterval = y;
             }
+            // Counted across rows, the first tick too unless the volume column has a command.
+            if ((state->behaviours & BEHAVIOUR_RETRIGGER_COUNTS_TICKS) &&
+                cell.volume.command == VOL_NONE)
+                retrigStep(state, channel, cell.volume);
             break;
         case CMD_TREMOR:
             if (xx) {

@@ -204,8 +204,16 @@ void tremorStep(const PlayState* state, ChannelState* channel) {
     channel->updateFlags |= UPDATE_VOLUME;
 }
 
-void retrigStep(const PlayState* state, ChannelState* channel) {
-    if (channel->retrigInterval == 0 || state->tick % channel->retrigInterval != 0) return;
+void retrigStep(const PlayState* state, ChannelState* channel, CellCommand volumeColumn) {
+    const bool counts = state->behaviours & BEHAVIOUR_RETRIGGER_COUNTS_TICKS;
+    if (channel->retrigInterval == 0) return;
+    if (counts) {
+        channel->retrigCounter += 1;
+        if (channel->retrigCounter < channel->retrigInterval) return;
+        channel->retrigCounter = 0;
+    } else if (state->tick % channel->retrigInterval != 0) {
+        return;
+    }
     if (channel->retrigVolumeChange == 0) {
         channel->updateFlags |= UPDATE_TRIGGER;
         return;
@@ -232,6 +240,7 @@ void retrigStep(const PlayState* state, ChannelState* channel) {
     }
     if (volume < 0) volume = 0;
     if (volume > 64) volume = 64;
+    if (counts && volumeColumn.command == VOL_SET_VOLUME) volume = volumeColumn.param;
     channel->volume = volume;
     channel->updateFlags |= UPDATE_VOLUME | UPDATE_TRIGGER;
 }

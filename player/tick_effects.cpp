@@ -193,7 +193,7 @@ void applyTickEffect(PlayState* state, ChannelState* channel, const NoteCell& ce
             refreshVolumes(state);
             break;
         case CMD_PANNING_SLIDE: panningSlide(channel); break;
-        case CMD_MULTI_RETRIGGER: retrigStep(state, channel); break;
+        case CMD_MULTI_RETRIGGER: retrigStep(state, channel, cell.volume); break;
         case CMD_TREMOR: tremorStep(state, channel); break;
         default: break;
     }

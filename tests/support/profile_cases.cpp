@@ -325,6 +325,27 @@ ProfileCase patternDelayNoteDelay() {
     return xmFile("pattern-delay-note-delay", c);
 }
 
+// Rxy counts its ticks across rows, the first tick of a row without a note too, and a volume in
+// the volume column is the volume of every note it starts.
+ProfileCase retriggerVolumeColumn() {
+    XmCase c = xmCase(6, 6);
+    c.left(0) = {C4, LEFT, 0x10 + 48, 0x1B, 0x72};
+    c.left(1) = {0, 0, 0, 0x1B, 0x00};
+    c.left(2) = {0, 0, 0x10 + 40, 0x1B, 0x00};
+    c.left(3) = {C4, 0, 0, 0x1B, 0x82};
+    c.left(4) = {0, 0, 0, 0x1B, 0x00};
+    std::vector<TickSound> ticks;
+    for (int tick = 0; tick < 8 * 6; ++tick) {
+        bool retrigger = tick < 12 ? tick > 0 && tick % 2 == 0 : tick % 2 == 1;
+        if (tick >= 30) retrigger = false;
+        if (tick == 18) retrigger = true;
+        const int volume = tick < 6 ? 48 : tick < 12 ? 48 >> (tick / 2 - 2) : 40;
+        ticks.push_back({C4_PERIOD, volume, retrigger});
+    }
+    c.right(0) = {C4, addExpected(&c, ticks), 0, 0, 0};
+    return xmFile("retrigger-volume-column", c);
+}
+
 // MOD cases: channel 1 plays hard left, channel 2 hard right; sample 1 is a looped sine.
 ModSong modCase() {
     ModSong mod = makeModSong(4, 1);
@@ -353,14 +374,15 @@ ProfileCase modNoteRestartsVibrato() {
 }  // namespace
 
 std::vector<ProfileCase> ft2Cases() {
-    return {arpeggioOrder(),       finetunePrecision(),
-            setFinetune(),         globalVolumeAtOnce(),
-            keyOffTick(),          noteDelayKeyOff(),
-            offsetPastEnd(),       instrumentWithoutNote(),
-            retriggerTickZero(),   tremor(),
-            noteCutTickZero(),     keyOffWithInstrument(),
-            noteRestartsVibrato(), glissando(),
-            arpeggioClamp(),       patternDelayNoteDelay()};
+    return {arpeggioOrder(),        finetunePrecision(),
+            setFinetune(),          globalVolumeAtOnce(),
+            keyOffTick(),           noteDelayKeyOff(),
+            offsetPastEnd(),        instrumentWithoutNote(),
+            retriggerTickZero(),    tremor(),
+            noteCutTickZero(),      keyOffWithInstrument(),
+            noteRestartsVibrato(),  glissando(),
+            arpeggioClamp(),        patternDelayNoteDelay(),
+            retriggerVolumeColumn()};
 }
 
 std::vector<ProfileCase> protrackerCases() { return {modNoteRestartsVibrato()}; }

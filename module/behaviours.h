@@ -71,6 +71,10 @@ constexpr BehaviourSet BEHAVIOUR_RESONANT_FILTER = BehaviourSet{1} << 14;
 // own memory, a sample offset beyond the end is ignored (the end, with old effects), and the
 // global volume runs to 128 (IT).
 constexpr BehaviourSet BEHAVIOUR_IMPULSE_EFFECTS = BehaviourSet{1} << 15;
+// The FastTracker 2 profile's behaviours, continued from bit 48 on.
+// Vibrato swings by the waveform's value times the depth over 32, in single period units; without
+// it in steps of 4 (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_VIBRATO_FULL_DEPTH = BehaviourSet{1} << 24;
 // Volume slides (D, K, L) act on the row's first tick too (S3M files of Scream Tracker 3.00, or
 // with the header's fast-slide flag).
 constexpr BehaviourSet BEHAVIOUR_FAST_VOLUME_SLIDES = BehaviourSet{1} << 32;

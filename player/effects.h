@@ -25,7 +25,7 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
                     const ChannelSound& sound, const RowStartCopies& before, bool* jumpSeen);
 
 // Later ticks.
-void applyVolumeColumnTick(ChannelState* channel, CellCommand volume);
+void applyVolumeColumnTick(const PlayState* state, ChannelState* channel, CellCommand volume);
 void applyTickEffect(PlayState* state, ChannelState* channel, const NoteCell& cell,
                      const ChannelSound& sound);
 
@@ -47,7 +47,8 @@ bool isFinePorta(const PlayState* state, uint8_t memory);
 void portaRow(const PlayState* state, ChannelState* channel, uint8_t memory, bool upward);
 
 // Oscillators, shared by both.
-void applyVibrato(ChannelState* channel);  // sets periodDelta from the phase; does not advance it
+// Sets periodDelta from the phase; does not advance it.
+void applyVibrato(const PlayState* state, ChannelState* channel);
 void advanceVibrato(ChannelState* channel);
 void tremoloStep(ChannelState* channel);
 void tonePortamentoStep(ChannelState* channel);

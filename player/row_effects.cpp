@@ -139,7 +139,7 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
     // The row's vibrato, downward first where the format swings that way.
     const auto vibrateOnRow = [&] {
         if (!vibratoOnRow) return;
-        applyVibrato(channel);
+        applyVibrato(state, channel);
         if (state->behaviours & BEHAVIOUR_VIBRATO_STARTS_DOWNWARD)
             channel->periodDelta = -channel->periodDelta;
     };

@@ -112,10 +112,12 @@ void slidePanning(ChannelState* channel, int change) {
     channel->updateFlags |= UPDATE_PANNING;
 }
 
-void applyVibrato(ChannelState* channel) {
+void applyVibrato(const PlayState* state, ChannelState* channel) {
     const int phase = channel->vibratoPosition;
     const int value = waveformValue(channel->waveControl & 3, phase);
-    const int32_t delta = ((value * channel->vibratoDepth) >> 7) * 4;
+    int32_t delta = ((value * channel->vibratoDepth) >> 7) * 4;
+    if (state->behaviours & BEHAVIOUR_VIBRATO_FULL_DEPTH)
+        delta = (value * channel->vibratoDepth) >> 5;
     channel->periodDelta = phase >= 0 ? -delta : delta;
     channel->updateFlags |= UPDATE_PITCH;
 }

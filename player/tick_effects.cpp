@@ -41,7 +41,7 @@ void arpeggio(const PlayState* state, ChannelState* channel, const Sample* sampl
 
 // The vibrato of the vibrato commands on a later tick; some formats swing downward first.
 void vibratoTick(const PlayState* state, ChannelState* channel) {
-    applyVibrato(channel);
+    applyVibrato(state, channel);
     if (state->behaviours & BEHAVIOUR_VIBRATO_STARTS_DOWNWARD)
         channel->periodDelta = -channel->periodDelta;
     advanceVibrato(channel);
@@ -107,14 +107,14 @@ void noteDelay(const PlayState* state, ChannelState* channel, const NoteCell& ce
 
 }  // namespace
 
-void applyVolumeColumnTick(ChannelState* channel, CellCommand volume) {
+void applyVolumeColumnTick(const PlayState* state, ChannelState* channel, CellCommand volume) {
     const int x = volume.param;
     switch (volume.command) {
         case VOL_SLIDE_DOWN: slideVolumeDown(channel, x); break;
         case VOL_SLIDE_UP: slideVolumeUp(channel, x); break;
         case VOL_VIBRATO:
             channel->vibratoDepth = static_cast<uint8_t>(x);
-            applyVibrato(channel);
+            applyVibrato(state, channel);
             advanceVibrato(channel);
             break;
         case VOL_PANNING_SLIDE_LEFT: slidePanning(channel, -x); break;
@@ -212,14 +212,14 @@ void processTickEffects(PlayState* state) {
             channel->updateFlags = 0;
             if (state->behaviours & BEHAVIOUR_ENVELOPE_RANGES) {
                 if (!impulseVolumeColumnTick(state, channel, cell.volume))
-                    applyVolumeColumnTick(channel, cell.volume);
+                    applyVolumeColumnTick(state, channel, cell.volume);
                 applyTickEffect(state, channel, cell, sound);
                 advanceImpulseEnvelopes(state, channel, sound);
                 updateVoice(state, channel, sound.sample);
                 continue;
             }
             advanceEnvelopes(channel, sound.instrument, false);
-            applyVolumeColumnTick(channel, cell.volume);
+            applyVolumeColumnTick(state, channel, cell.volume);
             applyTickEffect(state, channel, cell, sound);
             autoVibratoStep(channel, sound.instrument);
             updateVoice(state, channel, sound.sample);

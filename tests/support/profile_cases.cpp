@@ -346,6 +346,20 @@ ProfileCase retriggerVolumeColumn() {
     return xmFile("retrigger-volume-column", c);
 }
 
+// Vibrato swings by the waveform's value times the depth over 32, in whole period units.
+ProfileCase vibratoDepth() {
+    XmCase c = xmCase(8, 6);
+    c.left(0) = {C4, LEFT, 0, 0xE, 0x42};
+    for (int row = 1; row < 7; ++row) c.left(row) = {0, 0, 0, 0x4, 0x1F};
+    std::vector<TickSound> ticks;
+    for (int tick = 0; tick < 10 * 6; ++tick) {
+        const bool vibrato = tick >= 6 && tick < 42;
+        ticks.push_back({C4_PERIOD + (vibrato ? 255 * 15 / 32 : 0), 64});
+    }
+    c.right(0) = {C4, addExpected(&c, ticks), 0, 0, 0};
+    return xmFile("vibrato-depth", c);
+}
+
 // MOD cases: channel 1 plays hard left, channel 2 hard right; sample 1 is a looped sine.
 ModSong modCase() {
     ModSong mod = makeModSong(4, 1);
@@ -374,15 +388,24 @@ ProfileCase modNoteRestartsVibrato() {
 }  // namespace
 
 std::vector<ProfileCase> ft2Cases() {
-    return {arpeggioOrder(),        finetunePrecision(),
-            setFinetune(),          globalVolumeAtOnce(),
-            keyOffTick(),           noteDelayKeyOff(),
-            offsetPastEnd(),        instrumentWithoutNote(),
-            retriggerTickZero(),    tremor(),
-            noteCutTickZero(),      keyOffWithInstrument(),
-            noteRestartsVibrato(),  glissando(),
-            arpeggioClamp(),        patternDelayNoteDelay(),
-            retriggerVolumeColumn()};
+    return {arpeggioOrder(),
+            finetunePrecision(),
+            setFinetune(),
+            globalVolumeAtOnce(),
+            keyOffTick(),
+            noteDelayKeyOff(),
+            offsetPastEnd(),
+            instrumentWithoutNote(),
+            retriggerTickZero(),
+            tremor(),
+            noteCutTickZero(),
+            keyOffWithInstrument(),
+            noteRestartsVibrato(),
+            glissando(),
+            arpeggioClamp(),
+            patternDelayNoteDelay(),
+            retriggerVolumeColumn(),
+            vibratoDepth()};
 }
 
 std::vector<ProfileCase> protrackerCases() { return {modNoteRestartsVibrato()}; }

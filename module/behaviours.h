@@ -28,7 +28,7 @@ constexpr BehaviourSet BEHAVIOUR_VIBRATO_WAITS_FOR_TICK_ONE = BehaviourSet{1} <<
 // Vibrato swings downward in pitch first (MOD, S3M).
 constexpr BehaviourSet BEHAVIOUR_VIBRATO_STARTS_DOWNWARD = BehaviourSet{1} << 4;
 // When a tremolo ends the volume returns to where it was; without it the last offset stays in the
-// volume (MOD, S3M).
+// volume (MOD, S3M; FastTracker 2).
 constexpr BehaviourSet BEHAVIOUR_TREMOLO_VOLUME_RETURNS = BehaviourSet{1} << 5;
 // Slide parameters hold their fine forms (IT): a volume, channel volume, global volume or panning
 // slide of xF or Fx (x not 0) moves once by x on the row's first tick, and one of x0 or 0x with
@@ -75,6 +75,9 @@ constexpr BehaviourSet BEHAVIOUR_IMPULSE_EFFECTS = BehaviourSet{1} << 15;
 // Vibrato swings by the waveform's value times the depth over 32, in single period units; without
 // it in steps of 4 (FastTracker 2).
 constexpr BehaviourSet BEHAVIOUR_VIBRATO_FULL_DEPTH = BehaviourSet{1} << 24;
+// The tremolo's ramp waveform turns over where the vibrato's phase (not the tremolo's) is in its
+// second half (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_TREMOLO_RAMP_FOLLOWS_VIBRATO = BehaviourSet{1} << 25;
 // Volume slides (D, K, L) act on the row's first tick too (S3M files of Scream Tracker 3.00, or
 // with the header's fast-slide flag).
 constexpr BehaviourSet BEHAVIOUR_FAST_VOLUME_SLIDES = BehaviourSet{1} << 32;
@@ -101,7 +104,7 @@ constexpr BehaviourSet BEHAVIOUR_GLOBAL_VOLUME_EVERY_TICK = BehaviourSet{1} << 3
 // FastTracker 2).
 constexpr BehaviourSet BEHAVIOUR_GLISSANDO = BehaviourSet{1} << 39;
 // Tremolo sounds on the row's first tick too, at the phase the next tick plays; without it the
-// first tick plays the volume alone (S3M).
+// first tick plays the volume alone (S3M; FastTracker 2).
 constexpr BehaviourSet BEHAVIOUR_TREMOLO_ON_FIRST_TICK = BehaviourSet{1} << 40;
 // Every new note (not a tone portamento's) starts the vibrato and the tremolo at the start of
 // their waveforms, with or without a sample number; without it only an instrument number does

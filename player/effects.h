@@ -50,7 +50,7 @@ void portaRow(const PlayState* state, ChannelState* channel, uint8_t memory, boo
 // Sets periodDelta from the phase; does not advance it.
 void applyVibrato(const PlayState* state, ChannelState* channel);
 void advanceVibrato(ChannelState* channel);
-void tremoloStep(ChannelState* channel);
+void tremoloStep(const PlayState* state, ChannelState* channel);
 void tonePortamentoStep(ChannelState* channel);
 // With the glissando on (BEHAVIOUR_GLISSANDO), the pitch a tone portamento has reached sounds as
 // the nearest semitone of the sample.

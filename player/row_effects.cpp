@@ -183,7 +183,7 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
             if (state->behaviours & BEHAVIOUR_TREMOLO_ON_FIRST_TICK) {
                 // The phase the next tick plays, left for it to advance.
                 const int8_t phase = channel->tremoloPosition;
-                tremoloStep(channel);
+                tremoloStep(state, channel);
                 channel->tremoloPosition = phase;
             }
             break;

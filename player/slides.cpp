@@ -126,11 +126,15 @@ void advanceVibrato(ChannelState* channel) {
     channel->vibratoPosition = advancePhase(channel->vibratoPosition, channel->vibratoSpeed);
 }
 
-void tremoloStep(ChannelState* channel) {
+void tremoloStep(const PlayState* state, ChannelState* channel) {
     const int phase = channel->tremoloPosition;
     int waveform = (channel->waveControl >> 4) & 3;
     if (waveform == 3) waveform = WAVEFORM_SINE;
-    int32_t delta = (waveformValue(waveform, phase) * channel->tremoloDepth) >> 6;
+    // The ramp may turn over with the vibrato's phase instead of its own.
+    int rampPhase = phase;
+    if (waveform == WAVEFORM_RAMP && (state->behaviours & BEHAVIOUR_TREMOLO_RAMP_FOLLOWS_VIBRATO))
+        rampPhase = (phase & 31) - (channel->vibratoPosition < 0 ? 32 : 0);
+    int32_t delta = (waveformValue(waveform, rampPhase) * channel->tremoloDepth) >> 6;
     // The offset keeps volume + volumeDelta inside 0..64.
     if (phase >= 0) {
         if (channel->volume + delta > 64) delta = 64 - channel->volume;

@@ -169,7 +169,7 @@ void applyTickEffect(PlayState* state, ChannelState* channel, const NoteCell& ce
             vibratoTick(state, channel);
             slideVolume(state, channel, channel->volumeSlideMemory);
             break;
-        case CMD_TREMOLO: tremoloStep(channel); break;
+        case CMD_TREMOLO: tremoloStep(state, channel); break;
         case CMD_VOLUME_SLIDE: slideVolume(state, channel, channel->volumeSlideMemory); break;
         case CMD_RETRIGGER:
             // The sample restarts; the envelopes run on.

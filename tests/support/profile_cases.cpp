@@ -360,6 +360,31 @@ ProfileCase vibratoDepth() {
     return xmFile("vibrato-depth", c);
 }
 
+// The tremolo's ramp turns over with the vibrato's phase, not its own (here the vibrato stays at
+// its start, so the ramp never turns); a row's first tick plays the phase without moving it, and
+// the volume comes back when the tremolo ends.
+ProfileCase tremoloRamp() {
+    XmCase c = xmCase(10, 6);
+    c.left(0) = {C4, LEFT, 0, 0xE, 0x71};
+    for (int row = 1; row < 9; ++row) c.left(row) = {0, 0, 0, 0x7, 0x8F};
+    std::vector<TickSound> ticks;
+    int position = 0;
+    for (int tick = 0; tick < 12 * 6; ++tick) {
+        int volume = 64;
+        if (tick >= 6 && tick < 54) {
+            const int delta = (position & 31) * 8 * 15 >> 6;
+            volume = position >= 0 ? 64 : std::max(0, 64 - delta);
+            if (tick % 6 != 0) {
+                position += 8;
+                if (position > 31) position -= 64;
+            }
+        }
+        ticks.push_back({C4_PERIOD, volume});
+    }
+    c.right(0) = {C4, addExpected(&c, ticks), 0, 0, 0};
+    return xmFile("tremolo-ramp", c);
+}
+
 // MOD cases: channel 1 plays hard left, channel 2 hard right; sample 1 is a looped sine.
 ModSong modCase() {
     ModSong mod = makeModSong(4, 1);
@@ -405,7 +430,8 @@ std::vector<ProfileCase> ft2Cases() {
             arpeggioClamp(),
             patternDelayNoteDelay(),
             retriggerVolumeColumn(),
-            vibratoDepth()};
+            vibratoDepth(),
+            tremoloRamp()};
 }
 
 std::vector<ProfileCase> protrackerCases() { return {modNoteRestartsVibrato()}; }

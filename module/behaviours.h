@@ -78,6 +78,9 @@ constexpr BehaviourSet BEHAVIOUR_VIBRATO_FULL_DEPTH = BehaviourSet{1} << 24;
 // The tremolo's ramp waveform turns over where the vibrato's phase (not the tremolo's) is in its
 // second half (FastTracker 2).
 constexpr BehaviourSet BEHAVIOUR_TREMOLO_RAMP_FOLLOWS_VIBRATO = BehaviourSet{1} << 25;
+// A note that its sample's relative note takes below C-0 plays C-0, and one it takes to B-9 or
+// above is no note: the note before goes on (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_NOTE_RANGE_LIMITS = BehaviourSet{1} << 26;
 // Volume slides (D, K, L) act on the row's first tick too (S3M files of Scream Tracker 3.00, or
 // with the header's fast-slide flag).
 constexpr BehaviourSet BEHAVIOUR_FAST_VOLUME_SLIDES = BehaviourSet{1} << 32;

@@ -196,6 +196,17 @@ const Sample* sampleToReset(const PlayState* state, const ChannelState* channel,
     return voice && voice->sample ? voice->sample : named;
 }
 
+// With BEHAVIOUR_NOTE_RANGE_LIMITS, whether the cell's note with its sample's relative note lands
+// at B-9 or above, where it is no note.
+bool noteAboveRange(const PlayState* state, const ChannelState* channel, const NoteCell& cell) {
+    constexpr int HIGHEST_NOTE = 118;  // A#9
+    ChannelState would = *channel;
+    if (cell.instrument != 0) would.instrumentIndex = cell.instrument - 1;
+    would.noteIndex = cell.note - 1;
+    const ChannelSound sound = resolveSound(state, &would);
+    return sound.note + sound.sample->relativeNote > HIGHEST_NOTE;
+}
+
 }  // namespace
 
 ChannelSound resolveSound(const PlayState* state, const ChannelState* channel) {
@@ -319,8 +330,11 @@ void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& fi
     // A tone portamento slides to the cell's note instead of starting it, on the old instrument.
     const uint8_t command = cell.effect.command;
     const bool isPorta = command == CMD_TONE_PORTA || command == CMD_TONE_PORTA_VOLUME_SLIDE;
-    const bool hasNote = isNote(cell.note);
     const BehaviourSet rules = state->behaviours;
+    bool hasNote = isNote(cell.note);
+    if (hasNote && !isPorta && (rules & BEHAVIOUR_NOTE_RANGE_LIMITS) &&
+        noteAboveRange(state, channel, cell))
+        hasNote = false;
     if (hasNote && !isPorta && (rules & BEHAVIOUR_NEW_NOTE_ACTIONS))
         newNoteActions(state, channel, cell);
     if (cell.instrument != 0 && !isPorta) channel->instrumentIndex = cell.instrument - 1;
@@ -342,7 +356,9 @@ void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& fi
         // The note the keyboard plays for the cell's (XM and MOD keyboards play the note itself);
         // a portamento's target is the cell's note on the sample already playing.
         const int cellNote = isPorta ? cell.note - 1 : sound.note;
-        channel->realNote = static_cast<uint8_t>(cellNote + sound.sample->relativeNote);
+        int realNote = cellNote + sound.sample->relativeNote;
+        if ((rules & BEHAVIOUR_NOTE_RANGE_LIMITS) && realNote < 0) realNote = 0;
+        channel->realNote = static_cast<uint8_t>(realNote);
         channel->notePeriod = samplePeriod(state, channel->realNote, sound.sample);
         if (!isPorta) channel->period = channel->notePeriod;
         if (!isPorta && (state->behaviours & BEHAVIOUR_NOTE_RESTARTS_OSCILLATORS))

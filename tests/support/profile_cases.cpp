@@ -385,6 +385,32 @@ ProfileCase tremoloRamp() {
     return xmFile("tremolo-ramp", c);
 }
 
+// Notes beyond the range: one below C-0 (with the sample's relative note) plays C-0, and one at
+// B-9 or above is no note (the note before goes on).
+ProfileCase noteRange() {
+    XmCase c = xmCase(16, 6);
+    // A sine sixteen times as high, for notes in octave 0.
+    XmSample high = makeSample(sineFrames(SINE_LENGTH, SINE_PERIOD / 16, AMPLITUDE), true);
+    high.loopType = 1;
+    high.loopLength = SINE_LENGTH;
+    high.panning = 255;
+    const uint8_t right = addInstrument(&c, makeInstrument(high));
+    high.panning = 0;
+    high.relativeNote = -2;
+    const uint8_t below = addInstrument(&c, makeInstrument(high));
+    XmSample above = sineSample(0, 0, 64);
+    above.relativeNote = 24;
+    const uint8_t top = addInstrument(&c, makeInstrument(above));
+    constexpr int A7 = 94;
+    constexpr int B7 = 96;
+    c.left(0) = {2, below, 0, 0, 0};
+    c.right(0) = {1, right, 0, 0, 0};
+    c.left(8) = {A7, LEFT, 0, 0, 0};
+    c.right(8) = {A7, RIGHT, 0, 0, 0};
+    c.left(12) = {B7, top, 0, 0, 0};
+    return xmFile("note-range", c);
+}
+
 // MOD cases: channel 1 plays hard left, channel 2 hard right; sample 1 is a looped sine.
 ModSong modCase() {
     ModSong mod = makeModSong(4, 1);
@@ -431,7 +457,8 @@ std::vector<ProfileCase> ft2Cases() {
             patternDelayNoteDelay(),
             retriggerVolumeColumn(),
             vibratoDepth(),
-            tremoloRamp()};
+            tremoloRamp(),
+            noteRange()};
 }
 
 std::vector<ProfileCase> protrackerCases() { return {modNoteRestartsVibrato()}; }

@@ -81,6 +81,8 @@ constexpr BehaviourSet BEHAVIOUR_TREMOLO_RAMP_FOLLOWS_VIBRATO = BehaviourSet{1} 
 // A note that its sample's relative note takes below C-0 plays C-0, and one it takes to B-9 or
 // above is no note: the note before goes on (FastTracker 2).
 constexpr BehaviourSet BEHAVIOUR_NOTE_RANGE_LIMITS = BehaviourSet{1} << 26;
+// A portamento up (1xx) stops at period 1; without it at 56 (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_PORTAMENTO_UP_TO_PERIOD_ONE = BehaviourSet{1} << 27;
 // Volume slides (D, K, L) act on the row's first tick too (S3M files of Scream Tracker 3.00, or
 // with the header's fast-slide flag).
 constexpr BehaviourSet BEHAVIOUR_FAST_VOLUME_SLIDES = BehaviourSet{1} << 32;

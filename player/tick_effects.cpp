@@ -137,7 +137,11 @@ void applyTickEffect(PlayState* state, ChannelState* channel, const NoteCell& ce
             channel->periodDelta = 0;
             if (isFinePorta(state, channel->portaUpMemory)) break;
             channel->period = addSaturated(channel->period, -4 * channel->portaUpMemory);
-            if (channel->period <= 55) channel->period = 56;
+            if (state->behaviours & BEHAVIOUR_PORTAMENTO_UP_TO_PERIOD_ONE) {
+                if (channel->period < 1) channel->period = 1;
+            } else if (channel->period <= 55) {
+                channel->period = 56;
+            }
             stopAtAmigaLimit(state, channel, true);
             channel->updateFlags |= UPDATE_PITCH;
             break;

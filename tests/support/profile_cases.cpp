@@ -70,9 +70,10 @@ XmCase xmCase(int rows, int speed, int channels = 2) {
     return c;
 }
 
-// A right-hand instrument whose sample, played at `played` (C-4 unless said), is the left sine as
-// it should sound: one TickSound per tick from the note on.
-uint8_t addExpected(XmCase* c, const std::vector<TickSound>& ticks, int played = C4) {
+// A right-hand instrument whose sample, played at `played` (C-4 unless said), is the left sine (of
+// `sinePeriod` frames) as it should sound: one TickSound per tick from the note on.
+uint8_t addExpected(XmCase* c, const std::vector<TickSound>& ticks, int played = C4,
+                    int sinePeriod = SINE_PERIOD) {
     const int playedPeriod = C4_PERIOD - (played - C4) * SEMITONE;
     const double framesPerTick =
         8363.0 * 2.5 / BPM * std::pow(2.0, (C4_PERIOD - playedPeriod) / 768.0);
@@ -88,7 +89,7 @@ uint8_t addExpected(XmCase* c, const std::vector<TickSound>& ticks, int played =
         frames[n] =
             static_cast<int16_t>(std::lround(AMPLITUDE * tick.volume / 64.0 * std::sin(phase)));
         const double ratio = std::pow(2.0, (playedPeriod - tick.period) / 768.0);
-        phase += 2 * M_PI * ratio / SINE_PERIOD;
+        phase += 2 * M_PI * ratio / sinePeriod;
     }
     XmSample sample = makeSample(std::move(frames), true);
     sample.panning = 255;
@@ -411,6 +412,29 @@ ProfileCase noteRange() {
     return xmFile("note-range", c);
 }
 
+// A portamento up stops at period 1.
+ProfileCase portamentoUpLimit() {
+    XmCase c = xmCase(4, 6);
+    constexpr int C6 = C4 + 24;
+    // A slow sine, so that the highest pitches stay well below the output's rate.
+    constexpr int SLOW = 1024;
+    XmSample slow = makeSample(sineFrames(SINE_LENGTH, SLOW, AMPLITUDE), true);
+    slow.loopType = 1;
+    slow.loopLength = SINE_LENGTH;
+    slow.panning = 0;
+    const uint8_t left = addInstrument(&c, makeInstrument(std::move(slow)));
+    c.left(0) = {C6, left, 0, 0x1, 0xF0};
+    for (int row = 1; row < 3; ++row) c.left(row) = {0, 0, 0, 0x1, 0xF0};
+    std::vector<TickSound> ticks;
+    int period = C4_PERIOD - 24 * SEMITONE;
+    for (int tick = 0; tick < 6 * 6; ++tick) {
+        if (tick < 18 && tick % 6 != 0) period = std::max(1, period - 4 * 0xF0);
+        ticks.push_back({period, 64});
+    }
+    c.right(0) = {C6, addExpected(&c, ticks, C6, SLOW), 0, 0, 0};
+    return xmFile("portamento-up-limit", c);
+}
+
 // MOD cases: channel 1 plays hard left, channel 2 hard right; sample 1 is a looped sine.
 ModSong modCase() {
     ModSong mod = makeModSong(4, 1);
@@ -458,7 +482,8 @@ std::vector<ProfileCase> ft2Cases() {
             retriggerVolumeColumn(),
             vibratoDepth(),
             tremoloRamp(),
-            noteRange()};
+            noteRange(),
+            portamentoUpLimit()};
 }
 
 std::vector<ProfileCase> protrackerCases() { return {modNoteRestartsVibrato()}; }

@@ -83,6 +83,9 @@ constexpr BehaviourSet BEHAVIOUR_TREMOLO_RAMP_FOLLOWS_VIBRATO = BehaviourSet{1} 
 constexpr BehaviourSet BEHAVIOUR_NOTE_RANGE_LIMITS = BehaviourSet{1} << 26;
 // A portamento up (1xx) stops at period 1; without it at 56 (FastTracker 2).
 constexpr BehaviourSet BEHAVIOUR_PORTAMENTO_UP_TO_PERIOD_ONE = BehaviourSet{1} << 27;
+// Lxx moves the panning envelope as well as the volume envelope where the instrument's volume
+// envelope (not its panning envelope) has a sustain point (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_ENVELOPE_POSITION_MOVES_PANNING = BehaviourSet{1} << 28;
 // Volume slides (D, K, L) act on the row's first tick too (S3M files of Scream Tracker 3.00, or
 // with the header's fast-slide flag).
 constexpr BehaviourSet BEHAVIOUR_FAST_VOLUME_SLIDES = BehaviourSet{1} << 32;

@@ -62,12 +62,14 @@ void envelopeStep(ChannelState* channel, EnvelopeState* envelope, const Envelope
     channel->updateFlags |= updateBit;
 }
 
-void setVolumeEnvelopePosition(ChannelState* channel, const Instrument* instrument, int position) {
-    if (!(instrument->volumeEnvelope.flags & ENVELOPE_ON)) return;
-    const int n = instrument->volumeEnvelope.pointCount;
+namespace {
+
+void setEnvelopePosition(EnvelopeState* state, const Envelope& shape, int position) {
+    if (!(shape.flags & ENVELOPE_ON)) return;
+    const int n = shape.pointCount;
     if (n < 2) return;
-    const EnvelopePoint* points = instrument->volumeEnvelope.points;
-    EnvelopeState& envelope = channel->volumeEnvelope;
+    const EnvelopePoint* points = shape.points;
+    EnvelopeState& envelope = *state;
     for (int k = 0; k <= n - 2; ++k) {
         if (position <= points[k + 1].position) {
             envelope.done = 0;
@@ -84,6 +86,17 @@ void setVolumeEnvelopePosition(ChannelState* channel, const Instrument* instrume
     envelope.point = n - 1;
     envelope.output = points[n - 1].value;
     envelope.done = 1;
+}
+
+}  // namespace
+
+void setEnvelopePositions(const PlayState* state, ChannelState* channel,
+                          const Instrument* instrument, int position) {
+    setEnvelopePosition(&channel->volumeEnvelope, instrument->volumeEnvelope, position);
+    // The panning envelope follows where the volume envelope has a sustain point.
+    if ((state->behaviours & BEHAVIOUR_ENVELOPE_POSITION_MOVES_PANNING) &&
+        (instrument->volumeEnvelope.flags & ENVELOPE_SUSTAIN))
+        setEnvelopePosition(&channel->panningEnvelope, instrument->panningEnvelope, position);
 }
 
 void advanceEnvelopes(ChannelState* channel, const Instrument* instrument, bool rowStart) {

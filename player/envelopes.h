@@ -16,8 +16,11 @@ void envelopeStep(ChannelState* channel, EnvelopeState* envelope, const Envelope
                   uint8_t updateBit);
 
 // Effect L: moves the volume envelope to `position` ticks from its start (nothing when the
-// instrument's volume envelope is off). The sustain point is not considered.
-void setVolumeEnvelopePosition(ChannelState* channel, const Instrument* instrument, int position);
+// instrument's volume envelope is off), and with BEHAVIOUR_ENVELOPE_POSITION_MOVES_PANNING the
+// panning envelope too where the volume envelope has a sustain point. The sustain point is not
+// considered.
+void setEnvelopePositions(const PlayState* state, ChannelState* channel,
+                          const Instrument* instrument, int position);
 
 // The per-tick part before the effects: both envelopes and, once the key is released, the
 // fade-out. At a row start a released note on an instrument without a volume envelope falls

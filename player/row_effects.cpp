@@ -259,7 +259,9 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
         case CMD_GLOBAL_VOLUME_SLIDE:
             if (xx) state->globalVolumeSlideMemory = xx;
             break;
-        case CMD_ENVELOPE_POSITION: setVolumeEnvelopePosition(channel, sound.instrument, xx); break;
+        case CMD_ENVELOPE_POSITION:
+            setEnvelopePositions(state, channel, sound.instrument, xx);
+            break;
         case CMD_PANNING_SLIDE:
             if (xx) {
                 channel->panningSlideMemory = xx;

@@ -435,6 +435,41 @@ ProfileCase portamentoUpLimit() {
     return xmFile("portamento-up-limit", c);
 }
 
+// Panning cases cancel out when played right: the behaviour on the first channel, a negated
+// copy of its sound with the panning written plainly on the second, and a steady tone in the
+// centre on the third, against which the difference is measured.
+struct PanningCase {
+    XmCase c;
+    uint8_t negated;  // the sine negated, in the centre
+};
+
+PanningCase panningCase(int rows, int speed) {
+    PanningCase p{xmCase(rows, speed, 3), 0};
+    XmSample negated = sineSample(128, 0, 64);
+    for (int16_t& frame : negated.frames) frame = static_cast<int16_t>(-frame);
+    p.negated = addInstrument(&p.c, makeInstrument(std::move(negated)));
+    const uint8_t centre = addSine(&p.c, 128);
+    p.c.cell(0, 2) = {C4 + 12, centre, 0, 0x8, 0x80};
+    return p;
+}
+
+// Lxx sets the panning envelope's position as well as the volume envelope's, where the volume
+// envelope has a sustain point; the panning moves on the next tick (here one a row).
+ProfileCase envelopePositionPanning() {
+    PanningCase p = panningCase(40, 1);
+    XmInstrument instrument = makeInstrument(sineSample(128, 0, 64));
+    instrument.volumeEnvelope = {{0, 64}, {100, 64}};
+    instrument.volumeFlags = 1 | 2;
+    instrument.panningEnvelope = {{0, 8}, {60, 8}, {61, 56}, {200, 56}};
+    instrument.panningFlags = 1;
+    const uint8_t enveloped = addInstrument(&p.c, std::move(instrument));
+    p.c.left(0) = {C4, enveloped, 0, 0, 0};
+    p.c.right(0) = {C4, p.negated, 0, 0x8, 32};
+    p.c.left(12) = {0, 0, 0, 0x15, 80};
+    p.c.right(12) = {0, 0, 0, 0x8, 224};
+    return xmFile("envelope-position-panning", p.c);
+}
+
 // MOD cases: channel 1 plays hard left, channel 2 hard right; sample 1 is a looped sine.
 ModSong modCase() {
     ModSong mod = makeModSong(4, 1);
@@ -483,7 +518,8 @@ std::vector<ProfileCase> ft2Cases() {
             vibratoDepth(),
             tremoloRamp(),
             noteRange(),
-            portamentoUpLimit()};
+            portamentoUpLimit(),
+            envelopePositionPanning()};
 }
 
 std::vector<ProfileCase> protrackerCases() { return {modNoteRestartsVibrato()}; }

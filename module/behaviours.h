@@ -86,6 +86,9 @@ constexpr BehaviourSet BEHAVIOUR_PORTAMENTO_UP_TO_PERIOD_ONE = BehaviourSet{1} <
 // Lxx moves the panning envelope as well as the volume envelope where the instrument's volume
 // envelope (not its panning envelope) has a sustain point (FastTracker 2).
 constexpr BehaviourSet BEHAVIOUR_ENVELOPE_POSITION_MOVES_PANNING = BehaviourSet{1} << 28;
+// The volume column's panning slides act on the ticks after the first only, and one to the left
+// by 0, or by more than the panning, sends the panning hard left (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_COLUMN_PANNING_SLIDES_LATER = BehaviourSet{1} << 29;
 // Volume slides (D, K, L) act on the row's first tick too (S3M files of Scream Tracker 3.00, or
 // with the header's fast-slide flag).
 constexpr BehaviourSet BEHAVIOUR_FAST_VOLUME_SLIDES = BehaviourSet{1} << 32;

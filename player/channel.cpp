@@ -388,7 +388,7 @@ void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& fi
     }
     if (cell.volume.command != VOL_NONE && !((rules & BEHAVIOUR_IMPULSE_EFFECTS) &&
                                              impulseVolumeColumnRow(state, channel, cell.volume)))
-        applyVolumeColumnRow(channel, cell.volume);
+        applyVolumeColumnRow(state, channel, cell.volume);
     if (rules & BEHAVIOUR_ENVELOPE_RANGES) {
         if (cell.note == NOTE_KEY_OFF) releaseImpulseNote(channel, sound.instrument);
         if (cell.note == NOTE_CUT) cutNote(channel);

@@ -20,7 +20,7 @@ struct RowStartCopies {
 };
 
 // Tick 0.
-void applyVolumeColumnRow(ChannelState* channel, CellCommand volume);
+void applyVolumeColumnRow(const PlayState* state, ChannelState* channel, CellCommand volume);
 void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cell,
                     const ChannelSound& sound, const RowStartCopies& before, bool* jumpSeen);
 

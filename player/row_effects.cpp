@@ -95,8 +95,9 @@ void delayNote(ChannelState* channel, const RowStartCopies& before) {
 
 }  // namespace
 
-void applyVolumeColumnRow(ChannelState* channel, CellCommand volume) {
+void applyVolumeColumnRow(const PlayState* state, ChannelState* channel, CellCommand volume) {
     const int x = volume.param;
+    const bool panningSlidesLater = state->behaviours & BEHAVIOUR_COLUMN_PANNING_SLIDES_LATER;
     switch (volume.command) {
         case VOL_SET_VOLUME:
             channel->volume = x;
@@ -113,8 +114,12 @@ void applyVolumeColumnRow(ChannelState* channel, CellCommand volume) {
             channel->panning = x;
             channel->updateFlags |= UPDATE_PANNING;
             break;
-        case VOL_PANNING_SLIDE_LEFT: slidePanning(channel, -x); break;
-        case VOL_PANNING_SLIDE_RIGHT: slidePanning(channel, x); break;
+        case VOL_PANNING_SLIDE_LEFT:
+            if (!panningSlidesLater) slidePanning(channel, -x);
+            break;
+        case VOL_PANNING_SLIDE_RIGHT:
+            if (!panningSlidesLater) slidePanning(channel, x);
+            break;
         case VOL_TONE_PORTA:
             // Slides toward the note without restarting it; the cell is not a portamento cell,
             // so a note in it has already set the period and the pitch jumps at once.

@@ -101,7 +101,7 @@ void noteDelay(const PlayState* state, ChannelState* channel, const NoteCell& ce
     resetChannelInstrument(channel, sample);
     channel->period = channel->notePeriod;
     channel->updateFlags |= UPDATE_PITCH;
-    if (cell.volume.command != VOL_NONE) applyVolumeColumnRow(channel, cell.volume);
+    if (cell.volume.command != VOL_NONE) applyVolumeColumnRow(state, channel, cell.volume);
     channel->updateFlags |= UPDATE_TRIGGER;
 }
 
@@ -117,7 +117,15 @@ void applyVolumeColumnTick(const PlayState* state, ChannelState* channel, CellCo
             applyVibrato(state, channel);
             advanceVibrato(channel);
             break;
-        case VOL_PANNING_SLIDE_LEFT: slidePanning(channel, -x); break;
+        case VOL_PANNING_SLIDE_LEFT:
+            // Slid to the left of 0, or by 0, the panning goes hard left, where the profile says.
+            if ((state->behaviours & BEHAVIOUR_COLUMN_PANNING_SLIDES_LATER) &&
+                (x == 0 || x > channel->panning)) {
+                slidePanning(channel, -channel->panning);
+            } else {
+                slidePanning(channel, -x);
+            }
+            break;
         case VOL_PANNING_SLIDE_RIGHT: slidePanning(channel, x); break;
         case VOL_TONE_PORTA: tonePortamentoStep(channel); break;
         default: break;

@@ -470,6 +470,19 @@ ProfileCase envelopePositionPanning() {
     return xmFile("envelope-position-panning", p.c);
 }
 
+// The volume column's panning slides act on the ticks after the first only, and one to the left
+// by 0 sends the panning hard left.
+ProfileCase panningSlideZero() {
+    PanningCase p = panningCase(24, 2);
+    p.c.left(0) = {C4, addSine(&p.c, 128), 0x10 + 32, 0, 0};
+    p.c.right(0) = {C4, p.negated, 0x10 + 32, 0x8, 0x80};
+    p.c.left(2) = {0, 0, 0xD0, 0, 0};
+    p.c.right(3) = {0, 0, 0, 0x8, 0x00};
+    p.c.left(6) = {0, 0, 0xE0 + 12, 0, 0};
+    p.c.right(7) = {0, 0, 0, 0x8, 12};
+    return xmFile("panning-slide-zero", p.c);
+}
+
 // MOD cases: channel 1 plays hard left, channel 2 hard right; sample 1 is a looped sine.
 ModSong modCase() {
     ModSong mod = makeModSong(4, 1);
@@ -519,7 +532,8 @@ std::vector<ProfileCase> ft2Cases() {
             tremoloRamp(),
             noteRange(),
             portamentoUpLimit(),
-            envelopePositionPanning()};
+            envelopePositionPanning(),
+            panningSlideZero()};
 }
 
 std::vector<ProfileCase> protrackerCases() { return {modNoteRestartsVibrato()}; }

@@ -89,6 +89,9 @@ constexpr BehaviourSet BEHAVIOUR_ENVELOPE_POSITION_MOVES_PANNING = BehaviourSet{
 // The volume column's panning slides act on the ticks after the first only, and one to the left
 // by 0, or by more than the panning, sends the panning hard left (FastTracker 2).
 constexpr BehaviourSet BEHAVIOUR_COLUMN_PANNING_SLIDES_LATER = BehaviourSet{1} << 29;
+// A panning envelope that has held at its sustain point goes on holding there after the key-off;
+// one released before it gets there passes it (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_PANNING_SUSTAIN_HOLDS = BehaviourSet{1} << 30;
 // Volume slides (D, K, L) act on the row's first tick too (S3M files of Scream Tracker 3.00, or
 // with the header's fast-slide flag).
 constexpr BehaviourSet BEHAVIOUR_FAST_VOLUME_SLIDES = BehaviourSet{1} << 32;

@@ -167,6 +167,7 @@ void restartEnvelope(EnvelopeState* envelope, int32_t output) {
     envelope->tick = 0;
     envelope->slope = 0;
     envelope->done = 0;
+    envelope->held = 0;
 }
 
 // Waveform control 4 and above keeps the oscillators' phase across notes.
@@ -404,7 +405,7 @@ void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& fi
         channel->volume = 0;
         channel->updateFlags |= UPDATE_VOLUME;
     }
-    advanceEnvelopes(channel, sound.instrument, !zeroes);
+    advanceEnvelopes(state, channel, sound.instrument, !zeroes);
     applyRowEffect(state, channel, cell, sound, before, jumpSeen);
     autoVibratoStep(channel, sound.instrument);
     updateVoice(state, channel, sound.sample);

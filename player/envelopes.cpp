@@ -23,7 +23,7 @@ int32_t slopeBetween(const EnvelopePoint* points, int from) {
 }  // namespace
 
 void envelopeStep(ChannelState* channel, EnvelopeState* envelope, const Envelope& shape,
-                  uint8_t updateBit) {
+                  uint8_t updateBit, bool heldForGood) {
     const uint8_t flags = shape.flags;
     const int pointCount = shape.pointCount;
     const EnvelopePoint* points = shape.points;
@@ -44,8 +44,10 @@ void envelopeStep(ChannelState* channel, EnvelopeState* envelope, const Envelope
                 channel->updateFlags |= updateBit;
                 return;
             }
-            if ((flags & ENVELOPE_SUSTAIN) && i == sustain && !channel->keyOff) {
+            const bool holds = !channel->keyOff || (heldForGood && envelope->held);
+            if ((flags & ENVELOPE_SUSTAIN) && i == sustain && holds) {
                 // Held: neither tick nor point moves until the key is released.
+                envelope->held = 1;
                 envelope->output = points[i].value;
                 channel->updateFlags |= updateBit;
                 return;
@@ -70,6 +72,7 @@ void setEnvelopePosition(EnvelopeState* state, const Envelope& shape, int positi
     if (n < 2) return;
     const EnvelopePoint* points = shape.points;
     EnvelopeState& envelope = *state;
+    envelope.held = 0;
     for (int k = 0; k <= n - 2; ++k) {
         if (position <= points[k + 1].position) {
             envelope.done = 0;
@@ -99,7 +102,8 @@ void setEnvelopePositions(const PlayState* state, ChannelState* channel,
         setEnvelopePosition(&channel->panningEnvelope, instrument->panningEnvelope, position);
 }
 
-void advanceEnvelopes(ChannelState* channel, const Instrument* instrument, bool rowStart) {
+void advanceEnvelopes(const PlayState* state, ChannelState* channel, const Instrument* instrument,
+                      bool rowStart) {
     if (instrument->volumeEnvelope.flags & ENVELOPE_ON) {
         if (!channel->volumeEnvelope.done) {
             envelopeStep(channel, &channel->volumeEnvelope, instrument->volumeEnvelope,
@@ -111,7 +115,7 @@ void advanceEnvelopes(ChannelState* channel, const Instrument* instrument, bool 
     }
     if ((instrument->panningEnvelope.flags & ENVELOPE_ON) && !channel->panningEnvelope.done) {
         envelopeStep(channel, &channel->panningEnvelope, instrument->panningEnvelope,
-                     UPDATE_PANNING);
+                     UPDATE_PANNING, state->behaviours & BEHAVIOUR_PANNING_SUSTAIN_HOLDS);
     }
     if (channel->keyOff) {
         channel->fadeoutVolume -= instrument->fadeout;

@@ -37,6 +37,7 @@ struct EnvelopeState {
     int32_t output;  // integer part of value
     int32_t slope;  // 16.16 change per tick
     uint8_t done;
+    uint8_t held;  // has held at the sustain point
 };
 
 // One channel's state: the note it plays, its pitch, volume and panning with the tick's offsets,

@@ -230,7 +230,7 @@ void processTickEffects(PlayState* state) {
                 updateVoice(state, channel, sound.sample);
                 continue;
             }
-            advanceEnvelopes(channel, sound.instrument, false);
+            advanceEnvelopes(state, channel, sound.instrument, false);
             applyVolumeColumnTick(state, channel, cell.volume);
             applyTickEffect(state, channel, cell, sound);
             autoVibratoStep(channel, sound.instrument);

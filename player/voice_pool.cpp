@@ -92,7 +92,7 @@ void processBackgroundChannels(PlayState* state) {
         if (state->behaviours & BEHAVIOUR_ENVELOPE_RANGES) {
             advanceImpulseEnvelopes(state, &slot, sound);
         } else {
-            advanceEnvelopes(&slot, sound.instrument, false);
+            advanceEnvelopes(state, &slot, sound.instrument, false);
             autoVibratoStep(&slot, sound.instrument);
         }
         updateVoice(state, &slot, sound.sample);

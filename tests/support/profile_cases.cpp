@@ -483,6 +483,22 @@ ProfileCase panningSlideZero() {
     return xmFile("panning-slide-zero", p.c);
 }
 
+// A key-off does not release a panning envelope holding at its sustain point: it holds on.
+ProfileCase panningSustainHolds() {
+    PanningCase p = panningCase(12, 6);
+    XmInstrument instrument = makeInstrument(sineSample(128, 0, 64));
+    instrument.volumeEnvelope = {{0, 64}, {100, 64}};
+    instrument.volumeFlags = 1;
+    instrument.panningEnvelope = {{0, 8}, {20, 8}, {21, 56}, {200, 56}};
+    instrument.panningSustain = 1;
+    instrument.panningFlags = 1 | 2;
+    const uint8_t enveloped = addInstrument(&p.c, std::move(instrument));
+    p.c.left(0) = {C4, enveloped, 0, 0, 0};
+    p.c.right(0) = {C4, p.negated, 0, 0x8, 32};
+    p.c.left(4) = {KEY_OFF, 0, 0, 0, 0};
+    return xmFile("panning-sustain-holds", p.c);
+}
+
 // MOD cases: channel 1 plays hard left, channel 2 hard right; sample 1 is a looped sine.
 ModSong modCase() {
     ModSong mod = makeModSong(4, 1);
@@ -533,7 +549,8 @@ std::vector<ProfileCase> ft2Cases() {
             noteRange(),
             portamentoUpLimit(),
             envelopePositionPanning(),
-            panningSlideZero()};
+            panningSlideZero(),
+            panningSustainHolds()};
 }
 
 std::vector<ProfileCase> protrackerCases() { return {modNoteRestartsVibrato()}; }

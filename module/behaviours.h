@@ -71,6 +71,14 @@ constexpr BehaviourSet BEHAVIOUR_RESONANT_FILTER = BehaviourSet{1} << 14;
 // own memory, a sample offset beyond the end is ignored (the end, with old effects), and the
 // global volume runs to 128 (IT).
 constexpr BehaviourSet BEHAVIOUR_IMPULSE_EFFECTS = BehaviourSet{1} << 15;
+// ProTracker's behaviours for MOD, continued from bit 0 on.
+// 9xx beyond the end of the sample plays the sample's loop from its start, or nothing for a
+// sample without a loop (MOD).
+constexpr BehaviourSet BEHAVIOUR_OFFSET_PAST_END_PLAYS_LOOP = BehaviourSet{1} << 16;
+// A sample number without a note swaps samples: the sample playing goes on to the end of its loop
+// (or of itself), and the new one plays on from there, from its loop's start (nothing without a
+// loop); a channel whose sample has stopped stays silent (MOD).
+constexpr BehaviourSet BEHAVIOUR_SAMPLE_SWAP = BehaviourSet{1} << 17;
 // The FastTracker 2 profile's behaviours, continued from bit 48 on.
 // Vibrato swings by the waveform's value times the depth over 32, in single period units; without
 // it in steps of 4 (FastTracker 2).

@@ -208,6 +208,13 @@ bool noteAboveRange(const PlayState* state, const ChannelState* channel, const N
     return sound.note + sound.sample->relativeNote > HIGHEST_NOTE;
 }
 
+// A sample number without a note: the sample playing goes on to the end of its loop, and the new
+// one plays from there, from its loop's start; a voice that has stopped stays silent.
+void swapSample(ChannelState* channel, const Sample* sample) {
+    Voice* voice = channel->voice;
+    if (voice && voice->sample && voice->sample != sample) voice->nextSample = sample;
+}
+
 }  // namespace
 
 ChannelSound resolveSound(const PlayState* state, const ChannelState* channel) {
@@ -383,6 +390,8 @@ void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& fi
     } else if (cell.instrument != 0) {
         resetChannelInstrument(channel, sampleToReset(state, channel, sound.sample, hasNote));
     }
+    if (cell.instrument != 0 && !hasNote && (rules & BEHAVIOUR_SAMPLE_SWAP))
+        swapSample(channel, sound.sample);
     if (rules & BEHAVIOUR_MIDDLE_C_RATES) {
         if ((hasNote && !isPorta) || cell.instrument != 0)
             startImpulseNote(state, channel, sound, hasNote && !isPorta);

@@ -63,7 +63,16 @@ void sampleOffset(const PlayState* state, ChannelState* channel, const Sample* s
         (state->behaviours & BEHAVIOUR_OFFSET_WRAPS_INTO_LOOP)) {
         offset = sample->loopStart + (offset - sample->loopStart) % sample->loopLength;
     }
-    if (offset >= loopEnd && (state->behaviours & BEHAVIOUR_OFFSET_PAST_END_STOPS)) {
+    if (offset >= sample->length && (state->behaviours & BEHAVIOUR_OFFSET_PAST_END_PLAYS_LOOP)) {
+        // The note plays its loop from the loop's start, or nothing without a loop.
+        if (!(channel->updateFlags & UPDATE_TRIGGER) || !channel->voice) return;
+        if (sample->loopMode != LOOP_NONE) {
+            channel->voice->startOffset = sample->loopStart;
+        } else {
+            channel->updateFlags &= static_cast<uint8_t>(~UPDATE_TRIGGER);
+            channel->voice->sample = nullptr;
+        }
+    } else if (offset >= loopEnd && (state->behaviours & BEHAVIOUR_OFFSET_PAST_END_STOPS)) {
         channel->updateFlags &= static_cast<uint8_t>(~UPDATE_TRIGGER);
         if (channel->voice) channel->voice->sample = nullptr;
     } else if (offset >= loopEnd) {

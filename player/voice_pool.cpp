@@ -51,6 +51,7 @@ void triggerVoice(const PlayState* state, ChannelState* channel, const Sample* s
         channel->voice = voice;
     }
     voice->sample = sample;
+    voice->nextSample = nullptr;
     voice->channel = channel->owner;
     voice->instrument = channel->instrumentIndex;
     const uint64_t loopEnd = static_cast<uint64_t>(sample->loopStart) + sample->loopLength;

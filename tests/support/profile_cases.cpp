@@ -500,13 +500,60 @@ ProfileCase panningSustainHolds() {
 }
 
 // MOD cases: channel 1 plays hard left, channel 2 hard right; sample 1 is a looped sine.
+std::vector<int8_t> modSine(int length) {
+    std::vector<int8_t> sine(length);
+    for (int k = 0; k < length; ++k)
+        sine[k] = static_cast<int8_t>(std::lround(100 * std::sin(2 * M_PI * k / SINE_PERIOD)));
+    return sine;
+}
+
 ModSong modCase() {
     ModSong mod = makeModSong(4, 1);
+    mod.samples[0] = makeModSample(modSine(SINE_LENGTH), 0, SINE_LENGTH / 2);
+    return mod;
+}
+
+ModCell& modLeft(ModSong& mod, int row) { return modCellAt(mod, 0, row, 0); }
+ModCell& modRight(ModSong& mod, int row) { return modCellAt(mod, 0, row, 1); }
+
+ProfileCase modFile(const char* name, const ModSong& mod) { return {name, "mod", writeMod(mod)}; }
+
+// 9xx beyond the end of the sample: a note without a loop stays silent, one with a loop plays it
+// from its start.
+ProfileCase modOffsetPastEnd() {
+    ModSong mod = modCase();
+    mod.samples[1] = makeModSample(modSine(SINE_LENGTH), 0, 0);
+    // A sine of 48 frames, so that the loop's start (1024) is not where the sine starts.
     std::vector<int8_t> sine(SINE_LENGTH);
     for (int k = 0; k < SINE_LENGTH; ++k)
-        sine[k] = static_cast<int8_t>(std::lround(100 * std::sin(2 * M_PI * k / SINE_PERIOD)));
-    mod.samples[0] = makeModSample(sine, 0, SINE_LENGTH / 2);
-    return mod;
+        sine[k] = static_cast<int8_t>(std::lround(100 * std::sin(2 * M_PI * k / 48)));
+    mod.samples[2] = makeModSample(sine, SINE_LENGTH / 4, SINE_LENGTH / 4);
+    const uint16_t c2 = modPeriod(2, 0);
+    modLeft(mod, 0) = {c2, 1, 0, 0};
+    modRight(mod, 0) = {c2, 1, 0, 0};
+    modLeft(mod, 4) = {c2, 2, 0x9, 0x10};
+    modRight(mod, 4) = {0, 0, 0xC, 0};
+    modLeft(mod, 8) = {c2, 3, 0x9, 0x10};
+    modRight(mod, 8) = {c2, 3, 0x9, 0x04};
+    return modFile("mod-offset-past-end", mod);
+}
+
+// A sample number without a note plays the new sample once the one playing reaches the end of
+// its loop (here a silent one); where the sample playing has stopped, nothing.
+ProfileCase modSampleSwap() {
+    ModSong mod = modCase();
+    mod.samples[0] = makeModSample(modSine(SINE_PERIOD), 0, SINE_PERIOD / 2);
+    mod.samples[1] = makeModSample(std::vector<int8_t>(SINE_PERIOD), 0, SINE_PERIOD / 2);
+    mod.samples[2] = makeModSample(modSine(4 * SINE_PERIOD), 0, 0);
+    const uint16_t c2 = modPeriod(2, 0);
+    modLeft(mod, 0) = {c2, 1, 0, 0};
+    modRight(mod, 0) = {c2, 1, 0, 0};
+    modLeft(mod, 4) = {0, 2, 0, 0};
+    modRight(mod, 4) = {0, 0, 0xC, 0};
+    modLeft(mod, 8) = {c2, 3, 0, 0};
+    modRight(mod, 8) = {c2, 3, 0, 0};
+    modLeft(mod, 12) = {0, 1, 0, 0};
+    return modFile("mod-sample-swap", mod);
 }
 
 // A new note brings the vibrato back to the start of its waveform, with or without a sample
@@ -553,7 +600,9 @@ std::vector<ProfileCase> ft2Cases() {
             panningSustainHolds()};
 }
 
-std::vector<ProfileCase> protrackerCases() { return {modNoteRestartsVibrato()}; }
+std::vector<ProfileCase> protrackerCases() {
+    return {modNoteRestartsVibrato(), modOffsetPastEnd(), modSampleSwap()};
+}
 
 double sideDifference(const float* stereo, size_t frames) {
     double difference = 0;

@@ -79,6 +79,9 @@ constexpr BehaviourSet BEHAVIOUR_OFFSET_PAST_END_PLAYS_LOOP = BehaviourSet{1} <<
 // (or of itself), and the new one plays on from there, from its loop's start (nothing without a
 // loop); a channel whose sample has stopped stays silent (MOD).
 constexpr BehaviourSet BEHAVIOUR_SAMPLE_SWAP = BehaviourSet{1} << 17;
+// A note delay with a sample number sets the sample's volume on the row's first tick; the note
+// waits for the delay's tick (and a delay past the row's last tick starts none) (MOD).
+constexpr BehaviourSet BEHAVIOUR_DELAYED_NOTE_SETS_VOLUME = BehaviourSet{1} << 18;
 // The FastTracker 2 profile's behaviours, continued from bit 48 on.
 // Vibrato swings by the waveform's value times the depth over 32, in single period units; without
 // it in steps of 4 (FastTracker 2).

@@ -59,7 +59,7 @@ void tremorStep(const PlayState* state, ChannelState* channel);
 // Rxy's step: every retrigInterval ticks of the row, or of the count that
 // BEHAVIOUR_RETRIGGER_COUNTS_TICKS keeps across rows (where a volume in the cell's volume column is
 // the volume of each note it starts).
-void retrigStep(const PlayState* state, ChannelState* channel, CellCommand volumeColumn);
+void retrigStep(const PlayState* state, ChannelState* channel, CellCommand volumeColumn = {});
 // With BEHAVIOUR_AMIGA_PERIOD_LIMITS the portamentos stop at the ends of ProTracker's three
 // octaves: upward at period 113 (B-3), downward at 856 (C-1). Nothing otherwise.
 void stopAtAmigaLimit(const PlayState* state, ChannelState* channel, bool upward);

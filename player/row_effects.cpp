@@ -94,12 +94,16 @@ void tuneByRate(ChannelState* channel, uint8_t y) {
 }
 
 // Nothing sounds different until the delay ends; what the cell set up (instrument reset, note,
-// sample) waits for that tick.
-void delayNote(ChannelState* channel, const RowStartCopies& before) {
-    channel->volume = before.volume;
+// sample) waits for that tick, but for a sample number's volume where the format sets it at once.
+void delayNote(const PlayState* state, ChannelState* channel, const NoteCell& cell,
+               const RowStartCopies& before) {
+    const bool volumeNow =
+        cell.instrument != 0 && (state->behaviours & BEHAVIOUR_DELAYED_NOTE_SETS_VOLUME);
+    if (!volumeNow) channel->volume = before.volume;
     channel->period = before.period;
     channel->panning = before.panning;
     holdSoundUpdates(channel);
+    if (volumeNow) channel->updateFlags |= UPDATE_VOLUME;
 }
 
 }  // namespace
@@ -248,7 +252,7 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
             break;
         case CMD_NOTE_DELAY:
             if (cell.note != 0 || !(state->behaviours & BEHAVIOUR_NOTE_DELAY_NEEDS_NOTE))
-                delayNote(channel, before);
+                delayNote(state, channel, cell, before);
             break;
         case CMD_NOTE_CUT:
             if (xx == 0 && (state->behaviours & BEHAVIOUR_NOTE_CUT_ON_TICK_ZERO)) {

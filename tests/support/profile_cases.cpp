@@ -518,6 +518,67 @@ ModCell& modRight(ModSong& mod, int row) { return modCellAt(mod, 0, row, 1); }
 
 ProfileCase modFile(const char* name, const ModSong& mod) { return {name, "mod", writeMod(mod)}; }
 
+// What the right side should sound like for a stretch of time: the volume, and whether the note
+// starts again at its start.
+struct ModStretch {
+    double seconds;
+    int volume;
+    bool restart = false;
+};
+
+constexpr double MOD_TICK = 2.5 / BPM;  // seconds, at the default tempo
+
+// Puts in sample `index` (from 0) the sine of sample 1 as it should sound played at C-2.
+void setModExpected(ModSong* mod, int index, const std::vector<ModStretch>& stretches) {
+    const double rate = 3546895.0 / modPeriod(2, 0);
+    std::vector<int8_t> data;
+    double phase = 0;
+    double end = 0;
+    for (const ModStretch& stretch : stretches) {
+        if (stretch.restart) phase = 0;
+        end += stretch.seconds * rate;
+        while (static_cast<double>(data.size()) < end) {
+            data.push_back(
+                static_cast<int8_t>(std::lround(100 * stretch.volume / 64.0 * std::sin(phase))));
+            phase += 2 * M_PI / SINE_PERIOD;
+        }
+    }
+    data.resize(data.size() & ~size_t{1});
+    mod->samples[index] = makeModSample(std::move(data), 0, 0);
+}
+
+// A note delay on a row with a sample number: the sample's volume at once, the note on the
+// delay's tick; a delay beyond the row's ticks starts no note, but the volume still changes.
+ProfileCase modNoteDelaySample() {
+    ModSong mod = modCase();
+    mod.samples[1] = mod.samples[0];
+    mod.samples[1].volume = 16;
+    const uint16_t c2 = modPeriod(2, 0);
+    modLeft(mod, 0) = {c2, 1, 0, 0};
+    modLeft(mod, 2) = {c2, 2, 0xE, 0xD3};
+    modLeft(mod, 4) = {c2, 1, 0xE, 0xD7};
+    setModExpected(&mod, 2,
+                   {{12 * MOD_TICK, 64},
+                    {3 * MOD_TICK, 16},
+                    {9 * MOD_TICK, 16, true},
+                    {60 * 6 * MOD_TICK, 64}});
+    modRight(mod, 0) = {c2, 3, 0, 0};
+    return modFile("mod-note-delay-sample", mod);
+}
+
+// Fxx (a tempo of 32 or more) on a row: the row's ticks take the new length from its first.
+ProfileCase modTempoInRow() {
+    ModSong mod = modCase();
+    const uint16_t c2 = modPeriod(2, 0);
+    modLeft(mod, 0) = {c2, 1, 0, 0};
+    modLeft(mod, 2) = {0, 0, 0xF, 80};
+    modLeft(mod, 3) = {0, 0, 0xC, 0};
+    modLeft(mod, 4) = {0, 0, 0xF, 125};
+    setModExpected(&mod, 1, {{12 * MOD_TICK, 64}, {6 * 2.5 / 80, 64}, {6 * 2.5 / 80, 0}});
+    modRight(mod, 0) = {c2, 2, 0, 0};
+    return modFile("mod-tempo-in-row", mod);
+}
+
 // 9xx beyond the end of the sample: a note without a loop stays silent, one with a loop plays it
 // from its start.
 ProfileCase modOffsetPastEnd() {
@@ -601,7 +662,8 @@ std::vector<ProfileCase> ft2Cases() {
 }
 
 std::vector<ProfileCase> protrackerCases() {
-    return {modNoteRestartsVibrato(), modOffsetPastEnd(), modSampleSwap()};
+    return {modNoteRestartsVibrato(), modOffsetPastEnd(), modSampleSwap(), modNoteDelaySample(),
+            modTempoInRow()};
 }
 
 double sideDifference(const float* stereo, size_t frames) {

@@ -82,6 +82,10 @@ constexpr BehaviourSet BEHAVIOUR_SAMPLE_SWAP = BehaviourSet{1} << 17;
 // A note delay with a sample number sets the sample's volume on the row's first tick; the note
 // waits for the delay's tick (and a delay past the row's last tick starts none) (MOD).
 constexpr BehaviourSet BEHAVIOUR_DELAYED_NOTE_SETS_VOLUME = BehaviourSet{1} << 18;
+// E9x counts the row's ticks from 0 again in every repetition of a pattern delay, and where the
+// cell has no note it starts the note again on the first tick too: of the row (unless the row
+// delays the pattern) and of each repetition (MOD).
+constexpr BehaviourSet BEHAVIOUR_RETRIGGER_EVERY_REPETITION = BehaviourSet{1} << 19;
 // The FastTracker 2 profile's behaviours, continued from bit 48 on.
 // Vibrato swings by the waveform's value times the depth over 32, in single period units; without
 // it in steps of 4 (FastTracker 2).

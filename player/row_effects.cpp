@@ -84,6 +84,16 @@ void sampleOffset(const PlayState* state, ChannelState* channel, const Sample* s
     }
 }
 
+// Whether a cell of the current row delays the pattern (EEx).
+bool rowHasPatternDelay(const PlayState* state) {
+    const NoteCell* cells = currentRowCells(state);
+    if (!cells) return false;
+    for (int c = 0; c < playedChannelCount(state->song); ++c) {
+        if (cells[c].effect.command == CMD_PATTERN_DELAY) return true;
+    }
+    return false;
+}
+
 // Scream Tracker's finetunes as middle-C rates, for the note that starts on the same row.
 void tuneByRate(ChannelState* channel, uint8_t y) {
     static const uint32_t RATES[16] = {7895, 7941, 7985, 8046, 8107, 8169, 8232, 8280,
@@ -262,6 +272,10 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
             break;
         case CMD_RETRIGGER:
             if (xx == 0 && cell.note == 0 && (state->behaviours & BEHAVIOUR_RETRIGGER_ZERO_ON_ROW))
+                channel->updateFlags |= UPDATE_TRIGGER | UPDATE_VOLUME | UPDATE_PITCH;
+            if (xx != 0 && cell.note == 0 &&
+                (state->behaviours & BEHAVIOUR_RETRIGGER_EVERY_REPETITION) &&
+                !rowHasPatternDelay(state))
                 channel->updateFlags |= UPDATE_TRIGGER | UPDATE_VOLUME | UPDATE_PITCH;
             break;
         case CMD_AMIGA_FILTER: state->amigaLedFilter = (xx & 1) == 0; break;  // the Amiga's LED

@@ -183,12 +183,17 @@ void applyTickEffect(PlayState* state, ChannelState* channel, const NoteCell& ce
             break;
         case CMD_TREMOLO: tremoloStep(state, channel); break;
         case CMD_VOLUME_SLIDE: slideVolume(state, channel, channel->volumeSlideMemory); break;
-        case CMD_RETRIGGER:
-            // The sample restarts; the envelopes run on.
-            if (y != 0 && state->tick % y == 0) {
+        case CMD_RETRIGGER: {
+            // The sample restarts; the envelopes run on. A pattern delay's repetitions may count
+            // their ticks from 0 again, the first of them starting a note where the cell has none.
+            int tick = state->tick;
+            if ((state->behaviours & BEHAVIOUR_RETRIGGER_EVERY_REPETITION) && state->speed > 0)
+                tick %= state->speed;
+            if (y != 0 && tick % y == 0 && !(tick == 0 && cell.note != 0)) {
                 channel->updateFlags |= UPDATE_TRIGGER | UPDATE_VOLUME | UPDATE_PITCH;
             }
             break;
+        }
         case CMD_NOTE_CUT:
             if (state->tick == y) {
                 channel->volume = 0;

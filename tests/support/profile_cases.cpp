@@ -566,6 +566,28 @@ ProfileCase modNoteDelaySample() {
     return modFile("mod-note-delay-sample", mod);
 }
 
+// E9x counts the row's ticks again in every repetition of a pattern delay, and on a row without
+// a note starts the note again on the first tick too.
+ProfileCase modRetriggerDelay() {
+    ModSong mod = modCase();
+    const uint16_t c2 = modPeriod(2, 0);
+    modLeft(mod, 0) = {c2, 1, 0, 0};
+    modLeft(mod, 2) = {0, 0, 0xE, 0x94};
+    modCellAt(mod, 0, 2, 2) = {0, 0, 0xE, 0xE1};
+    modLeft(mod, 4) = {0, 0, 0xE, 0x93};
+    modLeft(mod, 6) = {0, 0, 0xC, 0};
+    // Restarts on ticks 16, 18 and 22 (row 2 and its repetition), 30 and 33 (row 4).
+    setModExpected(&mod, 1,
+                   {{16 * MOD_TICK, 64},
+                    {2 * MOD_TICK, 64, true},
+                    {4 * MOD_TICK, 64, true},
+                    {8 * MOD_TICK, 64, true},
+                    {3 * MOD_TICK, 64, true},
+                    {9 * MOD_TICK, 64, true}});
+    modRight(mod, 0) = {c2, 2, 0, 0};
+    return modFile("mod-retrigger-delay", mod);
+}
+
 // Fxx (a tempo of 32 or more) on a row: the row's ticks take the new length from its first.
 ProfileCase modTempoInRow() {
     ModSong mod = modCase();
@@ -662,8 +684,8 @@ std::vector<ProfileCase> ft2Cases() {
 }
 
 std::vector<ProfileCase> protrackerCases() {
-    return {modNoteRestartsVibrato(), modOffsetPastEnd(), modSampleSwap(), modNoteDelaySample(),
-            modTempoInRow()};
+    return {modNoteRestartsVibrato(), modOffsetPastEnd(), modSampleSwap(),
+            modNoteDelaySample(),     modTempoInRow(),    modRetriggerDelay()};
 }
 
 double sideDifference(const float* stereo, size_t frames) {

@@ -778,6 +778,18 @@ void runVoice(Voice* voice, const MixSettings& settings, float* out, int32_t fra
         }
         left -= piece;
 
+        if (endsOnBoundary && voice->nextSample) {
+            // The sample waiting for this boundary goes on from its loop's start, or ends at
+            // once without a loop.
+            const Sample* next = voice->nextSample;
+            voice->nextSample = nullptr;
+            voice->sample = next;
+            voice->direction = DIRECTION_FORWARD;
+            voice->position = next->loopMode != LOOP_NONE ? next->loopStart : next->length;
+            voice->positionFraction = 0;
+            runVoice(voice, settings, out, left, plan, planOffset + frameCount - left, mode);
+            return;
+        }
         if (endsOnBoundary) {
             if (loop.mode == LOOP_FORWARD) {
                 wrapForward(voice, position, loop);

@@ -28,7 +28,7 @@ constexpr BehaviourSet BEHAVIOUR_VIBRATO_WAITS_FOR_TICK_ONE = BehaviourSet{1} <<
 // Vibrato swings downward in pitch first (MOD, S3M).
 constexpr BehaviourSet BEHAVIOUR_VIBRATO_STARTS_DOWNWARD = BehaviourSet{1} << 4;
 // When a tremolo ends the volume returns to where it was; without it the last offset stays in the
-// volume (MOD, S3M).
+// volume (MOD, S3M; FastTracker 2).
 constexpr BehaviourSet BEHAVIOUR_TREMOLO_VOLUME_RETURNS = BehaviourSet{1} << 5;
 // Slide parameters hold their fine forms (IT): a volume, channel volume, global volume or panning
 // slide of xF or Fx (x not 0) moves once by x on the row's first tick, and one of x0 or 0x with
@@ -71,6 +71,42 @@ constexpr BehaviourSet BEHAVIOUR_RESONANT_FILTER = BehaviourSet{1} << 14;
 // own memory, a sample offset beyond the end is ignored (the end, with old effects), and the
 // global volume runs to 128 (IT).
 constexpr BehaviourSet BEHAVIOUR_IMPULSE_EFFECTS = BehaviourSet{1} << 15;
+// ProTracker's behaviours for MOD, continued from bit 0 on.
+// 9xx beyond the end of the sample plays the sample's loop from its start, or nothing for a
+// sample without a loop (MOD).
+constexpr BehaviourSet BEHAVIOUR_OFFSET_PAST_END_PLAYS_LOOP = BehaviourSet{1} << 16;
+// A sample number without a note swaps samples: the sample playing goes on to the end of its loop
+// (or of itself), and the new one plays on from there, from its loop's start (nothing without a
+// loop); a channel whose sample has stopped stays silent (MOD).
+constexpr BehaviourSet BEHAVIOUR_SAMPLE_SWAP = BehaviourSet{1} << 17;
+// A note delay with a sample number sets the sample's volume on the row's first tick; the note
+// waits for the delay's tick (and a delay past the row's last tick starts none) (MOD).
+constexpr BehaviourSet BEHAVIOUR_DELAYED_NOTE_SETS_VOLUME = BehaviourSet{1} << 18;
+// E9x counts the row's ticks from 0 again in every repetition of a pattern delay, and where the
+// cell has no note it starts the note again on the first tick too: of the row (unless the row
+// delays the pattern) and of each repetition (MOD).
+constexpr BehaviourSet BEHAVIOUR_RETRIGGER_EVERY_REPETITION = BehaviourSet{1} << 19;
+// The FastTracker 2 profile's behaviours, continued from bit 48 on.
+// Vibrato swings by the waveform's value times the depth over 32, in single period units; without
+// it in steps of 4 (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_VIBRATO_FULL_DEPTH = BehaviourSet{1} << 24;
+// The tremolo's ramp waveform turns over where the vibrato's phase (not the tremolo's) is in its
+// second half (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_TREMOLO_RAMP_FOLLOWS_VIBRATO = BehaviourSet{1} << 25;
+// A note that its sample's relative note takes below C-0 plays C-0, and one it takes to B-9 or
+// above is no note: the note before goes on (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_NOTE_RANGE_LIMITS = BehaviourSet{1} << 26;
+// A portamento up (1xx) stops at period 1; without it at 56 (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_PORTAMENTO_UP_TO_PERIOD_ONE = BehaviourSet{1} << 27;
+// Lxx moves the panning envelope as well as the volume envelope where the instrument's volume
+// envelope (not its panning envelope) has a sustain point (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_ENVELOPE_POSITION_MOVES_PANNING = BehaviourSet{1} << 28;
+// The volume column's panning slides act on the ticks after the first only, and one to the left
+// by 0, or by more than the panning, sends the panning hard left (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_COLUMN_PANNING_SLIDES_LATER = BehaviourSet{1} << 29;
+// A panning envelope that has held at its sustain point goes on holding there after the key-off;
+// one released before it gets there passes it (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_PANNING_SUSTAIN_HOLDS = BehaviourSet{1} << 30;
 // Volume slides (D, K, L) act on the row's first tick too (S3M files of Scream Tracker 3.00, or
 // with the header's fast-slide flag).
 constexpr BehaviourSet BEHAVIOUR_FAST_VOLUME_SLIDES = BehaviourSet{1} << 32;
@@ -93,10 +129,11 @@ constexpr BehaviourSet BEHAVIOUR_NOTE_DELAY_NEEDS_NOTE = BehaviourSet{1} << 37;
 // volume at its next volume change (S3M).
 constexpr BehaviourSet BEHAVIOUR_GLOBAL_VOLUME_EVERY_TICK = BehaviourSet{1} << 38;
 // The glissando command makes tone portamentos sound in semitone steps, the nearest to the
-// sliding pitch; without it the command does nothing (S3M).
+// sliding pitch (the lower halfway between two); without it the command does nothing (S3M;
+// FastTracker 2).
 constexpr BehaviourSet BEHAVIOUR_GLISSANDO = BehaviourSet{1} << 39;
 // Tremolo sounds on the row's first tick too, at the phase the next tick plays; without it the
-// first tick plays the volume alone (S3M).
+// first tick plays the volume alone (S3M; FastTracker 2).
 constexpr BehaviourSet BEHAVIOUR_TREMOLO_ON_FIRST_TICK = BehaviourSet{1} << 40;
 // Every new note (not a tone portamento's) starts the vibrato and the tremolo at the start of
 // their waveforms, with or without a sample number; without it only an instrument number does
@@ -136,6 +173,17 @@ constexpr BehaviourSet BEHAVIOUR_OFFSET_PAST_END_STOPS = BehaviourSet{1} << 59;
 // instrument number sets again (an instrument number with the key-off does so at once); without
 // it the note falls silent for good (FastTracker 2).
 constexpr BehaviourSet BEHAVIOUR_KEY_OFF_ZEROES_VOLUME = BehaviourSet{1} << 60;
+// An arpeggio interval that would go beyond the top of the note range (the note after B-7) plays
+// that top note (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_ARPEGGIO_CLAMPS_AT_TOP = BehaviourSet{1} << 61;
+// A note delay on a row that a pattern delay repeats starts its note again on the delay's tick of
+// every repetition; without it only in the first (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_PATTERN_DELAY_REPEATS_NOTE_DELAY = BehaviourSet{1} << 62;
+// Rxy counts its ticks across rows, the first tick of a row too unless the cell's volume column
+// has a command, and a volume in the volume column is the volume of every note it starts;
+// without it Rxy starts the note on the row's ticks that are multiples of y, after the first
+// (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_RETRIGGER_COUNTS_TICKS = BehaviourSet{1} << 63;
 
 // The ways of playing a module: Brom's own (each format with its row), and another tracker's, as
 // one row for every format.

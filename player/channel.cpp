@@ -167,6 +167,7 @@ void restartEnvelope(EnvelopeState* envelope, int32_t output) {
     envelope->tick = 0;
     envelope->slope = 0;
     envelope->done = 0;
+    envelope->held = 0;
 }
 
 // Waveform control 4 and above keeps the oscillators' phase across notes.
@@ -194,6 +195,24 @@ const Sample* sampleToReset(const PlayState* state, const ChannelState* channel,
     const Voice* voice = channel->voice;
     if (hasNote || !(state->behaviours & BEHAVIOUR_INSTRUMENT_KEEPS_SAMPLE)) return named;
     return voice && voice->sample ? voice->sample : named;
+}
+
+// With BEHAVIOUR_NOTE_RANGE_LIMITS, whether the cell's note with its sample's relative note lands
+// at B-9 or above, where it is no note.
+bool noteAboveRange(const PlayState* state, const ChannelState* channel, const NoteCell& cell) {
+    constexpr int HIGHEST_NOTE = 118;  // A#9
+    ChannelState would = *channel;
+    if (cell.instrument != 0) would.instrumentIndex = cell.instrument - 1;
+    would.noteIndex = cell.note - 1;
+    const ChannelSound sound = resolveSound(state, &would);
+    return sound.note + sound.sample->relativeNote > HIGHEST_NOTE;
+}
+
+// A sample number without a note: the sample playing goes on to the end of its loop, and the new
+// one plays from there, from its loop's start; a voice that has stopped stays silent.
+void swapSample(ChannelState* channel, const Sample* sample) {
+    Voice* voice = channel->voice;
+    if (voice && voice->sample && voice->sample != sample) voice->nextSample = sample;
 }
 
 }  // namespace
@@ -319,8 +338,11 @@ void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& fi
     // A tone portamento slides to the cell's note instead of starting it, on the old instrument.
     const uint8_t command = cell.effect.command;
     const bool isPorta = command == CMD_TONE_PORTA || command == CMD_TONE_PORTA_VOLUME_SLIDE;
-    const bool hasNote = isNote(cell.note);
     const BehaviourSet rules = state->behaviours;
+    bool hasNote = isNote(cell.note);
+    if (hasNote && !isPorta && (rules & BEHAVIOUR_NOTE_RANGE_LIMITS) &&
+        noteAboveRange(state, channel, cell))
+        hasNote = false;
     if (hasNote && !isPorta && (rules & BEHAVIOUR_NEW_NOTE_ACTIONS))
         newNoteActions(state, channel, cell);
     if (cell.instrument != 0 && !isPorta) channel->instrumentIndex = cell.instrument - 1;
@@ -342,7 +364,9 @@ void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& fi
         // The note the keyboard plays for the cell's (XM and MOD keyboards play the note itself);
         // a portamento's target is the cell's note on the sample already playing.
         const int cellNote = isPorta ? cell.note - 1 : sound.note;
-        channel->realNote = static_cast<uint8_t>(cellNote + sound.sample->relativeNote);
+        int realNote = cellNote + sound.sample->relativeNote;
+        if ((rules & BEHAVIOUR_NOTE_RANGE_LIMITS) && realNote < 0) realNote = 0;
+        channel->realNote = static_cast<uint8_t>(realNote);
         channel->notePeriod = samplePeriod(state, channel->realNote, sound.sample);
         if (!isPorta) channel->period = channel->notePeriod;
         if (!isPorta && (state->behaviours & BEHAVIOUR_NOTE_RESTARTS_OSCILLATORS))
@@ -366,13 +390,15 @@ void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& fi
     } else if (cell.instrument != 0) {
         resetChannelInstrument(channel, sampleToReset(state, channel, sound.sample, hasNote));
     }
+    if (cell.instrument != 0 && !hasNote && (rules & BEHAVIOUR_SAMPLE_SWAP))
+        swapSample(channel, sound.sample);
     if (rules & BEHAVIOUR_MIDDLE_C_RATES) {
         if ((hasNote && !isPorta) || cell.instrument != 0)
             startImpulseNote(state, channel, sound, hasNote && !isPorta);
     }
     if (cell.volume.command != VOL_NONE && !((rules & BEHAVIOUR_IMPULSE_EFFECTS) &&
                                              impulseVolumeColumnRow(state, channel, cell.volume)))
-        applyVolumeColumnRow(channel, cell.volume);
+        applyVolumeColumnRow(state, channel, cell.volume);
     if (rules & BEHAVIOUR_ENVELOPE_RANGES) {
         if (cell.note == NOTE_KEY_OFF) releaseImpulseNote(channel, sound.instrument);
         if (cell.note == NOTE_CUT) cutNote(channel);
@@ -388,7 +414,7 @@ void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& fi
         channel->volume = 0;
         channel->updateFlags |= UPDATE_VOLUME;
     }
-    advanceEnvelopes(channel, sound.instrument, !zeroes);
+    advanceEnvelopes(state, channel, sound.instrument, !zeroes);
     applyRowEffect(state, channel, cell, sound, before, jumpSeen);
     autoVibratoStep(channel, sound.instrument);
     updateVoice(state, channel, sound.sample);

@@ -20,12 +20,12 @@ struct RowStartCopies {
 };
 
 // Tick 0.
-void applyVolumeColumnRow(ChannelState* channel, CellCommand volume);
+void applyVolumeColumnRow(const PlayState* state, ChannelState* channel, CellCommand volume);
 void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cell,
                     const ChannelSound& sound, const RowStartCopies& before, bool* jumpSeen);
 
 // Later ticks.
-void applyVolumeColumnTick(ChannelState* channel, CellCommand volume);
+void applyVolumeColumnTick(const PlayState* state, ChannelState* channel, CellCommand volume);
 void applyTickEffect(PlayState* state, ChannelState* channel, const NoteCell& cell,
                      const ChannelSound& sound);
 
@@ -47,15 +47,19 @@ bool isFinePorta(const PlayState* state, uint8_t memory);
 void portaRow(const PlayState* state, ChannelState* channel, uint8_t memory, bool upward);
 
 // Oscillators, shared by both.
-void applyVibrato(ChannelState* channel);  // sets periodDelta from the phase; does not advance it
+// Sets periodDelta from the phase; does not advance it.
+void applyVibrato(const PlayState* state, ChannelState* channel);
 void advanceVibrato(ChannelState* channel);
-void tremoloStep(ChannelState* channel);
+void tremoloStep(const PlayState* state, ChannelState* channel);
 void tonePortamentoStep(ChannelState* channel);
 // With the glissando on (BEHAVIOUR_GLISSANDO), the pitch a tone portamento has reached sounds as
 // the nearest semitone of the sample.
 void glissandoStep(const PlayState* state, ChannelState* channel, const Sample* sample);
 void tremorStep(const PlayState* state, ChannelState* channel);
-void retrigStep(const PlayState* state, ChannelState* channel);
+// Rxy's step: every retrigInterval ticks of the row, or of the count that
+// BEHAVIOUR_RETRIGGER_COUNTS_TICKS keeps across rows (where a volume in the cell's volume column is
+// the volume of each note it starts).
+void retrigStep(const PlayState* state, ChannelState* channel, CellCommand volumeColumn = {});
 // With BEHAVIOUR_AMIGA_PERIOD_LIMITS the portamentos stop at the ends of ProTracker's three
 // octaves: upward at period 113 (B-3), downward at 856 (C-1). Nothing otherwise.
 void stopAtAmigaLimit(const PlayState* state, ChannelState* channel, bool upward);

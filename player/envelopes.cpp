@@ -23,7 +23,7 @@ int32_t slopeBetween(const EnvelopePoint* points, int from) {
 }  // namespace
 
 void envelopeStep(ChannelState* channel, EnvelopeState* envelope, const Envelope& shape,
-                  uint8_t updateBit) {
+                  uint8_t updateBit, bool heldForGood) {
     const uint8_t flags = shape.flags;
     const int pointCount = shape.pointCount;
     const EnvelopePoint* points = shape.points;
@@ -44,8 +44,10 @@ void envelopeStep(ChannelState* channel, EnvelopeState* envelope, const Envelope
                 channel->updateFlags |= updateBit;
                 return;
             }
-            if ((flags & ENVELOPE_SUSTAIN) && i == sustain && !channel->keyOff) {
+            const bool holds = !channel->keyOff || (heldForGood && envelope->held);
+            if ((flags & ENVELOPE_SUSTAIN) && i == sustain && holds) {
                 // Held: neither tick nor point moves until the key is released.
+                envelope->held = 1;
                 envelope->output = points[i].value;
                 channel->updateFlags |= updateBit;
                 return;
@@ -62,12 +64,15 @@ void envelopeStep(ChannelState* channel, EnvelopeState* envelope, const Envelope
     channel->updateFlags |= updateBit;
 }
 
-void setVolumeEnvelopePosition(ChannelState* channel, const Instrument* instrument, int position) {
-    if (!(instrument->volumeEnvelope.flags & ENVELOPE_ON)) return;
-    const int n = instrument->volumeEnvelope.pointCount;
+namespace {
+
+void setEnvelopePosition(EnvelopeState* state, const Envelope& shape, int position) {
+    if (!(shape.flags & ENVELOPE_ON)) return;
+    const int n = shape.pointCount;
     if (n < 2) return;
-    const EnvelopePoint* points = instrument->volumeEnvelope.points;
-    EnvelopeState& envelope = channel->volumeEnvelope;
+    const EnvelopePoint* points = shape.points;
+    EnvelopeState& envelope = *state;
+    envelope.held = 0;
     for (int k = 0; k <= n - 2; ++k) {
         if (position <= points[k + 1].position) {
             envelope.done = 0;
@@ -86,7 +91,19 @@ void setVolumeEnvelopePosition(ChannelState* channel, const Instrument* instrume
     envelope.done = 1;
 }
 
-void advanceEnvelopes(ChannelState* channel, const Instrument* instrument, bool rowStart) {
+}  // namespace
+
+void setEnvelopePositions(const PlayState* state, ChannelState* channel,
+                          const Instrument* instrument, int position) {
+    setEnvelopePosition(&channel->volumeEnvelope, instrument->volumeEnvelope, position);
+    // The panning envelope follows where the volume envelope has a sustain point.
+    if ((state->behaviours & BEHAVIOUR_ENVELOPE_POSITION_MOVES_PANNING) &&
+        (instrument->volumeEnvelope.flags & ENVELOPE_SUSTAIN))
+        setEnvelopePosition(&channel->panningEnvelope, instrument->panningEnvelope, position);
+}
+
+void advanceEnvelopes(const PlayState* state, ChannelState* channel, const Instrument* instrument,
+                      bool rowStart) {
     if (instrument->volumeEnvelope.flags & ENVELOPE_ON) {
         if (!channel->volumeEnvelope.done) {
             envelopeStep(channel, &channel->volumeEnvelope, instrument->volumeEnvelope,
@@ -98,7 +115,7 @@ void advanceEnvelopes(ChannelState* channel, const Instrument* instrument, bool 
     }
     if ((instrument->panningEnvelope.flags & ENVELOPE_ON) && !channel->panningEnvelope.done) {
         envelopeStep(channel, &channel->panningEnvelope, instrument->panningEnvelope,
-                     UPDATE_PANNING);
+                     UPDATE_PANNING, state->behaviours & BEHAVIOUR_PANNING_SUSTAIN_HOLDS);
     }
     if (channel->keyOff) {
         channel->fadeoutVolume -= instrument->fadeout;

@@ -11,18 +11,23 @@
 
 // Advances one envelope by a tick: moves toward the next point, holds at the sustain point until
 // key-off, jumps from the loop end back to the loop start, and stops (done) at the last point.
-// `updateBit` is UPDATE_VOLUME or UPDATE_PANNING.
+// `updateBit` is UPDATE_VOLUME or UPDATE_PANNING. With `heldForGood`, an envelope that has held at
+// its sustain point holds there after the key-off too.
 void envelopeStep(ChannelState* channel, EnvelopeState* envelope, const Envelope& shape,
-                  uint8_t updateBit);
+                  uint8_t updateBit, bool heldForGood = false);
 
 // Effect L: moves the volume envelope to `position` ticks from its start (nothing when the
-// instrument's volume envelope is off). The sustain point is not considered.
-void setVolumeEnvelopePosition(ChannelState* channel, const Instrument* instrument, int position);
+// instrument's volume envelope is off), and with BEHAVIOUR_ENVELOPE_POSITION_MOVES_PANNING the
+// panning envelope too where the volume envelope has a sustain point. The sustain point is not
+// considered.
+void setEnvelopePositions(const PlayState* state, ChannelState* channel,
+                          const Instrument* instrument, int position);
 
 // The per-tick part before the effects: both envelopes and, once the key is released, the
 // fade-out. At a row start a released note on an instrument without a volume envelope falls
 // silent at once.
-void advanceEnvelopes(ChannelState* channel, const Instrument* instrument, bool rowStart);
+void advanceEnvelopes(const PlayState* state, ChannelState* channel, const Instrument* instrument,
+                      bool rowStart);
 
 // Releases the note: the fade-out starts, and an instrument without a volume envelope falls
 // silent at once (with BEHAVIOUR_KEY_OFF_ZEROES_VOLUME by a volume of 0).

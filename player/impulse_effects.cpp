@@ -93,7 +93,7 @@ void rememberTonePortamento(const PlayState* state, ChannelState* channel, uint8
 // Vibrato on this tick: IT's is half as deep per step as the other formats' (the fine vibrato an
 // eighth); with old effects it is the other formats'.
 void vibrato(const PlayState* state, ChannelState* channel, bool fine) {
-    applyVibrato(channel);
+    applyVibrato(state, channel);
     if (!(state->behaviours & BEHAVIOUR_IT_OLD_EFFECTS)) channel->periodDelta /= fine ? 8 : 2;
     advanceVibrato(channel);
 }

@@ -37,6 +37,7 @@ struct EnvelopeState {
     int32_t output;  // integer part of value
     int32_t slope;  // 16.16 change per tick
     uint8_t done;
+    uint8_t held;  // has held at the sustain point
 };
 
 // One channel's state: the note it plays, its pitch, volume and panning with the tick's offsets,
@@ -70,6 +71,8 @@ struct ChannelState {
     uint8_t panningSlideMemory;
     uint8_t retrigVolumeChange;
     uint8_t retrigInterval;
+    uint8_t
+        retrigCounter;  // ticks since Rxy last started the note (BEHAVIOUR_RETRIGGER_COUNTS_TICKS)
     int32_t portaTarget;
     uint8_t portaSpeed;
     int8_t vibratoPosition;

@@ -63,7 +63,16 @@ void sampleOffset(const PlayState* state, ChannelState* channel, const Sample* s
         (state->behaviours & BEHAVIOUR_OFFSET_WRAPS_INTO_LOOP)) {
         offset = sample->loopStart + (offset - sample->loopStart) % sample->loopLength;
     }
-    if (offset >= loopEnd && (state->behaviours & BEHAVIOUR_OFFSET_PAST_END_STOPS)) {
+    if (offset >= sample->length && (state->behaviours & BEHAVIOUR_OFFSET_PAST_END_PLAYS_LOOP)) {
+        // The note plays its loop from the loop's start, or nothing without a loop.
+        if (!(channel->updateFlags & UPDATE_TRIGGER) || !channel->voice) return;
+        if (sample->loopMode != LOOP_NONE) {
+            channel->voice->startOffset = sample->loopStart;
+        } else {
+            channel->updateFlags &= static_cast<uint8_t>(~UPDATE_TRIGGER);
+            channel->voice->sample = nullptr;
+        }
+    } else if (offset >= loopEnd && (state->behaviours & BEHAVIOUR_OFFSET_PAST_END_STOPS)) {
         channel->updateFlags &= static_cast<uint8_t>(~UPDATE_TRIGGER);
         if (channel->voice) channel->voice->sample = nullptr;
     } else if (offset >= loopEnd) {
@@ -73,6 +82,16 @@ void sampleOffset(const PlayState* state, ChannelState* channel, const Sample* s
     } else if (channel->voice) {
         channel->voice->startOffset = offset;
     }
+}
+
+// Whether a cell of the current row delays the pattern (EEx).
+bool rowHasPatternDelay(const PlayState* state) {
+    const NoteCell* cells = currentRowCells(state);
+    if (!cells) return false;
+    for (int c = 0; c < playedChannelCount(state->song); ++c) {
+        if (cells[c].effect.command == CMD_PATTERN_DELAY) return true;
+    }
+    return false;
 }
 
 // Scream Tracker's finetunes as middle-C rates, for the note that starts on the same row.
@@ -85,18 +104,23 @@ void tuneByRate(ChannelState* channel, uint8_t y) {
 }
 
 // Nothing sounds different until the delay ends; what the cell set up (instrument reset, note,
-// sample) waits for that tick.
-void delayNote(ChannelState* channel, const RowStartCopies& before) {
-    channel->volume = before.volume;
+// sample) waits for that tick, but for a sample number's volume where the format sets it at once.
+void delayNote(const PlayState* state, ChannelState* channel, const NoteCell& cell,
+               const RowStartCopies& before) {
+    const bool volumeNow =
+        cell.instrument != 0 && (state->behaviours & BEHAVIOUR_DELAYED_NOTE_SETS_VOLUME);
+    if (!volumeNow) channel->volume = before.volume;
     channel->period = before.period;
     channel->panning = before.panning;
     holdSoundUpdates(channel);
+    if (volumeNow) channel->updateFlags |= UPDATE_VOLUME;
 }
 
 }  // namespace
 
-void applyVolumeColumnRow(ChannelState* channel, CellCommand volume) {
+void applyVolumeColumnRow(const PlayState* state, ChannelState* channel, CellCommand volume) {
     const int x = volume.param;
+    const bool panningSlidesLater = state->behaviours & BEHAVIOUR_COLUMN_PANNING_SLIDES_LATER;
     switch (volume.command) {
         case VOL_SET_VOLUME:
             channel->volume = x;
@@ -113,8 +137,12 @@ void applyVolumeColumnRow(ChannelState* channel, CellCommand volume) {
             channel->panning = x;
             channel->updateFlags |= UPDATE_PANNING;
             break;
-        case VOL_PANNING_SLIDE_LEFT: slidePanning(channel, -x); break;
-        case VOL_PANNING_SLIDE_RIGHT: slidePanning(channel, x); break;
+        case VOL_PANNING_SLIDE_LEFT:
+            if (!panningSlidesLater) slidePanning(channel, -x);
+            break;
+        case VOL_PANNING_SLIDE_RIGHT:
+            if (!panningSlidesLater) slidePanning(channel, x);
+            break;
         case VOL_TONE_PORTA:
             // Slides toward the note without restarting it; the cell is not a portamento cell,
             // so a note in it has already set the period and the pitch jumps at once.
@@ -139,7 +167,7 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
     // The row's vibrato, downward first where the format swings that way.
     const auto vibrateOnRow = [&] {
         if (!vibratoOnRow) return;
-        applyVibrato(channel);
+        applyVibrato(state, channel);
         if (state->behaviours & BEHAVIOUR_VIBRATO_STARTS_DOWNWARD)
             channel->periodDelta = -channel->periodDelta;
     };
@@ -183,7 +211,7 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
             if (state->behaviours & BEHAVIOUR_TREMOLO_ON_FIRST_TICK) {
                 // The phase the next tick plays, left for it to advance.
                 const int8_t phase = channel->tremoloPosition;
-                tremoloStep(channel);
+                tremoloStep(state, channel);
                 channel->tremoloPosition = phase;
             }
             break;
@@ -234,7 +262,7 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
             break;
         case CMD_NOTE_DELAY:
             if (cell.note != 0 || !(state->behaviours & BEHAVIOUR_NOTE_DELAY_NEEDS_NOTE))
-                delayNote(channel, before);
+                delayNote(state, channel, cell, before);
             break;
         case CMD_NOTE_CUT:
             if (xx == 0 && (state->behaviours & BEHAVIOUR_NOTE_CUT_ON_TICK_ZERO)) {
@@ -244,6 +272,10 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
             break;
         case CMD_RETRIGGER:
             if (xx == 0 && cell.note == 0 && (state->behaviours & BEHAVIOUR_RETRIGGER_ZERO_ON_ROW))
+                channel->updateFlags |= UPDATE_TRIGGER | UPDATE_VOLUME | UPDATE_PITCH;
+            if (xx != 0 && cell.note == 0 &&
+                (state->behaviours & BEHAVIOUR_RETRIGGER_EVERY_REPETITION) &&
+                !rowHasPatternDelay(state))
                 channel->updateFlags |= UPDATE_TRIGGER | UPDATE_VOLUME | UPDATE_PITCH;
             break;
         case CMD_AMIGA_FILTER: state->amigaLedFilter = (xx & 1) == 0; break;  // the Amiga's LED
@@ -259,7 +291,9 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
         case CMD_GLOBAL_VOLUME_SLIDE:
             if (xx) state->globalVolumeSlideMemory = xx;
             break;
-        case CMD_ENVELOPE_POSITION: setVolumeEnvelopePosition(channel, sound.instrument, xx); break;
+        case CMD_ENVELOPE_POSITION:
+            setEnvelopePositions(state, channel, sound.instrument, xx);
+            break;
         case CMD_PANNING_SLIDE:
             if (xx) {
                 channel->panningSlideMemory = xx;
@@ -271,6 +305,10 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
                 channel->retrigVolumeChange = x;
                 channel->retrigInterval = y;
             }
+            // Counted across rows, the first tick too unless the volume column has a command.
+            if ((state->behaviours & BEHAVIOUR_RETRIGGER_COUNTS_TICKS) &&
+                cell.volume.command == VOL_NONE)
+                retrigStep(state, channel, cell.volume);
             break;
         case CMD_TREMOR:
             if (xx) {

@@ -112,10 +112,12 @@ void slidePanning(ChannelState* channel, int change) {
     channel->updateFlags |= UPDATE_PANNING;
 }
 
-void applyVibrato(ChannelState* channel) {
+void applyVibrato(const PlayState* state, ChannelState* channel) {
     const int phase = channel->vibratoPosition;
     const int value = waveformValue(channel->waveControl & 3, phase);
-    const int32_t delta = ((value * channel->vibratoDepth) >> 7) * 4;
+    int32_t delta = ((value * channel->vibratoDepth) >> 7) * 4;
+    if (state->behaviours & BEHAVIOUR_VIBRATO_FULL_DEPTH)
+        delta = (value * channel->vibratoDepth) >> 5;
     channel->periodDelta = phase >= 0 ? -delta : delta;
     channel->updateFlags |= UPDATE_PITCH;
 }
@@ -124,11 +126,15 @@ void advanceVibrato(ChannelState* channel) {
     channel->vibratoPosition = advancePhase(channel->vibratoPosition, channel->vibratoSpeed);
 }
 
-void tremoloStep(ChannelState* channel) {
+void tremoloStep(const PlayState* state, ChannelState* channel) {
     const int phase = channel->tremoloPosition;
     int waveform = (channel->waveControl >> 4) & 3;
     if (waveform == 3) waveform = WAVEFORM_SINE;
-    int32_t delta = (waveformValue(waveform, phase) * channel->tremoloDepth) >> 6;
+    // The ramp may turn over with the vibrato's phase instead of its own.
+    int rampPhase = phase;
+    if (waveform == WAVEFORM_RAMP && (state->behaviours & BEHAVIOUR_TREMOLO_RAMP_FOLLOWS_VIBRATO))
+        rampPhase = (phase & 31) - (channel->vibratoPosition < 0 ? 32 : 0);
+    int32_t delta = (waveformValue(waveform, rampPhase) * channel->tremoloDepth) >> 6;
     // The offset keeps volume + volumeDelta inside 0..64.
     if (phase >= 0) {
         if (channel->volume + delta > 64) delta = 64 - channel->volume;
@@ -166,7 +172,9 @@ void glissandoStep(const PlayState* state, ChannelState* channel, const Sample* 
             nearest = period;
         }
     }
-    channel->periodDelta = nearest - channel->period;
+    // Linear periods take their delta the other way round (a positive one raises the pitch).
+    const int32_t toNearest = nearest - channel->period;
+    channel->periodDelta = usesLinearPeriods(state->song) ? -toNearest : toNearest;
 }
 
 namespace {
@@ -202,8 +210,16 @@ void tremorStep(const PlayState* state, ChannelState* channel) {
     channel->updateFlags |= UPDATE_VOLUME;
 }
 
-void retrigStep(const PlayState* state, ChannelState* channel) {
-    if (channel->retrigInterval == 0 || state->tick % channel->retrigInterval != 0) return;
+void retrigStep(const PlayState* state, ChannelState* channel, CellCommand volumeColumn) {
+    const bool counts = state->behaviours & BEHAVIOUR_RETRIGGER_COUNTS_TICKS;
+    if (channel->retrigInterval == 0) return;
+    if (counts) {
+        channel->retrigCounter += 1;
+        if (channel->retrigCounter < channel->retrigInterval) return;
+        channel->retrigCounter = 0;
+    } else if (state->tick % channel->retrigInterval != 0) {
+        return;
+    }
     if (channel->retrigVolumeChange == 0) {
         channel->updateFlags |= UPDATE_TRIGGER;
         return;
@@ -230,6 +246,7 @@ void retrigStep(const PlayState* state, ChannelState* channel) {
     }
     if (volume < 0) volume = 0;
     if (volume > 64) volume = 64;
+    if (counts && volumeColumn.command == VOL_SET_VOLUME) volume = volumeColumn.param;
     channel->volume = volume;
     channel->updateFlags |= UPDATE_VOLUME | UPDATE_TRIGGER;
 }

@@ -1,5 +1,7 @@
 // Every tick of a row after the first: envelopes and fade-out, then the continuous part of the
 // volume column and the effect (slides, oscillators, portamento, retrigger, cut, delay, tremor).
+#include <algorithm>
+
 #include "player/effects.h"
 #include "player/envelopes.h"
 #include "player/impulse.h"
@@ -9,6 +11,9 @@
 
 namespace {
 
+// The note after B-7, where FastTracker 2's arpeggio stops.
+constexpr int ARPEGGIO_TOP_NOTE = 96;
+
 void arpeggio(const PlayState* state, ChannelState* channel, const Sample* sample, uint8_t param) {
     if (param == 0) return;
     // Base note, then the high nibble's interval, then the low nibble's, one per tick; or the
@@ -17,7 +22,9 @@ void arpeggio(const PlayState* state, ChannelState* channel, const Sample* sampl
     if (state->behaviours & BEHAVIOUR_ARPEGGIO_BY_TICKS_LEFT)
         phase = ((state->speed - state->tick) % 3 + 3) % 3;
     if (phase != 0) {
-        const int offset = phase == 1 ? param >> 4 : param & 0x0F;
+        int offset = phase == 1 ? param >> 4 : param & 0x0F;
+        if (state->behaviours & BEHAVIOUR_ARPEGGIO_CLAMPS_AT_TOP)
+            offset = std::max(0, std::min(offset, ARPEGGIO_TOP_NOTE - channel->realNote));
         if (usesLinearPeriods(state->song)) {
             channel->periodDelta = offset * 64;
         } else if (sample->middleCRate) {
@@ -34,7 +41,7 @@ void arpeggio(const PlayState* state, ChannelState* channel, const Sample* sampl
 
 // The vibrato of the vibrato commands on a later tick; some formats swing downward first.
 void vibratoTick(const PlayState* state, ChannelState* channel) {
-    applyVibrato(channel);
+    applyVibrato(state, channel);
     if (state->behaviours & BEHAVIOUR_VIBRATO_STARTS_DOWNWARD)
         channel->periodDelta = -channel->periodDelta;
     advanceVibrato(channel);
@@ -78,7 +85,11 @@ void panningSlide(ChannelState* channel) {
 void noteDelay(const PlayState* state, ChannelState* channel, const NoteCell& cell,
                const ChannelSound& sound) {
     if (cell.note == 0 && (state->behaviours & BEHAVIOUR_NOTE_DELAY_NEEDS_NOTE)) return;
-    if (state->tick != cell.effect.param) {
+    // A row repeated by a pattern delay counts its ticks again in every repetition, or on.
+    int tick = state->tick;
+    if ((state->behaviours & BEHAVIOUR_PATTERN_DELAY_REPEATS_NOTE_DELAY) && state->speed > 0)
+        tick %= state->speed;
+    if (tick != cell.effect.param) {
         holdSoundUpdates(channel);
         return;
     }
@@ -90,23 +101,31 @@ void noteDelay(const PlayState* state, ChannelState* channel, const NoteCell& ce
     resetChannelInstrument(channel, sample);
     channel->period = channel->notePeriod;
     channel->updateFlags |= UPDATE_PITCH;
-    if (cell.volume.command != VOL_NONE) applyVolumeColumnRow(channel, cell.volume);
+    if (cell.volume.command != VOL_NONE) applyVolumeColumnRow(state, channel, cell.volume);
     channel->updateFlags |= UPDATE_TRIGGER;
 }
 
 }  // namespace
 
-void applyVolumeColumnTick(ChannelState* channel, CellCommand volume) {
+void applyVolumeColumnTick(const PlayState* state, ChannelState* channel, CellCommand volume) {
     const int x = volume.param;
     switch (volume.command) {
         case VOL_SLIDE_DOWN: slideVolumeDown(channel, x); break;
         case VOL_SLIDE_UP: slideVolumeUp(channel, x); break;
         case VOL_VIBRATO:
             channel->vibratoDepth = static_cast<uint8_t>(x);
-            applyVibrato(channel);
+            applyVibrato(state, channel);
             advanceVibrato(channel);
             break;
-        case VOL_PANNING_SLIDE_LEFT: slidePanning(channel, -x); break;
+        case VOL_PANNING_SLIDE_LEFT:
+            // Slid to the left of 0, or by 0, the panning goes hard left, where the profile says.
+            if ((state->behaviours & BEHAVIOUR_COLUMN_PANNING_SLIDES_LATER) &&
+                (x == 0 || x > channel->panning)) {
+                slidePanning(channel, -channel->panning);
+            } else {
+                slidePanning(channel, -x);
+            }
+            break;
         case VOL_PANNING_SLIDE_RIGHT: slidePanning(channel, x); break;
         case VOL_TONE_PORTA: tonePortamentoStep(channel); break;
         default: break;
@@ -126,7 +145,11 @@ void applyTickEffect(PlayState* state, ChannelState* channel, const NoteCell& ce
             channel->periodDelta = 0;
             if (isFinePorta(state, channel->portaUpMemory)) break;
             channel->period = addSaturated(channel->period, -4 * channel->portaUpMemory);
-            if (channel->period <= 55) channel->period = 56;
+            if (state->behaviours & BEHAVIOUR_PORTAMENTO_UP_TO_PERIOD_ONE) {
+                if (channel->period < 1) channel->period = 1;
+            } else if (channel->period <= 55) {
+                channel->period = 56;
+            }
             stopAtAmigaLimit(state, channel, true);
             channel->updateFlags |= UPDATE_PITCH;
             break;
@@ -158,14 +181,19 @@ void applyTickEffect(PlayState* state, ChannelState* channel, const NoteCell& ce
             vibratoTick(state, channel);
             slideVolume(state, channel, channel->volumeSlideMemory);
             break;
-        case CMD_TREMOLO: tremoloStep(channel); break;
+        case CMD_TREMOLO: tremoloStep(state, channel); break;
         case CMD_VOLUME_SLIDE: slideVolume(state, channel, channel->volumeSlideMemory); break;
-        case CMD_RETRIGGER:
-            // The sample restarts; the envelopes run on.
-            if (y != 0 && state->tick % y == 0) {
+        case CMD_RETRIGGER: {
+            // The sample restarts; the envelopes run on. A pattern delay's repetitions may count
+            // their ticks from 0 again, the first of them starting a note where the cell has none.
+            int tick = state->tick;
+            if ((state->behaviours & BEHAVIOUR_RETRIGGER_EVERY_REPETITION) && state->speed > 0)
+                tick %= state->speed;
+            if (y != 0 && tick % y == 0 && !(tick == 0 && cell.note != 0)) {
                 channel->updateFlags |= UPDATE_TRIGGER | UPDATE_VOLUME | UPDATE_PITCH;
             }
             break;
+        }
         case CMD_NOTE_CUT:
             if (state->tick == y) {
                 channel->volume = 0;
@@ -182,7 +210,7 @@ void applyTickEffect(PlayState* state, ChannelState* channel, const NoteCell& ce
             refreshVolumes(state);
             break;
         case CMD_PANNING_SLIDE: panningSlide(channel); break;
-        case CMD_MULTI_RETRIGGER: retrigStep(state, channel); break;
+        case CMD_MULTI_RETRIGGER: retrigStep(state, channel, cell.volume); break;
         case CMD_TREMOR: tremorStep(state, channel); break;
         default: break;
     }
@@ -201,14 +229,14 @@ void processTickEffects(PlayState* state) {
             channel->updateFlags = 0;
             if (state->behaviours & BEHAVIOUR_ENVELOPE_RANGES) {
                 if (!impulseVolumeColumnTick(state, channel, cell.volume))
-                    applyVolumeColumnTick(channel, cell.volume);
+                    applyVolumeColumnTick(state, channel, cell.volume);
                 applyTickEffect(state, channel, cell, sound);
                 advanceImpulseEnvelopes(state, channel, sound);
                 updateVoice(state, channel, sound.sample);
                 continue;
             }
-            advanceEnvelopes(channel, sound.instrument, false);
-            applyVolumeColumnTick(channel, cell.volume);
+            advanceEnvelopes(state, channel, sound.instrument, false);
+            applyVolumeColumnTick(state, channel, cell.volume);
             applyTickEffect(state, channel, cell, sound);
             autoVibratoStep(channel, sound.instrument);
             updateVoice(state, channel, sound.sample);

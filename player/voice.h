@@ -30,6 +30,9 @@ struct Voice {
     int32_t mixPanning;
     uint32_t startOffset;  // frame at which the next triggered note starts
     const Sample* sample;  // null: silent, skipped
+    // Played from its loop's start once the voice reaches the end of its loop or sample (a MOD
+    // sample number without a note); null: none.
+    const Sample* nextSample;
     int32_t volumeLeft;  // target gain of the left sample, in 1/255 steps
     int32_t volumeRight;
     uint32_t position;  // 32.32 play position, integer part

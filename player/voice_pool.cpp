@@ -51,6 +51,7 @@ void triggerVoice(const PlayState* state, ChannelState* channel, const Sample* s
         channel->voice = voice;
     }
     voice->sample = sample;
+    voice->nextSample = nullptr;
     voice->channel = channel->owner;
     voice->instrument = channel->instrumentIndex;
     const uint64_t loopEnd = static_cast<uint64_t>(sample->loopStart) + sample->loopLength;
@@ -94,7 +95,7 @@ void processBackgroundChannels(PlayState* state) {
         if (state->behaviours & BEHAVIOUR_ENVELOPE_RANGES) {
             advanceImpulseEnvelopes(state, &slot, sound);
         } else {
-            advanceEnvelopes(&slot, sound.instrument, false);
+            advanceEnvelopes(state, &slot, sound.instrument, false);
             autoVibratoStep(&slot, sound.instrument);
         }
         updateVoice(state, &slot, sound.sample);

@@ -27,6 +27,7 @@ constexpr uint8_t RIGHT = 2;
 struct TickSound {
     int period;
     int volume;
+    bool restart = false;  // the note starts again, from its first frame, on this tick
 };
 
 struct XmCase {
@@ -69,19 +70,26 @@ XmCase xmCase(int rows, int speed, int channels = 2) {
     return c;
 }
 
-// A right-hand instrument whose sample, played at C-4, is the left sine as it should sound: one
-// TickSound per tick from the note on.
-uint8_t addExpected(XmCase* c, const std::vector<TickSound>& ticks) {
-    const double framesPerTick = 8363.0 * 2.5 / BPM;
+// A right-hand instrument whose sample, played at `played` (C-4 unless said), is the left sine (of
+// `sinePeriod` frames) as it should sound: one TickSound per tick from the note on.
+uint8_t addExpected(XmCase* c, const std::vector<TickSound>& ticks, int played = C4,
+                    int sinePeriod = SINE_PERIOD) {
+    const int playedPeriod = C4_PERIOD - (played - C4) * SEMITONE;
+    const double framesPerTick =
+        8363.0 * 2.5 / BPM * std::pow(2.0, (C4_PERIOD - playedPeriod) / 768.0);
     const auto count = static_cast<size_t>(framesPerTick * static_cast<double>(ticks.size()));
     std::vector<int16_t> frames(count);
     double phase = 0;
+    size_t last = 0;
     for (size_t n = 0; n < count; ++n) {
-        const TickSound& tick = ticks[static_cast<size_t>(static_cast<double>(n) / framesPerTick)];
+        const auto index = static_cast<size_t>(static_cast<double>(n) / framesPerTick);
+        const TickSound& tick = ticks[index];
+        if (index != last && tick.restart) phase = 0;
+        last = index;
         frames[n] =
             static_cast<int16_t>(std::lround(AMPLITUDE * tick.volume / 64.0 * std::sin(phase)));
-        const double ratio = std::pow(2.0, (C4_PERIOD - tick.period) / 768.0);
-        phase += 2 * M_PI * ratio / SINE_PERIOD;
+        const double ratio = std::pow(2.0, (playedPeriod - tick.period) / 768.0);
+        phase += 2 * M_PI * ratio / sinePeriod;
     }
     XmSample sample = makeSample(std::move(frames), true);
     sample.panning = 255;
@@ -256,14 +264,379 @@ ProfileCase noteRestartsVibrato() {
     return xmFile("note-restarts-vibrato", c);
 }
 
+// With the glissando on, a tone portamento sounds in semitones: the nearest to the sliding pitch,
+// the lower one halfway between two.
+ProfileCase glissando() {
+    XmCase c = xmCase(6, 6);
+    c.left(0) = {C4, LEFT, 0, 0xE, 0x31};
+    c.left(1) = {C4 + 7, 0, 0, 0x3, 0x09};
+    for (int row = 2; row < 5; ++row) c.left(row) = {0, 0, 0, 0x3, 0x00};
+    std::vector<TickSound> ticks;
+    int period = C4_PERIOD;
+    int heard = C4_PERIOD;
+    const int target = C4_PERIOD - 7 * SEMITONE;
+    for (int row = 0; row < 6; ++row) {
+        for (int tick = 0; tick < 6; ++tick) {
+            if (row >= 1 && row <= 4 && tick > 0) {
+                period = std::max(period - 4 * 9, target);
+                heard = C4_PERIOD - (C4_PERIOD - period + SEMITONE / 2 - 1) / SEMITONE * SEMITONE;
+            }
+            ticks.push_back({heard, 64});
+        }
+    }
+    c.right(0) = {C4, addExpected(&c, ticks), 0, 0, 0};
+    return xmFile("glissando", c);
+}
+
+// Arpeggio intervals beyond the top of the range play its top note.
+ProfileCase arpeggioClamp() {
+    XmCase c = xmCase(4, 6);
+    constexpr int A7 = 94;
+    constexpr int TOP = 97;
+    c.left(0) = {A7, LEFT, 0, 0x0, 0x3C};
+    c.left(1) = {0, 0, 0, 0x0, 0x3C};
+    std::vector<TickSound> ticks;
+    const int a7 = C4_PERIOD - (A7 - C4) * SEMITONE;
+    for (int row = 0; row < 4; ++row) {
+        for (int tick = 0; tick < 6; ++tick) {
+            const int phase = (6 - tick) % 3;
+            int interval = row >= 2 || tick == 0 ? 0 : phase == 1 ? 3 : phase == 2 ? 12 : 0;
+            interval = std::min(interval, TOP - A7);
+            ticks.push_back({a7 - interval * SEMITONE, 64});
+        }
+    }
+    c.right(0) = {A7, addExpected(&c, ticks, A7), 0, 0, 0};
+    return xmFile("arpeggio-clamp", c);
+}
+
+// A pattern delay repeats a row's note delay: the note starts again on the delay's tick of every
+// repetition.
+ProfileCase patternDelayNoteDelay() {
+    XmCase c = xmCase(4, 6, 3);
+    c.left(0) = {C4, LEFT, 0, 0, 0};
+    c.left(2) = {C4 + 7, LEFT, 0, 0xE, 0xD3};
+    c.cell(2, 2) = {0, 0, 0, 0xE, 0xE1};
+    std::vector<TickSound> ticks;
+    for (int tick = 0; tick < 5 * 6; ++tick) {
+        const bool fifth = tick >= 15;
+        ticks.push_back(
+            {fifth ? C4_PERIOD - 7 * SEMITONE : C4_PERIOD, 64, tick == 15 || tick == 21});
+    }
+    c.right(0) = {C4, addExpected(&c, ticks), 0, 0, 0};
+    return xmFile("pattern-delay-note-delay", c);
+}
+
+// Rxy counts its ticks across rows, the first tick of a row without a note too, and a volume in
+// the volume column is the volume of every note it starts.
+ProfileCase retriggerVolumeColumn() {
+    XmCase c = xmCase(6, 6);
+    c.left(0) = {C4, LEFT, 0x10 + 48, 0x1B, 0x72};
+    c.left(1) = {0, 0, 0, 0x1B, 0x00};
+    c.left(2) = {0, 0, 0x10 + 40, 0x1B, 0x00};
+    c.left(3) = {C4, 0, 0, 0x1B, 0x82};
+    c.left(4) = {0, 0, 0, 0x1B, 0x00};
+    std::vector<TickSound> ticks;
+    for (int tick = 0; tick < 8 * 6; ++tick) {
+        bool retrigger = tick < 12 ? tick > 0 && tick % 2 == 0 : tick % 2 == 1;
+        if (tick >= 30) retrigger = false;
+        if (tick == 18) retrigger = true;
+        const int volume = tick < 6 ? 48 : tick < 12 ? 48 >> (tick / 2 - 2) : 40;
+        ticks.push_back({C4_PERIOD, volume, retrigger});
+    }
+    c.right(0) = {C4, addExpected(&c, ticks), 0, 0, 0};
+    return xmFile("retrigger-volume-column", c);
+}
+
+// Vibrato swings by the waveform's value times the depth over 32, in whole period units.
+ProfileCase vibratoDepth() {
+    XmCase c = xmCase(8, 6);
+    c.left(0) = {C4, LEFT, 0, 0xE, 0x42};
+    for (int row = 1; row < 7; ++row) c.left(row) = {0, 0, 0, 0x4, 0x1F};
+    std::vector<TickSound> ticks;
+    for (int tick = 0; tick < 10 * 6; ++tick) {
+        const bool vibrato = tick >= 6 && tick < 42;
+        ticks.push_back({C4_PERIOD + (vibrato ? 255 * 15 / 32 : 0), 64});
+    }
+    c.right(0) = {C4, addExpected(&c, ticks), 0, 0, 0};
+    return xmFile("vibrato-depth", c);
+}
+
+// The tremolo's ramp turns over with the vibrato's phase, not its own (here the vibrato stays at
+// its start, so the ramp never turns); a row's first tick plays the phase without moving it, and
+// the volume comes back when the tremolo ends.
+ProfileCase tremoloRamp() {
+    XmCase c = xmCase(10, 6);
+    c.left(0) = {C4, LEFT, 0, 0xE, 0x71};
+    for (int row = 1; row < 9; ++row) c.left(row) = {0, 0, 0, 0x7, 0x8F};
+    std::vector<TickSound> ticks;
+    int position = 0;
+    for (int tick = 0; tick < 12 * 6; ++tick) {
+        int volume = 64;
+        if (tick >= 6 && tick < 54) {
+            const int delta = (position & 31) * 8 * 15 >> 6;
+            volume = position >= 0 ? 64 : std::max(0, 64 - delta);
+            if (tick % 6 != 0) {
+                position += 8;
+                if (position > 31) position -= 64;
+            }
+        }
+        ticks.push_back({C4_PERIOD, volume});
+    }
+    c.right(0) = {C4, addExpected(&c, ticks), 0, 0, 0};
+    return xmFile("tremolo-ramp", c);
+}
+
+// Notes beyond the range: one below C-0 (with the sample's relative note) plays C-0, and one at
+// B-9 or above is no note (the note before goes on).
+ProfileCase noteRange() {
+    XmCase c = xmCase(16, 6);
+    // A sine sixteen times as high, for notes in octave 0.
+    XmSample high = makeSample(sineFrames(SINE_LENGTH, SINE_PERIOD / 16, AMPLITUDE), true);
+    high.loopType = 1;
+    high.loopLength = SINE_LENGTH;
+    high.panning = 255;
+    const uint8_t right = addInstrument(&c, makeInstrument(high));
+    high.panning = 0;
+    high.relativeNote = -2;
+    const uint8_t below = addInstrument(&c, makeInstrument(high));
+    XmSample above = sineSample(0, 0, 64);
+    above.relativeNote = 24;
+    const uint8_t top = addInstrument(&c, makeInstrument(above));
+    constexpr int A7 = 94;
+    constexpr int B7 = 96;
+    c.left(0) = {2, below, 0, 0, 0};
+    c.right(0) = {1, right, 0, 0, 0};
+    c.left(8) = {A7, LEFT, 0, 0, 0};
+    c.right(8) = {A7, RIGHT, 0, 0, 0};
+    c.left(12) = {B7, top, 0, 0, 0};
+    return xmFile("note-range", c);
+}
+
+// A portamento up stops at period 1.
+ProfileCase portamentoUpLimit() {
+    XmCase c = xmCase(4, 6);
+    constexpr int C6 = C4 + 24;
+    // A slow sine, so that the highest pitches stay well below the output's rate.
+    constexpr int SLOW = 1024;
+    XmSample slow = makeSample(sineFrames(SINE_LENGTH, SLOW, AMPLITUDE), true);
+    slow.loopType = 1;
+    slow.loopLength = SINE_LENGTH;
+    slow.panning = 0;
+    const uint8_t left = addInstrument(&c, makeInstrument(std::move(slow)));
+    c.left(0) = {C6, left, 0, 0x1, 0xF0};
+    for (int row = 1; row < 3; ++row) c.left(row) = {0, 0, 0, 0x1, 0xF0};
+    std::vector<TickSound> ticks;
+    int period = C4_PERIOD - 24 * SEMITONE;
+    for (int tick = 0; tick < 6 * 6; ++tick) {
+        if (tick < 18 && tick % 6 != 0) period = std::max(1, period - 4 * 0xF0);
+        ticks.push_back({period, 64});
+    }
+    c.right(0) = {C6, addExpected(&c, ticks, C6, SLOW), 0, 0, 0};
+    return xmFile("portamento-up-limit", c);
+}
+
+// Panning cases cancel out when played right: the behaviour on the first channel, a negated
+// copy of its sound with the panning written plainly on the second, and a steady tone in the
+// centre on the third, against which the difference is measured.
+struct PanningCase {
+    XmCase c;
+    uint8_t negated;  // the sine negated, in the centre
+};
+
+PanningCase panningCase(int rows, int speed) {
+    PanningCase p{xmCase(rows, speed, 3), 0};
+    XmSample negated = sineSample(128, 0, 64);
+    for (int16_t& frame : negated.frames) frame = static_cast<int16_t>(-frame);
+    p.negated = addInstrument(&p.c, makeInstrument(std::move(negated)));
+    const uint8_t centre = addSine(&p.c, 128);
+    p.c.cell(0, 2) = {C4 + 12, centre, 0, 0x8, 0x80};
+    return p;
+}
+
+// Lxx sets the panning envelope's position as well as the volume envelope's, where the volume
+// envelope has a sustain point; the panning moves on the next tick (here one a row).
+ProfileCase envelopePositionPanning() {
+    PanningCase p = panningCase(40, 1);
+    XmInstrument instrument = makeInstrument(sineSample(128, 0, 64));
+    instrument.volumeEnvelope = {{0, 64}, {100, 64}};
+    instrument.volumeFlags = 1 | 2;
+    instrument.panningEnvelope = {{0, 8}, {60, 8}, {61, 56}, {200, 56}};
+    instrument.panningFlags = 1;
+    const uint8_t enveloped = addInstrument(&p.c, std::move(instrument));
+    p.c.left(0) = {C4, enveloped, 0, 0, 0};
+    p.c.right(0) = {C4, p.negated, 0, 0x8, 32};
+    p.c.left(12) = {0, 0, 0, 0x15, 80};
+    p.c.right(12) = {0, 0, 0, 0x8, 224};
+    return xmFile("envelope-position-panning", p.c);
+}
+
+// The volume column's panning slides act on the ticks after the first only, and one to the left
+// by 0 sends the panning hard left.
+ProfileCase panningSlideZero() {
+    PanningCase p = panningCase(24, 2);
+    p.c.left(0) = {C4, addSine(&p.c, 128), 0x10 + 32, 0, 0};
+    p.c.right(0) = {C4, p.negated, 0x10 + 32, 0x8, 0x80};
+    p.c.left(2) = {0, 0, 0xD0, 0, 0};
+    p.c.right(3) = {0, 0, 0, 0x8, 0x00};
+    p.c.left(6) = {0, 0, 0xE0 + 12, 0, 0};
+    p.c.right(7) = {0, 0, 0, 0x8, 12};
+    return xmFile("panning-slide-zero", p.c);
+}
+
+// A key-off does not release a panning envelope holding at its sustain point: it holds on.
+ProfileCase panningSustainHolds() {
+    PanningCase p = panningCase(12, 6);
+    XmInstrument instrument = makeInstrument(sineSample(128, 0, 64));
+    instrument.volumeEnvelope = {{0, 64}, {100, 64}};
+    instrument.volumeFlags = 1;
+    instrument.panningEnvelope = {{0, 8}, {20, 8}, {21, 56}, {200, 56}};
+    instrument.panningSustain = 1;
+    instrument.panningFlags = 1 | 2;
+    const uint8_t enveloped = addInstrument(&p.c, std::move(instrument));
+    p.c.left(0) = {C4, enveloped, 0, 0, 0};
+    p.c.right(0) = {C4, p.negated, 0, 0x8, 32};
+    p.c.left(4) = {KEY_OFF, 0, 0, 0, 0};
+    return xmFile("panning-sustain-holds", p.c);
+}
+
 // MOD cases: channel 1 plays hard left, channel 2 hard right; sample 1 is a looped sine.
+std::vector<int8_t> modSine(int length) {
+    std::vector<int8_t> sine(length);
+    for (int k = 0; k < length; ++k)
+        sine[k] = static_cast<int8_t>(std::lround(100 * std::sin(2 * M_PI * k / SINE_PERIOD)));
+    return sine;
+}
+
 ModSong modCase() {
     ModSong mod = makeModSong(4, 1);
+    mod.samples[0] = makeModSample(modSine(SINE_LENGTH), 0, SINE_LENGTH / 2);
+    return mod;
+}
+
+ModCell& modLeft(ModSong& mod, int row) { return modCellAt(mod, 0, row, 0); }
+ModCell& modRight(ModSong& mod, int row) { return modCellAt(mod, 0, row, 1); }
+
+ProfileCase modFile(const char* name, const ModSong& mod) { return {name, "mod", writeMod(mod)}; }
+
+// What the right side should sound like for a stretch of time: the volume, and whether the note
+// starts again at its start.
+struct ModStretch {
+    double seconds;
+    int volume;
+    bool restart = false;
+};
+
+constexpr double MOD_TICK = 2.5 / BPM;  // seconds, at the default tempo
+
+// Puts in sample `index` (from 0) the sine of sample 1 as it should sound played at C-2.
+void setModExpected(ModSong* mod, int index, const std::vector<ModStretch>& stretches) {
+    const double rate = 3546895.0 / modPeriod(2, 0);
+    std::vector<int8_t> data;
+    double phase = 0;
+    double end = 0;
+    for (const ModStretch& stretch : stretches) {
+        if (stretch.restart) phase = 0;
+        end += stretch.seconds * rate;
+        while (static_cast<double>(data.size()) < end) {
+            data.push_back(
+                static_cast<int8_t>(std::lround(100 * stretch.volume / 64.0 * std::sin(phase))));
+            phase += 2 * M_PI / SINE_PERIOD;
+        }
+    }
+    data.resize(data.size() & ~size_t{1});
+    mod->samples[index] = makeModSample(std::move(data), 0, 0);
+}
+
+// A note delay on a row with a sample number: the sample's volume at once, the note on the
+// delay's tick; a delay beyond the row's ticks starts no note, but the volume still changes.
+ProfileCase modNoteDelaySample() {
+    ModSong mod = modCase();
+    mod.samples[1] = mod.samples[0];
+    mod.samples[1].volume = 16;
+    const uint16_t c2 = modPeriod(2, 0);
+    modLeft(mod, 0) = {c2, 1, 0, 0};
+    modLeft(mod, 2) = {c2, 2, 0xE, 0xD3};
+    modLeft(mod, 4) = {c2, 1, 0xE, 0xD7};
+    setModExpected(&mod, 2,
+                   {{12 * MOD_TICK, 64},
+                    {3 * MOD_TICK, 16},
+                    {9 * MOD_TICK, 16, true},
+                    {60 * 6 * MOD_TICK, 64}});
+    modRight(mod, 0) = {c2, 3, 0, 0};
+    return modFile("mod-note-delay-sample", mod);
+}
+
+// E9x counts the row's ticks again in every repetition of a pattern delay, and on a row without
+// a note starts the note again on the first tick too.
+ProfileCase modRetriggerDelay() {
+    ModSong mod = modCase();
+    const uint16_t c2 = modPeriod(2, 0);
+    modLeft(mod, 0) = {c2, 1, 0, 0};
+    modLeft(mod, 2) = {0, 0, 0xE, 0x94};
+    modCellAt(mod, 0, 2, 2) = {0, 0, 0xE, 0xE1};
+    modLeft(mod, 4) = {0, 0, 0xE, 0x93};
+    modLeft(mod, 6) = {0, 0, 0xC, 0};
+    // Restarts on ticks 16, 18 and 22 (row 2 and its repetition), 30 and 33 (row 4).
+    setModExpected(&mod, 1,
+                   {{16 * MOD_TICK, 64},
+                    {2 * MOD_TICK, 64, true},
+                    {4 * MOD_TICK, 64, true},
+                    {8 * MOD_TICK, 64, true},
+                    {3 * MOD_TICK, 64, true},
+                    {9 * MOD_TICK, 64, true}});
+    modRight(mod, 0) = {c2, 2, 0, 0};
+    return modFile("mod-retrigger-delay", mod);
+}
+
+// Fxx (a tempo of 32 or more) on a row: the row's ticks take the new length from its first.
+ProfileCase modTempoInRow() {
+    ModSong mod = modCase();
+    const uint16_t c2 = modPeriod(2, 0);
+    modLeft(mod, 0) = {c2, 1, 0, 0};
+    modLeft(mod, 2) = {0, 0, 0xF, 80};
+    modLeft(mod, 3) = {0, 0, 0xC, 0};
+    modLeft(mod, 4) = {0, 0, 0xF, 125};
+    setModExpected(&mod, 1, {{12 * MOD_TICK, 64}, {6 * 2.5 / 80, 64}, {6 * 2.5 / 80, 0}});
+    modRight(mod, 0) = {c2, 2, 0, 0};
+    return modFile("mod-tempo-in-row", mod);
+}
+
+// 9xx beyond the end of the sample: a note without a loop stays silent, one with a loop plays it
+// from its start.
+ProfileCase modOffsetPastEnd() {
+    ModSong mod = modCase();
+    mod.samples[1] = makeModSample(modSine(SINE_LENGTH), 0, 0);
+    // A sine of 48 frames, so that the loop's start (1024) is not where the sine starts.
     std::vector<int8_t> sine(SINE_LENGTH);
     for (int k = 0; k < SINE_LENGTH; ++k)
-        sine[k] = static_cast<int8_t>(std::lround(100 * std::sin(2 * M_PI * k / SINE_PERIOD)));
-    mod.samples[0] = makeModSample(sine, 0, SINE_LENGTH / 2);
-    return mod;
+        sine[k] = static_cast<int8_t>(std::lround(100 * std::sin(2 * M_PI * k / 48)));
+    mod.samples[2] = makeModSample(sine, SINE_LENGTH / 4, SINE_LENGTH / 4);
+    const uint16_t c2 = modPeriod(2, 0);
+    modLeft(mod, 0) = {c2, 1, 0, 0};
+    modRight(mod, 0) = {c2, 1, 0, 0};
+    modLeft(mod, 4) = {c2, 2, 0x9, 0x10};
+    modRight(mod, 4) = {0, 0, 0xC, 0};
+    modLeft(mod, 8) = {c2, 3, 0x9, 0x10};
+    modRight(mod, 8) = {c2, 3, 0x9, 0x04};
+    return modFile("mod-offset-past-end", mod);
+}
+
+// A sample number without a note plays the new sample once the one playing reaches the end of
+// its loop (here a silent one); where the sample playing has stopped, nothing.
+ProfileCase modSampleSwap() {
+    ModSong mod = modCase();
+    mod.samples[0] = makeModSample(modSine(SINE_PERIOD), 0, SINE_PERIOD / 2);
+    mod.samples[1] = makeModSample(std::vector<int8_t>(SINE_PERIOD), 0, SINE_PERIOD / 2);
+    mod.samples[2] = makeModSample(modSine(4 * SINE_PERIOD), 0, 0);
+    const uint16_t c2 = modPeriod(2, 0);
+    modLeft(mod, 0) = {c2, 1, 0, 0};
+    modRight(mod, 0) = {c2, 1, 0, 0};
+    modLeft(mod, 4) = {0, 2, 0, 0};
+    modRight(mod, 4) = {0, 0, 0xC, 0};
+    modLeft(mod, 8) = {c2, 3, 0, 0};
+    modRight(mod, 8) = {c2, 3, 0, 0};
+    modLeft(mod, 12) = {0, 1, 0, 0};
+    return modFile("mod-sample-swap", mod);
 }
 
 // A new note brings the vibrato back to the start of its waveform, with or without a sample
@@ -284,16 +657,36 @@ ProfileCase modNoteRestartsVibrato() {
 }  // namespace
 
 std::vector<ProfileCase> ft2Cases() {
-    return {arpeggioOrder(),      finetunePrecision(),
-            setFinetune(),        globalVolumeAtOnce(),
-            keyOffTick(),         noteDelayKeyOff(),
-            offsetPastEnd(),      instrumentWithoutNote(),
-            retriggerTickZero(),  tremor(),
-            noteCutTickZero(),    keyOffWithInstrument(),
-            noteRestartsVibrato()};
+    return {arpeggioOrder(),
+            finetunePrecision(),
+            setFinetune(),
+            globalVolumeAtOnce(),
+            keyOffTick(),
+            noteDelayKeyOff(),
+            offsetPastEnd(),
+            instrumentWithoutNote(),
+            retriggerTickZero(),
+            tremor(),
+            noteCutTickZero(),
+            keyOffWithInstrument(),
+            noteRestartsVibrato(),
+            glissando(),
+            arpeggioClamp(),
+            patternDelayNoteDelay(),
+            retriggerVolumeColumn(),
+            vibratoDepth(),
+            tremoloRamp(),
+            noteRange(),
+            portamentoUpLimit(),
+            envelopePositionPanning(),
+            panningSlideZero(),
+            panningSustainHolds()};
 }
 
-std::vector<ProfileCase> protrackerCases() { return {modNoteRestartsVibrato()}; }
+std::vector<ProfileCase> protrackerCases() {
+    return {modNoteRestartsVibrato(), modOffsetPastEnd(), modSampleSwap(),
+            modNoteDelaySample(),     modTempoInRow(),    modRetriggerDelay()};
+}
 
 double sideDifference(const float* stereo, size_t frames) {
     double difference = 0;

@@ -63,13 +63,10 @@ start_demo() {
   # before the sanitizer's runtime, so that it sees the thread's own start routine.
   local lsan="suppressions=$(dirname "$0")/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
   local asan="verify_asan_link_order=0${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
-  # SDL draws through OpenGL, whose driver (Mesa's software one under Xvfb) is unloaded before the
-  # end and leaves two blocks: kept loaded in sanitizer builds, they are named by the driver (and
-  # suppressed), not left to whatever the report finds at their address.
-  local preload="$helpers/thread-watch.so" driver
-  if ldd "$demo" | grep -q libasan; then
-    for driver in /usr/lib/*/dri/swrast_dri.so; do [ -f "$driver" ] && preload="$preload $driver"; done
-  fi
+  # Libraries that SDL opens at run time are closed before the leak check, which then cannot name
+  # the blocks they keep: in sanitizer builds they stay loaded, so that the report names them.
+  local preload="$helpers/thread-watch.so"
+  ldd "$demo" | grep -q libasan && preload="$preload $helpers/keep-loaded.so"
   (cd "$work/run" && SDL_AUDIODRIVER=dummy LSAN_OPTIONS="$lsan" ASAN_OPTIONS="$asan" \
      LD_PRELOAD="$preload" exec "$demo" >"$work/stdout" 2>"$work/stderr") &
   demo_pid=$!

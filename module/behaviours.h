@@ -86,6 +86,20 @@ constexpr BehaviourSet BEHAVIOUR_DELAYED_NOTE_SETS_VOLUME = BehaviourSet{1} << 1
 // cell has no note it starts the note again on the first tick too: of the row (unless the row
 // delays the pattern) and of each repetition (MOD).
 constexpr BehaviourSet BEHAVIOUR_RETRIGGER_EVERY_REPETITION = BehaviourSet{1} << 19;
+// Only a new note restarts the vibrato and the tremolo: a sample number without one, or with a
+// tone portamento's, leaves them where they are (MOD).
+constexpr BehaviourSet BEHAVIOUR_SAMPLE_NUMBER_KEEPS_OSCILLATORS = BehaviourSet{1} << 20;
+// A tone portamento's target is set by a note on its row only, at the finetune of the row's
+// sample number, whose volume it takes and which plays once the sample playing reaches the end of
+// its loop; the target holds across plain notes until the slide reaches it, and then (or when the
+// note is the one playing) there is none until the next (MOD).
+constexpr BehaviourSet BEHAVIOUR_TONE_PORTA_TARGET_ONCE = BehaviourSet{1} << 21;
+// A pattern break or jump on a row that a pattern delay repeats lands on the row after the one it
+// names (MOD).
+constexpr BehaviourSet BEHAVIOUR_DELAYED_BREAK_SKIPS_ROW = BehaviourSet{1} << 22;
+// The notes C-1..B-3 play ProTracker's periods, one table per finetune, instead of equal-tempered
+// ones (MOD).
+constexpr BehaviourSet BEHAVIOUR_PROTRACKER_PERIODS = BehaviourSet{1} << 23;
 // The FastTracker 2 profile's behaviours, continued from bit 48 on.
 // Vibrato swings by the waveform's value times the depth over 32, in single period units; without
 // it in steps of 4 (FastTracker 2).

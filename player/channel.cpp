@@ -248,6 +248,72 @@ int amigaPeriod(int note, int finetune) {
     return p0 + ((above - p0) * finetune) / 128;
 }
 
+namespace {
+
+// ProTracker's periods (the file's units) of its three octaves, C-1 to B-3, one row of 36 for
+// each finetune in the order a sample header stores it: 0 to 7, then -8 to -1.
+constexpr int PROTRACKER_NOTES = 36;
+constexpr int PROTRACKER_LOWEST_NOTE = 36;  // C-1 among the real notes
+const uint16_t PROTRACKER_PERIODS[16 * PROTRACKER_NOTES] =
+    {
+        856, 808, 762, 720, 678, 640, 604, 570, 538, 508, 480, 453,  // finetune 0
+        428, 404, 381, 360, 339, 320, 302, 285, 269, 254, 240, 226,
+        214, 202, 190, 180, 170, 160, 151, 143, 135, 127, 120, 113,
+        850, 802, 757, 715, 674, 637, 601, 567, 535, 505, 477, 450,  // finetune 1
+        425, 401, 379, 357, 337, 318, 300, 284, 268, 253, 239, 225,
+        213, 201, 189, 179, 169, 159, 150, 142, 134, 126, 119, 113,
+        844, 796, 752, 709, 670, 632, 597, 563, 532, 502, 474, 447,  // finetune 2
+        422, 398, 376, 355, 335, 316, 298, 282, 266, 251, 237, 224,
+        211, 199, 188, 177, 167, 158, 149, 141, 133, 125, 118, 112,
+        838, 791, 746, 704, 665, 628, 592, 559, 528, 498, 470, 444,  // finetune 3
+        419, 395, 373, 352, 332, 314, 296, 280, 264, 249, 235, 222,
+        209, 198, 187, 176, 166, 157, 148, 140, 132, 125, 118, 111,
+        832, 785, 741, 699, 660, 623, 588, 555, 524, 495, 467, 441,  // finetune 4
+        416, 392, 370, 350, 330, 312, 294, 278, 262, 247, 233, 220,
+        208, 196, 185, 175, 165, 156, 147, 139, 131, 124, 117, 110,
+        826, 779, 736, 694, 655, 619, 584, 551, 520, 491, 463, 437,  // finetune 5
+        413, 390, 368, 347, 328, 309, 292, 276, 260, 245, 232, 219,
+        206, 195, 184, 174, 164, 155, 146, 138, 130, 123, 116, 109,
+        820, 774, 730, 689, 651, 614, 580, 547, 516, 487, 460, 434,  // finetune 6
+        410, 387, 365, 345, 325, 307, 290, 274, 258, 244, 230, 217,
+        205, 193, 183, 172, 163, 154, 145, 137, 129, 122, 115, 109,
+        814, 768, 725, 684, 646, 610, 575, 543, 513, 484, 457, 431,  // finetune 7
+        407, 384, 363, 342, 323, 305, 288, 272, 256, 242, 228, 216,
+        204, 192, 181, 171, 161, 152, 144, 136, 128, 121, 114, 108,
+        907, 856, 808, 762, 720, 678, 640, 604, 570, 538, 508, 480,  // finetune -8
+        453, 428, 404, 381, 360, 339, 320, 302, 285, 269, 254, 240,
+        226, 214, 202, 190, 180, 170, 160, 151, 143, 135, 127, 120,
+        900, 850, 802, 757, 715, 675, 636, 601, 567, 535, 505, 477,  // finetune -7
+        450, 425, 401, 379, 357, 337, 318, 300, 284, 268, 253, 238,
+        225, 212, 200, 189, 179, 169, 159, 150, 142, 134, 126, 119,
+        894, 844, 796, 752, 709, 670, 632, 597, 563, 532, 502, 474,  // finetune -6
+        447, 422, 398, 376, 355, 335, 316, 298, 282, 266, 251, 237,
+        223, 211, 199, 188, 177, 167, 158, 149, 141, 133, 125, 118,
+        887, 838, 791, 746, 704, 665, 628, 592, 559, 528, 498, 470,  // finetune -5
+        444, 419, 395, 373, 352, 332, 314, 296, 280, 264, 249, 235,
+        222, 209, 198, 187, 176, 166, 157, 148, 140, 132, 125, 118,
+        881, 832, 785, 741, 699, 660, 623, 588, 555, 524, 494, 467,  // finetune -4
+        441, 416, 392, 370, 350, 330, 312, 294, 278, 262, 247, 233,
+        220, 208, 196, 185, 175, 165, 156, 147, 139, 131, 123, 117,
+        875, 826, 779, 736, 694, 655, 619, 584, 551, 520, 491, 463,  // finetune -3
+        437, 413, 390, 368, 347, 328, 309, 292, 276, 260, 245, 232,
+        219, 206, 195, 184, 174, 164, 155, 146, 138, 130, 123, 116,
+        868, 820, 774, 730, 689, 651, 614, 580, 547, 516, 487, 460,  // finetune -2
+        434, 410, 387, 365, 345, 325, 307, 290, 274, 258, 244, 230,
+        217, 205, 193, 183, 172, 163, 154, 145, 137, 129, 122, 115,
+        862, 814, 768, 725, 684, 646, 610, 575, 543, 513, 484, 457,  // finetune -1
+        431, 407, 384, 363, 342, 323, 305, 288, 272, 256, 242, 228,
+        216, 203, 192, 181, 171, 161, 152, 144, 136, 128, 121, 114,
+};
+
+}  // namespace
+
+int32_t protrackerPeriod(int realNote, int finetune) {
+    const int note = realNote - PROTRACKER_LOWEST_NOTE;
+    if (note < 0 || note >= PROTRACKER_NOTES) return 0;
+    return 4 * PROTRACKER_PERIODS[((finetune >> 4) & 15) * PROTRACKER_NOTES + note];
+}
+
 int32_t notePeriodOf(const Song* song, int realNote, int finetune) {
     if (usesLinearPeriods(song)) return 7680 - finetune / 2 - realNote * 64;
     // Middle C is IT's C-5, an octave above XM's C-4 (period 1712).
@@ -271,6 +337,10 @@ int32_t ratePeriod(int note, uint32_t middleCRate) {
 int32_t channelNotePeriod(const PlayState* state, int realNote, int finetune) {
     const bool sixteenths = state->behaviours & BEHAVIOUR_FINETUNE_SIXTEENTHS;
     if (sixteenths && usesLinearPeriods(state->song)) finetune = (finetune >> 3) * 8;
+    if ((state->behaviours & BEHAVIOUR_PROTRACKER_PERIODS) && !usesLinearPeriods(state->song)) {
+        const int32_t period = protrackerPeriod(realNote, finetune);
+        if (period) return period;
+    }
     return notePeriodOf(state->song, realNote, finetune);
 }
 
@@ -345,7 +415,10 @@ void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& fi
         hasNote = false;
     if (hasNote && !isPorta && (rules & BEHAVIOUR_NEW_NOTE_ACTIONS))
         newNoteActions(state, channel, cell);
-    if (cell.instrument != 0 && !isPorta) channel->instrumentIndex = cell.instrument - 1;
+    // Where the target is set once, a tone portamento's sample number names the sample as well.
+    const bool portaTakesSample = isPorta && (rules & BEHAVIOUR_TONE_PORTA_TARGET_ONCE);
+    if (cell.instrument != 0 && (!isPorta || portaTakesSample))
+        channel->instrumentIndex = cell.instrument - 1;
     if (hasNote && !isPorta) channel->noteIndex = cell.note - 1;
     const ChannelSound sound = resolveSound(state, channel);
 
@@ -388,9 +461,14 @@ void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& fi
         channel->panningEnvelope = kept[1];
         channel->pitchEnvelope = kept[2];
     } else if (cell.instrument != 0) {
+        const int8_t phases[2] = {channel->vibratoPosition, channel->tremoloPosition};
         resetChannelInstrument(channel, sampleToReset(state, channel, sound.sample, hasNote));
+        if (rules & BEHAVIOUR_SAMPLE_NUMBER_KEEPS_OSCILLATORS) {
+            channel->vibratoPosition = phases[0];
+            channel->tremoloPosition = phases[1];
+        }
     }
-    if (cell.instrument != 0 && !hasNote && (rules & BEHAVIOUR_SAMPLE_SWAP))
+    if (cell.instrument != 0 && (!hasNote || portaTakesSample) && (rules & BEHAVIOUR_SAMPLE_SWAP))
         swapSample(channel, sound.sample);
     if (rules & BEHAVIOUR_MIDDLE_C_RATES) {
         if ((hasNote && !isPorta) || cell.instrument != 0)

@@ -30,6 +30,9 @@ void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& ce
 inline bool usesLinearPeriods(const Song* song) { return (song->songFlags & 1) != 0; }
 // Amiga period of a 0-based note at a signed finetune; note 48 at finetune 0 is 1712.
 int amigaPeriod(int note, int finetune);
+// ProTracker's period (four times the file's units) of a real note of C-1..B-3 at a MOD finetune
+// (-128..112); 0 for a note outside those octaves.
+int32_t protrackerPeriod(int realNote, int finetune);
 // Period of a 0-based note (relative note already added) in the song's period system.
 int32_t notePeriodOf(const Song* song, int realNote, int finetune);
 // Scream Tracker's period of a 0-based note for a sample whose middle C (note 48) plays at

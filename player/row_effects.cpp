@@ -84,6 +84,17 @@ void sampleOffset(const PlayState* state, ChannelState* channel, const Sample* s
     }
 }
 
+// The period a tone portamento slides to: the channel's note; or where the target is set once, the
+// note on the row, none (0) when it is the period playing, and the target before on a row
+// without a note.
+void aimTonePorta(const PlayState* state, ChannelState* channel, const NoteCell& cell) {
+    if (!(state->behaviours & BEHAVIOUR_TONE_PORTA_TARGET_ONCE)) {
+        channel->portaTarget = channel->notePeriod;
+    } else if (cell.note >= 1 && cell.note <= NOTE_COUNT) {
+        channel->portaTarget = channel->notePeriod == channel->period ? 0 : channel->notePeriod;
+    }
+}
+
 // Whether a cell of the current row delays the pattern (EEx).
 bool rowHasPatternDelay(const PlayState* state) {
     const NoteCell* cells = currentRowCells(state);
@@ -182,7 +193,7 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
             break;
         case CMD_TONE_PORTA:
             if (xx) channel->portaSpeed = xx;
-            channel->portaTarget = channel->notePeriod;
+            aimTonePorta(state, channel, cell);
             channel->updateFlags &= static_cast<uint8_t>(~(UPDATE_PITCH | UPDATE_TRIGGER));
             glissandoStep(state, channel, sound.sample);
             break;
@@ -194,7 +205,7 @@ void applyRowEffect(PlayState* state, ChannelState* channel, const NoteCell& cel
             if (cell.effect.command == CMD_FINE_VIBRATO) channel->periodDelta /= 4;
             break;
         case CMD_TONE_PORTA_VOLUME_SLIDE:
-            channel->portaTarget = channel->notePeriod;
+            aimTonePorta(state, channel, cell);
             if (xx) channel->volumeSlideMemory = xx;
             channel->updateFlags &= static_cast<uint8_t>(~(UPDATE_PITCH | UPDATE_TRIGGER));
             glissandoStep(state, channel, sound.sample);

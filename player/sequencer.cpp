@@ -101,10 +101,22 @@ void rememberLoopJump(PlayState* state) {
     loopReplay = {true, state->orderPosition, lastRow};
 }
 
+// A break's or jump's row passed over: the one after it, or the next position's first.
+void skipBreakRow(PlayState* state) {
+    const int32_t order =
+        state->nextOrderPosition >= 0 ? state->nextOrderPosition : state->orderPosition;
+    state->nextRow += 1;
+    if (state->nextRow < rowCountAt(state->song, order)) return;
+    state->nextOrderPosition = order + 1 >= state->orderEnd ? 0 : order + 1;
+    state->nextRow = 0;
+}
+
 // The row after this one, unless a jump or break has chosen it already.
 void chooseNextRow(PlayState* state) {
     if (state->nextRow != -1) {
         state->loopReplay.active = false;  // a jump or break leaves any loop
+        if (state->patternDelayTicks > 0 && (state->behaviours & BEHAVIOUR_DELAYED_BREAK_SKIPS_ROW))
+            skipBreakRow(state);
         return;
     }
     if (state->row != state->startedRow) rememberLoopJump(state);

@@ -673,11 +673,9 @@ ProfileCase modVibratoKeepsPhase() {
 }
 
 // A tone portamento slides to the last note it was given, past plain notes, until it gets there,
-// and then no more; the target takes the finetune of the sample number on its row.
-// Its notes sit where Brom's equal-tempered periods and ProTracker's table differ by half a unit,
-// so that it agrees only with BEHAVIOUR_PROTRACKER_PERIODS on; it is left out of the set until
-// that is MOD's default.
-[[maybe_unused]] ProfileCase modTonePortaTarget() {
+// and then no more; the target takes the finetune of the sample number on its row. Its notes sit
+// where equal-tempered periods and ProTracker's table differ by half a unit, so it needs the table.
+ProfileCase modTonePortaTarget() {
     ModSong mod = modCase();
     mod.samples[1] = mod.samples[0];
     mod.samples[1].finetune = 6;
@@ -747,7 +745,7 @@ std::vector<ProfileCase> ft2Cases() {
 std::vector<ProfileCase> protrackerCases() {
     return {modNoteRestartsVibrato(), modOffsetPastEnd(),    modSampleSwap(),
             modNoteDelaySample(),     modTempoInRow(),       modRetriggerDelay(),
-            modVibratoKeepsPhase(),   modPatternDelayBreak()};
+            modVibratoKeepsPhase(),   modPatternDelayBreak(),  modTonePortaTarget()};
 }
 
 double sideDifference(const float* stereo, size_t frames) {

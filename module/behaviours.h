@@ -149,6 +149,12 @@ constexpr BehaviourSet BEHAVIOUR_GLISSANDO = BehaviourSet{1} << 39;
 // Tremolo sounds on the row's first tick too, at the phase the next tick plays; without it the
 // first tick plays the volume alone (S3M; FastTracker 2).
 constexpr BehaviourSet BEHAVIOUR_TREMOLO_ON_FIRST_TICK = BehaviourSet{1} << 40;
+// The vibrato's and tremolo's sine is the trackers' 32-step table of 0..255 (ProTracker's too);
+// without it the sine of the phase, times 256 (MOD: ProTracker; FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_SINE_TABLE = BehaviourSet{1} << 41;
+// The tremolo's waveform 3 is a square, as the vibrato's is; without it a sine (MOD: ProTracker;
+// FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_TREMOLO_WAVEFORM_3_SQUARE = BehaviourSet{1} << 42;
 // Every new note (not a tone portamento's) starts the vibrato and the tremolo at the start of
 // their waveforms, with or without a sample number; without it only an instrument number does
 // (MOD: ProTracker; FastTracker 2).

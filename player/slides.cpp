@@ -11,9 +11,17 @@ namespace {
 constexpr int WAVEFORM_SINE = 0;
 constexpr int WAVEFORM_RAMP = 1;
 
+// The trackers' sine, a half period of 32 steps.
+constexpr uint8_t SINE_TABLE[32] = {0,   24,  49,  74,  97,  120, 141, 161, 180, 197, 212,
+                                    224, 235, 244, 250, 253, 255, 253, 250, 244, 235, 224,
+                                    212, 197, 180, 161, 141, 120, 97,  74,  49,  24};
+
 // Magnitude 0..255 of an oscillator at phase -32..31 (one period is 64 steps); the sign comes
-// from the phase. Waveform 2 and 3 are square, except that the caller maps tremolo's 3 to sine.
-int waveformValue(int waveform, int phase) {
+// from the phase. Waveform 2 and 3 are square, except where the caller maps tremolo's 3 to sine.
+// The sine is the trackers' table where the profile says.
+int waveformValue(const PlayState* state, int waveform, int phase) {
+    if (waveform == WAVEFORM_SINE && (state->behaviours & BEHAVIOUR_SINE_TABLE))
+        return SINE_TABLE[phase & 31];
     if (waveform == WAVEFORM_SINE) {
         // The constants as double-precision values, the argument in extended precision, the
         // sine in double.
@@ -114,7 +122,7 @@ void slidePanning(ChannelState* channel, int change) {
 
 void applyVibrato(const PlayState* state, ChannelState* channel) {
     const int phase = channel->vibratoPosition;
-    const int value = waveformValue(channel->waveControl & 3, phase);
+    const int value = waveformValue(state, channel->waveControl & 3, phase);
     int32_t delta = ((value * channel->vibratoDepth) >> 7) * 4;
     if (state->behaviours & BEHAVIOUR_VIBRATO_FULL_DEPTH)
         delta = (value * channel->vibratoDepth) >> 5;
@@ -129,12 +137,13 @@ void advanceVibrato(ChannelState* channel) {
 void tremoloStep(const PlayState* state, ChannelState* channel) {
     const int phase = channel->tremoloPosition;
     int waveform = (channel->waveControl >> 4) & 3;
-    if (waveform == 3) waveform = WAVEFORM_SINE;
+    if (waveform == 3 && !(state->behaviours & BEHAVIOUR_TREMOLO_WAVEFORM_3_SQUARE))
+        waveform = WAVEFORM_SINE;
     // The ramp may turn over with the vibrato's phase instead of its own.
     int rampPhase = phase;
     if (waveform == WAVEFORM_RAMP && (state->behaviours & BEHAVIOUR_TREMOLO_RAMP_FOLLOWS_VIBRATO))
         rampPhase = (phase & 31) - (channel->vibratoPosition < 0 ? 32 : 0);
-    int32_t delta = (waveformValue(waveform, rampPhase) * channel->tremoloDepth) >> 6;
+    int32_t delta = (waveformValue(state, waveform, rampPhase) * channel->tremoloDepth) >> 6;
     // The offset keeps volume + volumeDelta inside 0..64.
     if (phase >= 0) {
         if (channel->volume + delta > 64) delta = 64 - channel->volume;

@@ -499,6 +499,61 @@ ProfileCase panningSustainHolds() {
     return xmFile("panning-sustain-holds", p.c);
 }
 
+// The trackers' sine for the oscillators, a half period of 32 steps.
+constexpr int TRACKER_SINE[32] = {0,   24,  49,  74,  97,  120, 141, 161, 180, 197, 212,
+                                  224, 235, 244, 250, 253, 255, 253, 250, 244, 235, 224,
+                                  212, 197, 180, 161, 141, 120, 97,  74,  49,  24};
+
+// An oscillator's phase, -32..31, after a step of `speed`.
+int nextPhase(int phase, int speed) {
+    return phase + speed > 31 ? phase + speed - 64 : phase + speed;
+}
+
+// The vibrato's sine is the trackers' table (at depth 8 it differs from the sine times 256 at
+// steps 12 and 20); a high note makes the difference heard.
+ProfileCase vibratoSine() {
+    XmCase c = xmCase(6, 6);
+    constexpr int C7 = C4 + 36;
+    constexpr int FAST = SINE_PERIOD / 4;
+    XmSample fast = makeSample(sineFrames(SINE_LENGTH, FAST, AMPLITUDE), true);
+    fast.loopType = 1;
+    fast.loopLength = SINE_LENGTH;
+    fast.panning = 0;
+    c.left(0) = {C7, addInstrument(&c, makeInstrument(std::move(fast))), 0, 0, 0};
+    for (int row = 1; row < 5; ++row) c.left(row) = {0, 0, 0, 0x4, 0x48};
+    std::vector<TickSound> ticks;
+    int position = 0;
+    for (int tick = 0; tick < 8 * 6; ++tick) {
+        int period = C4_PERIOD - 36 * SEMITONE;
+        if (tick >= 6 && tick < 5 * 6) {
+            period += (position >= 0 ? 1 : -1) * (TRACKER_SINE[position & 31] * 8 >> 5);
+            if (tick % 6 != 0) position = nextPhase(position, 4);
+        }
+        ticks.push_back({period, 64});
+    }
+    c.right(0) = {C7, addExpected(&c, ticks, C7, FAST), 0, 0, 0};
+    return xmFile("vibrato-sine", c);
+}
+
+// The tremolo's waveform 3 is a square, as the vibrato's is.
+ProfileCase tremoloSquare() {
+    XmCase c = xmCase(10, 6);
+    c.left(0) = {C4, LEFT, 0x10 + 32, 0xE, 0x73};
+    for (int row = 1; row < 9; ++row) c.left(row) = {0, 0, 0, 0x7, 0xB8};
+    std::vector<TickSound> ticks;
+    int position = 0;
+    for (int tick = 0; tick < 12 * 6; ++tick) {
+        int volume = 32;
+        if (tick >= 6 && tick < 54) {
+            volume = position >= 0 ? 32 + 31 : 32 - 31;
+            if (tick % 6 != 0) position = nextPhase(position, 0xB);
+        }
+        ticks.push_back({C4_PERIOD, volume});
+    }
+    c.right(0) = {C4, addExpected(&c, ticks), 0, 0, 0};
+    return xmFile("tremolo-square", c);
+}
+
 // MOD cases: channel 1 plays hard left, channel 2 hard right; sample 1 is a looped sine.
 std::vector<int8_t> modSine(int length) {
     std::vector<int8_t> sine(length);
@@ -739,7 +794,9 @@ std::vector<ProfileCase> ft2Cases() {
             portamentoUpLimit(),
             envelopePositionPanning(),
             panningSlideZero(),
-            panningSustainHolds()};
+            panningSustainHolds(),
+            vibratoSine(),
+            tremoloSquare()};
 }
 
 std::vector<ProfileCase> protrackerCases() {

@@ -51,7 +51,7 @@ void portaRow(const PlayState* state, ChannelState* channel, uint8_t memory, boo
 void applyVibrato(const PlayState* state, ChannelState* channel);
 void advanceVibrato(ChannelState* channel);
 void tremoloStep(const PlayState* state, ChannelState* channel);
-void tonePortamentoStep(ChannelState* channel);
+void tonePortamentoStep(const PlayState* state, ChannelState* channel);
 // With the glissando on (BEHAVIOUR_GLISSANDO), the pitch a tone portamento has reached sounds as
 // the nearest semitone of the sample.
 void glissandoStep(const PlayState* state, ChannelState* channel, const Sample* sample);

@@ -322,7 +322,7 @@ bool impulseTickEffect(PlayState* state, ChannelState* channel, const NoteCell& 
             return true;
         case CMD_TONE_PORTA_VOLUME_SLIDE:
             channel->periodDelta = 0;
-            tonePortamentoStep(channel);
+            tonePortamentoStep(state, channel);
             volumeSlide(channel, false);
             return true;
         case CMD_PORTA_UP:

@@ -156,7 +156,10 @@ void tremoloStep(const PlayState* state, ChannelState* channel) {
     channel->updateFlags |= UPDATE_VOLUME;
 }
 
-void tonePortamentoStep(ChannelState* channel) {
+void tonePortamentoStep(const PlayState* state, ChannelState* channel) {
+    // Where the target is set once, a slide that has got there has none until the next note.
+    const bool once = state->behaviours & BEHAVIOUR_TONE_PORTA_TARGET_ONCE;
+    if (once && channel->portaTarget == 0) return;
     const int32_t step = 4 * channel->portaSpeed;
     if (channel->period < channel->portaTarget) {
         channel->period = addSaturated(channel->period, step);
@@ -165,6 +168,7 @@ void tonePortamentoStep(ChannelState* channel) {
         channel->period = addSaturated(channel->period, -step);
         if (channel->period < channel->portaTarget) channel->period = channel->portaTarget;
     }
+    if (once && channel->period == channel->portaTarget) channel->portaTarget = 0;
     channel->updateFlags |= UPDATE_PITCH;
 }
 

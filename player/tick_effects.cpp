@@ -127,7 +127,7 @@ void applyVolumeColumnTick(const PlayState* state, ChannelState* channel, CellCo
             }
             break;
         case VOL_PANNING_SLIDE_RIGHT: slidePanning(channel, x); break;
-        case VOL_TONE_PORTA: tonePortamentoStep(channel); break;
+        case VOL_TONE_PORTA: tonePortamentoStep(state, channel); break;
         default: break;
     }
 }
@@ -162,7 +162,7 @@ void applyTickEffect(PlayState* state, ChannelState* channel, const NoteCell& ce
             break;
         case CMD_TONE_PORTA:
             channel->periodDelta = 0;
-            tonePortamentoStep(channel);
+            tonePortamentoStep(state, channel);
             glissandoStep(state, channel, sound.sample);
             break;
         case CMD_VIBRATO: vibratoTick(state, channel); break;
@@ -173,7 +173,7 @@ void applyTickEffect(PlayState* state, ChannelState* channel, const NoteCell& ce
         case CMD_TEMPO_SLIDE: tempoSlide(state, y); break;
         case CMD_TONE_PORTA_VOLUME_SLIDE:
             channel->periodDelta = 0;
-            tonePortamentoStep(channel);
+            tonePortamentoStep(state, channel);
             glissandoStep(state, channel, sound.sample);
             slideVolume(state, channel, channel->volumeSlideMemory);
             break;

@@ -800,9 +800,9 @@ std::vector<ProfileCase> ft2Cases() {
 }
 
 std::vector<ProfileCase> protrackerCases() {
-    return {modNoteRestartsVibrato(), modOffsetPastEnd(),    modSampleSwap(),
-            modNoteDelaySample(),     modTempoInRow(),       modRetriggerDelay(),
-            modVibratoKeepsPhase(),   modPatternDelayBreak(),  modTonePortaTarget()};
+    return {modNoteRestartsVibrato(), modOffsetPastEnd(),     modSampleSwap(),
+            modNoteDelaySample(),     modTempoInRow(),        modRetriggerDelay(),
+            modVibratoKeepsPhase(),   modPatternDelayBreak(), modTonePortaTarget()};
 }
 
 double sideDifference(const float* stereo, size_t frames) {

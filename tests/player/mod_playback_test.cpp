@@ -109,7 +109,7 @@ TEST_F(ModPlaybackTest, FinetuneEffectIsSignedAndTunesTheNoteOnItsRow) {
     cell(0, 1) = {modPeriod(1, 0), 1, 0, 0};
     ASSERT_TRUE(start());
     playRows(1);
-    EXPECT_EQ(channel(0).period, amigaPeriod(C3 - 1, -16));
+    EXPECT_EQ(channel(0).period, 4 * 862);  // ProTracker's C-1 at finetune -1
     EXPECT_EQ(channel(1).period, 4 * 856);  // the sample keeps its finetune
 }
 

@@ -155,6 +155,10 @@ constexpr BehaviourSet BEHAVIOUR_SINE_TABLE = BehaviourSet{1} << 41;
 // The tremolo's waveform 3 is a square, as the vibrato's is; without it a sine (MOD: ProTracker;
 // FastTracker 2).
 constexpr BehaviourSet BEHAVIOUR_TREMOLO_WAVEFORM_3_SQUARE = BehaviourSet{1} << 42;
+// Linear periods go below 100 Hz as low as they name, and the frequency is worked out in 16 bits
+// as the tracker did: from period 9984 on it wraps round, to nothing for most periods and to high
+// pitches for some; without it anything below 100 Hz plays at 100 Hz (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_LINEAR_FREQUENCY_WRAPS = BehaviourSet{1} << 43;
 // Every new note (not a tone portamento's) starts the vibrato and the tremolo at the start of
 // their waveforms, with or without a sample number; without it only an instrument number does
 // (MOD: ProTracker; FastTracker 2).

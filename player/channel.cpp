@@ -129,6 +129,18 @@ int32_t frequencyAtRate(const PlayState* state, int64_t rate, int64_t period, in
     return static_cast<int32_t>(frequency);
 }
 
+// The octave (exponent of 2 against 8363 Hz) of a linear period beyond 9983, worked out as the
+// tracker did, in 16 bits: 9983 - period, wrapped, gives an octave count and a step in the octave,
+// and the frequency of the step is shifted right by 14 less that count, modulo 32. Up to 9983 this
+// is the plain 2^((4608 - period) / 768); beyond, the count wraps and the shift with it.
+double wrappedLinearExponent(int64_t period) {
+    const auto inverse = static_cast<uint16_t>(9983 - period);
+    const int octaves = inverse / 768;
+    const int step = inverse % 768;
+    const int shift = (14 - octaves) & 31;
+    return 7.0 + static_cast<double>(step + 1) / 768.0 - shift;
+}
+
 // In linear mode a positive periodDelta raises the pitch, in Amiga mode it lowers it.
 int32_t frequencyOf(const PlayState* state, const ChannelState* channel, int64_t period,
                     int64_t periodDelta) {
@@ -140,7 +152,9 @@ int32_t frequencyOf(const PlayState* state, const ChannelState* channel, int64_t
         return static_cast<int32_t>(clock / (period + periodDelta));
     }
     // Linear periods: 768 units per octave, 4608 being 8363 Hz.
-    const double exponent = static_cast<double>((4608 - period) + periodDelta) / 768.0;
+    double exponent = static_cast<double>((4608 - period) + periodDelta) / 768.0;
+    if ((state->behaviours & BEHAVIOUR_LINEAR_FREQUENCY_WRAPS) && period - periodDelta > 9983)
+        exponent = wrappedLinearExponent(period - periodDelta);
     const double frequency = std::pow(2.0, exponent) * 8363.0;
     if (frequency >= 2147483647.0) return INT32_MAX;
     return static_cast<int32_t>(frequency);
@@ -152,7 +166,7 @@ void updatePitch(const PlayState* state, ChannelState* channel) {
     voice->frequency = frequency;
     const int32_t sampleRate = state->sampleRate;
     if (sampleRate <= 0) return;
-    if (frequency <= 99) frequency = 100;
+    if (frequency <= 99 && !(state->behaviours & BEHAVIOUR_LINEAR_FREQUENCY_WRAPS)) frequency = 100;
     const uint32_t f = static_cast<uint32_t>(frequency);
     const uint32_t rate = static_cast<uint32_t>(sampleRate);
     voice->step = static_cast<int32_t>(f / rate);

@@ -18,6 +18,7 @@ constexpr int AMPLITUDE = 12000;
 // XM's linear period of C-4, and its units per semitone.
 constexpr int C4_PERIOD = 4608;
 constexpr int SEMITONE = 64;
+constexpr int HELD = -1;
 
 // Instruments every XM case has: a looped sine, hard left and hard right.
 constexpr uint8_t LEFT = 1;
@@ -25,7 +26,7 @@ constexpr uint8_t RIGHT = 2;
 
 // What the right side should sound like on one tick: the linear period and the volume.
 struct TickSound {
-    int period;
+    int period;  // HELD: the sample stands still, holding its value
     int volume;
     bool restart = false;  // the note starts again, from its first frame, on this tick
 };
@@ -88,7 +89,8 @@ uint8_t addExpected(XmCase* c, const std::vector<TickSound>& ticks, int played =
         last = index;
         frames[n] =
             static_cast<int16_t>(std::lround(AMPLITUDE * tick.volume / 64.0 * std::sin(phase)));
-        const double ratio = std::pow(2.0, (playedPeriod - tick.period) / 768.0);
+        const double ratio =
+            tick.period == HELD ? 0.0 : std::pow(2.0, (playedPeriod - tick.period) / 768.0);
         phase += 2 * M_PI * ratio / sinePeriod;
     }
     XmSample sample = makeSample(std::move(frames), true);
@@ -554,6 +556,23 @@ ProfileCase tremoloSquare() {
     return xmFile("tremolo-square", c);
 }
 
+// A portamento down past period 9983 takes the frequency round in 16 bits, here to nothing: the
+// sample stands still. On the way it plays below 100 Hz.
+ProfileCase frequencyWrap() {
+    XmCase c = xmCase(4, 6);
+    constexpr int C0 = C4 - 48;
+    c.left(0) = {C0, LEFT, 0, 0x2, 0x60};
+    c.left(1) = {0, 0, 0, 0x2, 0x60};
+    std::vector<TickSound> ticks;
+    int period = C4_PERIOD + 48 * SEMITONE;
+    for (int tick = 0; tick < 4 * 6; ++tick) {
+        if (tick < 12 && tick % 6 != 0) period += 4 * 0x60;
+        ticks.push_back({period > 9983 ? HELD : period, 64});
+    }
+    c.right(0) = {C4, addExpected(&c, ticks), 0, 0, 0};
+    return xmFile("frequency-wrap", c);
+}
+
 // MOD cases: channel 1 plays hard left, channel 2 hard right; sample 1 is a looped sine.
 std::vector<int8_t> modSine(int length) {
     std::vector<int8_t> sine(length);
@@ -796,7 +815,8 @@ std::vector<ProfileCase> ft2Cases() {
             panningSlideZero(),
             panningSustainHolds(),
             vibratoSine(),
-            tremoloSquare()};
+            tremoloSquare(),
+            frequencyWrap()};
 }
 
 std::vector<ProfileCase> protrackerCases() {

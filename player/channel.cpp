@@ -149,6 +149,7 @@ int32_t frequencyOf(const PlayState* state, const ChannelState* channel, int64_t
     if (!usesLinearPeriods(state->song)) {
         const bool pal = state->behaviours & BEHAVIOUR_PAL_CLOCK;
         const int64_t clock = pal ? PAL_AMIGA_CLOCK : AMIGA_CLOCK;
+        if (period + periodDelta == 0) return 0;  // a period of 0 stands still
         return static_cast<int32_t>(clock / (period + periodDelta));
     }
     // Linear periods: 768 units per octave, 4608 being 8363 Hz.
@@ -166,7 +167,11 @@ void updatePitch(const PlayState* state, ChannelState* channel) {
     voice->frequency = frequency;
     const int32_t sampleRate = state->sampleRate;
     if (sampleRate <= 0) return;
-    if (frequency <= 99 && !(state->behaviours & BEHAVIOUR_LINEAR_FREQUENCY_WRAPS)) frequency = 100;
+    // A sound below 100 Hz plays at 100 Hz, unless the tracker played it as low as it goes, or
+    // stopped it with a period of 0 as ProTracker's arpeggio may.
+    const bool asLow = state->behaviours & BEHAVIOUR_LINEAR_FREQUENCY_WRAPS;
+    const bool stopped = frequency == 0 && (state->behaviours & BEHAVIOUR_PROTRACKER_PERIODS);
+    if (frequency <= 99 && !asLow && !stopped) frequency = 100;
     const uint32_t f = static_cast<uint32_t>(frequency);
     const uint32_t rate = static_cast<uint32_t>(sampleRate);
     voice->step = static_cast<int32_t>(f / rate);
@@ -326,6 +331,17 @@ int32_t protrackerPeriod(int realNote, int finetune) {
     const int note = realNote - PROTRACKER_LOWEST_NOTE;
     if (note < 0 || note >= PROTRACKER_NOTES) return 0;
     return 4 * PROTRACKER_PERIODS[((finetune >> 4) & 15) * PROTRACKER_NOTES + note];
+}
+
+int32_t protrackerArpeggioPeriod(int32_t period, int finetune, int offset) {
+    // The row is read as 37 entries, the 36 periods and a 0 after them, and an interval that goes
+    // beyond comes round to the row's start: the 0 stops the sample where it is.
+    const uint16_t* row = &PROTRACKER_PERIODS[((finetune >> 4) & 15) * PROTRACKER_NOTES];
+    int index = 0;
+    while (index < PROTRACKER_NOTES && 4 * row[index] > period) ++index;
+    int target = index + offset;
+    if (target > PROTRACKER_NOTES) target -= PROTRACKER_NOTES + 1;
+    return target == PROTRACKER_NOTES ? 0 : 4 * row[target];
 }
 
 int32_t notePeriodOf(const Song* song, int realNote, int finetune) {
@@ -522,8 +538,10 @@ void refreshVolumes(PlayState* state) {
 
 void updateVoice(const PlayState* state, ChannelState* channel, const Sample* sample) {
     if (!channel->voice) return;
-    // A zero period has no frequency (and would divide by zero in Amiga mode).
-    if (static_cast<int64_t>(channel->period) + channel->periodDelta == 0) {
+    // A zero period has no frequency: the pitch stays, or where ProTracker's periods are played,
+    // the sample stands still.
+    if (static_cast<int64_t>(channel->period) + channel->periodDelta == 0 &&
+        !(state->behaviours & BEHAVIOUR_PROTRACKER_PERIODS)) {
         channel->updateFlags &= static_cast<uint8_t>(~UPDATE_PITCH);
     }
     // A new global volume reaches every channel on the tick after it is set, at the latest.

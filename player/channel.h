@@ -33,6 +33,10 @@ int amigaPeriod(int note, int finetune);
 // ProTracker's period (four times the file's units) of a real note of C-1..B-3 at a MOD finetune
 // (-128..112); 0 for a note outside those octaves.
 int32_t protrackerPeriod(int realNote, int finetune);
+// The period ProTracker's arpeggio plays `offset` semitones above `period` (four times the file's
+// units): from the first period of the finetune's table at or below it; 0 where it reads the end
+// of the table.
+int32_t protrackerArpeggioPeriod(int32_t period, int finetune, int offset);
 // Period of a 0-based note (relative note already added) in the song's period system.
 int32_t notePeriodOf(const Song* song, int realNote, int finetune);
 // Scream Tracker's period of a 0-based note for a sample whose middle C (note 48) plays at

@@ -27,6 +27,10 @@ void arpeggio(const PlayState* state, ChannelState* channel, const Sample* sampl
             offset = std::max(0, std::min(offset, ARPEGGIO_TOP_NOTE - channel->realNote));
         if (usesLinearPeriods(state->song)) {
             channel->periodDelta = offset * 64;
+        } else if (state->behaviours & BEHAVIOUR_PROTRACKER_PERIODS) {
+            const int finetune = sampleFinetune(state, sample);
+            channel->periodDelta =
+                protrackerArpeggioPeriod(channel->period, finetune, offset) - channel->period;
         } else if (sample->middleCRate) {
             channel->periodDelta = ratePeriod(channel->realNote + offset, sample->middleCRate) -
                                    ratePeriod(channel->realNote, sample->middleCRate);

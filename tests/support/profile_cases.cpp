@@ -598,6 +598,7 @@ struct ModStretch {
     double seconds;
     int volume;
     bool restart = false;
+    uint16_t period = 428;  // the pitch, as a period; 0 stands still
 };
 
 constexpr double MOD_TICK = 2.5 / BPM;  // seconds, at the default tempo
@@ -614,7 +615,7 @@ void setModExpected(ModSong* mod, int index, const std::vector<ModStretch>& stre
         while (static_cast<double>(data.size()) < end) {
             data.push_back(
                 static_cast<int8_t>(std::lround(100 * stretch.volume / 64.0 * std::sin(phase))));
-            phase += 2 * M_PI / SINE_PERIOD;
+            if (stretch.period) phase += 2 * M_PI * modPeriod(2, 0) / stretch.period / SINE_PERIOD;
         }
     }
     data.resize(data.size() & ~size_t{1});
@@ -770,6 +771,28 @@ ProfileCase modTonePortaTarget() {
     return modFile("mod-tone-porta-target", mod);
 }
 
+// An arpeggio beyond B-3 reads on past the end of the finetune's table, where a 0 stops the
+// sample, and then from the table's start again.
+ProfileCase modArpeggioPastTable() {
+    ModSong mod = modCase();
+    const uint16_t aSharp3 = modPeriod(3, 10), b3 = modPeriod(3, 11);
+    for (int row = 0; row < 4; ++row)
+        modLeft(mod, row) = {row ? uint16_t{0} : aSharp3, 1, 0x0, 0x37};
+    for (int row = 4; row < 6; ++row)
+        modLeft(mod, row) = {row == 4 ? b3 : uint16_t{0}, 1, 0x0, 0x1F};
+    modLeft(mod, 6) = {0, 0, 0xC, 0};
+    modRight(mod, 6) = {0, 0, 0xC, 0};
+    // A#-3 then C-1 (856) and E-1 (678); B-3 then standing still and C#-2 (404).
+    std::vector<ModStretch> expected;
+    for (int tick = 0; tick < 36; ++tick) {
+        const uint16_t arpeggio[2][3] = {{aSharp3, 856, 678}, {b3, 0, 404}};
+        expected.push_back({MOD_TICK, 64, tick == 24, arpeggio[tick >= 24][tick % 3]});
+    }
+    setModExpected(&mod, 1, expected);
+    modRight(mod, 0) = {modPeriod(2, 0), 2, 0, 0};
+    return modFile("mod-arpeggio-past-table", mod);
+}
+
 // A pattern delay on the row of a pattern break: the row plays twice, and then the row after the
 // break's.
 ProfileCase modPatternDelayBreak() {
@@ -822,7 +845,8 @@ std::vector<ProfileCase> ft2Cases() {
 std::vector<ProfileCase> protrackerCases() {
     return {modNoteRestartsVibrato(), modOffsetPastEnd(),     modSampleSwap(),
             modNoteDelaySample(),     modTempoInRow(),        modRetriggerDelay(),
-            modVibratoKeepsPhase(),   modPatternDelayBreak(), modTonePortaTarget()};
+            modVibratoKeepsPhase(),   modPatternDelayBreak(), modTonePortaTarget(),
+            modArpeggioPastTable()};
 }
 
 double sideDifference(const float* stereo, size_t frames) {

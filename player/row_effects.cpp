@@ -73,6 +73,8 @@ void sampleOffset(const PlayState* state, ChannelState* channel, const Sample* s
             channel->voice->sample = nullptr;
         }
     } else if (offset >= loopEnd && (state->behaviours & BEHAVIOUR_OFFSET_PAST_END_STOPS)) {
+        // Only a note that starts here stops: without one, 9xx just keeps its parameter.
+        if (!(channel->updateFlags & UPDATE_TRIGGER)) return;
         channel->updateFlags &= static_cast<uint8_t>(~UPDATE_TRIGGER);
         if (channel->voice) channel->voice->sample = nullptr;
     } else if (offset >= loopEnd) {

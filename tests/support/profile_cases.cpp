@@ -172,12 +172,14 @@ ProfileCase noteDelayKeyOff() {
     return xmFile("note-delay-key-off", c);
 }
 
-// 9xx beyond the sample's end stops the voice.
+// 9xx beyond the sample's end stops the voice of a note it starts; without a note it only keeps
+// its parameter.
 ProfileCase offsetPastEnd() {
     XmCase c = xmCase(8, 6);
     c.left(0) = {C4, LEFT, 0, 0, 0};
     c.right(0) = {C4, RIGHT, 0, 0, 0};
-    c.left(4) = {C4, LEFT, 0, 0x9, 0x10};
+    c.left(2) = {0, 0, 0, 0x9, 0x10};  // without a note: nothing but the parameter kept
+    c.left(4) = {C4, LEFT, 0, 0x9, 0};
     c.right(4) = {0, 0, 0x10, 0, 0};
     return xmFile("offset-past-end", c);
 }

@@ -159,6 +159,12 @@ constexpr BehaviourSet BEHAVIOUR_TREMOLO_WAVEFORM_3_SQUARE = BehaviourSet{1} << 
 // as the tracker did: from period 9984 on it wraps round, to nothing for most periods and to high
 // pitches for some; without it anything below 100 Hz plays at 100 Hz (FastTracker 2).
 constexpr BehaviourSet BEHAVIOUR_LINEAR_FREQUENCY_WRAPS = BehaviourSet{1} << 43;
+// K00 with a note is the key-off note: the note does not play (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_K00_REPLACES_NOTE = BehaviourSet{1} << 44;
+// A key-off (the key-off note or K00) with an instrument number sets the volume and panning again
+// and leaves the envelopes, the fadeout and the release as they are; without it the instrument
+// starts its envelopes over (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_KEY_OFF_KEEPS_ENVELOPES = BehaviourSet{1} << 45;
 // Every new note (not a tone portamento's) starts the vibrato and the tremolo at the start of
 // their waveforms, with or without a sample number; without it only an instrument number does
 // (MOD: ProTracker; FastTracker 2).

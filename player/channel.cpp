@@ -417,9 +417,19 @@ NoteCell withSharedMemory(const PlayState* state, ChannelState* channel, const N
     return resolved;
 }
 
-void resetChannelInstrument(ChannelState* channel, const Sample* sample) {
+namespace {
+
+// The volume and panning an instrument number sets.
+void resetVolumes(ChannelState* channel, const Sample* sample) {
     channel->volume = sample->volume;
     if (sample->panning != SAMPLE_PANNING_NONE) channel->panning = sample->panning;
+    channel->updateFlags |= UPDATE_VOLUME | UPDATE_PANNING;
+}
+
+}  // namespace
+
+void resetChannelInstrument(ChannelState* channel, const Sample* sample) {
+    resetVolumes(channel, sample);
     restartEnvelope(&channel->volumeEnvelope, 64);
     restartEnvelope(&channel->panningEnvelope, 32);
     channel->keyOff = 0;
@@ -429,7 +439,6 @@ void resetChannelInstrument(ChannelState* channel, const Sample* sample) {
     restartOscillators(channel);
     channel->tremorCounter = 0;
     channel->tremorSilenced = 0;
-    channel->updateFlags |= UPDATE_VOLUME | UPDATE_PANNING;
 }
 
 void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& fileCell,
@@ -440,6 +449,8 @@ void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& fi
     const bool isPorta = command == CMD_TONE_PORTA || command == CMD_TONE_PORTA_VOLUME_SLIDE;
     const BehaviourSet rules = state->behaviours;
     bool hasNote = isNote(cell.note);
+    if (command == CMD_KEY_OFF && cell.effect.param == 0 && (rules & BEHAVIOUR_K00_REPLACES_NOTE))
+        hasNote = false;
     if (hasNote && !isPorta && (rules & BEHAVIOUR_NOTE_RANGE_LIMITS) &&
         noteAboveRange(state, channel, cell))
         hasNote = false;
@@ -490,6 +501,8 @@ void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& fi
         channel->volumeEnvelope = kept[0];
         channel->panningEnvelope = kept[1];
         channel->pitchEnvelope = kept[2];
+    } else if (cell.instrument != 0 && release && (rules & BEHAVIOUR_KEY_OFF_KEEPS_ENVELOPES)) {
+        resetVolumes(channel, sampleToReset(state, channel, sound.sample, hasNote));
     } else if (cell.instrument != 0) {
         const int8_t phases[2] = {channel->vibratoPosition, channel->tremoloPosition};
         resetChannelInstrument(channel, sampleToReset(state, channel, sound.sample, hasNote));

@@ -558,6 +558,26 @@ ProfileCase tremoloSquare() {
     return xmFile("tremolo-square", c);
 }
 
+// A key-off with an instrument number, and K00 with a note and one, set the volume again but
+// leave the volume envelope running where it was; K00's note does not play.
+ProfileCase keyOffKeepsEnvelope() {
+    XmCase c = xmCase(7, 6);
+    XmInstrument instrument = makeInstrument(sineSample(0, 0, 64));
+    instrument.volumeEnvelope = {{0, 64}, {16, 32}, {32, 64}};
+    instrument.volumeFlags = 1;
+    const uint8_t enveloped = addInstrument(&c, std::move(instrument));
+    c.left(0) = {C4, enveloped, 0, 0, 0};
+    c.left(1) = {KEY_OFF, enveloped, 0, 0, 0};
+    c.left(3) = {C4 + 12, enveloped, 0, 0x14, 0};
+    std::vector<TickSound> ticks;
+    for (int tick = 0; tick < 7 * 6; ++tick) {
+        const int volume = tick <= 16 ? 64 - 2 * tick : tick <= 32 ? 32 + 2 * (tick - 16) : 64;
+        ticks.push_back({C4_PERIOD, volume});
+    }
+    c.right(0) = {C4, addExpected(&c, ticks), 0, 0, 0};
+    return xmFile("key-off-keeps-envelope", c);
+}
+
 // A portamento down past period 9983 takes the frequency round in 16 bits, here to nothing: the
 // sample stands still. On the way it plays below 100 Hz.
 ProfileCase frequencyWrap() {
@@ -841,7 +861,8 @@ std::vector<ProfileCase> ft2Cases() {
             panningSustainHolds(),
             vibratoSine(),
             tremoloSquare(),
-            frequencyWrap()};
+            frequencyWrap(),
+            keyOffKeepsEnvelope()};
 }
 
 std::vector<ProfileCase> protrackerCases() {

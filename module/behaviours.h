@@ -165,6 +165,10 @@ constexpr BehaviourSet BEHAVIOUR_K00_REPLACES_NOTE = BehaviourSet{1} << 44;
 // and leaves the envelopes, the fadeout and the release as they are; without it the instrument
 // starts its envelopes over (FastTracker 2).
 constexpr BehaviourSet BEHAVIOUR_KEY_OFF_KEEPS_ENVELOPES = BehaviourSet{1} << 45;
+// An instrument number on a row with a note delay (EDx) starts the instrument's envelopes on the
+// delay's tick only: a delay beyond the row's ticks leaves them running as they were; without it
+// they start on the row's first tick too (FastTracker 2).
+constexpr BehaviourSet BEHAVIOUR_DELAYED_INSTRUMENT_WAITS = BehaviourSet{1} << 46;
 // Every new note (not a tone portamento's) starts the vibrato and the tremolo at the start of
 // their waveforms, with or without a sample number; without it only an instrument number does
 // (MOD: ProTracker; FastTracker 2).

@@ -503,6 +503,9 @@ void startChannelRow(PlayState* state, ChannelState* channel, const NoteCell& fi
         channel->pitchEnvelope = kept[2];
     } else if (cell.instrument != 0 && release && (rules & BEHAVIOUR_KEY_OFF_KEEPS_ENVELOPES)) {
         resetVolumes(channel, sampleToReset(state, channel, sound.sample, hasNote));
+    } else if (cell.instrument != 0 && command == CMD_NOTE_DELAY && cell.effect.param != 0 &&
+               (rules & BEHAVIOUR_DELAYED_INSTRUMENT_WAITS)) {
+        // The delay's tick starts the instrument (noteDelay), if the row reaches it.
     } else if (cell.instrument != 0) {
         const int8_t phases[2] = {channel->vibratoPosition, channel->tremoloPosition};
         resetChannelInstrument(channel, sampleToReset(state, channel, sound.sample, hasNote));

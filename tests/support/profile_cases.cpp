@@ -558,24 +558,50 @@ ProfileCase tremoloSquare() {
     return xmFile("tremolo-square", c);
 }
 
+// A left instrument whose volume envelope dips from 64 to `low` and back over 32 ticks, and its
+// value `ticks` after it starts.
+uint8_t addDippingEnvelope(XmCase* c, int low) {
+    XmInstrument instrument = makeInstrument(sineSample(0, 0, 64));
+    instrument.volumeEnvelope = {{0, 64}, {16, static_cast<uint16_t>(low)}, {32, 64}};
+    instrument.volumeFlags = 1;
+    return addInstrument(c, std::move(instrument));
+}
+int dippingEnvelopeAt(int ticks, int low) {
+    const int reached = ticks <= 16 ? ticks : ticks <= 32 ? 32 - ticks : 0;
+    return 64 - (64 - low) * reached / 16;
+}
+
 // A key-off with an instrument number, and K00 with a note and one, set the volume again but
 // leave the volume envelope running where it was; K00's note does not play.
 ProfileCase keyOffKeepsEnvelope() {
     XmCase c = xmCase(7, 6);
-    XmInstrument instrument = makeInstrument(sineSample(0, 0, 64));
-    instrument.volumeEnvelope = {{0, 64}, {16, 32}, {32, 64}};
-    instrument.volumeFlags = 1;
-    const uint8_t enveloped = addInstrument(&c, std::move(instrument));
+    const uint8_t enveloped = addDippingEnvelope(&c, 32);
     c.left(0) = {C4, enveloped, 0, 0, 0};
     c.left(1) = {KEY_OFF, enveloped, 0, 0, 0};
     c.left(3) = {C4 + 12, enveloped, 0, 0x14, 0};
     std::vector<TickSound> ticks;
-    for (int tick = 0; tick < 7 * 6; ++tick) {
-        const int volume = tick <= 16 ? 64 - 2 * tick : tick <= 32 ? 32 + 2 * (tick - 16) : 64;
-        ticks.push_back({C4_PERIOD, volume});
-    }
+    for (int tick = 0; tick < 7 * 6; ++tick)
+        ticks.push_back({C4_PERIOD, dippingEnvelopeAt(tick, 32)});
     c.right(0) = {C4, addExpected(&c, ticks), 0, 0, 0};
     return xmFile("key-off-keeps-envelope", c);
+}
+
+// An instrument number on a row with a note delay starts its envelope on the delay's tick: one
+// beyond the row's ticks starts nothing, and the envelope runs on.
+ProfileCase noteDelayInstrument() {
+    XmCase c = xmCase(6, 6);
+    const uint8_t enveloped = addDippingEnvelope(&c, 0);
+    c.left(0) = {C4, enveloped, 0, 0, 0};
+    c.left(2) = {C4 + 12, enveloped, 0, 0xE, 0xDF};
+    c.left(4) = {C4, enveloped, 0, 0xE, 0xD5};
+    constexpr int RESTART = 4 * 6 + 5;
+    std::vector<TickSound> ticks;
+    for (int tick = 0; tick < 6 * 6; ++tick) {
+        const int age = tick < RESTART ? tick : tick - RESTART;
+        ticks.push_back({C4_PERIOD, dippingEnvelopeAt(age, 0), tick == RESTART});
+    }
+    c.right(0) = {C4, addExpected(&c, ticks), 0, 0, 0};
+    return xmFile("note-delay-instrument", c);
 }
 
 // A portamento down past period 9983 takes the frequency round in 16 bits, here to nothing: the
@@ -862,7 +888,8 @@ std::vector<ProfileCase> ft2Cases() {
             vibratoSine(),
             tremoloSquare(),
             frequencyWrap(),
-            keyOffKeepsEnvelope()};
+            keyOffKeepsEnvelope(),
+            noteDelayInstrument()};
 }
 
 std::vector<ProfileCase> protrackerCases() {

@@ -325,18 +325,23 @@ const uint16_t PROTRACKER_PERIODS[16 * PROTRACKER_NOTES] =
         216, 203, 192, 181, 171, 161, 152, 144, 136, 128, 121, 114,
 };
 
+// The table of a MOD finetune (-128..112, as its high nibble).
+const uint16_t* protrackerRow(int finetune) {
+    return &PROTRACKER_PERIODS[((finetune >> 4) & 15) * PROTRACKER_NOTES];
+}
+
 }  // namespace
 
 int32_t protrackerPeriod(int realNote, int finetune) {
     const int note = realNote - PROTRACKER_LOWEST_NOTE;
     if (note < 0 || note >= PROTRACKER_NOTES) return 0;
-    return 4 * PROTRACKER_PERIODS[((finetune >> 4) & 15) * PROTRACKER_NOTES + note];
+    return 4 * protrackerRow(finetune)[note];
 }
 
 int32_t protrackerArpeggioPeriod(int32_t period, int finetune, int offset) {
     // The row is read as 37 entries, the 36 periods and a 0 after them, and an interval that goes
     // beyond comes round to the row's start: the 0 stops the sample where it is.
-    const uint16_t* row = &PROTRACKER_PERIODS[((finetune >> 4) & 15) * PROTRACKER_NOTES];
+    const uint16_t* row = protrackerRow(finetune);
     int index = 0;
     while (index < PROTRACKER_NOTES && 4 * row[index] > period) ++index;
     int target = index + offset;
